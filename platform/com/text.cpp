@@ -1,0 +1,160 @@
+#include "platform/com/text.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+namespace korvane {
+
+std::string toUtf8(TextView text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t c = text[i++];
+    if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
+      c = U16_GET_SUPPLEMENTARY(c, text[i]);
+      ++i;
+    } else if (U16_IS_SURROGATE(c)) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+Text fromUtf8(std::string_view utf8) {
+  Text out;
+  out.reserve(utf8.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+  size_t n = utf8.size();
+  for (size_t i = 0; i < n;) {
+    unsigned char b = s[i];
+    char32_t c = 0xFFFD;
+    size_t len = 1;
+    auto cont = [&](size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+    if (b < 0x80) {
+      c = b;
+    } else if ((b & 0xE0) == 0xC0 && cont(1)) {
+      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      len = 2;
+      if (c < 0x80) c = 0xFFFD;
+    } else if ((b & 0xF0) == 0xE0 && cont(1) && cont(2)) {
+      c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      len = 3;
+      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    } else if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
+      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
+          (s[i + 3] & 0x3Fu);
+      len = 4;
+      if (c < 0x10000 || c > 0x10FFFF) c = 0xFFFD;
+    }
+    i += len;
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(U16_LEAD(c));
+      out += static_cast<char16_t>(U16_TRAIL(c));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+Text trimBlanks(TextView text) {
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == u' ') ++b;
+  while (e > b && text[e - 1] == u' ') --e;
+  return Text(text.substr(b, e - b));
+}
+
+bool equalsIgnoreCase(TextView a, TextView b) {
+  UErrorCode status = U_ZERO_ERROR;
+  int r = u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(),
+                           static_cast<int32_t>(b.size()), U_FOLD_CASE_DEFAULT, &status);
+  return U_SUCCESS(status) && r == 0;
+}
+
+Text foldCase(TextView text) {
+  Text out(text.size() + 16, u'\0');
+  for (;;) {
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t n = u_strFoldCase(out.data(), static_cast<int32_t>(out.size()), text.data(),
+                              static_cast<int32_t>(text.size()), U_FOLD_CASE_DEFAULT, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+      out.resize(static_cast<size_t>(n));
+      continue;
+    }
+    out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
+    return out;
+  }
+}
+
+namespace {
+template <typename Map>
+Text mapSimple(TextView text, Map map) {
+  Text out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    size_t start = i;
+    UChar32 c;
+    U16_NEXT(text.data(), i, text.size(), c);
+    UChar32 m = map(c);
+    // Keep the original where the mapping would change the code-unit count.
+    if (U16_LENGTH(m) != static_cast<int>(i - start)) m = c;
+    if (U16_LENGTH(m) == 1 && U16_IS_SURROGATE(text[start])) {
+      out += text[start];  // an unpaired surrogate stays as it was
+    } else if (U16_LENGTH(m) == 1) {
+      out += static_cast<char16_t>(m);
+    } else {
+      out += static_cast<char16_t>(U16_LEAD(m));
+      out += static_cast<char16_t>(U16_TRAIL(m));
+    }
+  }
+  return out;
+}
+} // namespace
+
+Text toLowerSimple(TextView text) { return mapSimple(text, [](UChar32 c) { return u_tolower(c); }); }
+Text toUpperSimple(TextView text) { return mapSimple(text, [](UChar32 c) { return u_toupper(c); }); }
+
+std::vector<Text> split(TextView text, char16_t separator) {
+  std::vector<Text> out;
+  if (text.empty()) return out;
+  size_t start = 0;
+  for (;;) {
+    size_t pos = text.find(separator, start);
+    if (pos == TextView::npos) {
+      out.emplace_back(text.substr(start));
+      return out;
+    }
+    out.emplace_back(text.substr(start, pos - start));
+    start = pos + 1;
+  }
+}
+
+Text replaceAll(TextView text, TextView from, TextView to) {
+  if (from.empty()) return Text(text);
+  Text out;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find(from, start)) != TextView::npos; start = pos + from.size()) {
+    out.append(text.substr(start, pos - start));
+    out.append(to);
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+} // namespace korvane

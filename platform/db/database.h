@@ -1,0 +1,138 @@
+// The emulated server's database: one SQLite file per server directory,
+// shared by every process that works on that server. WAL journal, foreign
+// keys on, full synchronous commits, and a long busy timeout so that
+// concurrent processes wait for each other instead of failing. A process
+// holds one connection to its current server; the platform is used from one
+// thread at a time, as its apartment-threaded callers imply.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/com/variant.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace korvane::db {
+
+// Where the current server lives: the directory set by setServerDirectory,
+// else $KORVANE_SERVER, else $XDG_DATA_HOME/korvane/server (or
+// ~/.local/share/korvane/server).
+std::filesystem::path serverDirectory();
+// Switches the process to another server (closes the open connection) and
+// exports KORVANE_SERVER so that child processes use the same one.
+void setServerDirectory(const std::filesystem::path& dir);
+std::filesystem::path databaseFile(const std::filesystem::path& dir);
+
+// Thrown as ComError with this code for every database failure; the text
+// names the file and what to do.
+inline constexpr HRESULT E_DATABASE = hr(0x8004D100);
+
+class Statement;
+
+class Database {
+public:
+  // The connection to the current server, opened on first use. Fails with a
+  // clear message when the directory holds no server database.
+  static Database& current();
+  // Creates a new, empty server database (readable by its owner only).
+  // Fails when one exists already.
+  static void create(const std::filesystem::path& dir);
+  // Closes the current connection (the next current() opens it again).
+  static void closeCurrent();
+
+  explicit Database(const std::filesystem::path& file);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::filesystem::path& file() const { return file_; }
+
+  void exec(std::string_view sql);
+  // A prepared statement, taken from the connection's cache when free.
+  Statement prepare(std::string_view sql);
+  // Creates tables the first time a component asks, once per connection.
+  void ensureSchema(std::string_view key, std::string_view sql);
+
+  std::int64_t lastInsertId() const;
+  int changes() const;
+  bool inTransaction() const { return depth_ > 0; }
+  // "ok" when the file passes SQLite's integrity check.
+  std::string integrityCheck();
+
+  // Raises the database failure for the last SQLite error.
+  [[noreturn]] void raise(std::string_view what) const;
+
+private:
+  friend class Statement;
+  friend class Transaction;
+  struct Cache;
+  sqlite3* db_ = nullptr;
+  std::filesystem::path file_;
+  int depth_ = 0;
+  std::unique_ptr<Cache> cache_;
+};
+
+// One execution of a prepared statement; resets it when it goes out of scope.
+class Statement {
+public:
+  Statement(Statement&& o) noexcept;
+  Statement& operator=(Statement&&) = delete;
+  ~Statement();
+
+  Statement& bind(int index, std::int64_t value);
+  Statement& bind(int index, int value) { return bind(index, std::int64_t{value}); }
+  Statement& bind(int index, double value);
+  Statement& bind(int index, TextView value);
+  Statement& bind(int index, std::string_view utf8);
+  Statement& bind(int index, const char* utf8) { return bind(index, std::string_view(utf8)); }
+  Statement& bind(int index, const Variant& value);
+  Statement& bindNull(int index);
+
+  // Steps once: true while there is a row.
+  bool step();
+  // Runs to completion (for statements without rows).
+  void run();
+
+  bool isNull(int column) const;
+  std::int64_t integer(int column) const;
+  double real(int column) const;
+  Text text(int column) const;
+  std::string utf8(int column) const;
+  // Reads a column written by bind(Variant) together with its kind column.
+  Variant variant(int valueColumn, int kindColumn) const;
+
+private:
+  friend class Database;
+  Statement(Database& db, sqlite3_stmt* stmt, bool cached);
+  Database* db_;
+  sqlite3_stmt* stmt_;
+  bool cached_;
+};
+
+// Kind codes stored beside a variant value.
+int kindCode(const Variant& value);
+
+// A transaction: BEGIN IMMEDIATE outermost, a savepoint when nested. Rolls
+// back unless committed.
+class Transaction {
+public:
+  explicit Transaction(Database& db);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit();
+  void rollback();
+  bool active() const { return active_; }
+
+private:
+  Database& db_;
+  int level_;
+  bool active_ = true;
+};
+
+} // namespace korvane::db

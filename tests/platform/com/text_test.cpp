@@ -1,0 +1,86 @@
+#include "platform/com/text.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/com/guid.h"
+#include "platform/com/variant.h"
+
+namespace korvane {
+namespace {
+
+TEST(Text, Utf8RoundTripKeepsCharactersOutsideTheBasicPlane) {
+  const std::string samples[] = {"plain", "Ünïcødé", "Ελληνικά", "Кириллица", "\xF0\x9F\x93\xA7 mail"};
+  for (const auto& s : samples) EXPECT_EQ(toUtf8(fromUtf8(s)), s) << s;
+  EXPECT_EQ(fromUtf8("\xF0\x9F\x93\xA7").size(), 2u);  // one surrogate pair
+}
+
+TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
+  EXPECT_EQ(fromUtf8("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(fromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");
+}
+
+TEST(Text, TrimRemovesBlanksOnly) {
+  EXPECT_EQ(trimBlanks(u"  a b  "), u"a b");
+  EXPECT_EQ(trimBlanks(u"\ta\t"), u"\ta\t");
+  EXPECT_EQ(trimBlanks(u"   "), u"");
+}
+
+struct CaseRow {
+  const char16_t* a;
+  const char16_t* b;
+  bool equal;
+};
+
+class IgnoreCase : public ::testing::TestWithParam<CaseRow> {};
+
+TEST_P(IgnoreCase, FoldsUnicodeLetters) {
+  EXPECT_EQ(equalsIgnoreCase(GetParam().a, GetParam().b), GetParam().equal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, IgnoreCase,
+                         ::testing::Values(CaseRow{u"IPM.Note", u"ipm.note", true},
+                                           CaseRow{u"École", u"éCOLE", true},
+                                           CaseRow{u"ΣΟΦΊΑ", u"σοφία", true},
+                                           CaseRow{u"Straße", u"STRASSE", true},
+                                           CaseRow{u"\U00010400", u"\U00010428", true},
+                                           CaseRow{u"IPM.Note", u"IPM.Note.X", false},
+                                           CaseRow{u"a", u"", false}));
+
+TEST(Text, SimpleCaseMappingKeepsLength) {
+  const char16_t* samples[] = {u"<ORIGMSGCL>", u"İstanbul", u"ΣΟΦΊΑ", u"\U00010400x", u"\xD800z"};
+  for (auto* s : samples) EXPECT_EQ(toLowerSimple(s).size(), TextView(s).size());
+  EXPECT_EQ(toLowerSimple(u"<TargetMsgCl>"), u"<targetmsgcl>");
+  EXPECT_EQ(toUpperSimple(u"cn=exvs1"), u"CN=EXVS1");
+}
+
+TEST(Text, SplitKeepsEmptyEntries) {
+  EXPECT_TRUE(split(u"", u'\t').empty());
+  EXPECT_EQ(split(u"a\t\tb", u'\t'), (std::vector<Text>{u"a", u"", u"b"}));
+  EXPECT_EQ(split(u"\t", u'\t'), (std::vector<Text>{u"", u""}));
+}
+
+TEST(Text, ReplaceAll) {
+  EXPECT_EQ(replaceAll(u"a%20b%20", u"%20", u" "), u"a b ");
+  EXPECT_EQ(replaceAll(u"Bob's", u"'", u"''"), u"Bob''s");
+}
+
+TEST(Guid, ParsesAndFormats) {
+  constexpr Guid g = "{9fd36e03-31c9-4fc6-a4ef-c245ffaa2a73}"_guid;
+  EXPECT_EQ(g.toString(), "{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}");
+  EXPECT_EQ(Guid::parse(u"9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73"), g);
+  for (auto bad : {u"", u"{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A7}", u"{9FD36E03+31C9-4FC6-A4EF-C245FFAA2A73}",
+                   u"{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A7G}", u"(9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73)"})
+    EXPECT_FALSE(Guid::parse(TextView(bad)).has_value()) << toUtf8(bad);
+}
+
+TEST(Variant, ConvertsAsTheRuntimeDoes) {
+  EXPECT_EQ(Variant(true).toText(), u"True");
+  EXPECT_EQ(Variant(65223).toText(), u"65223");
+  EXPECT_EQ(Variant(u" 100 ").toInt(), 100);
+  EXPECT_TRUE(Variant(u"TRUE").toBool());
+  EXPECT_THROW(Variant::null().toText(), ComError);
+  EXPECT_THROW(Variant(u"12abc").toInt(), ComError);
+}
+
+} // namespace
+} // namespace korvane
