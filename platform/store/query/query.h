@@ -1,0 +1,59 @@
+// The store's query language: parses the SQL-like text that programs send
+// through a Recordset (select list, scope with shallow or deep traversal,
+// WHERE with comparisons, AND, OR, NOT and parentheses, ORDER BY) and the
+// bare WHERE clauses of event registration criteria, and evaluates a
+// condition on one item's properties. Text that cannot be parsed raises
+// ComError(ado::adErrQuerySyntax) naming the 1-based position and the reason.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/com/variant.h"
+
+namespace korvane::store::query {
+
+enum class Depth { Shallow, Deep };
+
+struct Scope {
+  Text url;  // as written between the double quotes, unchanged
+  Depth depth = Depth::Shallow;
+};
+
+struct OrderKey {
+  Text property;
+  bool descending = false;
+};
+
+struct Condition;  // a parsed WHERE expression
+using ConditionPtr = std::shared_ptr<const Condition>;
+
+struct Query {
+  std::vector<Text> select;      // property names in order; {"*"} for select *
+  std::vector<Scope> scopes;     // at least one
+  ConditionPtr where;            // null when the query has no WHERE
+  std::vector<OrderKey> orderBy;
+};
+
+// Parses a whole query.
+Query parse(TextView text);
+
+// Parses registration criteria: a WHERE clause, with its keyword, optionally
+// surrounded by blanks (" WHERE "DAV:ishidden" = FALSE"). Empty or blank
+// text gives a null condition (everything matches).
+ConditionPtr parseCriteria(TextView text);
+
+// Looks up one property of the item under test; nullopt when it has none.
+using PropertyLookup = std::function<std::optional<Variant>(TextView name)>;
+
+// Evaluates a condition (null matches everything). Texts compare ignoring
+// letter case (Unicode folding); a missing property or a null value makes a
+// comparison false; a Boolean compares with TRUE/FALSE and with 1/0.
+bool evaluate(const ConditionPtr& condition, const PropertyLookup& lookup);
+
+// Orders a and b by the keys: negative, zero or positive.
+int compareForOrder(const std::vector<OrderKey>& keys, const PropertyLookup& a, const PropertyLookup& b);
+
+} // namespace korvane::store::query
