@@ -1,0 +1,214 @@
+#include "platform/registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/registry/temp_server.h"
+
+namespace korvane::registry {
+namespace {
+
+constexpr Root HKLM = Root::LocalMachine;
+constexpr Root HKCR = Root::ClassesRoot;
+
+class Registry : public ::testing::Test {
+protected:
+  testing::TempServer server;
+};
+
+TEST_F(Registry, KeysAndValuesSurviveAReconnect) {
+  setValue(HKLM, u"Cluster", u"ClusterName", u"EXCLUSTER");
+  setValue(HKCR, u"CLSID\\{1}\\InprocServer32", u"", u"/opt/x.dll");
+  setValue(HKCR, u"CLSID\\{1}", u"Flags", 7);
+  db::Database::closeCurrent();
+
+  EXPECT_TRUE(keyExists(HKLM, u"Cluster"));
+  EXPECT_EQ(getValue(HKLM, u"Cluster", u"ClusterName"), Variant(u"EXCLUSTER"));
+  EXPECT_EQ(getText(HKCR, u"CLSID\\{1}\\InprocServer32", u""), Text(u"/opt/x.dll"));
+  EXPECT_EQ(getValue(HKCR, u"CLSID\\{1}", u"Flags"), Variant(std::int64_t{7}));
+}
+
+struct CaseRow {
+  const char16_t* created;
+  const char16_t* lookedUp;
+  bool found;
+};
+
+class KeyNameCase : public Registry, public ::testing::WithParamInterface<CaseRow> {};
+
+TEST_P(KeyNameCase, ComparesByUnicodeCaseFolding) {
+  createKey(HKLM, GetParam().created);
+  EXPECT_EQ(keyExists(HKLM, GetParam().lookedUp), GetParam().found);
+  // A value under the other spelling lands in the same key when they match.
+  setValue(HKLM, GetParam().lookedUp, u"v", 1);
+  EXPECT_EQ(getValue(HKLM, GetParam().created, u"v").has_value(), GetParam().found);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, KeyNameCase,
+    ::testing::Values(CaseRow{u"Software\\Korvane", u"SOFTWARE\\korvane", true},
+                      CaseRow{u"Ärger\\École", u"äRGER\\éCOLE", true},
+                      CaseRow{u"Straße", u"STRASSE", true},
+                      CaseRow{u"ΣΟΦΊΑ\\Κλειδί", u"σοφία\\ΚΛΕΙΔΊ", true},
+                      CaseRow{u"Cluster", u"Clusters", false},
+                      CaseRow{u"A\\B", u"A\\B\\C", false},
+                      CaseRow{u"École", u"Ecole", false}));
+
+TEST_F(Registry, SubKeysKeepTheirFirstSpellingAndCreationOrder) {
+  createKey(HKLM, u"Root\\Zeta");
+  createKey(HKLM, u"Root\\alpha");
+  EXPECT_FALSE(createKey(HKLM, u"ROOT\\ALPHA"));
+  createKey(HKLM, u"Root\\Mid\\Deep");
+  EXPECT_EQ(subKeys(HKLM, u"root"), (std::vector<Text>{u"Zeta", u"alpha", u"Mid"}));
+  EXPECT_TRUE(subKeys(HKLM, u"Missing").empty());
+}
+
+TEST_F(Registry, ClassesRootIsTheClassesKeyOfTheMachine) {
+  setValue(HKCR, u"Korvane.KorvaneCls\\CLSID", u"", u"{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}");
+  EXPECT_EQ(getText(HKLM, u"SOFTWARE\\Classes\\Korvane.KorvaneCls\\CLSID", u""),
+            Text(u"{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}"));
+  EXPECT_TRUE(keyExists(HKCR, u""));
+  auto top = subKeys(HKLM, u"");
+  EXPECT_NE(std::find(top.begin(), top.end(), u"SOFTWARE"), top.end());
+}
+
+TEST_F(Registry, DeleteRemovesTheWholeSubtreeAndNothingBeside) {
+  setValue(HKLM, u"App\\Sub\\Leaf", u"x", u"1");
+  setValue(HKLM, u"App\\Sub", u"", u"2");
+  setValue(HKLM, u"App", u"y", 3);
+  // Siblings whose names begin like the deleted key's name.
+  setValue(HKLM, u"AppX", u"keep", 4);
+  setValue(HKLM, u"App]", u"keep", 5);
+  setValue(HKLM, u"App Data\\Sub", u"keep", 6);
+
+  EXPECT_TRUE(deleteKey(HKLM, u"app"));
+  EXPECT_FALSE(keyExists(HKLM, u"App"));
+  EXPECT_FALSE(keyExists(HKLM, u"App\\Sub\\Leaf"));
+  EXPECT_FALSE(getValue(HKLM, u"App\\Sub\\Leaf", u"x"));
+  EXPECT_FALSE(getValue(HKLM, u"App", u"y"));
+  EXPECT_EQ(getValue(HKLM, u"AppX", u"keep"), Variant(std::int64_t{4}));
+  EXPECT_EQ(getValue(HKLM, u"App]", u"keep"), Variant(std::int64_t{5}));
+  EXPECT_EQ(getValue(HKLM, u"App Data\\Sub", u"keep"), Variant(std::int64_t{6}));
+
+  // A key created again under the old name starts empty.
+  createKey(HKLM, u"App");
+  EXPECT_TRUE(subKeys(HKLM, u"App").empty());
+  EXPECT_TRUE(valueNames(HKLM, u"App").empty());
+  EXPECT_FALSE(deleteKey(HKLM, u"Never"));
+}
+
+TEST_F(Registry, RootsCannotBeDeleted) {
+  EXPECT_THROW(deleteKey(HKLM, u""), ComError);
+  EXPECT_THROW(deleteKey(HKCR, u""), ComError);
+  EXPECT_TRUE(keyExists(HKCR, u""));
+}
+
+TEST_F(Registry, ValuesHoldTextOrThirtyTwoBitNumbers) {
+  setValue(HKLM, u"K", u"", u"default");
+  setValue(HKLM, u"K", u"Number", 42);
+  EXPECT_EQ(getValue(HKLM, u"K", u""), Variant(u"default"));
+  EXPECT_EQ(getValue(HKLM, u"K", u"NUMBER"), Variant(std::int64_t{42}));
+  EXPECT_FALSE(getText(HKLM, u"K", u"Number"));
+
+  setValue(HKLM, u"K", u"number", u"now text");
+  EXPECT_EQ(getValue(HKLM, u"K", u"Number"), Variant(u"now text"));
+  EXPECT_EQ(valueNames(HKLM, u"K"), (std::vector<Text>{u"", u"Number"}));
+
+  setValue(HKLM, u"K", u"Max", std::int64_t{0xFFFFFFFF});
+  setValue(HKLM, u"K", u"Minus", -1);
+  EXPECT_EQ(getValue(HKLM, u"K", u"Minus"), Variant(std::int64_t{0xFFFFFFFF}));
+  EXPECT_THROW(setValue(HKLM, u"K", u"Big", std::int64_t{1} << 32), ComError);
+  EXPECT_THROW(setValue(HKLM, u"K", u"Flag", true), ComError);
+  EXPECT_THROW(setValue(HKLM, u"K", u"Nothing", Variant::null()), ComError);
+  EXPECT_FALSE(getValue(HKLM, u"K", u"Big"));
+
+  EXPECT_TRUE(deleteValue(HKLM, u"K", u"NUMBER"));
+  EXPECT_FALSE(deleteValue(HKLM, u"K", u"Number"));
+  EXPECT_FALSE(getValue(HKLM, u"K", u"Number"));
+  EXPECT_FALSE(getValue(HKLM, u"Missing", u""));
+}
+
+TEST_F(Registry, TextValuesKeepEveryCharacter) {
+  Text odd = u"tab\there, cr\r, \U0001F4E7 and a zero \0 inside";
+  odd.push_back(u'\0');
+  setValue(HKLM, u"K", u"odd", odd);
+  EXPECT_EQ(getText(HKLM, u"K", u"odd"), odd);
+}
+
+TEST_F(Registry, MalformedNamesAreRefusedAndWriteNothing) {
+  const char16_t* bad[] = {u"\\Leading", u"Double\\\\Sep", u"Trailing\\"};
+  for (const char16_t* name : bad) {
+    try {
+      setValue(HKLM, name, u"v", 1);
+      ADD_FAILURE() << "accepted " << toUtf8(name);
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.code(), E_INVALIDARG);
+      EXPECT_NE(e.description().find(u"HKEY_LOCAL_MACHINE\\"), Text::npos);
+    }
+  }
+  EXPECT_EQ(subKeys(HKLM, u""), (std::vector<Text>{u"SOFTWARE"}));
+}
+
+struct ParseRow {
+  const char16_t* full;
+  std::optional<Root> root;
+  const char16_t* path;
+};
+
+TEST(RegistryNames, FullKeyNamesSplitIntoRootAndPath) {
+  const ParseRow rows[] = {
+      {u"HKEY_LOCAL_MACHINE\\Cluster", HKLM, u"Cluster"},
+      {u"hklm\\SOFTWARE\\X", HKLM, u"SOFTWARE\\X"},
+      {u"HKEY_CLASSES_ROOT", HKCR, u""},
+      {u"HKCR\\CLSID", HKCR, u"CLSID"},
+      {u"HKEY_CURRENT_USER\\Software", std::nullopt, u""},
+      {u"Cluster", std::nullopt, u""},
+  };
+  for (const auto& row : rows) {
+    auto parsed = parseKeyName(row.full);
+    ASSERT_EQ(parsed.has_value(), row.root.has_value()) << toUtf8(row.full);
+    if (!parsed) continue;
+    EXPECT_EQ(parsed->first, *row.root) << toUtf8(row.full);
+    EXPECT_EQ(parsed->second, row.path) << toUtf8(row.full);
+  }
+  EXPECT_EQ(keyName(HKLM, u"Cluster"), u"HKEY_LOCAL_MACHINE\\Cluster");
+}
+
+TEST_F(Registry, OpenReportsWhetherTheClusterKeyExists) {
+  HKEY key{};
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Cluster", &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(key, HKEY{0});
+
+  createKey(HKLM, u"Cluster\\Nodes");
+  ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "CLUSTER", &key), ERROR_SUCCESS);
+  HKEY nodes{};
+  EXPECT_EQ(RegOpenKeyA(key, "nodes", &nodes), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyA(key, "Other", &nodes), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyA(key, "Nodes", &nodes), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Cluster", nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "A\\\\B", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, CreateThroughAHandleMakesTheKeys) {
+  HKEY key{};
+  ASSERT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "CLSID\\{2}", &key), ERROR_SUCCESS);
+  HKEY inproc{};
+  ASSERT_EQ(RegCreateKeyA(key, "InprocServer32", &inproc), ERROR_SUCCESS);
+  EXPECT_TRUE(keyExists(HKLM, u"SOFTWARE\\Classes\\CLSID\\{2}\\InprocServer32"));
+  EXPECT_EQ(RegCloseKey(inproc), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST(RegistryWithoutServer, CallsFailWithAnIoErrorNotACrash) {
+  testing::TempServer server;
+  db::setServerDirectory(server.dir() / "nothing-here");
+  HKEY key{};
+  EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Cluster", &key), ERROR_REGISTRY_IO_FAILED);
+  EXPECT_THROW(keyExists(HKLM, u"Cluster"), ComError);
+  db::setServerDirectory(server.dir());
+}
+
+} // namespace
+} // namespace korvane::registry
