@@ -1,0 +1,60 @@
+// Test helpers shared by the platform tests: a fresh emulated server in a
+// temporary directory for each test, and scoped environment variables.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/db/database.h"
+
+namespace korvane::testing {
+
+class TempServer {
+public:
+  TempServer() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    db::Database::create(dir_ / "server");
+    db::setServerDirectory(dir_ / "server");
+  }
+  ~TempServer() {
+    db::Database::closeCurrent();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  TempServer(const TempServer&) = delete;
+  TempServer& operator=(const TempServer&) = delete;
+
+  // A scratch directory beside the server, removed with it.
+  const std::filesystem::path& dir() const { return dir_; }
+
+private:
+  std::filesystem::path dir_;
+};
+
+// Sets (or, with nullopt, unsets) a variable for the scope; restores it after.
+class ScopedEnv {
+public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    apply(value);
+  }
+  ~ScopedEnv() { apply(old_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+  void apply(const std::optional<std::string>& v) {
+    if (v)
+      ::setenv(name_.c_str(), v->c_str(), 1);
+    else
+      ::unsetenv(name_.c_str());
+  }
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+} // namespace korvane::testing

@@ -1,0 +1,251 @@
+#include "platform/win32/winapi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/com/hresult.h"
+#include "platform/win32/temp_server.h"
+
+namespace korvane::win32 {
+namespace {
+
+using korvane::testing::ScopedEnv;
+using korvane::testing::TempServer;
+
+class Win32Test : public ::testing::Test {
+protected:
+  void SetUp() override {
+    MachineInfo m;
+    m.computerName = u"EXCH01";
+    m.userName = u"Admin";
+    m.workstationDomain = u"CORP";
+    setMachineInfo(m);
+  }
+  void setUser(TextView user) {
+    MachineInfo m = machineInfo();
+    m.userName = Text(user);
+    setMachineInfo(m);
+  }
+  TempServer server_;
+  ScopedEnv noOverride_{"KORVANE_LOGON_USER", std::nullopt};
+};
+
+struct UserNameRow {
+  const char16_t* user;
+  std::uint32_t bufferSize;
+  bool ok;
+  std::uint32_t sizeAfter;
+  const char* text;  // what the buffer holds on success
+};
+
+class GetUserNameRows : public Win32Test, public ::testing::WithParamInterface<UserNameRow> {};
+
+TEST_P(GetUserNameRows, CopiesTheNameOrReportsTheSizeNeeded) {
+  const UserNameRow& row = GetParam();
+  setUser(row.user);
+  std::vector<char> buffer(256, ' ');
+  std::vector<char> before = buffer;
+  std::uint32_t size = row.bufferSize;
+  int ok = GetUserNameA(buffer.data(), &size);
+  EXPECT_EQ(ok != 0, row.ok);
+  EXPECT_EQ(size, row.sizeAfter);
+  if (row.ok) {
+    EXPECT_STREQ(buffer.data(), row.text);
+    EXPECT_EQ(buffer[size], ' ') << "wrote past the terminating zero";
+  } else {
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(buffer, before) << "a failed call must not touch the buffer";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GetUserNameRows,
+    ::testing::Values(UserNameRow{u"Admin", 255, true, 6, "Admin"},  // five letters, size 6
+                      UserNameRow{u"Admin", 6, true, 6, "Admin"},    // exactly enough
+                      UserNameRow{u"Admin", 5, false, 6, ""},        // no room for the zero
+                      UserNameRow{u"Admin", 0, false, 6, ""},
+                      UserNameRow{u"O'Brien", 255, true, 8, "O'Brien"},
+                      UserNameRow{u"J\u00fcrgen", 255, true, 8, "J\xC3\xBCrgen"}));  // UTF-8 bytes
+
+TEST_F(Win32Test, GetUserNameWithoutBufferReportsTheSize) {
+  std::uint32_t size = 0;
+  EXPECT_EQ(GetUserNameA(nullptr, &size), 0);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(GetUserNameA(nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Win32Test, ProcessStartedAsAnotherUserReportsThatUser) {
+  ScopedEnv as("KORVANE_LOGON_USER", "bob");
+  char buffer[255];
+  std::uint32_t size = sizeof buffer;
+  ASSERT_NE(GetUserNameA(buffer, &size), 0);
+  EXPECT_STREQ(buffer, "bob");
+  EXPECT_EQ(size, 4u);
+}
+
+TEST_F(Win32Test, GetUserNameWithoutServerFailsCleanly) {
+  db::Database::closeCurrent();
+  db::setServerDirectory(server_.dir() / "nothing-here");
+  char buffer[255];
+  std::uint32_t size = sizeof buffer;
+  EXPECT_EQ(GetUserNameA(buffer, &size), 0);
+  EXPECT_NE(GetLastError(), 0u);
+}
+
+// Reads a workstation buffer the way the setup does: 28 bytes as seven
+// 32-bit fields, then the text that a field names.
+std::vector<std::uint32_t> fieldsOf(const std::uint8_t* buffer, int count) {
+  std::vector<std::uint32_t> f(static_cast<size_t>(count));
+  RtlMoveMemory(f.data(), buffer, f.size() * 4);
+  return f;
+}
+
+Text textAt(std::uint32_t handle) {
+  const char16_t* p = rtlText(handle);
+  Text out(static_cast<size_t>(lstrlenW(p)), u'\0');
+  RtlMoveMemory(out.data(), p, out.size() * 2);
+  return out;
+}
+
+TEST_F(Win32Test, WorkstationInfoLevel102HasSevenFieldsAndItsTexts) {
+  std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
+  ASSERT_EQ(NetWkstaGetInfo(u"\\\\EXCH01", 102, &buffer), NERR_Success);
+  ASSERT_NE(buffer, nullptr);
+  auto f = fieldsOf(buffer, 7);
+  EXPECT_EQ(f[0], PLATFORM_ID_NT);
+  EXPECT_EQ(textAt(f[1]), u"EXCH01");
+  EXPECT_EQ(textAt(f[2]), u"CORP");  // the third field: the LAN group
+  EXPECT_EQ(f[3], 5u);
+  EXPECT_EQ(f[4], 2u);
+  EXPECT_EQ(textAt(f[5]), u"");
+  EXPECT_EQ(f[6], 1u);
+  EXPECT_NE(f[1], f[2]);
+  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
+  EXPECT_EQ(rtlText(f[2]), nullptr) << "handles of a freed buffer must not resolve";
+}
+
+TEST_F(Win32Test, NonAsciiDomainTextArrivesWhole) {
+  MachineInfo m = machineInfo();
+  m.workstationDomain = u"M\u00dcNCHEN";
+  setMachineInfo(m);
+  std::uint8_t* buffer = nullptr;
+  ASSERT_EQ(NetWkstaGetInfo(u"\\\\exch01", 102, &buffer), NERR_Success);
+  EXPECT_EQ(textAt(fieldsOf(buffer, 7)[2]), u"M\u00dcNCHEN");
+  NetApiBufferFree(buffer);
+}
+
+struct WorkstationRow {
+  const char16_t* serverName;
+  std::uint32_t level;
+  std::uint32_t configuredError;
+  std::uint32_t expected;
+};
+
+class WorkstationRows : public Win32Test, public ::testing::WithParamInterface<WorkstationRow> {};
+
+TEST_P(WorkstationRows, AnswersOrFailsWithoutABuffer) {
+  const WorkstationRow& row = GetParam();
+  MachineInfo m = machineInfo();
+  m.workstationError = row.configuredError;
+  setMachineInfo(m);
+  std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
+  std::uint32_t rc = NetWkstaGetInfo(row.serverName, row.level, &buffer);
+  EXPECT_EQ(rc, row.expected);
+  if (rc == NERR_Success) {
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(textAt(fieldsOf(buffer, 3)[2]), u"CORP");
+  } else {
+    EXPECT_EQ(buffer, nullptr);
+  }
+  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);  // null is fine too
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WorkstationRows,
+    ::testing::Values(WorkstationRow{u"\\\\EXCH01", 102, 0, NERR_Success},
+                      WorkstationRow{u"\\\\exch01", 102, 0, NERR_Success},  // names ignore case
+                      WorkstationRow{nullptr, 102, 0, NERR_Success},         // the local machine
+                      WorkstationRow{u"", 101, 0, NERR_Success},
+                      WorkstationRow{u"\\\\EXCH01", 100, 0, NERR_Success},
+                      WorkstationRow{u"EXCH01", 102, 0, ERROR_BAD_NETPATH},  // no backslashes
+                      WorkstationRow{u"\\\\", 102, 0, ERROR_BAD_NETPATH},
+                      WorkstationRow{u"\\\\OTHER", 102, 0, ERROR_BAD_NETPATH},
+                      WorkstationRow{u"\\\\EXCH01X", 102, 0, ERROR_BAD_NETPATH},
+                      WorkstationRow{u"\\\\EXCH01", 103, 0, ERROR_INVALID_LEVEL},
+                      WorkstationRow{u"\\\\EXCH01", 102, NERR_DCNotFound, NERR_DCNotFound},
+                      WorkstationRow{u"\\\\EXCH01", 102, NERR_WkstaNotStarted,
+                                     NERR_WkstaNotStarted}));
+
+TEST_F(Win32Test, FreeingTwiceOrAForeignPointerIsRefused) {
+  std::uint8_t* buffer = nullptr;
+  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &buffer), NERR_Success);
+  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
+  EXPECT_EQ(NetApiBufferFree(buffer), ERROR_INVALID_PARAMETER);
+  int local = 0;
+  EXPECT_EQ(NetApiBufferFree(&local), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTexts) {
+  std::uint8_t* first = nullptr;
+  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &first), NERR_Success);
+  MachineInfo m = machineInfo();
+  m.workstationDomain = u"SALES";
+  setMachineInfo(m);
+  std::uint8_t* second = nullptr;
+  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &second), NERR_Success);
+  auto f1 = fieldsOf(first, 7);
+  auto f2 = fieldsOf(second, 7);
+  NetApiBufferFree(second);
+  EXPECT_EQ(textAt(f1[2]), u"CORP");
+  EXPECT_EQ(rtlText(f2[2]), nullptr);
+  NetApiBufferFree(first);
+}
+
+TEST(Win32Helpers, UnknownHandlesAndNullTextsAreSafe) {
+  EXPECT_EQ(rtlText(0), nullptr);
+  EXPECT_EQ(rtlText(0xFFFFFFFFu), nullptr);
+  EXPECT_EQ(lstrlenW(nullptr), 0);
+  EXPECT_EQ(lstrlenW(u"abc"), 3);
+  char overlap[] = "abcdef";
+  RtlMoveMemory(overlap + 1, overlap, 4);
+  EXPECT_STREQ(overlap, "aabcdf");
+}
+
+struct MachineRow {
+  const char16_t* computer;
+  const char16_t* user;
+};
+
+class InvalidMachines : public Win32Test, public ::testing::WithParamInterface<MachineRow> {};
+
+TEST_P(InvalidMachines, AreRefusedAndNothingIsStored) {
+  MachineInfo bad;
+  bad.computerName = GetParam().computer;
+  bad.userName = GetParam().user;
+  EXPECT_THROW(setMachineInfo(bad), ComError);
+  EXPECT_EQ(machineInfo().computerName, u"EXCH01");
+  EXPECT_EQ(machineInfo().userName, u"Admin");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, InvalidMachines,
+                         ::testing::Values(MachineRow{u"", u"Admin"},
+                                           MachineRow{u"EX CH", u"Admin"},
+                                           MachineRow{u"EX\\CH", u"Admin"},
+                                           MachineRow{u"EXCH01", u""},
+                                           MachineRow{u"EXCH01", u"a\\b"},
+                                           MachineRow{u"EXCH01", u"a]b"},
+                                           MachineRow{u"EXCH01", u" . "}));
+
+TEST(Win32Machine, DefaultsWhenNothingIsStored) {
+  TempServer server;
+  MachineInfo m = machineInfo();
+  EXPECT_EQ(m.computerName, u"EXCH01");
+  EXPECT_EQ(m.workstationError, 0u);
+}
+
+} // namespace
+} // namespace korvane::win32
