@@ -56,4 +56,17 @@ bool evaluate(const ConditionPtr& condition, const PropertyLookup& lookup);
 // Orders a and b by the keys: negative, zero or positive.
 int compareForOrder(const std::vector<OrderKey>& keys, const PropertyLookup& a, const PropertyLookup& b);
 
+// Parentheses and NOTs may nest this deep; deeper text is a syntax error, so
+// that hostile input cannot exhaust the stack.
+inline constexpr int maxNesting = 200;
+
+// The canonical text of a query or condition (keywords in capitals, single
+// blanks, escapes doubled): parsing it again gives the same query.
+Text toText(const Query& query);
+Text toText(const ConditionPtr& condition);  // empty for a null condition
+
+// True when the condition reads the property (names compare ignoring case),
+// e.g. to tell whether a WHERE clause asks about "DAV:ishidden".
+bool references(const ConditionPtr& condition, TextView property);
+
 } // namespace korvane::store::query

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "platform/store/query/query.h"
+
+namespace korvane::store::query {
+namespace {
+
+// The look-up of a registration item, character for character as the setup sends it.
+constexpr const char16_t* lookupQuery =
+    u"select  \"DAV:displayname\" from scope ('shallow traversal of \"http://S/Public/Sales\"')  WHERE "
+    u"\"DAV:displayname\" = 'Korvane.reg' AND \"DAV:ishidden\" = true AND \"DAV:isfolder\" = false ";
+
+// One level of the folder enumeration.
+constexpr const char16_t* enumerationQuery =
+    u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", \"DAV:href\", "
+    u"\"DAV:childcount\",  \"http://schemas.microsoft.com/exchange/publicfolderemailaddress\",  "
+    u"\"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" From  scope('shallow traversal of "
+    u"\"http://S/Public/\"') where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True  ORDER BY "
+    u"\"DAV:displayname\" ";
+
+TEST(Parse, RegistrationLookUp) {
+  const Query q = parse(lookupQuery);
+  EXPECT_EQ(q.select, std::vector<Text>{u"DAV:displayname"});
+  ASSERT_EQ(q.scopes.size(), 1u);
+  EXPECT_EQ(q.scopes[0].url, u"http://S/Public/Sales");
+  EXPECT_EQ(q.scopes[0].depth, Depth::Shallow);
+  EXPECT_EQ(toText(q.where),
+            u"\"DAV:displayname\" = 'Korvane.reg' AND \"DAV:ishidden\" = TRUE AND \"DAV:isfolder\" = FALSE");
+  EXPECT_TRUE(q.orderBy.empty());
+}
+
+TEST(Parse, FolderEnumeration) {
+  const Query q = parse(enumerationQuery);
+  EXPECT_EQ(q.select, (std::vector<Text>{u"DAV:displayname", u"DAV:hassubs", u"DAV:parentname", u"DAV:contentclass",
+                                         u"DAV:href", u"DAV:childcount",
+                                         u"http://schemas.microsoft.com/exchange/publicfolderemailaddress",
+                                         u"http://schemas.microsoft.com/mapi/proptag/x0fff0102"}));
+  ASSERT_EQ(q.scopes.size(), 1u);
+  EXPECT_EQ(q.scopes[0].url, u"http://S/Public/");  // the trailing "/" is the store's to resolve
+  EXPECT_EQ(q.scopes[0].depth, Depth::Shallow);
+  EXPECT_EQ(toText(q.where), u"\"DAV:ishidden\" = FALSE AND \"DAV:isfolder\" = TRUE");
+  ASSERT_EQ(q.orderBy.size(), 1u);
+  EXPECT_EQ(q.orderBy[0].property, u"DAV:displayname");
+  EXPECT_FALSE(q.orderBy[0].descending);
+}
+
+TEST(Parse, RegistrationCriteria) {
+  EXPECT_EQ(toText(parseCriteria(u" WHERE \"DAV:ishidden\" = FALSE")), u"\"DAV:ishidden\" = FALSE");
+  EXPECT_EQ(parseCriteria(u""), nullptr);
+  EXPECT_EQ(parseCriteria(u"   "), nullptr);
+  EXPECT_EQ(toText(parseCriteria(u"\twhere\r\n(\"a\" = 1)\n")), u"\"a\" = 1");
+}
+
+TEST(Parse, SelectStar) {
+  const Query q = parse(u"SELECT * FROM SCOPE('deep traversal of \"http://S/Public/A\"')");
+  EXPECT_EQ(q.select, std::vector<Text>{u"*"});
+  EXPECT_EQ(q.where, nullptr);
+  EXPECT_EQ(q.scopes[0].depth, Depth::Deep);
+}
+
+struct ScopeRow {
+  const char16_t* scopeClause;  // what follows FROM
+  std::vector<Scope> expected;
+};
+
+class Scopes : public ::testing::TestWithParam<ScopeRow> {};
+
+TEST_P(Scopes, ParseToUrlAndDepth) {
+  const Query q = parse(Text(u"select * from ") + GetParam().scopeClause);
+  ASSERT_EQ(q.scopes.size(), GetParam().expected.size());
+  for (std::size_t k = 0; k < q.scopes.size(); ++k) {
+    EXPECT_EQ(q.scopes[k].url, GetParam().expected[k].url) << k;
+    EXPECT_EQ(q.scopes[k].depth, GetParam().expected[k].depth) << k;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Scopes,
+    ::testing::Values(
+        ScopeRow{u"scope('shallow traversal of \"http://S/Public/A\"')", {{u"http://S/Public/A", Depth::Shallow}}},
+        ScopeRow{u"SCOPE ( 'DEEP   TRAVERSAL\tOF\"http://S/Public/A\"' )", {{u"http://S/Public/A", Depth::Deep}}},
+        ScopeRow{u"scope('\"http://S/Public/A\"')", {{u"http://S/Public/A", Depth::Deep}}},
+        ScopeRow{u"scope('  shallow traversal of \"http://S/a\" , deep traversal of \"http://S/b\", \"http://S/c\"  ')",
+                 {{u"http://S/a", Depth::Shallow}, {u"http://S/b", Depth::Deep}, {u"http://S/c", Depth::Deep}}},
+        ScopeRow{u"scope('shallow traversal of \"http://S/a\"', 'deep traversal of \"http://S/b\"')",
+                 {{u"http://S/a", Depth::Shallow}, {u"http://S/b", Depth::Deep}}},
+        // An apostrophe doubled for the outer string, a double quote doubled for the URL.
+        ScopeRow{u"scope('shallow traversal of \"http://S/Public/Bob''s Orders\"')",
+                 {{u"http://S/Public/Bob's Orders", Depth::Shallow}}},
+        ScopeRow{u"scope('shallow traversal of \"http://S/Public/The \"\"Best\"\" Deals\"')",
+                 {{u"http://S/Public/The \"Best\" Deals", Depth::Shallow}}},
+        ScopeRow{u"scope('shallow traversal of \"http://S/Public/''\"\"''\"')",
+                 {{u"http://S/Public/'\"'", Depth::Shallow}}},
+        // Case, blanks and percent escapes inside the URL are kept as written.
+        ScopeRow{u"scope('shallow traversal of \" http://s/PUBLIC%20folders/x y/ \"')",
+                 {{u" http://s/PUBLIC%20folders/x y/ ", Depth::Shallow}}},
+        ScopeRow{u"scope('shallow traversal of \"http://S/Public/\u00c9t\u00e9 \U0001F4E7\"')",
+                 {{u"http://S/Public/\u00c9t\u00e9 \U0001F4E7", Depth::Shallow}}}));
+
+struct ConditionRow {
+  const char16_t* where;
+  const char16_t* canonical;  // shows the grouping the parser chose
+};
+
+class Conditions : public ::testing::TestWithParam<ConditionRow> {};
+
+TEST_P(Conditions, ParseWithUsualPrecedence) {
+  const ConditionPtr c = parseCriteria(Text(u"WHERE ") + GetParam().where);
+  EXPECT_EQ(toText(c), GetParam().canonical);
+  // The canonical text reads back to itself.
+  EXPECT_EQ(toText(parseCriteria(u"WHERE " + toText(c))), GetParam().canonical);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Conditions,
+    ::testing::Values(
+        ConditionRow{u"\"a\" = 1 or \"b\" = 2 and \"c\" = 3", u"\"a\" = 1 OR (\"b\" = 2 AND \"c\" = 3)"},
+        ConditionRow{u"(\"a\" = 1 OR \"b\" = 2) AND \"c\" = 3", u"(\"a\" = 1 OR \"b\" = 2) AND \"c\" = 3"},
+        ConditionRow{u"not \"a\" = 1 and \"b\" = 2", u"NOT \"a\" = 1 AND \"b\" = 2"},
+        ConditionRow{u"NOT (\"a\" = 1 AND \"b\" = 2)", u"NOT (\"a\" = 1 AND \"b\" = 2)"},
+        ConditionRow{u"NOT NOT \"a\" = 1", u"NOT NOT \"a\" = 1"},
+        ConditionRow{u"((((\"a\" = 1))))", u"\"a\" = 1"},
+        ConditionRow{u"\"a\"<>1 AND \"b\"!=2 AND \"c\"<3 AND \"d\">4 AND \"e\"<=5 AND \"f\">=-6",
+                     u"\"a\" <> 1 AND \"b\" <> 2 AND \"c\" < 3 AND \"d\" > 4 AND \"e\" <= 5 AND \"f\" >= -6"},
+        ConditionRow{u"\"a\" is null OR \"b\" IS NOT NULL", u"\"a\" IS NULL OR \"b\" IS NOT NULL"},
+        ConditionRow{u"\"a\" like 'x%' AND \"b\" NOT LIKE '_y'", u"\"a\" LIKE 'x%' AND \"b\" NOT LIKE '_y'"},
+        ConditionRow{u"\"n\" = 'Bob''s'", u"\"n\" = 'Bob''s'"},
+        ConditionRow{u"\"say \"\"hi\"\"\" = TRUE", u"\"say \"\"hi\"\"\" = TRUE"},
+        ConditionRow{u"'x' = \"a\" AND \"a\" = \"b\"", u"'x' = \"a\" AND \"a\" = \"b\""},
+        ConditionRow{u"\"a\" = 9223372036854775807", u"\"a\" = 9223372036854775807"},
+        ConditionRow{u"\"a\"=1 aNd \"b\"=2 Or \"c\"=3 OR \"d\"=4", u"(\"a\" = 1 AND \"b\" = 2) OR \"c\" = 3 OR \"d\" = 4"}));
+
+TEST(Parse, KeywordsIgnoreCaseAndBlanksAreFree) {
+  const Query q = parse(u"  SeLeCt\t\"a\" ,\"b\"\r\nFROM\nScope  (  'Shallow Traversal Of \"http://S/x\"'  )"
+                        u"  wHeRe  \"a\"=TRUE  order   BY \"a\" desc , \"b\" ASC  ");
+  EXPECT_EQ(q.select, (std::vector<Text>{u"a", u"b"}));
+  EXPECT_EQ(q.scopes[0].url, u"http://S/x");
+  EXPECT_EQ(toText(q.where), u"\"a\" = TRUE");
+  ASSERT_EQ(q.orderBy.size(), 2u);
+  EXPECT_TRUE(q.orderBy[0].descending);
+  EXPECT_FALSE(q.orderBy[1].descending);
+}
+
+TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
+  const Text texts[] = {
+      lookupQuery, enumerationQuery,
+      u"select * from scope('\"http://S/Public/Bob''s \"\"x\"\"\"', 'shallow traversal of \"http://S/y\"')",
+      u"select \"*\", \"a\" from scope('\"http://S/y\"') order by \"a\" desc, \"b\""};
+  for (const Text& text : texts) {
+    const Query first = parse(text);
+    const Text canonical = toText(first);
+    const Query second = parse(canonical);
+    EXPECT_EQ(toText(second), canonical);
+    EXPECT_EQ(second.select, first.select);
+    ASSERT_EQ(second.scopes.size(), first.scopes.size());
+    for (std::size_t k = 0; k < first.scopes.size(); ++k) {
+      EXPECT_EQ(second.scopes[k].url, first.scopes[k].url);
+      EXPECT_EQ(second.scopes[k].depth, first.scopes[k].depth);
+    }
+  }
+}
+
+TEST(Parse, ReferencesNamesTheProperties) {
+  const ConditionPtr c = parseCriteria(u"WHERE NOT (\"DAV:IsHidden\" = FALSE OR \"x\" LIKE 'a%')");
+  EXPECT_TRUE(references(c, u"DAV:ishidden"));
+  EXPECT_TRUE(references(c, u"X"));
+  EXPECT_FALSE(references(c, u"DAV:isfolder"));
+  EXPECT_FALSE(references(nullptr, u"DAV:ishidden"));
+}
+
+TEST(Parse, ParsedQueriesAreSharedSafely) {
+  // A cached query outlives the text it came from.
+  Query q;
+  {
+    Text text = lookupQuery;
+    q = parse(text);
+    text.assign(text.size(), u'#');
+  }
+  const Query copy = q;
+  EXPECT_EQ(copy.where, q.where);  // the condition is shared, not copied
+  EXPECT_EQ(copy.scopes[0].url, u"http://S/Public/Sales");
+}
+
+} // namespace
+} // namespace korvane::store::query

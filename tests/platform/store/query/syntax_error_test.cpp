@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "platform/com/hresult.h"
+#include "platform/store/ado.h"
+#include "platform/store/query/query.h"
+
+namespace korvane::store::query {
+namespace {
+
+struct BadRow {
+  const char16_t* text;
+  int position;          // 1-based, UTF-16 code units
+  const char16_t* reason;  // the message goes on with this
+  bool criteria = false;   // parseCriteria instead of parse
+};
+
+void PrintTo(const BadRow& row, std::ostream* os) { *os << toUtf8(row.text); }
+
+class Malformed : public ::testing::TestWithParam<BadRow> {};
+
+TEST_P(Malformed, NamesPositionAndReason) {
+  const BadRow& row = GetParam();
+  try {
+    if (row.criteria) parseCriteria(row.text);
+    else parse(row.text);
+    FAIL() << "parsed";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), ado::adErrQuerySyntax);
+    const Text prefix = u"Syntax error in query at position " + fromUtf8(std::to_string(row.position)) + u": ";
+    const Text& d = e.description();
+    EXPECT_EQ(d.substr(0, prefix.size()), prefix) << toUtf8(d);
+    EXPECT_EQ(d.substr(prefix.size(), TextView(row.reason).size()), row.reason) << toUtf8(d);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Malformed,
+    ::testing::Values(
+        BadRow{u"", 1, u"expected SELECT, found end of query"},
+        BadRow{u"delete \"a\"", 1, u"expected SELECT, found 'delete'"},
+        BadRow{u"select \"a\" from scope('x", 23, u"unterminated string"},
+        BadRow{u"select \"a from", 8, u"unterminated property name"},
+        BadRow{u"select from scope('\"u\"')", 8, u"empty select list"},
+        BadRow{u"select", 7, u"empty select list"},
+        BadRow{u"select \"\" from scope('\"u\"')", 8, u"empty property name"},
+        BadRow{u"select \"a\", from scope('\"u\"')", 13, u"expected a property name in double quotes, found 'from'"},
+        BadRow{u"select \"a\" \"b\" from", 12, u"expected ',' or FROM, found \"b\""},
+        BadRow{u"select \"a\" from where \"a\" = 1", 17, u"missing scope"},
+        BadRow{u"select \"a\" from \"u\"", 17, u"missing scope"},
+        BadRow{u"select \"a\" from", 16, u"missing scope"},
+        BadRow{u"select \"a\" from scope()", 23, u"missing scope"},
+        BadRow{u"select \"a\" from scope('')", 24, u"missing scope"},
+        BadRow{u"select \"a\" from scope('  ')", 26, u"missing scope"},
+        BadRow{u"select \"a\" from scope(\"u\")", 23, u"expected a scope in single quotes"},
+        BadRow{u"select \"a\" from scope('\"u\"' '\"v\"')", 29, u"expected ')'"},
+        BadRow{u"select \"a\" from scope('shallow \"u\"')", 32, u"expected TRAVERSAL, found \"u\""},
+        BadRow{u"select \"a\" from scope('shallow traversal of u')", 45, u"expected a URL in double quotes"},
+        BadRow{u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
+        BadRow{u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
+        BadRow{u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
+        // Inside the scope string, each doubled apostrophe counts twice.
+        BadRow{u"select \"a\" from scope('\"Bob''s\" junk')", 33, u"unexpected 'junk'"},
+        BadRow{u"select \"a\" from scope('\"u\"') where", 35, u"expected a property name, a value or '('"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 1 junk", 44, u"unexpected 'junk'"},
+        BadRow{u"select \"a\" from scope('\"u\"') where (\"a\" = 1", 44, u"expected ')', found end of query"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 1 and", 47, u"expected a property name"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 99999999999999999999", 42, u"number too large"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = null", 42, u"a value cannot be compared with NULL"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" # 1", 40, u"unexpected character '#'"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" 1", 40, u"expected a comparison"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" like 5", 45, u"expected a pattern in single quotes"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" is 1", 43, u"expected NULL, found '1'"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" not 1", 44, u"expected LIKE"},
+        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = - 'x'", 44, u"expected digits after '-'"},
+        BadRow{u"select \"a\" from scope('\"u\"') order \"a\"", 36, u"expected BY"},
+        BadRow{u"select \"a\" from scope('\"u\"') order by", 38, u"expected a property name"},
+        BadRow{u"select \"a\" from scope('\"u\"') order by \"a\" up", 43, u"unexpected 'up'"},
+        // A character beyond the basic plane counts as two code units.
+        BadRow{u"select \"\U0001F4E7\" #", 13, u"unexpected character '#'"},
+        BadRow{u"select \"a\" \u00e9", 12, u"unexpected character '\u00e9'"},
+        BadRow{u"\"DAV:ishidden\" = FALSE", 1, u"expected WHERE", true},
+        BadRow{u" WHERE \"DAV:ishidden\" = ", 25, u"expected a value or a property name, found end of query", true},
+        BadRow{u" WHERE \"a\" = 'open", 14, u"unterminated string", true},
+        BadRow{u" WHERE \"a\" = 1 ORDER BY \"a\"", 16, u"unexpected 'ORDER'", true}));
+
+Text nested(int levels, TextView open, TextView inner, TextView close) {
+  Text out;
+  for (int k = 0; k < levels; ++k) out += open;
+  out += inner;
+  for (int k = 0; k < levels; ++k) out += close;
+  return out;
+}
+
+int errorPosition(TextView criteria) {
+  try {
+    parseCriteria(criteria);
+  } catch (const ComError& e) {
+    const Text& d = e.description();
+    const std::size_t at = d.find(u"position ") + 9;
+    return std::stoi(toUtf8(d.substr(at, d.find(u':', at) - at)));
+  }
+  return 0;
+}
+
+TEST(Nesting, IsLimitedForParenthesesAndNot) {
+  EXPECT_NO_THROW(parseCriteria(u"WHERE " + nested(maxNesting, u"(", u"\"a\" = 1", u")")));
+  EXPECT_NO_THROW(parseCriteria(u"WHERE " + nested(maxNesting, u"NOT ", u"\"a\" = 1", u"")));
+  // The first level too many is named: "WHERE " is six units long.
+  EXPECT_EQ(errorPosition(u"WHERE " + nested(maxNesting + 1, u"(", u"\"a\" = 1", u")")), 6 + maxNesting + 1);
+  EXPECT_EQ(errorPosition(u"WHERE " + nested(maxNesting + 1, u"NOT ", u"\"a\" = 1", u"")), 6 + 4 * maxNesting + 1);
+  EXPECT_EQ(errorPosition(u"WHERE " + nested(100000, u"(", u"", u"")), 6 + maxNesting + 1);
+}
+
+TEST(Nesting, LongChainsAreNotDeep) {
+  Text text = u"WHERE \"a\" = 1";
+  for (int k = 0; k < 50000; ++k) text += k % 2 ? u" AND \"a\" = 1" : u" OR \"b\" = 2";
+  const ConditionPtr c = parseCriteria(text);
+  EXPECT_TRUE(evaluate(c, [](TextView name) -> std::optional<Variant> {
+    if (name == u"a") return Variant(1);
+    return std::nullopt;
+  }));
+}
+
+} // namespace
+} // namespace korvane::store::query
