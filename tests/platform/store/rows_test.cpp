@@ -1,0 +1,190 @@
+#include "platform/store/rows.h"
+
+#include <gtest/gtest.h>
+
+#include "printing.h"
+
+namespace korvane::store {
+namespace {
+
+Variant fieldValue(ado::IRecordset* rs, const Variant& index) {
+  ComPtr<ado::IFields> fields;
+  check(rs->get_Fields(fields.put()));
+  ComPtr<ado::IField> field;
+  check(fields->get_Item(index, field.put()));
+  Variant v;
+  check(field->get_Value(&v));
+  return v;
+}
+
+HRESULT fieldFailure(ado::IRecordset* rs, const Variant& index) {
+  ComPtr<ado::IFields> fields;
+  HRESULT h = rs->get_Fields(fields.put());
+  if (failed(h)) return h;
+  ComPtr<ado::IField> field;
+  h = fields->get_Item(index, field.put());
+  if (failed(h)) return h;
+  Variant v;
+  return field->get_Value(&v);
+}
+
+std::vector<Row> twoFolders() {
+  return {
+      {{u"DAV:displayname", Variant(u"Sales")}, {u"DAV:href", Variant(u"http://h/Public/Sales")}},
+      {{u"DAV:displayname", Variant(u"Éclair")}, {u"DAV:href", Variant(u"http://h/Public/Éclair")}},
+  };
+}
+
+TEST(RowTable, ColumnsAreTheUnionInOrderAndMissingValuesAreNull) {
+  RowTable t({{{u"a", Variant(1)}}, {{u"B", Variant(2)}, {u"A", Variant(3)}}});
+  ASSERT_EQ(t.columns(), (std::vector<Text>{u"a", u"B"}));
+  EXPECT_EQ(t.value(0, 0), Variant(1));
+  EXPECT_TRUE(t.value(0, 1).isNull());
+  EXPECT_EQ(t.value(1, 0), Variant(3));
+  EXPECT_EQ(t.value(1, 1), Variant(2));
+}
+
+TEST(RowTable, ColumnLookupFoldsUnicodeCase) {
+  RowTable t({{{u"Größe", Variant(1)}, {u"ÉTAT", Variant(2)}}});
+  EXPECT_EQ(t.column(u"GRÖSSE"), 0u);
+  EXPECT_EQ(t.column(u"état"), 1u);
+  EXPECT_FALSE(t.column(u"etat").has_value());
+}
+
+TEST(RowTable, RowsMustMatchTheColumnCount) {
+  EXPECT_THROW(RowTable({u"a", u"b"}, {{Variant(1)}}), ComError);
+}
+
+TEST(Recordset, WalksRowsAndFindsFieldsIgnoringCase) {
+  auto rs = makeRecordset(twoFolders());
+  std::int32_t count = 0, state = 0;
+  check(rs->get_RecordCount(&count));
+  check(rs->get_State(&state));
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(state, ado::adStateOpen);
+
+  std::vector<Text> names;
+  bool eof = false;
+  for (check(rs->get_EOF(&eof)); !eof; check(rs->get_EOF(&eof))) {
+    names.push_back(fieldValue(rs.get(), Variant(u"DAV:DisplayName")).textValue());
+    check(rs->MoveNext());
+  }
+  EXPECT_EQ(names, (std::vector<Text>{u"Sales", u"Éclair"}));
+  EXPECT_EQ(rs->MoveNext(), ado::adErrNoCurrentRecord);
+  EXPECT_EQ(fieldFailure(rs.get(), Variant(u"DAV:href")), ado::adErrNoCurrentRecord);
+}
+
+TEST(Recordset, AFieldFollowsTheCursor) {
+  auto rs = makeRecordset(twoFolders());
+  ComPtr<ado::IFields> fields;
+  check(rs->get_Fields(fields.put()));
+  ComPtr<ado::IField> name;
+  check(fields->get_Item(Variant(u"dav:displayname"), name.put()));
+  check(rs->MoveNext());
+  Variant v;
+  check(name->get_Value(&v));
+  EXPECT_EQ(v, Variant(u"Éclair"));
+}
+
+struct BadIndex {
+  Variant index;
+  HRESULT expected;
+};
+
+TEST(Recordset, UnknownNamesAndOrdinalsAreReported) {
+  auto rs = makeRecordset(twoFolders());
+  const BadIndex rows[] = {{Variant(u"DAV:nothing"), ado::adErrItemNotFound},
+                           {Variant(2), ado::adErrItemNotFound},
+                           {Variant(-1), ado::adErrItemNotFound},
+                           {Variant(true), DISP_E_TYPEMISMATCH}};
+  for (const auto& row : rows) EXPECT_EQ(fieldFailure(rs.get(), row.index), row.expected) << toUtf8(row.index.toText());
+  EXPECT_EQ(fieldValue(rs.get(), Variant(1)), Variant(u"http://h/Public/Sales"));
+  takeErrorInfo();
+}
+
+TEST(Recordset, AnUnknownNameSaysWhichNameWasAskedFor) {
+  auto rs = makeRecordset(twoFolders());
+  ASSERT_EQ(fieldFailure(rs.get(), Variant(u"DAV:nothing")), ado::adErrItemNotFound);
+  EXPECT_NE(takeErrorInfo().find(u"DAV:nothing"), Text::npos);
+}
+
+TEST(Recordset, RowsAreReadOnly) {
+  auto rs = makeRecordset(twoFolders());
+  ComPtr<ado::IFields> fields;
+  check(rs->get_Fields(fields.put()));
+  ComPtr<ado::IField> f;
+  check(fields->get_Item(Variant(0), f.put()));
+  EXPECT_EQ(f->put_Value(Variant(u"x")), ado::adErrPermissionDenied);
+  EXPECT_EQ(fields->Update(), ado::adErrPermissionDenied);
+  EXPECT_EQ(fieldValue(rs.get(), Variant(0)), Variant(u"Sales"));
+}
+
+TEST(Recordset, ClosedRecordsetRefusesEverything) {
+  auto rs = makeRecordset(twoFolders());
+  ComPtr<ado::IFields> before;
+  check(rs->get_Fields(before.put()));
+  check(rs->Close());
+  std::int32_t state = 1, n = 0;
+  bool eof = false;
+  check(rs->get_State(&state));
+  EXPECT_EQ(state, ado::adStateClosed);
+  EXPECT_EQ(rs->get_EOF(&eof), ado::adErrObjectClosed);
+  EXPECT_EQ(rs->get_RecordCount(&n), ado::adErrObjectClosed);
+  EXPECT_EQ(rs->MoveNext(), ado::adErrObjectClosed);
+  EXPECT_EQ(rs->Close(), ado::adErrObjectClosed);
+  EXPECT_EQ(before->get_Count(&n), ado::adErrObjectClosed);
+  EXPECT_EQ(rs->Open(Variant(), Variant(), -1, -1, -1), E_FAIL);
+}
+
+TEST(Recordset, OpenerRunsOnEveryOpen) {
+  int calls = 0;
+  Text seenSource;
+  auto rs = makeRecordset(RowOpener([&](const Variant& source, const Variant&) {
+    ++calls;
+    seenSource = source.textValue();
+    return RowTable(std::vector<Row>(static_cast<std::size_t>(calls), Row{{u"n", Variant(calls)}}));
+  }));
+  std::int32_t state = 1, n = 0;
+  check(rs->get_State(&state));
+  EXPECT_EQ(state, ado::adStateClosed);
+  check(rs->Open(Variant(u"select 1"), Variant(), -1, -1, -1));
+  EXPECT_EQ(rs->Open(Variant(u"again"), Variant(), -1, -1, -1), ado::adErrObjectOpen);
+  check(rs->Close());
+  check(rs->Open(Variant(u"select 2"), Variant(), -1, -1, -1));
+  check(rs->get_RecordCount(&n));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(seenSource, u"select 2");
+}
+
+TEST(Recordset, OpenerFailureLeavesItClosed) {
+  auto rs = makeRecordset(RowOpener([](const Variant&, const Variant&) -> RowTable {
+    throw ComError(ado::adErrQuerySyntax, u"Syntax error in query at position 1: nothing.");
+  }));
+  EXPECT_EQ(rs->Open(Variant(u"x"), Variant(), -1, -1, -1), ado::adErrQuerySyntax);
+  EXPECT_EQ(takeErrorInfo(), u"Syntax error in query at position 1: nothing.");
+  std::int32_t state = 1;
+  check(rs->get_State(&state));
+  EXPECT_EQ(state, ado::adStateClosed);
+}
+
+TEST(Recordset, LateBindingReachesTheSameMembers) {
+  auto rs = makeRecordset(twoFolders());
+  EXPECT_EQ(getProperty(rs.get(), u"recordcount"), Variant(2));
+  EXPECT_EQ(getProperty(rs.get(), u"EOF"), Variant(false));
+  const Variant key[] = {Variant(u"DAV:HREF")};
+  Variant field = invoke(rs.get(), u"Fields", key);
+  auto f = field.objectValue().as<IDispatch>();
+  ASSERT_TRUE(f);
+  EXPECT_EQ(getProperty(f.get(), u"Value"), Variant(u"http://h/Public/Sales"));
+  invoke(rs.get(), u"MoveNext");
+  EXPECT_EQ(getProperty(f.get(), u"value"), Variant(u"http://h/Public/Éclair"));
+  auto fields = getProperty(rs.get(), u"Fields").objectValue().as<IDispatch>();
+  EXPECT_EQ(getProperty(fields.get(), u"Count"), Variant(2));
+  EXPECT_THROW(getProperty(rs.get(), u"NoSuchThing"), ComError);
+  invoke(rs.get(), u"Close");
+  EXPECT_EQ(getProperty(rs.get(), u"State"), Variant(0));
+}
+
+} // namespace
+} // namespace korvane::store
