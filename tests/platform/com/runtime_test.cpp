@@ -1,0 +1,257 @@
+#include "platform/com/runtime.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "platform/com/dispatch.h"
+#include "platform/com/runtime_libraries.h"
+#include "platform/com/testserver/testserver.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/temp_server.h"
+
+namespace korvane {
+namespace {
+
+using registry::Root;
+using namespace korvane::testserver;
+
+const std::string kServerPath = KORVANE_TESTSERVER_PATH;
+
+template <typename Fn>
+Fn serverExport(const char* name) {
+  void* fn = nullptr;
+  check(loadLibraryExport(kServerPath, name, &fn));
+  return reinterpret_cast<Fn>(fn);
+}
+
+void registerTestServer() { check(serverExport<DllRegisterServerFn>("DllRegisterServer")()); }
+
+bool isLoaded(const std::string& path) {
+  auto list = libraries::loaded();
+  auto canonical = std::filesystem::weakly_canonical(path).string();
+  return std::find(list.begin(), list.end(), canonical) != list.end();
+}
+
+struct Failure {
+  HRESULT code;
+  Text description;
+};
+
+Failure failureOf(HRESULT h) { return {h, takeErrorInfo()}; }
+
+Failure create(const Guid& clsid) {
+  takeErrorInfo();
+  ComPtr<IUnknown> out;
+  HRESULT h = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IUnknown::iid, out.putVoid());
+  EXPECT_EQ(failed(h), !out);
+  return failureOf(h);
+}
+
+bool contains(const Text& text, TextView part) { return text.find(part) != Text::npos; }
+
+class Runtime : public ::testing::Test {
+protected:
+  testing::TempServer server;
+};
+
+// A built-in class with a fixed answer.
+class Fixed : public ComObject<IDispatch> {
+public:
+  explicit Fixed(Text answer) : answer_(std::move(answer)) {}
+  HRESULT GetProperty(TextView, Variant* v) noexcept override {
+    *v = Variant(answer_);
+    return S_OK;
+  }
+  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
+  HRESULT Invoke(TextView name, std::span<const Variant>, Variant*) noexcept override { return unknownName(name); }
+
+private:
+  Text answer_;
+};
+
+constexpr Guid kBuiltin = "{5A3E9E0C-7D11-4C55-8F0B-000000000001}"_guid;
+// Never a built-in class (those stay registered for the whole process).
+constexpr Guid kOther = "{5A3E9E0C-7D11-4C55-8F0B-000000000002}"_guid;
+
+BuiltinFactory fixedFactory(Text answer) {
+  return [answer](const Guid& iid, void** out) { return makeCom<Fixed>(answer)->QueryInterface(iid, out); };
+}
+
+TEST_F(Runtime, BuiltinClassesResolveByProgIdIgnoringCaseAndComeBeforeTheRegistry) {
+  registerBuiltinClass(kBuiltin, u"Korvane.Builtin", fixedFactory(u"builtin"));
+  // A registry entry of the same name must not win over the platform's class.
+  registry::setValue(Root::ClassesRoot, u"Korvane.Builtin\\CLSID", u"", CLSID_Echo.toText());
+
+  Guid clsid;
+  ASSERT_EQ(CLSIDFromProgID(u"KORVANE.builtin", &clsid), S_OK);
+  EXPECT_EQ(clsid, kBuiltin);
+  Text progId;
+  ASSERT_EQ(ProgIDFromCLSID(kBuiltin, &progId), S_OK);
+  EXPECT_EQ(progId, u"Korvane.Builtin");
+  auto object = createInstance<IDispatch>(u"Korvane.Builtin");
+  EXPECT_EQ(getProperty(object.get(), u"Anything"), Variant(u"builtin"));
+}
+
+TEST_F(Runtime, BuiltinClassesNeedNoServerDatabase) {
+  registerBuiltinClass(kBuiltin, u"Korvane.Builtin", fixedFactory(u"still here"));
+  db::setServerDirectory(server.dir() / "missing");
+  auto object = createInstance<IDispatch>(u"Korvane.Builtin");
+  EXPECT_EQ(getProperty(object.get(), u"x"), Variant(u"still here"));
+  db::setServerDirectory(server.dir());
+}
+
+struct ClassStringRow {
+  const char16_t* text;
+  const char16_t* mentioned;
+};
+
+TEST_F(Runtime, UnknownOrMalformedClassStringsNameWhatWasAskedFor) {
+  registry::setValue(Root::ClassesRoot, u"Broken.Class\\CLSID", u"", u"not a guid");
+  const ClassStringRow rows[] = {
+      {u"Nobody.Here", u"\"Nobody.Here\""},
+      {u"Broken.Class", u"\"Broken.Class\""},
+      {u"{12345678-1234", u"\"{12345678-1234\""},
+      {u"", u"\"\""},
+      {u"A\\B", u"\"A\\B\""},
+  };
+  for (const auto& row : rows) {
+    try {
+      classIdOf(row.text);
+      ADD_FAILURE() << toUtf8(row.text);
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.code(), CO_E_CLASSSTRING) << toUtf8(row.text);
+      EXPECT_TRUE(contains(e.description(), row.mentioned)) << toUtf8(e.description());
+    }
+  }
+  EXPECT_EQ(classIdOf(u"{c0a7e5d1-3b21-4e7a-9b6f-1d2e3f405161}"), CLSID_Echo);
+}
+
+TEST_F(Runtime, RegisteredServerIsLoadedByPathAndCreatesItsClasses) {
+  registerTestServer();
+  Text key = u"CLSID\\" + CLSID_Echo.toText() + u"\\InprocServer32";
+  EXPECT_EQ(registry::getText(Root::ClassesRoot, key, u""), fromUtf8(kServerPath));
+  EXPECT_EQ(registry::getText(Root::ClassesRoot, key, u"ThreadingModel"), Text(u"Apartment"));
+
+  EXPECT_EQ(classIdOf(u"koRVANEtest.echo"), CLSID_Echo);
+  Text progId;
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_Plain, &progId), S_OK);
+  EXPECT_EQ(progId, kPlainProgId);
+
+  auto echo = createInstance<IDispatch>(u"KorvaneTest.Echo");
+  EXPECT_EQ(invoke(echo.get(), u"Ping"), Variant(u"pong"));
+  auto plain = createInstance<IDispatch>(CLSID_Plain);
+  EXPECT_EQ(getProperty(plain.get(), u"Kind"), Variant(u"plain"));
+  EXPECT_TRUE(isLoaded(kServerPath));
+}
+
+TEST_F(Runtime, BackslashesInTheRegisteredPathAreSeparators) {
+  registerTestServer();
+  Text windowsStyle = replaceAll(fromUtf8(kServerPath), u"/", u"\\");
+  registry::setValue(Root::ClassesRoot, u"CLSID\\" + CLSID_Plain.toText() + u"\\InprocServer32", u"", windowsStyle);
+  auto plain = createInstance<IDispatch>(CLSID_Plain);
+  EXPECT_EQ(getProperty(plain.get(), u"Kind"), Variant(u"plain"));
+  // One library, however its path was spelled.
+  auto list = libraries::loaded();
+  EXPECT_EQ(std::count(list.begin(), list.end(), std::filesystem::weakly_canonical(kServerPath).string()), 1);
+}
+
+TEST_F(Runtime, MissingLibraryIsReportedWithItsPathAndClass) {
+  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
+                     u"\\nowhere\\Gone.dll");
+  Failure f = create(kOther);
+  EXPECT_EQ(f.code, CO_E_DLLNOTFOUND);
+  EXPECT_EQ(f.description, u"The library \\nowhere\\Gone.dll of class " + kOther.toText() + u" was not found.");
+}
+
+TEST_F(Runtime, AFileThatIsNoLibraryGivesTheLoadersReason) {
+  auto bogus = server.dir() / "Bogus.dll";
+  std::ofstream(bogus) << "this is not a shared object\n";
+  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
+                     fromUtf8(bogus.string()));
+  Failure f = create(kOther);
+  EXPECT_EQ(f.code, CO_E_ERRORINDLL);
+  EXPECT_TRUE(contains(f.description, u"could not be loaded: ")) << toUtf8(f.description);
+  EXPECT_TRUE(contains(f.description, fromUtf8(bogus.string()))) << toUtf8(f.description);
+
+  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
+                     fromUtf8(server.dir().string()));
+  EXPECT_EQ(create(kOther).code, CO_E_ERRORINDLL);
+}
+
+TEST_F(Runtime, UnregisteredClassIsNamedInTheError) {
+  Failure f = create(kOther);
+  EXPECT_EQ(f.code, REGDB_E_CLASSNOTREG);
+  EXPECT_TRUE(contains(f.description, kOther.toText())) << toUtf8(f.description);
+  Text progId;
+  EXPECT_EQ(ProgIDFromCLSID(kOther, &progId), REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(Runtime, AClassTheLibraryDoesNotKnowPassesItsAnswerOn) {
+  registerTestServer();
+  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
+                     fromUtf8(kServerPath));
+  Failure f = create(kOther);
+  EXPECT_EQ(f.code, CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_TRUE(contains(f.description, kOther.toText())) << toUtf8(f.description);
+}
+
+TEST_F(Runtime, AggregationAndMissingOutPointersAreRefused) {
+  registerTestServer();
+  auto echo = createInstance<IUnknown>(CLSID_Echo);
+  void* out = &out;
+  EXPECT_EQ(CoCreateInstance(CLSID_Echo, echo.get(), CLSCTX_ALL, IUnknown::iid, &out), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(CoCreateInstance(CLSID_Echo, nullptr, CLSCTX_ALL, IUnknown::iid, nullptr), E_POINTER);
+  EXPECT_EQ(CLSIDFromProgID(u"KorvaneTest.Echo", nullptr), E_POINTER);
+}
+
+TEST_F(Runtime, AskingForAnInterfaceTheObjectLacksFailsCleanly) {
+  registerTestServer();
+  void* out = &out;
+  EXPECT_EQ(CoCreateInstance(CLSID_Plain, nullptr, CLSCTX_ALL, IClassFactory::iid, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(serverExport<LiveObjectsFn>("KorvaneTestServerLiveObjects")(), 0);
+}
+
+TEST_F(Runtime, LibraryStaysWhileItsObjectsLiveAndGoesWhenItAgrees) {
+  registerTestServer();
+  auto calls = serverExport<CanUnloadCallsFn>("KorvaneTestServerCanUnloadCalls");
+  long before = calls();
+  {
+    auto echo = createInstance<IDispatch>(CLSID_Echo);
+    freeUnusedLibraries();
+    EXPECT_EQ(calls(), before + 1);
+    EXPECT_TRUE(isLoaded(kServerPath));
+    EXPECT_EQ(invoke(echo.get(), u"Ping"), Variant(u"pong"));
+  }
+  shutdownRuntime();
+  EXPECT_FALSE(isLoaded(kServerPath));
+  // The next activation loads it again.
+  auto again = createInstance<IDispatch>(CLSID_Echo);
+  EXPECT_EQ(invoke(again.get(), u"Ping"), Variant(u"pong"));
+  EXPECT_TRUE(isLoaded(kServerPath));
+}
+
+TEST_F(Runtime, ExportsAreFoundOrReportedMissing) {
+  void* fn = nullptr;
+  EXPECT_EQ(loadLibraryExport(kServerPath, "DllCanUnloadNow", &fn), S_OK);
+  EXPECT_NE(fn, nullptr);
+  takeErrorInfo();
+  EXPECT_EQ(loadLibraryExport(kServerPath, "NoSuchExport", &fn), CO_E_ERRORINDLL);
+  EXPECT_TRUE(contains(takeErrorInfo(), u"NoSuchExport"));
+  EXPECT_EQ(fn, nullptr);
+  EXPECT_EQ(loadLibraryExport((server.dir() / "none.dll").string(), "DllRegisterServer", &fn), CO_E_DLLNOTFOUND);
+}
+
+TEST_F(Runtime, UnregisterRemovesTheClasses) {
+  registerTestServer();
+  check(serverExport<DllUnregisterServerFn>("DllUnregisterServer")());
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"CLSID\\" + CLSID_Echo.toText()));
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kEchoProgId));
+  EXPECT_THROW(classIdOf(kEchoProgId), ComError);
+  EXPECT_EQ(create(CLSID_Echo).code, REGDB_E_CLASSNOTREG);
+}
+
+} // namespace
+} // namespace korvane
