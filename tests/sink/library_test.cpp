@@ -1,0 +1,139 @@
+// The real Korvane.dll, loaded by path as the platform loads it: its four
+// exports, self-registration in the registry and creation by ProgID.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/com/runtime.h"
+#include "platform/registry/registry.h"
+#include "platform/store/exoledb.h"
+#include "sink/temp_server.h"
+
+namespace korvane {
+namespace {
+
+using registry::Root;
+
+constexpr Guid kClsid = "{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}"_guid;
+const Text kClassKey = u"CLSID\\{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}";
+const Text kTypeLibKey = u"TypeLib\\{48D19E50-5468-4427-9865-63B2902AF870}";
+
+template <typename Fn>
+Fn sinkExport(const char* name) {
+  void* fn = nullptr;
+  HRESULT h = loadLibraryExport(KORVANE_SINK_PATH, name, &fn);
+  EXPECT_EQ(h, S_OK) << toUtf8(takeErrorInfo());
+  return reinterpret_cast<Fn>(fn);
+}
+
+Text sinkPath() { return fromUtf8(std::filesystem::canonical(KORVANE_SINK_PATH).string()); }
+
+std::optional<Text> text(TextView key, TextView name = u"") {
+  return registry::getText(Root::ClassesRoot, key, name);
+}
+
+class SinkLibrary : public ::testing::Test {
+protected:
+  sink::testing::TempServer server;
+  DllRegisterServerFn registerServer = sinkExport<DllRegisterServerFn>("DllRegisterServer");
+  DllUnregisterServerFn unregisterServer = sinkExport<DllUnregisterServerFn>("DllUnregisterServer");
+  DllGetClassObjectFn getClassObject = sinkExport<DllGetClassObjectFn>("DllGetClassObject");
+  DllCanUnloadNowFn canUnloadNow = sinkExport<DllCanUnloadNowFn>("DllCanUnloadNow");
+};
+
+TEST_F(SinkLibrary, RegistersClassProgIdAndTypeLibraryWithItsOwnPath) {
+  ASSERT_EQ(registerServer(), S_OK) << toUtf8(takeErrorInfo());
+  EXPECT_EQ(text(kClassKey + u"\\InprocServer32"), sinkPath());
+  EXPECT_EQ(text(kClassKey + u"\\InprocServer32", u"ThreadingModel"), u"Apartment");
+  EXPECT_EQ(text(kClassKey + u"\\ProgID"), u"Korvane.KorvaneCls");
+  EXPECT_EQ(text(u"Korvane.KorvaneCls\\CLSID"), u"{9FD36E03-31C9-4FC6-A4EF-C245FFAA2A73}");
+  EXPECT_EQ(text(kTypeLibKey + u"\\1.0"), u"Korvane");
+  EXPECT_EQ(text(kTypeLibKey + u"\\1.0\\0\\win32"), sinkPath());
+
+  Guid clsid;
+  ASSERT_EQ(CLSIDFromProgID(u"korvane.korvanecls", &clsid), S_OK);
+  EXPECT_EQ(clsid, kClsid);
+
+  // Registering again changes nothing.
+  ASSERT_EQ(registerServer(), S_OK);
+  EXPECT_EQ(registry::subKeys(Root::ClassesRoot, kTypeLibKey), std::vector<Text>{u"1.0"});
+}
+
+TEST_F(SinkLibrary, UnregisterRemovesWhatRegisterWrote) {
+  ASSERT_EQ(registerServer(), S_OK);
+  ASSERT_EQ(unregisterServer(), S_OK) << toUtf8(takeErrorInfo());
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kClassKey));
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"Korvane.KorvaneCls"));
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kTypeLibKey));
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"Interface\\{EF3B7EB0-8501-476B-BEA1-CE3331EF44EE}"));
+  Guid clsid;
+  EXPECT_EQ(CLSIDFromProgID(u"Korvane.KorvaneCls", &clsid), CO_E_CLASSSTRING);
+  takeErrorInfo();
+  // Nothing registered: still success.
+  EXPECT_EQ(unregisterServer(), S_OK);
+}
+
+TEST_F(SinkLibrary, UnregisterLeavesAProgIdThatNamesAnotherClass) {
+  ASSERT_EQ(registerServer(), S_OK);
+  registry::setValue(Root::ClassesRoot, u"Korvane.KorvaneCls\\CLSID", u"",
+                     Variant(u"{11111111-2222-3333-4444-555555555555}"));
+  ASSERT_EQ(unregisterServer(), S_OK);
+  EXPECT_EQ(text(u"Korvane.KorvaneCls\\CLSID"), u"{11111111-2222-3333-4444-555555555555}");
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kClassKey));
+}
+
+TEST_F(SinkLibrary, RegisterWithoutAServerFailsAndSaysWhy) {
+  db::Database::closeCurrent();
+  db::setServerDirectory(sink::testing::freshDirectory());  // no database there
+  HRESULT h = registerServer();
+  EXPECT_TRUE(failed(h));
+  EXPECT_FALSE(takeErrorInfo().empty());
+  db::setServerDirectory(server.dir());
+}
+
+TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
+  ASSERT_EQ(canUnloadNow(), S_OK);
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(getClassObject(&kClsid, &IClassFactory::iid, factory.putVoid()), S_OK);
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  ComPtr<exoledb::IExStoreSyncEvents> sink;
+  ASSERT_EQ(factory->CreateInstance(nullptr, exoledb::IExStoreSyncEvents::iid, sink.putVoid()), S_OK);
+  factory.reset();
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  EXPECT_EQ(sink->OnSyncSave(nullptr, u"http://exch01/Public/A/b.eml", exoledb::EVT_SYNC_BEGIN), S_OK);
+  sink.reset();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+
+  void* out = nullptr;
+  EXPECT_EQ(getClassObject(&exoledb::LIBID_Exoledb, &IClassFactory::iid, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  takeErrorInfo();
+}
+
+TEST_F(SinkLibrary, RegisteredClassIsCreatedByProgIdAndAnswersByName) {
+  ASSERT_EQ(registerServer(), S_OK);
+  auto dispatch = createInstance<IDispatch>(u"Korvane.KorvaneCls");
+  ASSERT_TRUE(dispatch);
+  EXPECT_TRUE(dispatch.as<exoledb::ICreateRegistration>());
+  const Variant args[] = {Variant(ComPtr<IUnknown>()), Variant(u"http://exch01/Public/A/b.eml"),
+                          Variant(exoledb::EVT_SYNC_BEGIN | exoledb::EVT_IS_DELIVERED)};
+  Variant result;
+  ASSERT_EQ(dispatch->Invoke(u"ProcessBeginSave", args, &result), S_OK);
+  EXPECT_EQ(result, Variant(true));
+  std::int32_t accepted = -1;
+  EXPECT_EQ(dispatch.as<exoledb::ICreateRegistration>()->Register(nullptr, u"", 0, &accepted), S_OK);
+  EXPECT_EQ(accepted, 0);
+}
+
+TEST(SinkLibraryExports, OnlyTheFourEntryPointsAreVisible) {
+  void* fn = nullptr;
+  for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllGetClassObject", "DllCanUnloadNow"})
+    EXPECT_EQ(loadLibraryExport(KORVANE_SINK_PATH, name, &fn), S_OK) << name;
+  // The library's own code stays inside it.
+  EXPECT_EQ(loadLibraryExport(KORVANE_SINK_PATH, "_ZN7korvane4sink22parseConstructorStringESt17basic_string_viewIDsSt11char_traitsIDsEE", &fn),
+            CO_E_ERRORINDLL);
+  takeErrorInfo();
+}
+
+} // namespace
+} // namespace korvane
