@@ -1,0 +1,184 @@
+#include "platform/directory/search.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/directory/directory.h"
+#include "platform/win32/temp_server.h"
+
+namespace korvane::directory {
+namespace {
+
+using korvane::testing::TempServer;
+
+const Text kGc = u"dc01.corp.example.com";
+const Text kCategory = u"CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com";
+const Text kHome = u"/o=Org/ou=First Administrative Group/cn=Configuration/cn=Servers/cn=EXVS1";
+
+// The query text as the setup composes it: select clause, FROM, the catalog, WHERE.
+Text setupQuery(TextView select, TextView user, TextView gc = kGc) {
+  return Text(select) + u"FROM 'GC://" + Text(gc) + u"' " +
+         u"WHERE objectcategory='person' AND sAMAccountName='" + Text(user) + u"'";
+}
+
+class SearchTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setGlobalCatalogHost(kGc);
+    addPerson({u"Admin", u"Administrator", kCategory, kHome});
+    addPerson({u"O'Brien", u"Pat O'Brien", kCategory, std::nullopt});
+    addPerson({u"svc", u"Service, Mail", u"CN=Computer,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com",
+               std::nullopt});
+    addPerson({u"emea", u"Emea User", u"CN=Person,CN=Schema,CN=Configuration,DC=emea,DC=corp,DC=example,DC=com",
+               std::nullopt});
+  }
+  static Text cell(const store::RowTable& t, std::size_t row, TextView column) {
+    auto c = t.column(column);
+    if (!c) return u"<no column>";
+    const Variant& v = t.value(row, *c);
+    return v.isNull() ? Text(u"<null>") : v.toText();
+  }
+  TempServer server_;
+};
+
+TEST_F(SearchTest, IdentityQueryFindsTheUserWithItsCategory) {
+  store::RowTable t = search(setupQuery(u"SELECT sAMAccountName, cn, objectCategory ", u"Admin"));
+  ASSERT_EQ(t.rowCount(), 1u);
+  EXPECT_EQ(t.columns(), (std::vector<Text>{u"sAMAccountName", u"cn", u"objectCategory"}));
+  EXPECT_EQ(cell(t, 0, u"objectcategory"), kCategory);  // fields by name ignoring case
+  EXPECT_EQ(cell(t, 0, u"cn"), u"Administrator");
+}
+
+TEST_F(SearchTest, HomeServerQueryGivesTheValueOrNull) {
+  store::RowTable t = search(setupQuery(u"SELECT msExchHomeServerName ", u"admin"));
+  ASSERT_EQ(t.rowCount(), 1u);
+  EXPECT_EQ(cell(t, 0, u"msExchHomeServerName"), kHome);
+  t = search(setupQuery(u"SELECT msExchHomeServerName ", u"O''Brien"));
+  ASSERT_EQ(t.rowCount(), 1u);
+  EXPECT_EQ(cell(t, 0, u"msExchHomeServerName"), u"<null>");
+}
+
+struct UserRow {
+  const char16_t* user;  // as inserted into the query text
+  std::size_t rows;
+};
+
+class UserLookups : public SearchTest, public ::testing::WithParamInterface<UserRow> {};
+
+TEST_P(UserLookups, MatchOnlyPersonsByAccountName) {
+  store::RowTable t = search(setupQuery(u"SELECT cn ", GetParam().user));
+  EXPECT_EQ(t.rowCount(), GetParam().rows) << toUtf8(GetParam().user);
+  EXPECT_EQ(t.columns().size(), 1u);  // columns even without rows
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UserLookups,
+                         ::testing::Values(UserRow{u"Admin", 1}, UserRow{u"ADMIN", 1},
+                                           UserRow{u"O''Brien", 1},  // doubled apostrophe
+                                           UserRow{u"o''brien", 1}, UserRow{u"nobody", 0},
+                                           UserRow{u"svc", 0},  // not a person
+                                           UserRow{u"emea", 1},  // person of a child domain
+                                           UserRow{u"", 0}));
+
+TEST_F(SearchTest, UnescapedApostropheInTheUserNameIsASyntaxError) {
+  EXPECT_THROW(search(setupQuery(u"SELECT cn ", u"O'Brien")), ComError);
+}
+
+TEST_F(SearchTest, CatalogHostComparesIgnoringCase) {
+  EXPECT_EQ(search(setupQuery(u"SELECT cn ", u"Admin", u"DC01.Corp.Example.COM")).rowCount(), 1u);
+}
+
+struct FailureRow {
+  const char16_t* query;
+  HRESULT code;
+  const char* message;
+};
+
+class SearchFailures : public SearchTest, public ::testing::WithParamInterface<FailureRow> {};
+
+TEST_P(SearchFailures, SayWhatIsWrong) {
+  try {
+    search(GetParam().query);
+    FAIL() << "no error for " << toUtf8(GetParam().query);
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), GetParam().code);
+    EXPECT_NE(toUtf8(e.description()).find(GetParam().message), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SearchFailures,
+    ::testing::Values(
+        FailureRow{u"SELECT cn FROM 'GC://dc02.corp.example.com' WHERE cn=x", E_ADS_SERVER_DOWN,
+                   "The server is not operational: 'dc02.corp.example.com'"},
+        FailureRow{u"SELECT cn FROM 'HTTP://dc01.corp.example.com'", E_ADS_BAD_PATHNAME, "not a directory path"},
+        FailureRow{u"SELECT mail FROM 'GC://dc01.corp.example.com'", E_ADS_PROPERTY_NOT_FOUND,
+                   "no attribute 'mail' (position 8)"},
+        FailureRow{u"SELECT cn FROM 'GC://dc01.corp.example.com' WHERE sAMAcountName='Admin'",
+                   E_ADS_PROPERTY_NOT_FOUND, "no attribute 'sAMAcountName' (position 51)"},
+        FailureRow{u"SELECT cn FROM 'GC://dc01.corp.example.com' ORDER BY mail", E_ADS_PROPERTY_NOT_FOUND,
+                   "'mail'"}));
+
+TEST_F(SearchTest, NoCatalogConfiguredMeansNoDomain) {
+  db::Database::current().exec("DELETE FROM dir_config");
+  try {
+    search(setupQuery(u"SELECT cn ", u"Admin"));
+    FAIL();
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), E_ADS_NO_SUCH_DOMAIN);
+  }
+}
+
+TEST_F(SearchTest, OrderByAndWildcards) {
+  store::RowTable t = search(u"SELECT sAMAccountName FROM 'GC://dc01.corp.example.com' "
+                             u"WHERE objectCategory=person ORDER BY sAMAccountName DESC");
+  ASSERT_EQ(t.rowCount(), 3u);
+  EXPECT_EQ(cell(t, 0, u"sAMAccountName"), u"O'Brien");
+  EXPECT_EQ(cell(t, 1, u"sAMAccountName"), u"emea");
+  EXPECT_EQ(cell(t, 2, u"sAMAccountName"), u"Admin");
+  t = search(u"SELECT cn FROM 'GC://dc01.corp.example.com' WHERE cn='*o''b*'");
+  ASSERT_EQ(t.rowCount(), 1u);
+  EXPECT_EQ(cell(t, 0, u"cn"), u"Pat O'Brien");
+}
+
+TEST_F(SearchTest, DistinguishedNamesEscapeTheCommonName) {
+  store::RowTable t = search(u"SELECT distinguishedName, ADsPath FROM 'GC://dc01.corp.example.com' "
+                             u"WHERE sAMAccountName='svc'");
+  ASSERT_EQ(t.rowCount(), 1u);
+  EXPECT_EQ(cell(t, 0, u"distinguishedName"), u"CN=Service\\, Mail,CN=Users,DC=corp,DC=example,DC=com");
+  EXPECT_EQ(cell(t, 0, u"ADsPath"),
+            u"GC://dc01.corp.example.com/CN=Service\\, Mail,CN=Users,DC=corp,DC=example,DC=com");
+  EXPECT_EQ(search(u"SELECT * FROM 'GC://dc01.corp.example.com' WHERE sAMAccountName='svc'").columns(),
+            (std::vector<Text>{u"ADsPath"}));
+}
+
+struct ScopeRow {
+  const char16_t* base;
+  std::int32_t scope;
+  std::size_t rows;
+};
+
+class Scopes : public SearchTest, public ::testing::WithParamInterface<ScopeRow> {};
+
+TEST_P(Scopes, BaseDnAndScopeLimitTheObjects) {
+  Text q = u"SELECT cn FROM 'GC://dc01.corp.example.com/" + Text(GetParam().base) + u"'";
+  EXPECT_EQ(search(q, SearchOptions{GetParam().scope}).rowCount(), GetParam().rows) << toUtf8(GetParam().base);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Scopes,
+    ::testing::Values(ScopeRow{u"", ADS_SCOPE_SUBTREE, 4},
+                      ScopeRow{u"DC=corp,DC=example,DC=com", ADS_SCOPE_SUBTREE, 4},
+                      ScopeRow{u"dc=corp, dc=example, dc=com", ADS_SCOPE_SUBTREE, 4},
+                      ScopeRow{u"DC=emea,DC=corp,DC=example,DC=com", ADS_SCOPE_SUBTREE, 1},
+                      ScopeRow{u"DC=example,DC=org", ADS_SCOPE_SUBTREE, 0},
+                      ScopeRow{u"xDC=corp,DC=example,DC=com", ADS_SCOPE_SUBTREE, 0},
+                      ScopeRow{u"DC=corp,DC=example,DC=com", ADS_SCOPE_ONELEVEL, 0},
+                      ScopeRow{u"CN=Users,DC=corp,DC=example,DC=com", ADS_SCOPE_ONELEVEL, 3},
+                      ScopeRow{u"CN=Administrator,CN=Users,DC=corp,DC=example,DC=com", ADS_SCOPE_BASE, 1},
+                      ScopeRow{u"", ADS_SCOPE_BASE, 0}));
+
+TEST_F(SearchTest, InvalidScopeIsRefused) {
+  EXPECT_THROW(search(u"SELECT cn FROM 'GC://dc01.corp.example.com'", SearchOptions{3}), ComError);
+}
+
+} // namespace
+} // namespace korvane::directory
