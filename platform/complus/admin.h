@@ -1,0 +1,59 @@
+// The COM+ catalog for programs of the platform (the lab tool): list,
+// install and remove applications in a few calls, done through the same
+// catalog collections every other caller uses.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "platform/complus/catalog.h"
+
+namespace korvane::complus {
+
+struct ComponentInfo {
+  Text clsid;
+  Text progId;
+  Text dll;
+  bool constructionEnabled = false;
+  std::optional<Text> constructorString;
+};
+
+// What the catalog shows of an application; the password is never part of it.
+struct ApplicationInfo {
+  Text id;
+  Text name;
+  Text identity;
+  bool accessChecksEnabled = true;
+  std::vector<ComponentInfo> components;
+};
+
+class Catalog {
+public:
+  // Creates the catalog object through the COM runtime.
+  Catalog();
+
+  // Every application in catalog order, with its components.
+  std::vector<ApplicationInfo> listApplications();
+
+  // Creates the application (access checks off; identity and password when
+  // both are given), installs the library into it and, when a constructor
+  // string is given, enables construction with it on every component it
+  // installed. When a step fails the application is removed again and the
+  // error is thrown: nothing is left half-made.
+  ApplicationInfo installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
+                                     const std::optional<Text>& constructorString);
+
+  // Removes the first application of that name (ignoring case); false when
+  // there is none.
+  bool removeApplication(TextView name);
+
+private:
+  ComPtr<ICOMAdminCatalog> catalog_;
+};
+
+// Makes the COM runtime activate installed classes through the catalog.
+// The platform does this when it loads; call it again after replacing the
+// runtime's activator.
+void installActivator();
+
+} // namespace korvane::complus

@@ -1,0 +1,152 @@
+// The lab tool's catalog calls, made of the catalog's own collections.
+#include "platform/com/runtime.h"
+#include "platform/complus/admin.h"
+
+namespace korvane::complus {
+
+namespace {
+
+ComPtr<ICatalogCollection> collectionOf(IDispatch* object) {
+  return ComPtr<IDispatch>(object).query<ICatalogCollection>();
+}
+
+ComPtr<ICatalogCollection> populated(ICOMAdminCatalog* catalog, TextView name) {
+  ComPtr<IDispatch> d;
+  check(catalog->GetCollection(name, d.put()));
+  auto c = collectionOf(d.get());
+  check(c->Populate());
+  return c;
+}
+
+ComPtr<ICatalogCollection> components(ICatalogCollection* applications, const Text& id) {
+  ComPtr<IDispatch> d;
+  check(applications->GetCollection(u"Components", Variant(id), d.put()));
+  auto c = collectionOf(d.get());
+  check(c->Populate());
+  return c;
+}
+
+std::int32_t countOf(ICatalogCollection* c) {
+  std::int32_t n = 0;
+  check(c->get_Count(&n));
+  return n;
+}
+
+ComPtr<ICatalogObject> itemOf(ICatalogCollection* c, std::int32_t i) {
+  ComPtr<IDispatch> d;
+  check(c->get_Item(i, d.put()));
+  return d.query<ICatalogObject>();
+}
+
+Variant valueOf(ICatalogObject* o, TextView property) {
+  Variant v;
+  check(o->get_Value(property, &v));
+  return v;
+}
+
+void put(ICatalogObject* o, TextView property, const Variant& value) { check(o->put_Value(property, value)); }
+
+Text nameOf(ICatalogObject* o) {
+  Variant v;
+  check(o->get_Name(&v));
+  return v.toText();
+}
+
+ComponentInfo componentInfo(ICatalogObject* o) {
+  ComponentInfo c;
+  c.clsid = valueOf(o, u"CLSID").toText();
+  c.progId = valueOf(o, u"ProgID").toText();
+  c.dll = valueOf(o, u"DLL").toText();
+  c.constructionEnabled = valueOf(o, u"ConstructionEnabled").toBool();
+  Variant s = valueOf(o, u"ConstructorString");
+  if (!s.isNull()) c.constructorString = s.toText();
+  return c;
+}
+
+ApplicationInfo applicationInfo(ICatalogCollection* applications, ICatalogObject* o) {
+  ApplicationInfo a;
+  a.id = valueOf(o, u"ID").toText();
+  a.name = valueOf(o, u"Name").toText();
+  a.identity = valueOf(o, u"Identity").toText();
+  a.accessChecksEnabled = valueOf(o, u"ApplicationAccessChecksEnabled").toBool();
+  auto list = components(applications, a.id);
+  for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i)
+    a.components.push_back(componentInfo(itemOf(list.get(), i).get()));
+  return a;
+}
+
+// Removes the application with this ID, if it is still there.
+void removeById(ICOMAdminCatalog* catalog, const Text& id) {
+  auto applications = populated(catalog, u"Applications");
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    if (valueOf(itemOf(applications.get(), i).get(), u"ID").toText() != id) continue;
+    check(applications->Remove(i));
+    std::int32_t changes = 0;
+    check(applications->SaveChanges(&changes));
+    return;
+  }
+}
+
+} // namespace
+
+Catalog::Catalog() : catalog_(createInstance<ICOMAdminCatalog>(CLSID_COMAdminCatalog)) {}
+
+std::vector<ApplicationInfo> Catalog::listApplications() {
+  auto applications = populated(catalog_.get(), u"Applications");
+  std::vector<ApplicationInfo> out;
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i)
+    out.push_back(applicationInfo(applications.get(), itemOf(applications.get(), i).get()));
+  return out;
+}
+
+ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
+                                            const std::optional<Text>& constructorString) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  ComPtr<IDispatch> added;
+  check(applications->Add(added.put()));
+  auto application = added.query<ICatalogObject>();
+  put(application.get(), u"Name", Variant(Text(name)));
+  put(application.get(), u"ApplicationAccessChecksEnabled", Variant(false));
+  Text user = trimBlanks(identity), secret = trimBlanks(password);
+  if (!user.empty() && !secret.empty()) {
+    put(application.get(), u"Identity", Variant(user));
+    put(application.get(), u"Password", Variant(secret));
+  }
+  std::int32_t changes = 0;
+  check(applications->SaveChanges(&changes));
+  Text id = valueOf(application.get(), u"ID").toText();
+  try {
+    check(catalog_->InstallComponent(id, libraryPath, {}, {}));
+    if (constructorString) {
+      auto list = components(applications.get(), id);
+      for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i) {
+        auto component = itemOf(list.get(), i);
+        put(component.get(), u"ConstructionEnabled", Variant(true));
+        put(component.get(), u"ConstructorString", Variant(*constructorString));
+      }
+      check(list->SaveChanges(&changes));
+    }
+    return applicationInfo(applications.get(), application.get());
+  } catch (...) {
+    // The first failure is the one to report; a failing clean-up adds nothing.
+    try {
+      removeById(catalog_.get(), id);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+bool Catalog::removeApplication(TextView name) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    if (!equalsIgnoreCase(nameOf(itemOf(applications.get(), i).get()), name)) continue;
+    check(applications->Remove(i));
+    std::int32_t changes = 0;
+    check(applications->SaveChanges(&changes));
+    return true;
+  }
+  return false;
+}
+
+} // namespace korvane::complus
