@@ -1,0 +1,307 @@
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "platform/complus/construct.h"
+#include "platform/registry/registry.h"
+#include "tests/platform/complus/catalog_fixture.h"
+
+namespace korvane::complus::testing {
+namespace {
+
+using namespace korvane::testserver;
+using registry::Root;
+
+Text windowsStyle(const Text& path) { return replaceAll(path, u"/", u"\\"); }
+
+class Install : public Catalog {
+protected:
+  // Installs the test server into a new application "Korvane" and returns its ID.
+  Text installed(TextView path = kServerPath) {
+    Text id = addApplication(catalog.get(), u"Korvane");
+    check(catalog->InstallComponent(u"Korvane", path, u"", u""));
+    return id;
+  }
+
+  ComPtr<ICatalogObject> component(const Text& id, TextView progId) {
+    auto comps = componentsOf(applications(catalog.get()).get(), id);
+    for (std::int32_t i = 0; i < count(comps.get()); ++i)
+      if (nameOf(item(comps.get(), i).get()) == progId) return item(comps.get(), i);
+    ADD_FAILURE() << "no component " << toUtf8(progId);
+    return {};
+  }
+
+  void configure(const Text& id, TextView progId, bool enabled, const std::optional<Text>& ctor) {
+    auto comps = componentsOf(applications(catalog.get()).get(), id);
+    for (std::int32_t i = 0; i < count(comps.get()); ++i) {
+      auto c = item(comps.get(), i);
+      if (nameOf(c.get()) != progId) continue;
+      put(c.get(), u"ConstructionEnabled", Variant(enabled));
+      if (ctor) put(c.get(), u"ConstructorString", Variant(*ctor));
+    }
+    save(comps.get());
+  }
+};
+
+TEST_F(Install, RecordsEveryClassTheLibraryRegistersEvenGivenABackslashPath) {
+  Text id = installed(windowsStyle(kServerPath));
+  auto comps = componentsOf(applications(catalog.get()).get(), toUpperSimple(id));
+  ASSERT_EQ(count(comps.get()), 2);
+  auto echo = item(comps.get(), 0);
+  EXPECT_EQ(nameOf(echo.get()), kEchoProgId);
+  EXPECT_EQ(value(echo.get(), u"CLSID"), Variant(CLSID_Echo.toText()));
+  EXPECT_EQ(value(echo.get(), u"ThreadingModel"), Variant(u"Apartment"));
+  EXPECT_EQ(value(echo.get(), u"ConstructionEnabled"), Variant(false));
+  EXPECT_TRUE(value(echo.get(), u"ConstructorString").isNull());
+  EXPECT_EQ(value(echo.get(), u"ApplicationID"), Variant(id));
+  Variant key;
+  check(echo->get_Key(&key));
+  EXPECT_EQ(key, Variant(CLSID_Echo.toText()));
+  EXPECT_EQ(nameOf(item(comps.get(), 1).get()), kPlainProgId);
+  // DllRegisterServer really ran.
+  EXPECT_EQ(classIdOf(kEchoProgId), CLSID_Echo);
+}
+
+struct BadInstall {
+  const char* what;
+  std::function<Text(const std::filesystem::path& dir)> path;
+  HRESULT code;
+  const char16_t* says;
+};
+
+TEST_F(Install, ALibraryThatCannotBeInstalledIsRefusedClearlyAndRecordsNothing) {
+  const BadInstall rows[] = {
+      {"missing file", [](auto& dir) { return fromUtf8((dir / "Korvane.dll").string()); }, COMADMIN_E_BADPATH,
+       u"does not exist or is not a component library"},
+      {"missing file, backslashes", [](auto& dir) { return windowsStyle(fromUtf8((dir / "Korvane.dll").string())); },
+       COMADMIN_E_BADPATH, u"\\Korvane.dll does not exist"},
+      {"a folder", [](auto& dir) { return fromUtf8(dir.string()); }, COMADMIN_E_BADPATH, u"does not exist"},
+      {"empty path", [](auto&) { return Text(); }, COMADMIN_E_BADPATH, u"does not exist"},
+      {"not a library",
+       [](auto& dir) {
+         std::ofstream(dir / "Text.dll") << "plain text";
+         return fromUtf8((dir / "Text.dll").string());
+       },
+       COMADMIN_E_DLLLOADFAILED, u"is not a component library: "},
+  };
+  Text id = addApplication(catalog.get(), u"Korvane");
+  for (const auto& row : rows) {
+    Text path = row.path(server.dir());
+    Failure f = failureOf(catalog->InstallComponent(u"Korvane", path, u"", u""));
+    EXPECT_EQ(f.code, row.code) << row.what;
+    EXPECT_TRUE(contains(f.description, row.says)) << row.what << ": " << toUtf8(f.description);
+    EXPECT_TRUE(contains(f.description, path)) << row.what << ": " << toUtf8(f.description);
+  }
+  EXPECT_EQ(count(componentsOf(applications(catalog.get()).get(), id).get()), 0);
+}
+
+TEST_F(Install, AFailingDllRegisterServerIsReported) {
+  Text id = addApplication(catalog.get(), u"Korvane");
+  ::setenv(kFailRegisterVariable, "1", 1);
+  Failure f = failureOf(catalog->InstallComponent(u"Korvane", kServerPath, u"", u""));
+  ::unsetenv(kFailRegisterVariable);
+  EXPECT_EQ(f.code, COMADMIN_E_DLLREGISTERSERVER);
+  EXPECT_TRUE(contains(f.description, u"told to fail")) << toUtf8(f.description);
+  EXPECT_EQ(count(componentsOf(applications(catalog.get()).get(), id).get()), 0);
+}
+
+TEST_F(Install, TheApplicationIsFoundByNameIgnoringCaseOrById) {
+  Text first = addApplication(catalog.get(), u"Korvane");
+  Text second = addApplication(catalog.get(), u"Other");
+  Failure f = failureOf(catalog->InstallComponent(u"Nobody", kServerPath, u"", u""));
+  EXPECT_EQ(f.code, COMADMIN_E_KEYMISSING);
+  EXPECT_TRUE(contains(f.description, u"\"Nobody\""));
+
+  check(catalog->InstallComponent(toLowerSimple(second), kServerPath, u"", u""));
+  auto apps = applications(catalog.get());
+  EXPECT_EQ(count(componentsOf(apps.get(), second).get()), 2);
+  EXPECT_EQ(count(componentsOf(apps.get(), first).get()), 0);
+}
+
+TEST_F(Install, AClassBelongsToOneApplication) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, u"kept");
+  addApplication(catalog.get(), u"Second");
+  Failure f = failureOf(catalog->InstallComponent(u"Second", kServerPath, u"", u""));
+  EXPECT_EQ(f.code, COMADMIN_E_ALREADYINSTALLED);
+  EXPECT_TRUE(contains(f.description, u"\"Korvane\"")) << toUtf8(f.description);
+  // Installing again into the same application keeps its settings.
+  check(catalog->InstallComponent(u"Korvane", kServerPath, u"", u""));
+  EXPECT_EQ(value(component(id, kEchoProgId).get(), u"ConstructorString"), Variant(u"kept"));
+}
+
+TEST_F(Install, ComponentsHaveReadOnlyIdentityAndCannotBeAdded) {
+  Text id = installed();
+  auto comps = componentsOf(applications(catalog.get()).get(), id);
+  ComPtr<IDispatch> d;
+  EXPECT_EQ(comps->Add(d.put()), COMADMIN_E_CANNOTADD);
+  EXPECT_EQ(item(comps.get(), 0)->put_Value(u"ProgID", Variant(u"X.Y")), COMADMIN_E_READONLY);
+  EXPECT_EQ(item(comps.get(), 0)->put_Value(u"CLSID", Variant(u"{x}")), COMADMIN_E_READONLY);
+}
+
+TEST_F(Install, RemovingAComponentOrItsApplicationTakesItOutOfTheCatalog) {
+  Text id = installed();
+  auto apps = applications(catalog.get());
+  auto comps = componentsOf(apps.get(), id);
+  check(comps->Remove(1));
+  EXPECT_EQ(save(comps.get()), 1);
+  EXPECT_EQ(count(componentsOf(apps.get(), id).get()), 1);
+
+  EXPECT_TRUE(complus::Catalog().removeApplication(u"Korvane"));
+  auto s = db::Database::current().prepare("SELECT count(*) FROM complus_components");
+  ASSERT_TRUE(s.step());
+  EXPECT_EQ(s.integer(0), 0);
+}
+
+TEST_F(Install, RefreshComponentsRereadsTheRegistry) {
+  Text id = installed();
+  Text key = u"CLSID\\" + CLSID_Echo.toText();
+  registry::setValue(Root::ClassesRoot, key + u"\\ProgID", u"", u"KorvaneTest.Echo.2");
+  EXPECT_EQ(nameOf(component(id, kEchoProgId).get()), kEchoProgId);
+  check(catalog->RefreshComponents());
+  auto comps = componentsOf(applications(catalog.get()).get(), id);
+  EXPECT_EQ(nameOf(item(comps.get(), 0).get()), u"KorvaneTest.Echo.2");
+  // A class whose registration is gone keeps what the catalog knew.
+  registry::deleteKey(Root::ClassesRoot, u"CLSID\\" + CLSID_Plain.toText());
+  check(catalog->RefreshComponents());
+  EXPECT_EQ(nameOf(item(componentsOf(applications(catalog.get()).get(), id).get(), 1).get()), kPlainProgId);
+}
+
+// --- activation ------------------------------------------------------------
+
+ComPtr<IDispatch> echo() { return createInstance<IDispatch>(kEchoProgId); }
+
+TEST_F(Install, WithoutConstructionTheObjectGetsNoString) {
+  installed();
+  auto o = echo();
+  EXPECT_EQ(getProperty(o.get(), u"Constructed"), Variant(false));
+  EXPECT_EQ(getProperty(o.get(), u"ConstructCalls"), Variant(0));
+}
+
+struct CtorRow {
+  std::optional<Text> stored;
+  Text received;
+};
+
+TEST_F(Install, WithConstructionTheObjectGetsTheStoredStringOnce) {
+  Text id = installed();
+  const CtorRow rows[] = {
+      {Text(u"IPM.Note\r*\r65223"), u"IPM.Note\r*\r65223"},
+      {Text(u""), u""},
+      {Text(u"Ünïcødé \U0001F4E7\tTAB"), u"Ünïcødé \U0001F4E7\tTAB"},
+  };
+  for (const auto& row : rows) {
+    configure(id, kEchoProgId, true, row.stored);
+    auto o = echo();
+    EXPECT_EQ(getProperty(o.get(), u"ConstructString"), Variant(row.received));
+    EXPECT_EQ(getProperty(o.get(), u"ConstructCalls"), Variant(1));
+  }
+}
+
+TEST_F(Install, ANullConstructorStringArrivesEmpty) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, std::nullopt);
+  EXPECT_TRUE(value(component(id, kEchoProgId).get(), u"ConstructorString").isNull());
+  auto o = echo();
+  EXPECT_EQ(getProperty(o.get(), u"Constructed"), Variant(true));
+  EXPECT_EQ(getProperty(o.get(), u"ConstructString"), Variant(u""));
+}
+
+TEST_F(Install, ANewStringReachesOnlyObjectsCreatedAfterIt) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, u"first");
+  auto before = echo();
+  configure(id, kEchoProgId, true, u"second");
+  auto after = echo();
+  EXPECT_EQ(getProperty(before.get(), u"ConstructString"), Variant(u"first"));
+  EXPECT_EQ(getProperty(after.get(), u"ConstructString"), Variant(u"second"));
+}
+
+TEST_F(Install, AFailingConstructFailsTheCreation) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, Text(kRefusedPrefix) + u" please");
+  ComPtr<IUnknown> out;
+  takeErrorInfo();
+  Failure f = failureOf(CoCreateInstance(CLSID_Echo, nullptr, CLSCTX_ALL, IDispatch::iid, out.putVoid()));
+  EXPECT_EQ(f.code, E_ABORT);
+  EXPECT_FALSE(out);
+  EXPECT_TRUE(contains(f.description, u"\"Korvane\"")) << toUtf8(f.description);
+  EXPECT_TRUE(contains(f.description, u"refused its constructor string")) << toUtf8(f.description);
+}
+
+TEST_F(Install, ConstructionForAClassWithoutIObjectConstructFailsClearly) {
+  Text id = installed();
+  configure(id, kPlainProgId, true, u"x");
+  ComPtr<IUnknown> out;
+  Failure f = failureOf(CoCreateInstance(CLSID_Plain, nullptr, CLSCTX_ALL, IDispatch::iid, out.putVoid()));
+  EXPECT_EQ(f.code, E_NOINTERFACE);
+  EXPECT_TRUE(contains(f.description, u"IObjectConstruct")) << toUtf8(f.description);
+}
+
+TEST_F(Install, TheInprocServerPathBypassesTheCatalog) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, u"via catalog");
+  ComPtr<IDispatch> direct;
+  ASSERT_EQ(createFromInprocServer(CLSID_Echo, IDispatch::iid, direct.putVoid()), S_OK);
+  EXPECT_EQ(getProperty(direct.get(), u"Constructed"), Variant(false));
+}
+
+TEST_F(Install, AfterTheApplicationIsRemovedTheClassIsPlainAgain) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, u"x");
+  complus::Catalog().removeApplication(u"Korvane");
+  EXPECT_EQ(getProperty(echo().get(), u"Constructed"), Variant(false));
+}
+
+TEST_F(Install, TheCatalogActivatorIsAskedFirstAndCanBeReinstalled) {
+  Text id = installed();
+  configure(id, kEchoProgId, true, u"x");
+  int asked = 0;
+  setActivator([&](const Guid&, const Guid&, void**) {
+    ++asked;
+    return S_FALSE;
+  });
+  EXPECT_EQ(getProperty(echo().get(), u"Constructed"), Variant(false));
+  EXPECT_EQ(asked, 1);
+  installActivator();
+  EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"x"));
+  EXPECT_EQ(asked, 1);
+}
+
+// --- the lab tool's calls ----------------------------------------------------
+
+TEST_F(Install, InstallApplicationMakesTheWholeApplication) {
+  complus::Catalog admin;
+  auto app = admin.installApplication(u"Korvane", windowsStyle(kServerPath), u" svc ", u" pw ", Text(u"IPM.Note\r*"));
+  EXPECT_EQ(app.name, u"Korvane");
+  EXPECT_EQ(app.identity, u"svc");
+  EXPECT_FALSE(app.accessChecksEnabled);
+  ASSERT_EQ(app.components.size(), 2u);
+  EXPECT_EQ(app.components[0].progId, kEchoProgId);
+  EXPECT_TRUE(app.components[0].constructionEnabled);
+  EXPECT_EQ(app.components[0].constructorString, Text(u"IPM.Note\r*"));
+  auto list = admin.listApplications();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].id, app.id);
+  EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"IPM.Note\r*"));
+}
+
+TEST_F(Install, InstallApplicationWithoutPasswordKeepsTheDefaultIdentity) {
+  auto app = complus::Catalog().installApplication(u"Korvane", kServerPath, u"svc", u"  ", std::nullopt);
+  EXPECT_EQ(app.identity, u"Interactive User");
+  EXPECT_FALSE(app.components[0].constructionEnabled);
+}
+
+TEST_F(Install, InstallApplicationLeavesNothingBehindWhenTheLibraryIsMissing) {
+  complus::Catalog admin;
+  try {
+    admin.installApplication(u"Korvane", fromUtf8((server.dir() / "Korvane.dll").string()), u"", u"", std::nullopt);
+    ADD_FAILURE() << "installed a missing library";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), COMADMIN_E_BADPATH);
+  }
+  EXPECT_TRUE(admin.listApplications().empty());
+}
+
+} // namespace
+} // namespace korvane::complus::testing
