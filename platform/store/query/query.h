@@ -56,6 +56,25 @@ bool evaluate(const ConditionPtr& condition, const PropertyLookup& lookup);
 // Orders a and b by the keys: negative, zero or positive.
 int compareForOrder(const std::vector<OrderKey>& keys, const PropertyLookup& a, const PropertyLookup& b);
 
+// The rules of evaluation and ordering in full:
+// - A comparison (=, <> or !=, <, >, <=, >=) is false when either side is a
+//   missing property, null or empty; IS NULL is true for exactly those, and
+//   IS NOT NULL for everything else. Logic is two-valued: NOT of a false
+//   comparison is true, also when the property is missing.
+// - Text with text: by Unicode case folding, ordered by code point.
+// - Booleans and numbers compare numerically, TRUE being 1 and FALSE 0;
+//   integers and doubles compare exactly. A text against a Boolean is read
+//   as 'true'/'false' (ignoring case and blanks), else as a number; a text
+//   against a number is read as a number. Anything else (a text that is no
+//   number, an object, NaN) makes the comparison false.
+// - LIKE matches texts and numbers (their decimal text) by folded
+//   characters: % any run, _ exactly one character. A missing value makes
+//   LIKE and NOT LIKE false.
+// - ORDER BY orders nulls and missing values first, then Booleans and
+//   numbers together, then texts (folded), then objects; DESC reverses the
+//   whole order. Equal keys compare as zero, so a stable sort keeps ties in
+//   the order the caller had them.
+
 // Parentheses and NOTs may nest this deep; deeper text is a syntax error, so
 // that hostile input cannot exhaust the stack.
 inline constexpr int maxNesting = 200;
