@@ -1,6 +1,7 @@
 #include "platform/directory/directory.h"
 
 #include "platform/db/database.h"
+#include "platform/directory/dn.h"
 
 namespace korvane::directory {
 
@@ -73,19 +74,6 @@ Person readPerson(const db::Statement& s) {
   Person p{s.text(0), s.text(1), s.text(2), std::nullopt};
   if (!s.isNull(3)) p.homeServer = s.text(3);
   return p;
-}
-
-// An RDN value with the characters that a DN reserves escaped by "\".
-Text escapeRdnValue(TextView value) {
-  Text out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    char16_t c = value[i];
-    bool reserved = TextView(u",+\"\\<>;=").find(c) != TextView::npos ||
-                    (i == 0 && (c == u'#' || c == u' ')) || (i + 1 == value.size() && c == u' ');
-    if (reserved) out += u'\\';
-    out += c;
-  }
-  return out;
 }
 
 // The DC= components that end a DN ("" when it has none).
