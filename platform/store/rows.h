@@ -44,6 +44,7 @@ private:
 // ComError (closed object, no current record, read-only, ...).
 class FieldSource {
 public:
+  FieldSource() = default;
   virtual ~FieldSource() = default;
   virtual std::size_t count() = 0;
   virtual Text name(std::size_t index) = 0;
@@ -53,6 +54,12 @@ public:
   virtual Variant value(std::size_t index) = 0;
   virtual void setValue(std::size_t index, const Variant& value) = 0;
   virtual void update() = 0;
+
+protected:
+  FieldSource(const FieldSource&) = default;
+  FieldSource(FieldSource&&) = default;
+  FieldSource& operator=(const FieldSource&) = default;
+  FieldSource& operator=(FieldSource&&) = default;
 };
 
 ComPtr<ado::IFields> makeFields(std::shared_ptr<FieldSource> source);

@@ -1,0 +1,78 @@
+// The store's event service: finds the registration items that apply to a
+// save or delete, creates their sinks by ProgID through the COM runtime, and
+// runs the begin phase (inside the store transaction) and the commit or
+// abort phase (after it). Registration items themselves are checked with
+// their sink's ICreateRegistration when they are saved.
+//
+// Rules, as a server of this kind applies them:
+// - MatchScope "SHALLOW": saves in the registration's folder; "DEEP": in it
+//   and every folder below; "ANY" (only in the store's GlobalEvents folder):
+//   saves anywhere; "EXACT": saves of the folder that holds the registration.
+//   A missing or unknown scope counts as "EXACT".
+// - EventMethod is a list ("onsyncsave;onsyncdelete", any case, separated by
+//   ";", "," or blanks). "Enabled" false switches a registration off.
+// - "criteria" is a WHERE clause on the saved item's properties; criteria
+//   that do not parse skip the registration with an event-log warning.
+// - Order: "priority" read as an integer (lower first; missing or not a
+//   number: 0x7FFFFFFF), then the registration's URL.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/store/exoledb.h"
+#include "platform/store/tree.h"
+
+namespace korvane::store::events {
+
+enum class Method { Save, Delete };
+enum class Phase { Begin, After };
+
+// One save or delete as the sinks see it through their event information.
+struct Change {
+  Node node;
+  Text url;
+  Method method = Method::Save;
+  Phase phase = Phase::Begin;
+  bool deleted = false;  // a sink deleted the item in the begin phase
+  bool aborted = false;  // a sink called AbortChange
+  Text abortedBy;        // its sink class
+};
+
+struct Registration {
+  Node node;
+  Text url;
+  Properties props;
+  std::int64_t priority = 0x7FFFFFFF;
+  Text sinkClass;
+};
+
+// The registrations that apply to a save or delete of `item` (whose
+// properties are `props`), in calling order.
+std::vector<Registration> applicable(const Node& item, const Properties& props, Method method);
+
+struct Sink {
+  Registration registration;
+  ComPtr<exoledb::IExStoreSyncEvents> events;
+};
+
+// Creates the sinks; one that cannot be created is logged and left out.
+std::vector<Sink> createSinks(const std::vector<Registration>& registrations, TextView itemUrl);
+
+// Calls every sink's begin phase in order; stops after one that deleted the
+// item or aborted the change. Returns how many sinks were called.
+std::size_t beginPhase(const std::vector<Sink>& sinks, const std::shared_ptr<Change>& change,
+                       std::int32_t flags);
+// Calls the commit or abort phase on the first `called` sinks.
+void afterPhase(const std::vector<Sink>& sinks, std::size_t called, const std::shared_ptr<Change>& change,
+                std::int32_t flags);
+
+// Asks the sink of a registration item whether it accepts the registration;
+// throws ComError(E_REGISTRATION_REFUSED) naming the sink class and the
+// reason when it cannot be created or declines.
+void confirmRegistration(const std::shared_ptr<Change>& change, const Properties& props, std::int32_t flags);
+
+// The event information object handed to sinks.
+ComPtr<exoledb::IExStoreEventInfo> makeEventInfo(std::shared_ptr<Change> change, Text sinkClass);
+
+} // namespace korvane::store::events

@@ -1,0 +1,287 @@
+#include "platform/store/tree.h"
+
+#include "platform/store/ado.h"
+#include "platform/store/names.h"
+#include "platform/store/url.h"
+
+namespace korvane::store::tree {
+
+namespace {
+
+constexpr std::string_view kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS store_server(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  host TEXT NOT NULL, domain TEXT NOT NULL, store_guid TEXT NOT NULL,
+  root INTEGER NOT NULL, non_ipm INTEGER NOT NULL, global_events INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS store_node(
+  id INTEGER PRIMARY KEY,
+  parent INTEGER REFERENCES store_node(id) ON DELETE CASCADE,
+  name TEXT NOT NULL, folded TEXT NOT NULL,
+  folder INTEGER NOT NULL, access INTEGER NOT NULL DEFAULT 0,
+  registration INTEGER NOT NULL DEFAULT 0);
+CREATE UNIQUE INDEX IF NOT EXISTS store_node_name ON store_node(parent, folded);
+CREATE INDEX IF NOT EXISTS store_node_registration ON store_node(parent) WHERE registration = 1;
+CREATE TABLE IF NOT EXISTS store_prop(
+  node INTEGER NOT NULL REFERENCES store_node(id) ON DELETE CASCADE,
+  folded TEXT NOT NULL, name TEXT NOT NULL, value, kind INTEGER NOT NULL,
+  PRIMARY KEY(node, folded));
+)sql";
+
+constexpr std::string_view kNodeColumns = "id, parent, name, folder, access";
+
+Node readNode(const db::Statement& s) {
+  Node n;
+  n.id = s.integer(0);
+  if (!s.isNull(1)) n.parent = s.integer(1);
+  n.name = s.text(2);
+  n.folder = s.integer(3) != 0;
+  n.access = static_cast<Access>(s.integer(4));
+  return n;
+}
+
+std::vector<Node> readNodes(db::Statement& s) {
+  std::vector<Node> out;
+  while (s.step()) out.push_back(readNode(s));
+  return out;
+}
+
+std::string nodeQuery(std::string_view where) {
+  return "SELECT " + std::string(kNodeColumns) + " FROM store_node WHERE " + std::string(where);
+}
+
+void checkName(TextView name) {
+  if (name.empty()) throw ComError(E_BAD_NAME, u"A folder or item name cannot be empty.");
+  if (name.find(u'/') != TextView::npos)
+    throw ComError(E_BAD_NAME, u"The name \"" + Text(name) + u"\" holds a \"/\", which separates names in URLs.");
+  if (name.size() > 255)
+    throw ComError(E_BAD_NAME, u"The name \"" + Text(name.substr(0, 40)) +
+                                   u"...\" is longer than 255 characters.");
+  for (char16_t c : name)
+    if (c < 0x20)
+      throw ComError(E_BAD_NAME, u"The name \"" + Text(name) + u"\" holds a control character.");
+}
+
+void refreshRegistrationFlag(const Node& node) {
+  bool reg = isRegistration(stored(node.id), node.folder);
+  database().prepare("UPDATE store_node SET registration = ? WHERE id = ?").bind(1, reg ? 1 : 0).bind(2, node.id).run();
+}
+
+} // namespace
+
+db::Database& database() {
+  db::Database& db = db::Database::current();
+  db.ensureSchema("store.tree", kSchema);
+  return db;
+}
+
+Server server() {
+  auto s = database().prepare(
+      "SELECT host, domain, store_guid, root, non_ipm, global_events FROM store_server WHERE id = 1");
+  if (!s.step())
+    throw ComError(E_NOT_THIS_SERVER,
+                   u"The server database holds no public store. Create the server with "
+                   u"'korvane-lab init' first.");
+  return Server{s.text(0), s.text(1), s.text(2), s.integer(3), s.integer(4), s.integer(5)};
+}
+
+void writeServer(const Server& sv) {
+  database()
+      .prepare("INSERT OR REPLACE INTO store_server(id, host, domain, store_guid, root, non_ipm, global_events) "
+               "VALUES (1, ?, ?, ?, ?, ?, ?)")
+      .bind(1, TextView(sv.host))
+      .bind(2, TextView(sv.domain))
+      .bind(3, TextView(sv.storeGuid))
+      .bind(4, sv.root)
+      .bind(5, sv.nonIpm)
+      .bind(6, sv.globalEvents)
+      .run();
+}
+
+std::optional<Node> node(std::int64_t id) {
+  auto s = database().prepare(nodeQuery("id = ?"));
+  s.bind(1, id);
+  if (!s.step()) return std::nullopt;
+  return readNode(s);
+}
+
+std::optional<Node> child(std::int64_t parent, TextView name) {
+  auto s = database().prepare(nodeQuery("parent = ? AND folded = ?"));
+  s.bind(1, parent).bind(2, TextView(foldCase(name)));
+  if (!s.step()) return std::nullopt;
+  return readNode(s);
+}
+
+std::vector<Node> children(std::int64_t parent) {
+  auto s = database().prepare(nodeQuery("parent = ? ORDER BY id"));
+  s.bind(1, parent);
+  return readNodes(s);
+}
+
+std::vector<Node> descendants(std::int64_t parent) {
+  std::vector<Node> out;
+  for (Node& c : children(parent)) {
+    bool folder = c.folder;
+    std::int64_t id = c.id;
+    out.push_back(std::move(c));
+    if (folder)
+      for (Node& d : descendants(id)) out.push_back(std::move(d));
+  }
+  return out;
+}
+
+std::vector<Node> ancestors(const Node& n) {
+  std::vector<Node> out;
+  std::optional<std::int64_t> up = n.parent;
+  while (up) {
+    auto p = node(*up);
+    if (!p) break;
+    up = p->parent;
+    out.push_back(std::move(*p));
+  }
+  return out;
+}
+
+std::vector<Text> pathOf(const Node& n) {
+  if (!n.parent) return {};
+  std::vector<Text> path{n.name};
+  for (const Node& a : ancestors(n))
+    if (a.parent) path.insert(path.begin(), a.name);
+  return path;
+}
+
+Text urlOf(const Node& n) { return composeStoreUrl(server().host, pathOf(n)); }
+
+std::optional<Node> findPath(const std::vector<Text>& segments) {
+  std::optional<Node> at = node(server().root);
+  for (const Text& name : segments) {
+    if (!at || !at->folder) return std::nullopt;
+    at = child(at->id, name);
+  }
+  return at;
+}
+
+Target resolve(TextView url) {
+  auto parsed = parseStoreUrl(url);
+  Server sv = server();
+  if (!parsed)
+    throw ComError(E_NOT_THIS_SERVER, u"The URL \"" + Text(url) + u"\" is not a URL of the public folders (http://" +
+                                          sv.host + u"/Public/...).");
+  if (!equalsIgnoreCase(parsed->host, sv.host))
+    throw ComError(E_NOT_THIS_SERVER, u"The URL \"" + Text(url) + u"\" names the server \"" + parsed->host +
+                                          u"\", but this is the server \"" + sv.host + u"\".");
+  Target t;
+  t.segments = parsed->segments;
+  if (t.segments.empty()) {
+    t.node = node(sv.root);
+    return t;
+  }
+  t.name = t.segments.back();
+  t.parent = findPath(std::vector<Text>(t.segments.begin(), t.segments.end() - 1));
+  if (t.parent && !t.parent->folder) t.parent.reset();
+  if (t.parent) t.node = child(t.parent->id, t.name);
+  return t;
+}
+
+Node insert(std::int64_t parent, TextView name, bool folder, Access access) {
+  checkName(name);
+  auto p = node(parent);
+  if (!p) throw ComError(ado::adErrResourceNotFound, u"The parent folder no longer exists.");
+  if (!p->folder)
+    throw ComError(E_NOT_A_FOLDER, u"\"" + urlOf(*p) + u"\" is an item; only folders hold other items.");
+  if (child(parent, name))
+    throw ComError(ado::adErrResourceExists, u"An item or folder named \"" + Text(name) + u"\" exists already in \"" +
+                                                 urlOf(*p) + u"\".");
+  database()
+      .prepare("INSERT INTO store_node(parent, name, folded, folder, access) VALUES (?, ?, ?, ?, ?)")
+      .bind(1, parent)
+      .bind(2, name)
+      .bind(3, TextView(foldCase(name)))
+      .bind(4, folder ? 1 : 0)
+      .bind(5, static_cast<int>(access))
+      .run();
+  return Node{database().lastInsertId(), parent, Text(name), folder, access};
+}
+
+void setAccess(std::int64_t id, Access access) {
+  database().prepare("UPDATE store_node SET access = ? WHERE id = ?").bind(1, static_cast<int>(access)).bind(2, id).run();
+}
+
+void remove(std::int64_t id) { database().prepare("DELETE FROM store_node WHERE id = ?").bind(1, id).run(); }
+
+bool isComputed(TextView name) {
+  for (TextView c : {TextView(prop::href), TextView(prop::displayName), TextView(prop::parentName),
+                     TextView(prop::isFolder), TextView(prop::isCollection), TextView(prop::hasSubs),
+                     TextView(prop::childCount)})
+    if (equalsIgnoreCase(name, c)) return true;
+  return false;
+}
+
+Properties stored(std::int64_t id) {
+  auto s = database().prepare("SELECT name, value, kind FROM store_prop WHERE node = ? ORDER BY rowid");
+  s.bind(1, id);
+  Properties out;
+  while (s.step()) out.set(s.text(0), s.variant(1, 2));
+  return out;
+}
+
+Properties full(const Node& n) {
+  Properties p;
+  p.set(prop::href, urlOf(n));
+  p.set(prop::displayName, n.name);
+  if (n.parent)
+    p.set(prop::parentName, urlOf(*node(*n.parent)));
+  else
+    p.set(prop::parentName, Variant::null());
+  p.set(prop::isFolder, n.folder);
+  p.set(prop::isCollection, n.folder);
+  auto counts = database().prepare("SELECT count(*), coalesce(sum(folder), 0) FROM store_node WHERE parent = ?");
+  counts.bind(1, n.id);
+  counts.step();
+  p.set(prop::hasSubs, counts.integer(1) > 0);
+  p.set(prop::childCount, counts.integer(0));
+  p.set(prop::isHidden, false);
+  p.set(prop::contentClass, n.folder ? contentclass::folder : contentclass::message);
+  for (const auto& [name, value] : stored(n.id)) p.set(name, value);
+  return p;
+}
+
+void write(const Node& n, const Properties& changes) {
+  db::Database& db = database();
+  for (const auto& [name, value] : changes) {
+    if (value.isEmpty()) {
+      db.prepare("DELETE FROM store_prop WHERE node = ? AND folded = ?").bind(1, n.id).bind(2, TextView(foldCase(name))).run();
+      continue;
+    }
+    db.prepare("INSERT INTO store_prop(node, folded, name, value, kind) VALUES (?, ?, ?, ?, ?) "
+               "ON CONFLICT(node, folded) DO UPDATE SET value = excluded.value, kind = excluded.kind")
+        .bind(1, n.id)
+        .bind(2, TextView(foldCase(name)))
+        .bind(3, TextView(name))
+        .bind(4, value)
+        .bind(5, db::kindCode(value))
+        .run();
+  }
+  refreshRegistrationFlag(n);
+}
+
+void clear(const Node& n) {
+  database().prepare("DELETE FROM store_prop WHERE node = ?").bind(1, n.id).run();
+  refreshRegistrationFlag(n);
+}
+
+std::vector<Node> registrationsIn(std::int64_t folder) {
+  auto s = database().prepare(nodeQuery("parent = ? AND registration = 1 ORDER BY id"));
+  s.bind(1, folder);
+  return readNodes(s);
+}
+
+std::vector<Node> allRegistrations() {
+  auto s = database().prepare(nodeQuery("registration = 1 ORDER BY id"));
+  return readNodes(s);
+}
+
+bool isRegistration(const Properties& props, bool folder) {
+  return !folder && equalsIgnoreCase(props.text(prop::contentClass), contentclass::registration);
+}
+
+} // namespace korvane::store::tree

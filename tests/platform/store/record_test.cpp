@@ -1,0 +1,286 @@
+#include "platform/store/record.h"
+
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+
+class Record : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    folder(u"Sales", u"sales@corp.example.com");
+    save(u"Sales", u"Order 1.EML", {{prop::messageClass, Variant(u"IPM.Note")}});
+  }
+};
+
+struct OpenRow {
+  const char16_t* what;
+  const char16_t* url;
+  std::int32_t mode;
+  std::int32_t create;
+  HRESULT expected;
+};
+
+TEST_F(Record, OpenFollowsModesAndCreateOptions) {
+  const OpenRow rows[] = {
+      {u"existing folder, read", u"http://exch01/Public/Sales", 1, -1, S_OK},
+      {u"folder with trailing slash", u"http://exch01/Public/Sales/", 1, -1, S_OK},
+      {u"mode 0 reads", u"http://exch01/Public/Sales", 0, -1, S_OK},
+      {u"existing item, read/write", u"http://exch01/Public/Sales/Order 1.EML", 3, -1, S_OK},
+      {u"missing item, fail if missing", u"http://exch01/Public/Sales/None.EML", 3, -1, ado::adErrResourceNotFound},
+      {u"missing folder on the way", u"http://exch01/Public/Nope/x.EML", 3, 0x4000000, ado::adErrResourceNotFound},
+      {u"create and overwrite, new", u"http://exch01/Public/Sales/New.EML", 3, 0x4000000, S_OK},
+      {u"create and overwrite, existing", u"http://exch01/Public/Sales/Order 1.EML", 3, 0x4000000, S_OK},
+      {u"create new, existing", u"http://exch01/Public/Sales/order 1.eml", 3, 0, ado::adErrResourceExists},
+      {u"create new or open existing", u"http://exch01/Public/Sales/Order 1.EML", 3, 0x2000000, S_OK},
+      {u"create while reading", u"http://exch01/Public/Sales/New.EML", 1, 0x4000000, ado::adErrPermissionDenied},
+      {u"overwrite a folder", u"http://exch01/Public/Sales", 3, 0x4000000, ado::adErrResourceExists},
+      {u"the root", u"http://exch01/Public", 1, -1, S_OK},
+      {u"another server", u"http://exch02/Public/Sales", 1, -1, E_NOT_THIS_SERVER},
+  };
+  auto conn = openConnection(url(u"Sales"));
+  for (const auto& row : rows) {
+    auto r = newRecord();
+    EXPECT_EQ(failure(openRecord(r.get(), row.url, conn.get(), row.mode, row.create)), row.expected)
+        << toUtf8(row.what);
+  }
+}
+
+TEST_F(Record, StateFollowsOpenAndClose) {
+  auto r = newRecord();
+  std::int32_t state = -1;
+  check(r->get_State(&state));
+  EXPECT_EQ(state, ado::adStateClosed);
+  check(openRecord(r.get(), url(u"Sales"), nullptr, 1, -1));
+  check(r->get_State(&state));
+  EXPECT_EQ(state, ado::adStateOpen);
+  EXPECT_EQ(failure(openRecord(r.get(), url(u"Sales"), nullptr, 1, -1)), ado::adErrObjectOpen);
+  check(r->Close());
+  check(r->get_State(&state));
+  EXPECT_EQ(state, ado::adStateClosed);
+  EXPECT_EQ(failure(r->Close()), ado::adErrObjectClosed);
+  ComPtr<ado::IFields> f;
+  EXPECT_EQ(failure(r->get_Fields(f.put())), ado::adErrObjectClosed);
+}
+
+TEST_F(Record, ComputedPropertiesDescribeTheTree) {
+  folder(u"Sales/Bob's Orders");
+  auto r = newRecord();
+  check(openRecord(r.get(), u"http://EXCH01/public folders/sales/bob's orders/", nullptr, 1, -1));
+  auto f = fieldsOf(r.get());
+  EXPECT_EQ(valueOf(f.get(), u"DAV:href"), Variant(u"http://exch01/Public/Sales/Bob's Orders"));
+  EXPECT_EQ(valueOf(f.get(), u"DAV:DisplayName"), Variant(u"Bob's Orders"));
+  EXPECT_EQ(valueOf(f.get(), u"DAV:parentname"), Variant(u"http://exch01/Public/Sales"));
+  EXPECT_EQ(valueOf(f.get(), u"DAV:isfolder"), Variant(true));
+  EXPECT_EQ(valueOf(f.get(), u"DAV:ishidden"), Variant(false));
+  EXPECT_EQ(valueOf(f.get(), u"DAV:contentclass"), Variant(u"urn:content-classes:folder"));
+
+  auto parent = newRecord();
+  check(openRecord(parent.get(), url(u"Sales"), nullptr, 1, -1));
+  auto pf = fieldsOf(parent.get());
+  EXPECT_EQ(valueOf(pf.get(), u"DAV:hassubs"), Variant(true));
+  EXPECT_EQ(valueOf(pf.get(), u"DAV:childcount"), Variant(2));
+  EXPECT_EQ(valueOf(pf.get(), prop::mailAddress), Variant(u"sales@corp.example.com"));
+  EXPECT_EQ(valueOf(pf.get(), u"DAV:parentname"), Variant(u"http://exch01/Public"));
+
+  auto item = newRecord();
+  check(openRecord(item.get(), url(u"Sales/Order 1.EML"), nullptr, 1, -1));
+  auto itf = fieldsOf(item.get());
+  EXPECT_EQ(valueOf(itf.get(), u"DAV:isfolder"), Variant(false));
+  EXPECT_EQ(valueOf(itf.get(), u"DAV:contentclass"), Variant(u"urn:content-classes:message"));
+}
+
+struct TypedRow {
+  const char16_t* name;
+  Variant value;
+};
+
+TEST_F(Record, TypedValuesSurviveTheRoundTrip) {
+  const TypedRow rows[] = {
+      {u"urn:test:text", Variant(u"Ünïcødé \"quoted\" 'single' 100%")},
+      {u"urn:test:empty-text", Variant(u"")},
+      {u"urn:test:true", Variant(true)},
+      {u"urn:test:false", Variant(false)},
+      {u"urn:test:int", Variant(std::int64_t{-9000000000})},
+      {u"urn:test:zero", Variant(0)},
+      {u"urn:test:double", Variant(2.5)},
+      {u"urn:test:null", Variant::null()},
+      {u"urn:test:priority", Variant(u"00100")},
+  };
+  {
+    auto conn = openConnection(url(u"Sales"));
+    auto r = newRecord();
+    check(openRecord(r.get(), url(u"Sales/Typed.EML"), conn.get(), 3, 0x4000000, 0x8000));
+    auto f = fieldsOf(r.get());
+    for (const auto& row : rows) setValue(f.get(), row.name, row.value);
+    check(f->Update());
+    check(r->Close());
+  }
+  db::Database::closeCurrent();  // read back through a new connection to the server
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Typed.EML"), nullptr, 1, -1));
+  auto f = fieldsOf(r.get());
+  for (const auto& row : rows) {
+    Variant got = valueOf(f.get(), row.name);
+    EXPECT_EQ(got.kind(), row.value.kind()) << toUtf8(row.name);
+    EXPECT_EQ(got, row.value) << toUtf8(row.name);
+  }
+}
+
+TEST_F(Record, FieldNamesIgnoreCaseAndKeepTheirFirstSpelling) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 3, -1));
+  auto f = fieldsOf(r.get());
+  setValue(f.get(), u"HTTP://SCHEMAS.MICROSOFT.COM/EXCHANGE/OUTLOOKMESSAGECLASS", Variant(u"IPM.Post"));
+  check(f->Update());
+  auto item = findItem(u"Sales/Order 1.EML");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->properties.text(prop::messageClass), u"IPM.Post");
+  EXPECT_EQ(item->properties.entries().front().first, prop::messageClass);
+}
+
+TEST_F(Record, ANewItemIsWrittenByUpdateOnly) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Draft.EML"), nullptr, 3, 0x4000000, 0x8000));
+  auto f = fieldsOf(r.get());
+  EXPECT_EQ(valueOf(f.get(), u"DAV:href"), Variant(url(u"Sales/Draft.EML")));
+  EXPECT_FALSE(findItem(u"Sales/Draft.EML"));
+  check(r->Close());
+  EXPECT_FALSE(findItem(u"Sales/Draft.EML"));
+
+  check(openRecord(r.get(), url(u"Sales/Draft.EML"), nullptr, 3, 0x4000000, 0x8000));
+  f = fieldsOf(r.get());
+  setValue(f.get(), prop::subject, Variant(u"Hello"));
+  check(f->Update());
+  EXPECT_TRUE(findItem(u"Sales/Draft.EML"));
+}
+
+TEST_F(Record, OverwriteReplacesEveryProperty) {
+  save(u"Sales", u"Order 1.EML", {{u"urn:test:old", Variant(1)}});
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 3, 0x4000000, 0x8000));
+  auto f = fieldsOf(r.get());
+  setValue(f.get(), u"urn:test:new", Variant(2));
+  check(f->Update());
+  auto item = findItem(u"Sales/Order 1.EML");
+  ASSERT_TRUE(item);
+  EXPECT_FALSE(item->properties.contains(u"urn:test:old"));
+  EXPECT_FALSE(item->properties.contains(prop::messageClass));
+  EXPECT_EQ(item->properties.get(u"urn:test:new"), Variant(2));
+}
+
+TEST_F(Record, ReadOnlyRecordsRefuseChanges) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 1, -1));
+  auto f = fieldsOf(r.get());
+  EXPECT_EQ(failure(field(f.get(), prop::messageClass)->put_Value(Variant(u"X"))), ado::adErrPermissionDenied);
+  EXPECT_EQ(failure(f->Update()), ado::adErrPermissionDenied);
+  EXPECT_EQ(failure(r->DeleteRecord(u"", false)), ado::adErrPermissionDenied);
+  ComPtr<ado::IField> none;
+  EXPECT_EQ(failure(f->get_Item(Variant(u"urn:test:unknown"), none.put())), ado::adErrItemNotFound);
+  EXPECT_EQ(findItem(u"Sales/Order 1.EML")->properties.text(prop::messageClass), u"IPM.Note");
+}
+
+TEST_F(Record, ComputedPropertiesCannotBeSetAndObjectsCannotBeStored) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 3, -1));
+  auto f = fieldsOf(r.get());
+  EXPECT_EQ(failure(field(f.get(), u"DAV:href")->put_Value(Variant(u"http://elsewhere"))), ado::adErrPermissionDenied);
+  EXPECT_EQ(failure(field(f.get(), u"urn:test:object")->put_Value(Variant(ComPtr<IUnknown>(r)))), DISP_E_TYPEMISMATCH);
+}
+
+TEST_F(Record, AnEmptyValueRemovesTheProperty) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 3, -1));
+  auto f = fieldsOf(r.get());
+  setValue(f.get(), prop::messageClass, Variant());
+  check(f->Update());
+  EXPECT_FALSE(findItem(u"Sales/Order 1.EML")->properties.contains(prop::messageClass));
+  EXPECT_TRUE(valueOf(f.get(), prop::messageClass).isNull());
+}
+
+TEST_F(Record, DeleteRecordRemovesTheItemOrTheNamedUrl) {
+  save(u"Sales", u"Order 2.EML", {});
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 3, -1));
+  check(r->DeleteRecord(u"", false));
+  EXPECT_FALSE(findItem(u"Sales/Order 1.EML"));
+  EXPECT_EQ(failure(fieldsOf(r.get())->Update()), ado::adErrResourceNotFound);
+
+  auto other = newRecord();
+  check(openRecord(other.get(), url(u"Sales/Order 2.EML"), nullptr, 3, -1));
+  check(other->DeleteRecord(url(u"Sales/Order 2.EML"), false));
+  EXPECT_FALSE(findItem(u"Sales/Order 2.EML"));
+  EXPECT_EQ(failure(other->DeleteRecord(url(u"Sales/Order 2.EML"), false)), ado::adErrResourceNotFound);
+}
+
+TEST_F(Record, DeletingAFolderTakesItsSubtreeButSystemFoldersStay) {
+  folder(u"Sales/Archive");
+  save(u"Sales/Archive", u"Old.EML", {});
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales"), nullptr, 3, -1));
+  check(r->DeleteRecord(u"", false));
+  EXPECT_FALSE(findFolder(u"Sales"));
+  EXPECT_FALSE(findItem(u"Sales/Archive/Old.EML"));
+
+  auto sys = newRecord();
+  check(openRecord(sys.get(), globalEventsUrl(), nullptr, 3, -1));
+  EXPECT_EQ(failure(sys->DeleteRecord(u"", false)), E_ACCESSDENIED);
+  EXPECT_TRUE(findFolder(u"non_ipm_subtree"));
+}
+
+TEST_F(Record, CreateCollectionMakesAFolderAtOnce) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Sub"), nullptr, 3, 0x2000));
+  auto f = findFolder(u"Sales/Sub");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(valueOf(fieldsOf(r.get()).get(), u"DAV:isfolder"), Variant(true));
+  auto again = newRecord();
+  EXPECT_EQ(failure(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000)), ado::adErrResourceExists);
+  check(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000 | 0x2000000));
+}
+
+struct AccessRow {
+  Access access;
+  std::int32_t mode;
+  HRESULT folderOpen;
+  HRESULT itemOpen;
+};
+
+TEST_F(Record, AccessLevelsDecideWhatMayBeOpened) {
+  const AccessRow rows[] = {
+      {Access::Full, 3, S_OK, S_OK},
+      {Access::ReadOnly, 1, S_OK, S_OK},
+      {Access::ReadOnly, 3, E_ACCESSDENIED, E_ACCESSDENIED},
+      {Access::None, 1, E_ACCESSDENIED, E_ACCESSDENIED},
+  };
+  for (const auto& row : rows) {
+    setFolderAccess(u"Sales", row.access);
+    auto f = newRecord();
+    EXPECT_EQ(failure(openRecord(f.get(), url(u"Sales"), nullptr, row.mode, -1)), row.folderOpen);
+    auto i = newRecord();
+    EXPECT_EQ(failure(openRecord(i.get(), url(u"Sales/Order 1.EML"), nullptr, row.mode, -1)), row.itemOpen);
+  }
+  setFolderAccess(u"Sales", Access::ReadOnly);
+  auto r = newRecord();
+  ASSERT_EQ(openRecord(r.get(), url(u"Sales/New.EML"), nullptr, 3, 0x4000000), E_ACCESSDENIED);
+  EXPECT_NE(takeErrorInfo().find(u"http://exch01/Public/Sales"), Text::npos);
+}
+
+TEST_F(Record, LateBindingOpensAndChangesItems) {
+  auto r = newRecord();
+  const Variant args[] = {Variant(url(u"Sales/Order 1.EML")), Variant(), Variant(3), Variant(-1)};
+  invoke(r.get(), u"Open", args);
+  const Variant name[] = {Variant(prop::messageClass)};
+  auto f = invoke(r.get(), u"Fields", name).objectValue().as<IDispatch>();
+  putProperty(f.get(), u"Value", Variant(u"IPM.Late"));
+  invoke(getProperty(r.get(), u"Fields").objectValue().as<IDispatch>().get(), u"Update");
+  EXPECT_EQ(findItem(u"Sales/Order 1.EML")->properties.text(prop::messageClass), u"IPM.Late");
+  EXPECT_EQ(getProperty(r.get(), u"State"), Variant(1));
+}
+
+} // namespace
+} // namespace korvane::store

@@ -1,0 +1,119 @@
+#include "platform/store/url.h"
+
+#include "platform/store/tree.h"
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+struct ParseRow {
+  const char16_t* url;
+  bool valid;
+  std::vector<Text> segments;
+};
+
+class ParseUrl : public ::testing::TestWithParam<ParseRow> {};
+
+TEST_P(ParseUrl, SplitsTheTreeFromTheNames) {
+  const ParseRow& row = GetParam();
+  auto parsed = parseStoreUrl(row.url);
+  ASSERT_EQ(parsed.has_value(), row.valid) << toUtf8(row.url);
+  if (row.valid) {
+    EXPECT_EQ(parsed->segments, row.segments) << toUtf8(row.url);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ParseUrl,
+    ::testing::Values(ParseRow{u"http://exch01/Public", true, {}}, ParseRow{u"http://exch01/Public/", true, {}},
+                      ParseRow{u"HTTP://EXCH01/PUBLIC/Sales", true, {u"Sales"}},
+                      ParseRow{u"http://exch01/public folders/Sales/", true, {u"Sales"}},
+                      ParseRow{u"http://exch01/Public%20Folders/Sales", true, {u"Sales"}},
+                      ParseRow{u"http://exch01/Public/Bob's \"Orders\"/100% done", true, {u"Bob's \"Orders\"", u"100% done"}},
+                      ParseRow{u"http://exch01/Public/Caf%C3%A9", true, {u"Caf%C3%A9"}},
+                      ParseRow{u"http://exch01/Public/Ünïcødé/Ελληνικά", true, {u"Ünïcødé", u"Ελληνικά"}},
+                      ParseRow{u"http://exch01/Public/Sales//Orders", false, {}},
+                      ParseRow{u"http://exch01/Public//", false, {}},
+                      ParseRow{u"http://exch01/Exchange/Sales", false, {}},
+                      ParseRow{u"https://exch01/Public/Sales", false, {}},
+                      ParseRow{u"http://exch01", false, {}}, ParseRow{u"http:///Public", false, {}},
+                      ParseRow{u"file://./backofficestorage/Public", false, {}}, ParseRow{u"", false, {}}));
+
+TEST(ComposeUrl, FolderUrlsHaveNoTrailingSlash) {
+  EXPECT_EQ(composeStoreUrl(u"exch01", {}), u"http://exch01/Public");
+  EXPECT_EQ(composeStoreUrl(u"exch01", {u"Sales", u"Bob's"}), u"http://exch01/Public/Sales/Bob's");
+}
+
+TEST(FolderPath, IgnoresOuterSlashesAndRefusesEmptyNames) {
+  EXPECT_EQ(splitFolderPath(u"/Sales/Orders/"), (std::vector<Text>{u"Sales", u"Orders"}));
+  EXPECT_EQ(splitFolderPath(u""), std::vector<Text>{});
+  EXPECT_FALSE(splitFolderPath(u"Sales//Orders").has_value());
+}
+
+class Resolve : public testing::StoreTest {};
+
+struct ResolveRow {
+  const char16_t* url;
+  const char16_t* expected;  // canonical URL of the node found; null: nothing there
+};
+
+TEST_F(Resolve, FindsFoldersThroughEverySpellingOfTheTree) {
+  folder(u"Sales");
+  folder(u"Sales/Bob's \"Orders\"");
+  folder(u"Ünïcødé");
+  folder(u"100% done");
+  const ResolveRow rows[] = {
+      {u"http://exch01/Public/Sales", u"http://exch01/Public/Sales"},
+      {u"http://EXCH01/public/sales/", u"http://exch01/Public/Sales"},
+      {u"http://exch01/public folders/SALES", u"http://exch01/Public/Sales"},
+      {u"http://exch01/PUBLIC%20FOLDERS/Sales/", u"http://exch01/Public/Sales"},
+      {u"http://exch01/Public/Sales/bob's \"orders\"", u"http://exch01/Public/Sales/Bob's \"Orders\""},
+      {u"http://exch01/Public/ÜNÏCØDÉ", u"http://exch01/Public/Ünïcødé"},
+      {u"http://exch01/Public/100% done", u"http://exch01/Public/100% done"},
+      {u"http://exch01/Public/100%25 done", nullptr},
+      {u"http://exch01/Public/Sales/Missing", nullptr},
+      {u"http://exch01/Public/", u"http://exch01/Public"},
+  };
+  for (const auto& row : rows) {
+    tree::Target t = tree::resolve(row.url);
+    if (!row.expected) {
+      EXPECT_FALSE(t.node.has_value()) << toUtf8(row.url);
+      continue;
+    }
+    ASSERT_TRUE(t.node.has_value()) << toUtf8(row.url);
+    EXPECT_EQ(tree::urlOf(*t.node), row.expected) << toUtf8(row.url);
+  }
+}
+
+TEST_F(Resolve, ReportsTheParentOfAMissingItem) {
+  folder(u"Sales");
+  tree::Target t = tree::resolve(u"http://exch01/Public/Sales/New.EML");
+  EXPECT_FALSE(t.node);
+  ASSERT_TRUE(t.parent);
+  EXPECT_EQ(t.parent->name, u"Sales");
+  EXPECT_EQ(t.name, u"New.EML");
+  EXPECT_FALSE(tree::resolve(u"http://exch01/Public/Nothing/New.EML").parent);
+}
+
+TEST_F(Resolve, RefusesUrlsOfAnotherServerOrTree) {
+  for (const char16_t* u : {u"http://exch02/Public/Sales", u"http://exch01/Exchange/Sales", u"Sales"}) {
+    try {
+      tree::resolve(u);
+      ADD_FAILURE() << toUtf8(u);
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.code(), E_NOT_THIS_SERVER) << toUtf8(u);
+      EXPECT_NE(e.description().find(u"exch01"), Text::npos) << toUtf8(e.description());
+    }
+  }
+}
+
+TEST_F(Resolve, NamesAreUniquePerFolderIgnoringCase) {
+  folder(u"Straße");
+  EXPECT_THROW(folder(u"STRASSE"), ComError);
+  folder(u"Sales");
+  folder(u"Sales/Straße");  // another folder: the same name is fine
+  EXPECT_EQ(listFolders().size(), 3u + 3u);  // plus the three system folders
+}
+
+} // namespace
+} // namespace korvane::store
