@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "platform/db/database.h"
@@ -13,12 +14,15 @@ namespace korvane::testing {
 
 class TempServer {
 public:
-  TempServer() {
+  // Without a database, for tests that create the server themselves (in
+  // serverPath()).
+  explicit TempServer(bool createDatabase = true) {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
-    db::Database::create(dir_ / "server");
-    db::setServerDirectory(dir_ / "server");
+    if (!createDatabase) return;
+    db::Database::create(serverPath());
+    db::setServerDirectory(serverPath());
   }
   ~TempServer() {
     db::Database::closeCurrent();
@@ -30,6 +34,7 @@ public:
 
   // A scratch directory beside the server, removed with it.
   const std::filesystem::path& dir() const { return dir_; }
+  std::filesystem::path serverPath() const { return dir_ / "server"; }
 
 private:
   std::filesystem::path dir_;

@@ -1,0 +1,93 @@
+#include "platform/exchange/storeguid.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/com/runtime.h"
+#include "platform/exchange/exchange.h"
+#include "platform/store/store.h"
+#include "platform/win32/temp_server.h"
+
+namespace korvane::exchange {
+namespace {
+
+using korvane::testing::TempServer;
+
+const Text kOwn = u"{0A0B0C0D-1111-2222-3333-444455556666}";
+const Text kRemote = u"{22222222-0000-0000-0000-000000000002}";
+const Text kApps = u"{33333333-0000-0000-0000-000000000003}";
+
+class StoreGuidTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    store::createServer(server_.serverPath(), {u"exch01", u"corp.example.com", kOwn});
+    addServer(u"EXCH02");
+    addStorageGroup(u"EXCH02", u"SG");
+    addFolderTree(u"Remote", kTreeMapi, u"http://EXCH02/Public%20Folders");
+    addFolderTree(u"Apps", kTreeGeneralPurpose, u"http://exch02/apps");
+    addFolderTree(u"Orphan", kTreeMapi, u"http://exch03/public");
+    addPublicStore(u"EXCH02", u"SG", {u"Remote Store", u"Remote", true, kRemote});
+    addPublicStore(u"EXCH02", u"SG", {u"Apps Store", u"Apps", true, kApps});
+  }
+  TempServer server_{false};
+};
+
+struct GuidRow {
+  const char16_t* url;
+  const Text* guid;  // nullptr: fails with `code`
+  HRESULT code;
+};
+
+class GuidRows : public StoreGuidTest, public ::testing::WithParamInterface<GuidRow> {};
+
+TEST_P(GuidRows, MapTheUrlToItsStore) {
+  const GuidRow& row = GetParam();
+  auto service = createInstance<IStoreGuidFromUrl>(CLSID_StoreGuidFromUrl);
+  Text guid;
+  HRESULT h = service->StoreGuidFromUrl(row.url, &guid);
+  if (row.guid) {
+    EXPECT_EQ(h, S_OK) << toUtf8(takeErrorInfo());
+    EXPECT_EQ(guid, *row.guid) << toUtf8(row.url);
+  } else {
+    EXPECT_EQ(h, row.code) << toUtf8(row.url);
+    EXPECT_FALSE(takeErrorInfo().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, GuidRows,
+    ::testing::Values(GuidRow{u"http://exch01/public folders", &kOwn, S_OK},  // the blank form
+                      GuidRow{u"http://exch01/public%20folders", &kOwn, S_OK},
+                      GuidRow{u"http://EXCH01/Public", &kOwn, S_OK},
+                      GuidRow{u"http://Exch01/PUBLIC FOLDERS/Sales/Orders", &kOwn, S_OK},
+                      GuidRow{u"HTTPS://exch01/public/", &kOwn, S_OK},
+                      GuidRow{u"http://exch02/public folders", &kRemote, S_OK},
+                      GuidRow{u"http://exch02/PUBLIC", &kRemote, S_OK},
+                      GuidRow{u"http://exch02/Public%20Folders/x", &kRemote, S_OK},
+                      GuidRow{u"http://exch02/APPS/x", &kApps, S_OK},
+                      GuidRow{u"http://exch03/public", nullptr, E_NO_SUCH_OBJECT},  // held by no store
+                      GuidRow{u"http://exch01/other", nullptr, E_NO_SUCH_OBJECT},
+                      GuidRow{u"http://exch09/public", nullptr, E_NO_SUCH_OBJECT},
+                      GuidRow{u"ftp://exch01/public", nullptr, E_INVALIDARG},
+                      GuidRow{u"http://exch01", nullptr, E_INVALIDARG},
+                      GuidRow{u"http://exch01/", nullptr, E_INVALIDARG},
+                      GuidRow{u"http:///public", nullptr, E_INVALIDARG},
+                      GuidRow{u"", nullptr, E_INVALIDARG}));
+
+TEST_F(StoreGuidTest, LateBoundFirstMethod) {
+  auto service = createInstance<IDispatch>(CLSID_StoreGuidFromUrl);
+  Variant url(u"http://exch01/public folders");
+  EXPECT_EQ(invoke(service.get(), u"StoreGuidFromUrl", std::span<const Variant>(&url, 1)).toText(), kOwn);
+  EXPECT_TRUE(createInstance<IUnknown>(CLSID_StoreGuidFromUrl).as<IStoreGuidFromUrl>());
+}
+
+TEST(StoreGuidWithoutStore, ManagedTreesStillAnswer) {
+  TempServer server;  // a database without a public store
+  addServer(u"EXCH01");
+  addStorageGroup(u"EXCH01", u"SG");
+  addFolderTree(u"Public Folders", kTreeMapi, u"http://exch01/public");
+  addPublicStore(u"EXCH01", u"SG", {u"PFS", u"Public Folders", true, kRemote});
+  EXPECT_EQ(storeGuidFromUrl(u"http://exch01/public folders"), kRemote);
+}
+
+} // namespace
+} // namespace korvane::exchange
