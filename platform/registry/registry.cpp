@@ -37,7 +37,12 @@ constexpr TextView kClassesPath = u"SOFTWARE\\Classes";
 
 db::Database& database() {
   auto& d = db::Database::current();
-  d.ensureSchema("registry", kSchema);
+  // Inside a caller's transaction a rollback could undo the creation, so it
+  // is not remembered there.
+  if (d.inTransaction())
+    d.exec(kSchema);
+  else
+    d.ensureSchema("registry", kSchema);
   return d;
 }
 

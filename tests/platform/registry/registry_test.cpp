@@ -33,6 +33,10 @@ struct CaseRow {
   bool found;
 };
 
+void PrintTo(const CaseRow& row, std::ostream* os) {
+  *os << toUtf8(row.created) << " vs " << toUtf8(row.lookedUp);
+}
+
 class KeyNameCase : public Registry, public ::testing::WithParamInterface<CaseRow> {};
 
 TEST_P(KeyNameCase, ComparesByUnicodeCaseFolding) {
@@ -199,6 +203,17 @@ TEST_F(Registry, CreateThroughAHandleMakesTheKeys) {
   EXPECT_TRUE(keyExists(HKLM, u"SOFTWARE\\Classes\\CLSID\\{2}\\InprocServer32"));
   EXPECT_EQ(RegCloseKey(inproc), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, AFirstUseInsideARolledBackTransactionLeavesTheRegistryUsable) {
+  {
+    db::Transaction t(db::Database::current());
+    setValue(HKLM, u"Inside", u"v", 1);
+    t.rollback();
+  }
+  EXPECT_FALSE(keyExists(HKLM, u"Inside"));
+  setValue(HKLM, u"After", u"v", 2);
+  EXPECT_EQ(getValue(HKLM, u"After", u"v"), Variant(std::int64_t{2}));
 }
 
 TEST(RegistryWithoutServer, CallsFailWithAnIoErrorNotACrash) {
