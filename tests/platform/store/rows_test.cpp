@@ -55,7 +55,7 @@ TEST(RowTable, RowsMustMatchTheColumnCount) {
   EXPECT_THROW(RowTable({u"a", u"b"}, {{Variant(1)}}), ComError);
 }
 
-TEST(Recordset, WalksRowsAndFindsFieldsIgnoringCase) {
+TEST(MemoryRecordset, WalksRowsAndFindsFieldsIgnoringCase) {
   auto rs = makeRecordset(twoFolders());
   std::int32_t count = 0, state = 0;
   check(rs->get_RecordCount(&count));
@@ -74,7 +74,7 @@ TEST(Recordset, WalksRowsAndFindsFieldsIgnoringCase) {
   EXPECT_EQ(fieldFailure(rs.get(), Variant(u"DAV:href")), ado::adErrNoCurrentRecord);
 }
 
-TEST(Recordset, AFieldFollowsTheCursor) {
+TEST(MemoryRecordset, AFieldFollowsTheCursor) {
   auto rs = makeRecordset(twoFolders());
   ComPtr<ado::IFields> fields;
   check(rs->get_Fields(fields.put()));
@@ -91,7 +91,7 @@ struct BadIndex {
   HRESULT expected;
 };
 
-TEST(Recordset, UnknownNamesAndOrdinalsAreReported) {
+TEST(MemoryRecordset, UnknownNamesAndOrdinalsAreReported) {
   auto rs = makeRecordset(twoFolders());
   const BadIndex rows[] = {{Variant(u"DAV:nothing"), ado::adErrItemNotFound},
                            {Variant(2), ado::adErrItemNotFound},
@@ -102,13 +102,13 @@ TEST(Recordset, UnknownNamesAndOrdinalsAreReported) {
   takeErrorInfo();
 }
 
-TEST(Recordset, AnUnknownNameSaysWhichNameWasAskedFor) {
+TEST(MemoryRecordset, AnUnknownNameSaysWhichNameWasAskedFor) {
   auto rs = makeRecordset(twoFolders());
   ASSERT_EQ(fieldFailure(rs.get(), Variant(u"DAV:nothing")), ado::adErrItemNotFound);
   EXPECT_NE(takeErrorInfo().find(u"DAV:nothing"), Text::npos);
 }
 
-TEST(Recordset, RowsAreReadOnly) {
+TEST(MemoryRecordset, RowsAreReadOnly) {
   auto rs = makeRecordset(twoFolders());
   ComPtr<ado::IFields> fields;
   check(rs->get_Fields(fields.put()));
@@ -119,7 +119,7 @@ TEST(Recordset, RowsAreReadOnly) {
   EXPECT_EQ(fieldValue(rs.get(), Variant(0)), Variant(u"Sales"));
 }
 
-TEST(Recordset, ClosedRecordsetRefusesEverything) {
+TEST(MemoryRecordset, ClosedRecordsetRefusesEverything) {
   auto rs = makeRecordset(twoFolders());
   ComPtr<ado::IFields> before;
   check(rs->get_Fields(before.put()));
@@ -136,7 +136,7 @@ TEST(Recordset, ClosedRecordsetRefusesEverything) {
   EXPECT_EQ(rs->Open(Variant(), Variant(), -1, -1, -1), E_FAIL);
 }
 
-TEST(Recordset, OpenerRunsOnEveryOpen) {
+TEST(MemoryRecordset, OpenerRunsOnEveryOpen) {
   int calls = 0;
   Text seenSource;
   auto rs = makeRecordset(RowOpener([&](const Variant& source, const Variant&) {
@@ -157,7 +157,7 @@ TEST(Recordset, OpenerRunsOnEveryOpen) {
   EXPECT_EQ(seenSource, u"select 2");
 }
 
-TEST(Recordset, OpenerFailureLeavesItClosed) {
+TEST(MemoryRecordset, OpenerFailureLeavesItClosed) {
   auto rs = makeRecordset(RowOpener([](const Variant&, const Variant&) -> RowTable {
     throw ComError(ado::adErrQuerySyntax, u"Syntax error in query at position 1: nothing.");
   }));
@@ -168,7 +168,7 @@ TEST(Recordset, OpenerFailureLeavesItClosed) {
   EXPECT_EQ(state, ado::adStateClosed);
 }
 
-TEST(Recordset, LateBindingReachesTheSameMembers) {
+TEST(MemoryRecordset, LateBindingReachesTheSameMembers) {
   auto rs = makeRecordset(twoFolders());
   EXPECT_EQ(getProperty(rs.get(), u"recordcount"), Variant(2));
   EXPECT_EQ(getProperty(rs.get(), u"EOF"), Variant(false));

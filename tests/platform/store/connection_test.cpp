@@ -1,0 +1,194 @@
+#include "platform/store/connection.h"
+
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+
+class Connection : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    folder(u"Sales");
+  }
+
+  // Writes one item through the connection, as a registration is written.
+  static void writeItem(ado::IConnection* c, TextView name) {
+    auto r = newRecord();
+    check(openRecord(r.get(), u"http://exch01/Public/Sales/" + Text(name), c, 3, 0x4000000, 0x8000));
+    auto f = fieldsOf(r.get());
+    setValue(f.get(), prop::subject, Variant(Text(name)));
+    check(f->Update());
+    check(r->Close());
+  }
+  static bool exists(TextView name) { return findItem(u"Sales/" + Text(name)).has_value(); }
+};
+
+struct ProviderRow {
+  const char16_t* provider;
+  const char16_t* source;
+  HRESULT expected;
+};
+
+TEST_F(Connection, OpensWithTheStoreOrTheDirectoryProviderOnly) {
+  const ProviderRow rows[] = {
+      {u"ExOLEDB.DataSource", u"http://exch01/Public/Sales", S_OK},
+      {u"exoledb.datasource", u"http://exch01/Public/", S_OK},
+      {u"EXOLEDB.DATASOURCE", u"http://EXCH01/public folders/sales/", S_OK},
+      {u"adsDSOobject", u"Active Directory Provider", S_OK},
+      {u"ADSDSOOBJECT", u"active directory provider", S_OK},
+      {u"adsDSOobject", u"http://exch01/Public", ado::adErrInvalidConnection},
+      {u"", u"http://exch01/Public", ado::adErrProviderNotFound},
+      {u"MSDASQL", u"http://exch01/Public", ado::adErrProviderNotFound},
+      {u"ExOLEDB.DataSource", u"http://exch01/Public/Nothing", ado::adErrResourceNotFound},
+      {u"ExOLEDB.DataSource", u"http://exch02/Public/Sales", E_NOT_THIS_SERVER},
+      {u"ExOLEDB.DataSource", u"", ado::adErrInvalidConnection},
+  };
+  for (const auto& row : rows) {
+    auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+    check(c->put_Provider(row.provider));
+    EXPECT_EQ(failure(c->Open(row.source, u"", u"", -1)), row.expected) << toUtf8(row.provider) << " " << toUtf8(row.source);
+    std::int32_t state = -1;
+    check(c->get_State(&state));
+    EXPECT_EQ(state, succeeded(row.expected) ? ado::adStateOpen : ado::adStateClosed);
+  }
+}
+
+TEST_F(Connection, AnUnknownProviderIsNamedInTheError) {
+  auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(c->put_Provider(u"Some.Provider"));
+  ASSERT_EQ(c->Open(u"http://exch01/Public", u"", u"", -1), ado::adErrProviderNotFound);
+  EXPECT_NE(takeErrorInfo().find(u"Some.Provider"), Text::npos);
+}
+
+TEST_F(Connection, OpensOnFoldersThatMayBeReachedOnly) {
+  save(u"Sales", u"Item.EML", {});
+  folder(u"Secret");
+  setFolderAccess(u"Secret", Access::None);
+  folder(u"Archive");
+  setFolderAccess(u"Archive", Access::ReadOnly);
+  auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(c->put_Provider(u"ExOLEDB.DataSource"));
+  EXPECT_EQ(failure(c->Open(url(u"Sales/Item.EML"), u"", u"", -1)), E_NOT_A_FOLDER);
+  EXPECT_EQ(failure(c->Open(url(u"Secret"), u"", u"", -1)), E_ACCESSDENIED);
+  check(c->Open(url(u"Archive"), u"", u"", -1));
+}
+
+TEST_F(Connection, AnEmptyOpenArgumentKeepsTheConnectionString) {
+  auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(c->put_Provider(u"ExOLEDB.DataSource"));
+  check(c->put_ConnectionString(url(u"Sales")));
+  check(c->Open(u"", u"", u"", -1));
+  Text cs;
+  check(c->get_ConnectionString(&cs));
+  EXPECT_EQ(cs, url(u"Sales"));
+  EXPECT_EQ(failure(c->Open(u"", u"", u"", -1)), ado::adErrObjectOpen);
+  EXPECT_EQ(failure(c->put_Provider(u"adsDSOobject")), ado::adErrObjectOpen);
+  check(c->Close());
+  EXPECT_EQ(failure(c->Close()), ado::adErrObjectClosed);
+}
+
+TEST_F(Connection, TheDirectoryProviderNeedsAServer) {
+  auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(c->put_Provider(u"adsDSOobject"));
+  auto empty = dir_ / "no-server-here";
+  auto saved = db::serverDirectory();
+  db::setServerDirectory(empty);
+  EXPECT_EQ(failure(c->Open(u"Active Directory Provider", u"", u"", -1)), db::E_DATABASE);
+  db::setServerDirectory(saved);
+  check(c->Open(u"Active Directory Provider", u"", u"", -1));
+  Text provider;
+  check(c->get_Provider(&provider));
+  EXPECT_EQ(provider, u"adsDSOobject");
+  std::int32_t level = 0;
+  EXPECT_EQ(failure(c->BeginTrans(&level)), E_NOTIMPL);
+}
+
+TEST_F(Connection, CommittedTransactionsStay) {
+  auto c = openConnection(url(u"Sales"));
+  std::int32_t level = 0;
+  check(c->BeginTrans(&level));
+  EXPECT_EQ(level, 1);
+  writeItem(c.get(), u"A.EML");
+  writeItem(c.get(), u"B.EML");
+  check(c->CommitTrans());
+  c.reset();
+  db::Database::closeCurrent();
+  EXPECT_TRUE(exists(u"A.EML"));
+  EXPECT_TRUE(exists(u"B.EML"));
+}
+
+TEST_F(Connection, RolledBackTransactionsLeaveNothing) {
+  auto c = openConnection(url(u"Sales"));
+  check(c->BeginTrans(nullptr));
+  writeItem(c.get(), u"A.EML");
+  EXPECT_TRUE(exists(u"A.EML"));  // visible inside the transaction
+  check(c->RollbackTrans());
+  EXPECT_FALSE(exists(u"A.EML"));
+  EXPECT_EQ(failure(c->CommitTrans()), E_NO_TRANSACTION);
+  EXPECT_EQ(failure(c->RollbackTrans()), E_NO_TRANSACTION);
+}
+
+TEST_F(Connection, ReleasingOrClosingWithATransactionOpenRollsItBack) {
+  {
+    auto c = openConnection(url(u"Sales"));
+    check(c->BeginTrans(nullptr));
+    writeItem(c.get(), u"Released.EML");
+  }
+  EXPECT_FALSE(exists(u"Released.EML"));
+  auto c = openConnection(url(u"Sales"));
+  check(c->BeginTrans(nullptr));
+  writeItem(c.get(), u"Closed.EML");
+  check(c->Close());
+  EXPECT_FALSE(exists(u"Closed.EML"));
+  // The database is free for the next writer.
+  writeItem(nullptr, u"After.EML");
+  db::Database::closeCurrent();
+  EXPECT_TRUE(exists(u"After.EML"));
+}
+
+TEST_F(Connection, NestedLevelsEndInnermostFirst) {
+  auto c = openConnection(url(u"Sales"));
+  std::int32_t level = 0;
+  check(c->BeginTrans(&level));
+  writeItem(c.get(), u"Outer.EML");
+  check(c->BeginTrans(&level));
+  EXPECT_EQ(level, 2);
+  writeItem(c.get(), u"Inner.EML");
+  check(c->RollbackTrans());
+  check(c->CommitTrans());
+  EXPECT_TRUE(exists(u"Outer.EML"));
+  EXPECT_FALSE(exists(u"Inner.EML"));
+}
+
+TEST_F(Connection, ATransactionOfAnotherConnectionBegunLaterMustEndFirst) {
+  auto first = openConnection(url(u"Sales"));
+  auto second = openConnection(url(u"Sales"));
+  check(first->BeginTrans(nullptr));
+  writeItem(first.get(), u"First.EML");
+  check(second->BeginTrans(nullptr));
+  writeItem(second.get(), u"Second.EML");
+  EXPECT_EQ(failure(first->CommitTrans()), E_FAIL);
+  check(first->RollbackTrans());  // takes the later one with it
+  EXPECT_EQ(failure(second->CommitTrans()), E_NO_TRANSACTION);
+  EXPECT_FALSE(exists(u"First.EML"));
+  EXPECT_FALSE(exists(u"Second.EML"));
+}
+
+TEST_F(Connection, LateBindingReachesProviderAndTransactions) {
+  auto c = createInstance<IDispatch>(u"ADODB.Connection");
+  putProperty(c.get(), u"provider", Variant(u"ExOLEDB.DataSource"));
+  putProperty(c.get(), u"ConnectionString", Variant(url(u"Sales")));
+  const Variant args[] = {Variant(u""), Variant(u""), Variant(u""), Variant(-1)};
+  invoke(c.get(), u"Open", args);
+  EXPECT_EQ(getProperty(c.get(), u"State"), Variant(1));
+  EXPECT_EQ(invoke(c.get(), u"BeginTrans"), Variant(1));
+  invoke(c.get(), u"CommitTrans");
+  invoke(c.get(), u"Close");
+  EXPECT_EQ(getProperty(c.get(), u"State"), Variant(0));
+}
+
+} // namespace
+} // namespace korvane::store

@@ -1,0 +1,103 @@
+#include "platform/store/cdo.h"
+
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+
+class CdoFolder : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    FolderSpec spec;
+    spec.path = u"Sales";
+    spec.description = u"<ORIGMSGCL>IPM.Note</ORIGMSGCL><TargetMsgCl>IPM.Note.X</TargetMsgCl>";
+    createFolder(spec);
+    save(u"Sales", u"Order.EML", {});
+  }
+
+  // The folder object as the sink reaches it: late-bound GetInterface.
+  static std::pair<ComPtr<IDispatch>, ComPtr<cdo::IDataSource>> folderObject() {
+    auto f = createInstance<IDispatch>(u"CDO.Folder");
+    const Variant which[] = {Variant(u"IDataSource")};
+    auto ds = invoke(f.get(), u"GetInterface", which).objectValue().as<cdo::IDataSource>();
+    return {f, ds};
+  }
+};
+
+TEST_F(CdoFolder, ShowsTheDescriptionOfTheOpenedFolder) {
+  auto [f, ds] = folderObject();
+  ASSERT_TRUE(ds);
+  check(ds->Open(u"http://exch01/Public/Sales/", nullptr, 0, -1, 0, u"", u""));
+  EXPECT_EQ(getProperty(f.get(), u"Description"),
+            Variant(u"<ORIGMSGCL>IPM.Note</ORIGMSGCL><TargetMsgCl>IPM.Note.X</TargetMsgCl>"));
+  EXPECT_EQ(getProperty(f.get(), u"displayname"), Variant(u"Sales"));
+}
+
+TEST_F(CdoFolder, AFolderWithoutDescriptionShowsEmptyText) {
+  folder(u"Plain");
+  auto [f, ds] = folderObject();
+  check(ds->Open(url(u"Plain"), nullptr, 0, -1, 0, u"", u""));
+  EXPECT_EQ(getProperty(f.get(), u"Description"), Variant(u""));
+  check(ds->Open(u"http://exch01/Public/", nullptr, 1, -1, 0, u"", u""));
+  EXPECT_EQ(getProperty(f.get(), u"Description"), Variant(u""));
+}
+
+TEST_F(CdoFolder, DataSourcePropertyGivesTheSameInterface) {
+  auto f = createInstance<IDispatch>(u"CDO.Folder");
+  auto ds = getProperty(f.get(), u"DataSource").objectValue().as<cdo::IDataSource>();
+  ASSERT_TRUE(ds);
+  check(ds->Open(url(u"Sales"), nullptr, 3, -1, 0, u"", u""));
+  EXPECT_EQ(getProperty(f.get(), u"Description").textValue().substr(0, 11), u"<ORIGMSGCL>");
+  auto byClsid = createInstance<IDispatch>(cdo::CLSID_Folder);
+  EXPECT_TRUE(byClsid);
+}
+
+struct FolderOpenRow {
+  const char16_t* what;
+  const char16_t* url;
+  std::int32_t mode;
+  std::int32_t create;
+  HRESULT expected;
+};
+
+TEST_F(CdoFolder, OpenRefusesWhatIsNotAReachableFolder) {
+  folder(u"Archive");
+  setFolderAccess(u"Archive", Access::ReadOnly);
+  folder(u"Secret");
+  setFolderAccess(u"Secret", Access::None);
+  const FolderOpenRow rows[] = {
+      {u"missing folder", u"http://exch01/Public/Nothing", 0, -1, ado::adErrResourceNotFound},
+      {u"an item", u"http://exch01/Public/Sales/Order.EML", 0, -1, E_NOT_A_FOLDER},
+      {u"read-only folder, read", u"http://exch01/Public/Archive", 1, -1, S_OK},
+      {u"read-only folder, read/write", u"http://exch01/Public/Archive", 3, -1, E_ACCESSDENIED},
+      {u"closed folder, read", u"http://exch01/Public/Secret", 0, -1, E_ACCESSDENIED},
+      {u"create options other than -1", u"http://exch01/Public/Sales", 0, 0, E_INVALIDARG},
+      {u"another server", u"http://exch02/Public/Sales", 0, -1, E_NOT_THIS_SERVER},
+  };
+  for (const auto& row : rows) {
+    auto [f, ds] = folderObject();
+    EXPECT_EQ(failure(ds->Open(row.url, nullptr, row.mode, row.create, 0, u"", u"")), row.expected) << toUtf8(row.what);
+  }
+}
+
+TEST_F(CdoFolder, AnUnboundFolderHasNoDescription) {
+  auto f = createInstance<IDispatch>(u"CDO.Folder");
+  Variant v;
+  EXPECT_EQ(failure(f->GetProperty(u"Description", &v)), E_UNEXPECTED);
+  const Variant which[] = {Variant(u"IMessage")};
+  EXPECT_EQ(failure(f->Invoke(u"GetInterface", which, &v)), E_NOINTERFACE);
+}
+
+TEST_F(CdoFolder, OpensThroughAGivenStoreConnection) {
+  auto [f, ds] = folderObject();
+  auto c = openConnection(url(u"Sales"));
+  check(ds->Open(url(u"Sales"), c.get(), 3, -1, 0, u"", u""));
+  auto closed = createInstance<ado::IConnection>(u"ADODB.Connection");
+  EXPECT_EQ(failure(ds->Open(url(u"Sales"), closed.get(), 3, -1, 0, u"", u"")), ado::adErrInvalidConnection);
+}
+
+} // namespace
+} // namespace korvane::store

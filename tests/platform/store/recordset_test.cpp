@@ -1,0 +1,189 @@
+#include "platform/store/classes.h"
+
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+
+// The folder look-up of the registration procedures, piece by piece.
+Text lookupQuery(TextView folderUrl, TextView name) {
+  return u"select " u" \"DAV:displayname\"" u" from scope ('shallow traversal of " u"\"" + Text(folderUrl) +
+         u"\"') " u" WHERE \"DAV:displayname\" = '" + Text(name) + u"'" +
+         u" AND \"DAV:ishidden\" = true AND \"DAV:isfolder\" = false ";
+}
+
+// The folder enumeration's query, piece by piece.
+Text enumerationQuery(TextView url) {
+  return Text(u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", \"DAV:href\", "
+              u"\"DAV:childcount\", ") +
+         u" \"http://schemas.microsoft.com/exchange/publicfolderemailaddress\", " +
+         u" \"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" " + u"From " + u" scope('shallow traversal of \"" +
+         Text(url) + u"\"')" + u" where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True " +
+         u" ORDER BY \"DAV:displayname\" ";
+}
+
+class Recordset : public StoreTest {
+protected:
+  // Runs a query and returns one column of every row, as programs read it.
+  std::vector<Variant> column(TextView query, TextView name, ado::IConnection* c = nullptr) {
+    auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
+    ComPtr<ado::IConnection> conn = c ? ComPtr<ado::IConnection>(c) : openConnection(url(u""));
+    check(rs->Open(Variant(query), Variant(ComPtr<IUnknown>(conn)), -1, -1, -1));
+    std::int32_t count = 0;
+    check(rs->get_RecordCount(&count));
+    std::vector<Variant> out;
+    bool eof = false;
+    for (check(rs->get_EOF(&eof)); !eof; check(rs->get_EOF(&eof))) {
+      ComPtr<ado::IFields> f;
+      check(rs->get_Fields(f.put()));
+      out.push_back(valueOf(f.get(), name));
+      check(rs->MoveNext());
+    }
+    EXPECT_EQ(static_cast<std::size_t>(count), out.size());
+    check(rs->Close());
+    return out;
+  }
+
+  HRESULT openFailure(TextView query, const Variant& connection) {
+    auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
+    return failure(rs->Open(Variant(query), connection, -1, -1, -1));
+  }
+
+  static void addRegistrationItem(TextView folderPath) {
+    save(folderPath, u"Korvane.reg", {{prop::isHidden, Variant(true)}});
+  }
+};
+
+std::vector<Variant> texts(std::initializer_list<const char16_t*> list) {
+  std::vector<Variant> out;
+  for (auto* t : list) out.emplace_back(t);
+  return out;
+}
+
+TEST_F(Recordset, TheEnumerationListsVisibleSubfoldersByName) {
+  folder(u"Sales", u"sales@corp.example.com");
+  folder(u"archive");
+  folder(u"Éclair");
+  FolderSpec hidden;
+  hidden.path = u"Hidden";
+  hidden.hidden = true;
+  createFolder(hidden);
+  save(u"", u"Loose item.EML", {});
+  folder(u"Sales/Orders");
+
+  auto names = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:DisplayName");
+  // Names compare by their case-folded text.
+  EXPECT_EQ(names, texts({u"archive", u"Sales", u"Éclair"}));
+  auto hrefs = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:href");
+  EXPECT_EQ(hrefs, texts({u"http://exch01/Public/archive", u"http://exch01/Public/Sales", u"http://exch01/Public/Éclair"}));
+  auto parents = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:parentname");
+  EXPECT_EQ(parents[0], Variant(u"http://exch01/Public"));
+  auto mail = column(enumerationQuery(u"http://exch01/Public/"), prop::mailAddress);
+  EXPECT_TRUE(mail[0].isNull());
+  EXPECT_EQ(mail[1], Variant(u"sales@corp.example.com"));
+  auto entry = column(enumerationQuery(u"http://exch01/Public/"), u"http://schemas.microsoft.com/mapi/proptag/x0fff0102");
+  EXPECT_TRUE(entry[0].isNull());
+
+  EXPECT_EQ(column(enumerationQuery(u"http://exch01/Public/Sales"), u"DAV:href"),
+            texts({u"http://exch01/Public/Sales/Orders"}));
+  EXPECT_TRUE(column(enumerationQuery(u"http://exch01/Public/Sales/Orders"), u"DAV:href").empty());
+}
+
+TEST_F(Recordset, TheRootDoesNotShowTheSystemTree) {
+  EXPECT_TRUE(column(enumerationQuery(u"http://exch01/Public/"), u"DAV:href").empty());
+  EXPECT_TRUE(column(u"select \"DAV:href\" from scope('deep traversal of \"http://exch01/Public\"') where \"DAV:ishidden\" = true or \"DAV:ishidden\" = false",
+                     u"DAV:href")
+                  .empty());
+  // Reached by its own URL, it lists its folders.
+  EXPECT_EQ(column(enumerationQuery(u"http://exch01/Public/non_ipm_subtree"), u"DAV:displayname"),
+            texts({u"StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}"}));
+}
+
+TEST_F(Recordset, TheLookUpFindsTheHiddenRegistrationItem) {
+  folder(u"Sales");
+  folder(u"Bob's Orders");
+  addRegistrationItem(u"Sales");
+  save(u"Bob's Orders", u"Korvane.reg", {});  // not hidden: the look-up must not find it
+  EXPECT_EQ(column(lookupQuery(url(u"Sales"), u"Korvane.reg"), u"DAV:displayname"), texts({u"Korvane.reg"}));
+  EXPECT_EQ(column(lookupQuery(url(u"Sales"), u"korvane.REG"), u"DAV:displayname"), texts({u"Korvane.reg"}));
+  EXPECT_TRUE(column(lookupQuery(url(u"Sales"), u"Other.reg"), u"DAV:displayname").empty());
+  EXPECT_TRUE(column(lookupQuery(u"http://exch01/Public/Bob''s Orders", u"Korvane.reg"), u"DAV:displayname").empty());
+}
+
+TEST_F(Recordset, HiddenItemsNeedAWhereClauseThatAsksForThem) {
+  folder(u"Sales");
+  addRegistrationItem(u"Sales");
+  save(u"Sales", u"Visible.EML", {});
+  Text scope = u" from scope('shallow traversal of \"http://exch01/Public/Sales\"')";
+  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope, u"DAV:displayname"), texts({u"Visible.EML"}));
+  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where \"DAV:isfolder\" = false", u"DAV:displayname"),
+            texts({u"Visible.EML"}));
+  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where \"DAV:ishidden\" = true", u"DAV:displayname"),
+            texts({u"Korvane.reg"}));
+  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where not (\"DAV:ishidden\" = false) or \"DAV:isfolder\" = true",
+                   u"DAV:displayname"),
+            texts({u"Korvane.reg"}));
+}
+
+TEST_F(Recordset, DeepTraversalReturnsEverythingBelow) {
+  folder(u"Sales");
+  folder(u"Sales/Orders");
+  save(u"Sales/Orders", u"One.EML", {});
+  folder(u"Other");
+  auto hrefs = column(u"select \"DAV:href\" from scope('deep traversal of \"http://exch01/Public/Sales\"') order by \"DAV:href\" desc",
+                      u"DAV:href");
+  EXPECT_EQ(hrefs, texts({u"http://exch01/Public/Sales/Orders/One.EML", u"http://exch01/Public/Sales/Orders"}));
+}
+
+TEST_F(Recordset, SelectStarGivesEveryProperty) {
+  folder(u"Sales");
+  save(u"Sales", u"One.EML", {{prop::messageClass, Variant(u"IPM.Note")}});
+  auto classes = column(u"select * from scope('shallow traversal of \"http://exch01/Public/Sales\"')", prop::messageClass);
+  EXPECT_EQ(classes, texts({u"IPM.Note"}));
+  EXPECT_EQ(column(u"select * from scope('shallow traversal of \"http://exch01/Public/Sales\"')", u"DAV:isfolder"),
+            std::vector<Variant>{Variant(false)});
+}
+
+TEST_F(Recordset, BadScopesAndTextsFail) {
+  folder(u"Sales");
+  save(u"Sales", u"One.EML", {});
+  folder(u"Secret");
+  setFolderAccess(u"Secret", Access::None);
+  Variant conn(ComPtr<IUnknown>(openConnection(url(u""))));
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"Missing")), conn), ado::adErrResourceNotFound);
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"Sales/One.EML")), conn), E_NOT_A_FOLDER);
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"Secret")), conn), E_ACCESSDENIED);
+  EXPECT_EQ(openFailure(enumerationQuery(u"http://exch02/Public/Sales"), conn), E_NOT_THIS_SERVER);
+  EXPECT_EQ(openFailure(u"select from", conn), ado::adErrQuerySyntax);
+  EXPECT_EQ(openFailure(u"", conn), E_INVALIDARG);
+}
+
+TEST_F(Recordset, TheConnectionMustBeAnOpenStoreConnection) {
+  auto closed = createInstance<ado::IConnection>(u"ADODB.Connection");
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(closed))), ado::adErrInvalidConnection);
+  auto directory = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(directory->put_Provider(u"adsDSOobject"));
+  check(directory->Open(u"Active Directory Provider", u"", u"", -1));
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(directory))), ado::adErrInvalidConnection);
+  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(url(u""))), S_OK);
+}
+
+TEST_F(Recordset, ResultsFollowChangesBetweenOpens) {
+  folder(u"Sales");
+  auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
+  Variant conn(ComPtr<IUnknown>(openConnection(url(u""))));
+  std::int32_t n = -1;
+  check(rs->Open(Variant(enumerationQuery(url(u""))), conn, -1, -1, -1));
+  check(rs->get_RecordCount(&n));
+  EXPECT_EQ(n, 1);
+  check(rs->Close());
+  folder(u"Support");
+  check(rs->Open(Variant(enumerationQuery(url(u""))), conn, -1, -1, -1));
+  check(rs->get_RecordCount(&n));
+  EXPECT_EQ(n, 2);
+}
+
+} // namespace
+} // namespace korvane::store
