@@ -4,6 +4,7 @@
 
 #include "platform/com/runtime.h"
 #include "platform/directory/directory.h"
+#include "platform/store/store.h"
 #include "platform/win32/temp_server.h"
 
 namespace korvane::directory {
@@ -231,6 +232,80 @@ TEST_F(CommandTest, LateBoundMembers) {
   EXPECT_EQ(getProperty(scope.get(), u"Value").toInt(), 2);
   auto rs = invoke(d.get(), u"Execute").objectValue().query<ado::IRecordset>();
   EXPECT_EQ(field(rs.get(), u"CN").toText(), u"Administrator");
+}
+
+} // namespace
+} // namespace korvane::directory
+
+namespace korvane::directory {
+namespace {
+
+// The whole road with the platform's own connection object: the directory
+// connection as the setup opens it, then the command.
+class RealConnectionTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setGlobalCatalogHost(u"dc01.corp.example.com");
+    addPerson({u"Admin", u"Administrator", kCategory, u"/o=Org/cn=Servers/cn=EXVS1"});
+    connection_ = createInstance<ado::IConnection>(u"ADODB.Connection");
+    check(connection_->put_Provider(u"adsDSOobject"));
+    check(connection_->Open(u"Active Directory Provider", u"", u"", -1));
+  }
+  TempServer server_;
+  ComPtr<ado::IConnection> connection_;
+};
+
+TEST_F(RealConnectionTest, SetupStepsReadTheHomeServer) {
+  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
+  check(command->putref_ActiveConnection(connection_.get()));
+  check(command->put_CommandText(u"SELECT msExchHomeServerName FROM 'GC://dc01.corp.example.com' "
+                                 u"WHERE objectcategory='person' AND sAMAccountName='Admin'"));
+  ComPtr<ado::IProperties> props;
+  check(command->get_Properties(props.put()));
+  for (auto [name, value] : {std::pair<const char16_t*, Variant>{u"searchscope", Variant(2)},
+                             {u"cache results", Variant(false)},
+                             {u"Chase Referrals", Variant(96)}}) {
+    ComPtr<ado::IProperty> p;
+    check(props->get_Item(Variant(name), p.put()));
+    check(p->put_Value(value));
+  }
+  ComPtr<ado::IRecordset> rs;
+  check(command->Execute(-1, rs.put()));
+  EXPECT_EQ(field(rs.get(), u"msExchHomeServerName").toText(), u"/o=Org/cn=Servers/cn=EXVS1");
+}
+
+TEST_F(RealConnectionTest, ClosedConnectionIsRefused) {
+  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
+  check(connection_->Close());
+  EXPECT_EQ(command->putref_ActiveConnection(connection_.get()), ado::adErrInvalidConnection);
+}
+
+} // namespace
+} // namespace korvane::directory
+
+namespace korvane::directory {
+namespace {
+
+TEST(StoreCommand, RunsTheTextAsAStoreQuery) {
+  TempServer server(false);
+  store::createServer(server.serverPath(), {u"exch01", u"corp.example.com", u""});
+  store::FolderSpec sales;
+  sales.path = u"Sales";
+  store::createFolder(sales);
+  auto connection = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(connection->put_Provider(u"ExOLEDB.DataSource"));
+  check(connection->Open(u"http://exch01/Public", u"", u"", -1));
+  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
+  check(command->putref_ActiveConnection(connection.get()));
+  check(command->put_CommandText(
+      u"SELECT \"DAV:displayname\" FROM scope('shallow traversal of \"http://exch01/Public\"')"));
+  ComPtr<ado::IRecordset> rs;
+  check(command->Execute(-1, rs.put()));
+  EXPECT_EQ(field(rs.get(), u"DAV:displayname").toText(), u"Sales");
+  ComPtr<ado::IProperties> props;
+  check(command->get_Properties(props.put()));
+  ComPtr<ado::IProperty> p;
+  EXPECT_EQ(props->get_Item(Variant(u"searchscope"), p.put()), ado::adErrItemNotFound);
 }
 
 } // namespace
