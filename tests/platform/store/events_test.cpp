@@ -1,0 +1,474 @@
+#include "platform/store/events.h"
+
+#include <algorithm>
+
+#include "store_fixture.h"
+#include "test_sink.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+using namespace exoledb;
+
+constexpr char16_t kCriteria[] = u" WHERE \"DAV:ishidden\" = FALSE";
+
+struct Registration {
+  Text sink = kRecorder;
+  Text scope = u"SHALLOW";
+  Text priority = u"65223";
+  Text criteria = kCriteria;
+  Text method = u"onsyncsave";
+  Text name = u"Korvane.reg";
+};
+
+class EventService : public StoreTest {
+protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    registerTestSinks();
+    setVanishingAvailable(true);
+    sinkCalls().clear();
+    folder(u"Sales", u"sales@corp.example.com");
+    folder(u"Sales/Orders");
+    folder(u"Other");
+  }
+
+  // Writes a registration item as the registration procedures do: a
+  // connection on the base URL, a transaction, a record created with
+  // overwrite, the seven properties, Fields.Update, Close, CommitTrans.
+  static HRESULT registerIn(TextView folderUrl, const Registration& reg) {
+    auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
+    check(c->put_Provider(u"exoledb.datasource"));
+    check(c->put_ConnectionString(folderUrl));
+    check(c->Open(folderUrl, u"", u"", -1));
+    check(c->BeginTrans(nullptr));
+    auto r = newRecord();
+    check(openRecord(r.get(), Text(folderUrl) + u"/" + reg.name, c.get(), 3, 0x4000000, 0x8000));
+    auto f = fieldsOf(r.get());
+    setValue(f.get(), u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg"));
+    setValue(f.get(), prop::eventMethod, Variant(reg.method));
+    setValue(f.get(), prop::sinkClass, Variant(reg.sink));
+    setValue(f.get(), prop::matchScope, Variant(reg.scope));
+    setValue(f.get(), prop::criteria, Variant(reg.criteria));
+    setValue(f.get(), prop::priority, Variant(reg.priority));
+    setValue(f.get(), u"DAV:ishidden", Variant(true));
+    HRESULT h = f->Update();
+    if (failed(h)) return h;  // releasing the connection drops the transaction
+    check(r->Close());
+    check(c->CommitTrans());
+    return S_OK;
+  }
+  static void registerOk(TextView folderUrl, const Registration& reg) { check(registerIn(folderUrl, reg)); }
+
+  static Properties mail(TextView messageClass, TextView subject = u"Hello") {
+    return {{prop::messageClass, Variant(Text(messageClass))}, {prop::subject, Variant(Text(subject))}};
+  }
+
+  static std::vector<SinkCall> calls(TextView event = u"save") {
+    std::vector<SinkCall> out;
+    for (const auto& c : sinkCalls())
+      if (c.event == event) out.push_back(c);
+    return out;
+  }
+  static std::vector<Text> sinksOf(const std::vector<SinkCall>& list, std::int32_t phase) {
+    std::vector<Text> out;
+    for (const auto& c : list)
+      if (c.flags & phase) out.push_back(c.sink);
+    return out;
+  }
+};
+
+// --- which registrations apply ---------------------------------------------------
+
+struct ScopeRow {
+  const char16_t* scope;
+  const char16_t* deliveredTo;
+  bool fires;
+};
+
+TEST_F(EventService, MatchScopesDecideWhichSavesFire) {
+  const ScopeRow rows[] = {
+      {u"SHALLOW", u"Sales", true},   {u"SHALLOW", u"Sales/Orders", false}, {u"SHALLOW", u"Other", false},
+      {u"DEEP", u"Sales", true},      {u"DEEP", u"Sales/Orders", true},     {u"DEEP", u"Other", false},
+      {u"shallow", u"Sales", true},   {u"EXACT", u"Sales", false},          {u"", u"Sales", false},
+  };
+  for (const auto& row : rows) {
+    Registration reg;
+    reg.scope = row.scope;
+    registerOk(url(u"Sales"), reg);
+    sinkCalls().clear();
+    deliver(row.deliveredTo, mail(u"IPM.Note"));
+    EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN).size(), row.fires ? 1u : 0u)
+        << toUtf8(row.scope) << " " << toUtf8(row.deliveredTo);
+  }
+}
+
+TEST_F(EventService, AnyInGlobalEventsFiresForSavesAnywhere) {
+  Registration reg;
+  reg.scope = u"ANY";
+  registerOk(globalEventsUrl(), reg);
+  for (const char16_t* path : {u"Sales", u"Sales/Orders", u"Other", u""}) {
+    sinkCalls().clear();
+    auto out = deliver(path, mail(u"IPM.Note"));
+    auto begins = calls();
+    ASSERT_EQ(sinksOf(begins, EVT_SYNC_BEGIN).size(), 1u) << toUtf8(path);
+    EXPECT_EQ(begins[0].url, out.url);
+  }
+}
+
+TEST_F(EventService, AnyIsAcceptedOnlyInGlobalEvents) {
+  Registration reg;
+  reg.scope = u"ANY";
+  ASSERT_EQ(registerIn(url(u"Sales"), reg), E_REGISTRATION_REFUSED);
+  EXPECT_NE(takeErrorInfo().find(u"GlobalEvents"), Text::npos);
+  EXPECT_FALSE(findItem(u"Sales/Korvane.reg"));
+}
+
+TEST_F(EventService, ExactFiresForSavesOfTheFolderItself) {
+  Registration reg;
+  reg.scope = u"EXACT";
+  reg.criteria = u"";
+  registerOk(url(u"Sales"), reg);
+  sinkCalls().clear();
+  setFolderProperties(u"Sales", {{prop::description, Variant(u"Orders of the sales team")}});
+  auto folderSaves = calls();
+  ASSERT_EQ(folderSaves.size(), 2u);
+  EXPECT_EQ(folderSaves[0].url, url(u"Sales"));
+  EXPECT_EQ(folderSaves[0].flags, EVT_SYNC_BEGIN | EVT_IS_COLLECTION);
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItem) {
+  Registration reg;
+  reg.criteria = u" WHERE \"DAV:ishidden\" = FALSE AND \"http://schemas.microsoft.com/exchange/outlookmessageclass\" LIKE 'IPM.Note%'";
+  registerOk(url(u"Sales"), reg);
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note.Order"));
+  deliver(u"Sales", mail(u"IPM.Appointment"));
+  Properties hidden = mail(u"IPM.Note");
+  hidden.set(prop::isHidden, true);
+  deliver(u"Sales", hidden);
+  auto begins = calls();
+  ASSERT_EQ(sinksOf(begins, EVT_SYNC_BEGIN).size(), 1u);
+  EXPECT_EQ(begins[0].messageClass, u"IPM.Note.Order");
+}
+
+TEST_F(EventService, RegistrationsRunInPriorityOrderThenByUrl) {
+  Registration a;
+  a.sink = kSecondRecorder;
+  a.priority = u" 200 ";
+  a.name = u"a.reg";
+  registerOk(url(u"Sales"), a);
+  Registration b;
+  b.sink = kRecorder;
+  b.priority = u"5";
+  b.name = u"b.reg";
+  registerOk(url(u"Sales"), b);
+  Registration c;
+  c.sink = kDeleter;
+  c.priority = u"";
+  c.name = u"c.reg";
+  registerOk(url(u"Sales"), c);
+  Registration d;
+  d.sink = kRewriter;
+  d.priority = u"200";
+  d.name = u"0.reg";  // same priority as a.reg, earlier URL
+  registerOk(url(u"Sales"), d);
+  Registration global;
+  global.sink = kLateWriter;
+  global.scope = u"ANY";
+  global.priority = u"not a number";  // counts as missing; its URL sorts before c.reg's
+  registerOk(globalEventsUrl(), global);
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN),
+            (std::vector<Text>{kRecorder, kRewriter, kSecondRecorder, kLateWriter, kDeleter}));
+}
+
+TEST_F(EventService, DisabledRegistrationsAndOtherMethodsDoNotFire) {
+  Registration deletes;
+  deletes.method = u"onsyncdelete";
+  deletes.name = u"deletes.reg";
+  registerOk(url(u"Sales"), deletes);
+  Registration off;
+  off.name = u"off.reg";
+  registerOk(url(u"Sales"), off);
+  save(u"Sales", u"off.reg", {{prop::enabled, Variant(false)}});
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_TRUE(calls().empty());
+}
+
+// --- the phases --------------------------------------------------------------------
+
+TEST_F(EventService, DeliveriesCarryTheDeliveredFlagAndPlainSavesDoNot) {
+  registerOk(url(u"Sales"), Registration{});
+  sinkCalls().clear();
+  auto delivered = deliver(u"Sales", mail(u"IPM.Note"));
+  save(u"Sales", u"Plain.EML", mail(u"IPM.Note"));
+  save(u"Sales", u"Plain.EML", {{prop::subject, Variant(u"changed")}});
+  auto list = calls();
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[0].flags, EVT_SYNC_BEGIN | EVT_IS_DELIVERED | EVT_NEW_ITEM);
+  EXPECT_EQ(list[1].flags, EVT_SYNC_COMMITTED | EVT_IS_DELIVERED | EVT_NEW_ITEM);
+  EXPECT_EQ(list[0].url, delivered.url);
+  EXPECT_EQ(list[2].flags, EVT_SYNC_BEGIN | EVT_NEW_ITEM);
+  EXPECT_EQ(list[4].flags, EVT_SYNC_BEGIN);
+  EXPECT_EQ(list[4].url, url(u"Sales/Plain.EML"));
+}
+
+TEST_F(EventService, TheCommitPhaseGoesToTheSameSinkObjects) {
+  registerOk(url(u"Sales"), Registration{});
+  Registration second;
+  second.sink = kSecondRecorder;
+  second.name = u"second.reg";
+  registerOk(url(u"Sales"), second);
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note"));
+  auto list = calls();
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_TRUE(list[0].flags & EVT_SYNC_BEGIN);
+  EXPECT_TRUE(list[1].flags & EVT_SYNC_BEGIN);
+  EXPECT_TRUE(list[2].flags & EVT_SYNC_COMMITTED);
+  EXPECT_EQ(list[2].object, list[0].object);
+  EXPECT_EQ(list[3].object, list[1].object);
+  EXPECT_NE(list[0].object, list[1].object);
+  EXPECT_EQ(list[2].messageClass, u"IPM.Note");  // the record is readable after the commit
+}
+
+TEST_F(EventService, ABeginPhaseChangeIsSavedWithTheItem) {
+  Registration rewrite;
+  rewrite.sink = kRewriter;
+  rewrite.priority = u"1";
+  registerOk(url(u"Sales"), rewrite);
+  Registration later;
+  later.priority = u"2";
+  later.name = u"later.reg";
+  registerOk(url(u"Sales"), later);
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
+  EXPECT_EQ(findItem(out.url)->properties.text(prop::messageClass), u"IPM.Rewritten");
+  auto list = calls();
+  ASSERT_GE(list.size(), 2u);
+  EXPECT_EQ(list[0].messageClass, u"IPM.Note");
+  EXPECT_EQ(list[1].sink, kRecorder);
+  EXPECT_EQ(list[1].messageClass, u"IPM.Rewritten");
+}
+
+TEST_F(EventService, ADeleteInTheBeginPhaseRemovesTheItemAndStopsLaterSinks) {
+  Registration del;
+  del.sink = kDeleter;
+  del.priority = u"1";
+  registerOk(url(u"Sales"), del);
+  Registration later;
+  later.priority = u"2";
+  later.name = u"later.reg";
+  registerOk(url(u"Sales"), later);
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_TRUE(out.deleted);
+  EXPECT_FALSE(out.aborted);
+  EXPECT_FALSE(findItem(out.url));
+  auto list = calls();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(sinksOf(list, EVT_SYNC_BEGIN), std::vector<Text>{kDeleter});
+  EXPECT_EQ(sinksOf(list, EVT_SYNC_COMMITTED), std::vector<Text>{kDeleter});
+  EXPECT_EQ(list[1].messageClass, u"<no record>");
+}
+
+TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
+  Registration abort;
+  abort.sink = kAborter;
+  registerOk(url(u"Sales"), abort);
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_TRUE(out.aborted);
+  EXPECT_EQ(out.abortedBy, kAborter);
+  EXPECT_TRUE(listItems(u"Sales").size() == 1u);  // only the registration item
+  auto list = calls();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[1].flags & EVT_SYNC_ABORTED);
+
+  // Through a record the caller gets the failure, and the item is not written.
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/New.EML"), nullptr, 3, 0x4000000));
+  auto f = fieldsOf(r.get());
+  setValue(f.get(), prop::messageClass, Variant(u"IPM.Note"));
+  ASSERT_EQ(f->Update(), E_STORE_ABORTED);
+  EXPECT_NE(takeErrorInfo().find(kAborter), Text::npos);
+  EXPECT_FALSE(findItem(u"Sales/New.EML"));
+}
+
+TEST_F(EventService, TheRecordCannotChangeTheItemAfterTheBeginPhase) {
+  Registration late;
+  late.sink = kLateWriter;
+  registerOk(url(u"Sales"), late);
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  auto list = calls();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(failed(list[1].lateWrite));
+  EXPECT_EQ(findItem(out.url)->properties.text(prop::messageClass), u"IPM.Note");
+}
+
+TEST_F(EventService, ADryRunShowsTheBeginPhaseAndKeepsNothing) {
+  Registration rewrite;
+  rewrite.sink = kRewriter;
+  registerOk(url(u"Sales"), rewrite);
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"), true);
+  EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
+  EXPECT_FALSE(out.aborted);
+  EXPECT_FALSE(findItem(out.url));
+  EXPECT_EQ(sinksOf(calls(), EVT_SYNC_ABORTED), std::vector<Text>{kRewriter});
+}
+
+// --- sinks that cannot be created -----------------------------------------------
+
+TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOn) {
+  Registration vanishing;
+  vanishing.sink = kVanishing;
+  vanishing.priority = u"1";
+  registerOk(url(u"Sales"), vanishing);
+  Registration rewrite;
+  rewrite.sink = kRewriter;
+  rewrite.priority = u"2";
+  rewrite.name = u"rewrite.reg";
+  registerOk(url(u"Sales"), rewrite);
+  setVanishingAvailable(false);
+  clearEvents();
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
+  EXPECT_TRUE(findItem(out.url));
+  auto log = listEvents();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].level, EventLevel::Error);
+  EXPECT_NE(log[0].text.find(kVanishing), Text::npos) << toUtf8(log[0].text);
+  EXPECT_NE(log[0].text.find(url(u"Sales/Korvane.reg")), Text::npos) << toUtf8(log[0].text);
+  EXPECT_NE(log[0].text.find(u"vanishing.dll"), Text::npos) << toUtf8(log[0].text);
+}
+
+TEST_F(EventService, TheLogEntryOutlivesAnAbortedSave) {
+  Registration vanishing;
+  vanishing.sink = kVanishing;
+  vanishing.priority = u"1";
+  registerOk(url(u"Sales"), vanishing);
+  Registration abort;
+  abort.sink = kAborter;
+  abort.name = u"abort.reg";
+  registerOk(url(u"Sales"), abort);
+  setVanishingAvailable(false);
+  clearEvents();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_TRUE(out.aborted);
+  EXPECT_EQ(listEvents().size(), 1u);
+}
+
+// --- registration items -----------------------------------------------------------
+
+TEST_F(EventService, CreatingARegistrationAsksItsSink) {
+  registerOk(url(u"Sales"), Registration{});
+  auto reg = calls(u"register");
+  ASSERT_EQ(reg.size(), 1u);
+  EXPECT_EQ(reg[0].url, url(u"Sales/Korvane.reg"));
+  EXPECT_TRUE(reg[0].flags & EVT_NEW_ITEM);
+  EXPECT_TRUE(calls().empty());  // saving a registration item fires no save events
+  auto item = findItem(u"Sales/Korvane.reg");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->properties.get(prop::priority), Variant(u"65223"));
+  EXPECT_EQ(item->properties.get(u"DAV:ishidden"), Variant(true));
+}
+
+struct RefusalRow {
+  const char16_t* sink;
+  const char16_t* criteria;
+  const char16_t* mentioned;
+};
+
+TEST_F(EventService, ARefusedRegistrationIsNotWritten) {
+  const RefusalRow rows[] = {
+      {kRefuser, kCriteria, kRefuser},
+      {kUnregistered, kCriteria, kUnregistered},
+      {u"", kCriteria, u"sink class"},
+      {kRecorder, u" WHERE \"DAV:ishidden\" = ", u"criteria"},
+  };
+  for (const auto& row : rows) {
+    Registration reg;
+    reg.sink = row.sink;
+    reg.criteria = row.criteria;
+    ASSERT_EQ(registerIn(url(u"Sales"), reg), E_REGISTRATION_REFUSED) << toUtf8(row.sink);
+    Text why = takeErrorInfo();
+    EXPECT_NE(why.find(row.mentioned), Text::npos) << toUtf8(why);
+    EXPECT_NE(why.find(url(u"Sales/Korvane.reg")), Text::npos) << toUtf8(why);
+    EXPECT_FALSE(findItem(u"Sales/Korvane.reg")) << toUtf8(row.sink);
+  }
+}
+
+TEST_F(EventService, ReplacingARegistrationKeepsOnlyTheNewOne) {
+  Registration reg;
+  reg.priority = u"100";
+  registerOk(url(u"Sales"), reg);
+  reg.priority = u"7";
+  reg.scope = u"DEEP";
+  registerOk(url(u"Sales"), reg);
+  auto all = registrations();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].properties.get(prop::priority), Variant(u"7"));
+  EXPECT_EQ(all[0].properties.get(prop::matchScope), Variant(u"DEEP"));
+  EXPECT_EQ(all[0].folderPath, u"Sales");
+}
+
+// --- deletes ------------------------------------------------------------------------
+
+TEST_F(EventService, DeletesFireBeginBeforeAndCommitAfter) {
+  Registration reg;
+  reg.method = u"onsyncsave;OnSyncDelete";
+  registerOk(url(u"Sales"), reg);
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  sinkCalls().clear();
+  EXPECT_FALSE(deleteItem(out.url).aborted);
+  auto list = calls(u"delete");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].flags, EVT_SYNC_BEGIN);
+  EXPECT_EQ(list[0].messageClass, u"IPM.Note");  // the item is still there in the begin phase
+  EXPECT_EQ(list[1].flags, EVT_SYNC_COMMITTED);
+  EXPECT_EQ(list[1].object, list[0].object);
+  EXPECT_FALSE(findItem(out.url));
+}
+
+TEST_F(EventService, AnAbortedDeleteKeepsTheItem) {
+  Registration reg;
+  reg.sink = kAborter;
+  reg.method = u"onsyncdelete";
+  registerOk(url(u"Sales"), reg);
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  auto r = newRecord();
+  check(openRecord(r.get(), out.url, nullptr, 3, -1));
+  EXPECT_EQ(failure(r->DeleteRecord(u"", false)), E_STORE_ABORTED);
+  EXPECT_TRUE(findItem(out.url));
+  EXPECT_TRUE(deleteItem(out.url).aborted);
+}
+
+TEST_F(EventService, DeletingARegistrationItemFiresNothing) {
+  Registration reg;
+  reg.method = u"onsyncdelete";
+  registerOk(url(u"Sales"), reg);
+  Registration other;
+  other.name = u"other.reg";
+  other.method = u"onsyncdelete";
+  registerOk(url(u"Sales"), other);
+  sinkCalls().clear();
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Korvane.reg"), nullptr, 3, -1));
+  check(r->DeleteRecord(url(u"Sales/Korvane.reg"), false));
+  EXPECT_TRUE(sinkCalls().empty());
+  EXPECT_EQ(registrations().size(), 1u);
+}
+
+} // namespace
+} // namespace korvane::store

@@ -1,0 +1,133 @@
+#include "test_sink.h"
+
+#include "platform/com/runtime.h"
+#include "platform/store/ado.h"
+#include "platform/store/exoledb.h"
+#include "platform/store/names.h"
+
+namespace korvane::store::testing {
+
+namespace {
+
+using namespace exoledb;
+
+bool& vanishingAvailable() {
+  static bool available = true;
+  return available;
+}
+
+ComPtr<ado::IRecord> eventRecord(IExStoreEventInfo* info) {
+  ComPtr<IExStoreDispEventInfo> disp;
+  if (failed(info->QueryInterface(IExStoreDispEventInfo::iid, disp.putVoid()))) return {};
+  ComPtr<IUnknown> unknown;
+  if (failed(disp->get_EventRecord(unknown.put()))) {
+    takeErrorInfo();
+    return {};
+  }
+  return unknown.as<ado::IRecord>();
+}
+
+ComPtr<ado::IField> classField(ado::IRecord* record) {
+  ComPtr<ado::IFields> fields;
+  ComPtr<ado::IField> field;
+  if (failed(record->get_Fields(fields.put()))) return {};
+  if (failed(fields->get_Item(Variant(prop::messageClass), field.put()))) return {};
+  return field;
+}
+
+Text classOf(ado::IRecord* record) {
+  if (!record) return u"<no record>";
+  auto f = classField(record);
+  Variant v;
+  if (!f || failed(f->get_Value(&v))) return u"<no field>";
+  return v.isText() ? v.textValue() : Text(u"<not text>");
+}
+
+HRESULT writeClass(ado::IRecord* record, TextView value) {
+  auto f = classField(record);
+  if (!f) return E_FAIL;
+  HRESULT h = f->put_Value(Variant(value));
+  if (succeeded(h)) {
+    ComPtr<ado::IFields> fields;
+    record->get_Fields(fields.put());
+    h = fields->Update();
+  }
+  takeErrorInfo();
+  return h;
+}
+
+class TestSink final : public ComObject<IExStoreSyncEvents, ICreateRegistration> {
+public:
+  explicit TestSink(Text progId) : progId_(std::move(progId)) {
+    static int next = 0;
+    id_ = ++next;
+  }
+
+  HRESULT OnSyncSave(IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
+    auto record = eventRecord(info);
+    SinkCall call{progId_, u"save", Text(url), flags, classOf(record.get()), id_, 0};
+    if (flags & EVT_SYNC_BEGIN) {
+      if (progId_ == kRewriter && record) writeClass(record.get(), u"IPM.Rewritten");
+      if (progId_ == kDeleter && record) record->DeleteRecord(u"", false);
+      if (progId_ == kAborter) info->AbortChange(1);
+    }
+    if ((flags & EVT_SYNC_COMMITTED) && progId_ == kLateWriter) {
+      call.lateWrite = record ? writeClass(record.get(), u"IPM.TooLate") : E_POINTER;
+    }
+    sinkCalls().push_back(call);
+    return S_OK;
+  }
+
+  HRESULT OnSyncDelete(IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
+    auto record = eventRecord(info);
+    sinkCalls().push_back(SinkCall{progId_, u"delete", Text(url), flags, classOf(record.get()), id_, 0});
+    if ((flags & EVT_SYNC_BEGIN) && progId_ == kAborter) info->AbortChange(1);
+    return S_OK;
+  }
+
+  HRESULT Register(IExStoreEventInfo* info, TextView url, std::int32_t flags, std::int32_t* result) noexcept override {
+    auto record = eventRecord(info);
+    sinkCalls().push_back(SinkCall{progId_, u"register", Text(url), flags, classOf(record.get()), id_, 0});
+    *result = progId_ == kRefuser ? 1 : 0;
+    return S_OK;
+  }
+
+private:
+  Text progId_;
+  int id_ = 0;
+};
+
+void registerSink(const char* clsid, const char16_t* progId) {
+  Text name(progId);
+  registerBuiltinClass(*Guid::parse(std::string_view(clsid)), progId, [name](const Guid& iid, void** out) -> HRESULT {
+    if (name == kVanishing && !vanishingAvailable())
+      return fail(CO_E_DLLNOTFOUND, u"The library vanishing.dll of class KorvaneTest.Vanishing was not found.");
+    return makeCom<TestSink>(name)->QueryInterface(iid, out);
+  });
+}
+
+} // namespace
+
+std::vector<SinkCall>& sinkCalls() {
+  static std::vector<SinkCall> calls;
+  return calls;
+}
+
+void setVanishingAvailable(bool available) { vanishingAvailable() = available; }
+
+void registerTestSinks() {
+  static const bool done = [] {
+    registerSink("{7A1E0001-0000-4000-8000-00000000A001}", kRecorder);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A002}", kSecondRecorder);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A003}", kRewriter);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A004}", kDeleter);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A005}", kAborter);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A006}", kRefuser);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A007}", kLateWriter);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A008}", kVanishing);
+    return true;
+  }();
+  (void)done;
+}
+
+} // namespace korvane::store::testing
