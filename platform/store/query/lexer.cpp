@@ -10,84 +10,66 @@ bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 char16_t asciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-class Lexer {
-public:
-  Lexer(TextView source, TextView nameLabel) : s_(source), nameLabel_(nameLabel) {}
-
-  std::vector<Token> run() {
-    std::vector<Token> out;
-    for (;;) {
-      while (pos_ < s_.size() && isBlank(s_[pos_])) ++pos_;
-      if (pos_ >= s_.size()) {
-        out.push_back(Token{TokenKind::End, s_.size(), 0, {}});
-        return out;
-      }
-      out.push_back(next());
-    }
-  }
-
-private:
-  Token next() {
-    const std::size_t start = pos_;
-    const char16_t c = s_[pos_];
-    if (c == u'\'') return quoted(TokenKind::String, u'\'', u"string");
-    if (c == u'"') return quoted(TokenKind::Name, u'"', nameLabel_);
-    if (isLetter(c)) return span(TokenKind::Word, [](char16_t x) { return isLetter(x) || isDigit(x); });
-    if (isDigit(c)) return span(TokenKind::Integer, isDigit);
-    // Two-character operators first, so "<=" is not read as "<" then "=".
-    for (TextView op : {u"<>", u"!=", u"<=", u">="}) {
-      if (s_.substr(pos_, 2) == op) {
-        pos_ += 2;
-        return Token{TokenKind::Symbol, start, 2, Text(op)};
-      }
-    }
-    if (TextView(u"(),*=<>-").find(c) != TextView::npos) {
-      ++pos_;
-      return Token{TokenKind::Symbol, start, 1, Text(1, c)};
-    }
-    throw SyntaxError{start, u"unexpected character '" + Text(characterAt(start)) + u"'"};
-  }
-
-  template <typename Pred>
-  Token span(TokenKind kind, Pred belongs) {
-    const std::size_t start = pos_;
-    while (pos_ < s_.size() && belongs(s_[pos_])) ++pos_;
-    return Token{kind, start, pos_ - start, Text(s_.substr(start, pos_ - start))};
-  }
-
-  // A quoted token; the quote character doubled stands for itself.
-  Token quoted(TokenKind kind, char16_t quote, TextView what) {
-    const std::size_t start = pos_++;
-    Text text;
-    for (;;) {
-      if (pos_ >= s_.size()) throw SyntaxError{start, u"unterminated " + Text(what)};
-      const char16_t c = s_[pos_++];
-      if (c != quote) {
-        text += c;
-      } else if (pos_ < s_.size() && s_[pos_] == quote) {
-        text += quote;
-        ++pos_;
-      } else {
-        return Token{kind, start, pos_ - start, std::move(text)};
-      }
-    }
-  }
-
-  // The whole character at `at`, so a surrogate pair is quoted intact.
-  TextView characterAt(std::size_t at) const {
-    const bool pair = at + 1 < s_.size() && s_[at] >= 0xD800 && s_[at] <= 0xDBFF && s_[at + 1] >= 0xDC00 &&
-                      s_[at + 1] <= 0xDFFF;
-    return s_.substr(at, pair ? 2 : 1);
-  }
-
-  TextView s_;
-  TextView nameLabel_;
-  std::size_t pos_ = 0;
-};
-
 } // namespace
 
-std::vector<Token> tokenize(TextView source, TextView nameLabel) { return Lexer(source, nameLabel).run(); }
+Token Lexer::next() {
+  while (pos_ < s_.size() && isBlank(s_[pos_])) ++pos_;
+  if (pos_ >= s_.size()) return Token{TokenKind::End, s_.size(), 0, {}};
+  return token();
+}
+
+Token Lexer::token() {
+  const std::size_t start = pos_;
+  const char16_t c = s_[pos_];
+  if (c == u'\'') return quoted(TokenKind::String, u'\'', u"string");
+  if (c == u'"') return quoted(TokenKind::Name, u'"', nameLabel_);
+  if (isLetter(c)) return span(TokenKind::Word, [](char16_t x) { return isLetter(x) || isDigit(x); });
+  if (isDigit(c)) return span(TokenKind::Integer, isDigit);
+  // Two-character operators first, so "<=" is not read as "<" then "=".
+  for (TextView op : {u"<>", u"!=", u"<=", u">="}) {
+    if (s_.substr(pos_, 2) == op) {
+      pos_ += 2;
+      return Token{TokenKind::Symbol, start, 2, Text(op)};
+    }
+  }
+  if (TextView(u"(),*=<>-").find(c) != TextView::npos) {
+    ++pos_;
+    return Token{TokenKind::Symbol, start, 1, Text(1, c)};
+  }
+  throw SyntaxError{start, u"unexpected character '" + Text(characterAt(start)) + u"'"};
+}
+
+template <typename Pred>
+Token Lexer::span(TokenKind kind, Pred belongs) {
+  const std::size_t start = pos_;
+  while (pos_ < s_.size() && belongs(s_[pos_])) ++pos_;
+  return Token{kind, start, pos_ - start, Text(s_.substr(start, pos_ - start))};
+}
+
+// A quoted token; the quote character doubled stands for itself.
+Token Lexer::quoted(TokenKind kind, char16_t quote, TextView what) {
+  const std::size_t start = pos_++;
+  Text text;
+  for (;;) {
+    if (pos_ >= s_.size()) throw SyntaxError{start, u"unterminated " + Text(what)};
+    const char16_t c = s_[pos_++];
+    if (c != quote) {
+      text += c;
+    } else if (pos_ < s_.size() && s_[pos_] == quote) {
+      text += quote;
+      ++pos_;
+    } else {
+      return Token{kind, start, pos_ - start, std::move(text)};
+    }
+  }
+}
+
+// The whole character at `at`, so a surrogate pair is quoted intact.
+TextView Lexer::characterAt(std::size_t at) const {
+  const bool pair = at + 1 < s_.size() && s_[at] >= 0xD800 && s_[at] <= 0xDBFF && s_[at + 1] >= 0xDC00 &&
+                    s_[at + 1] <= 0xDFFF;
+  return s_.substr(at, pair ? 2 : 1);
+}
 
 Text describeToken(TextView source, const Token& token) {
   if (token.kind == TokenKind::End) return u"end of query";

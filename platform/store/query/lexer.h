@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
 #include "platform/com/text.h"
 
@@ -26,10 +25,26 @@ struct Token {
   Text text;               // words and digits as written, names and strings unescaped
 };
 
-// Reads the whole text; the last token is always End (offset = text size).
+// Reads tokens one at a time, so that the first error in reading order is
+// the one reported; after the text, End (offset = text size) repeats.
 // `nameLabel` says what a double-quoted token is in this text ("property
 // name" in a query, "URL" inside a scope) for the error messages.
-std::vector<Token> tokenize(TextView source, TextView nameLabel);
+class Lexer {
+public:
+  Lexer(TextView source, TextView nameLabel) : s_(source), nameLabel_(nameLabel) {}
+  Token next();
+
+private:
+  Token token();
+  template <typename Pred>
+  Token span(TokenKind kind, Pred belongs);
+  Token quoted(TokenKind kind, char16_t quote, TextView what);
+  TextView characterAt(std::size_t at) const;
+
+  TextView s_;
+  TextView nameLabel_;
+  std::size_t pos_ = 0;
+};
 
 // How a token reads in an error message: 'word', "name", end of query.
 Text describeToken(TextView source, const Token& token);

@@ -24,7 +24,7 @@ using detail::TokenKind;
 class Parser {
 public:
   explicit Parser(TextView source, TextView nameLabel = u"property name")
-      : source_(source), tokens_(detail::tokenize(source, nameLabel)) {}
+      : source_(source), lexer_(source, nameLabel), current_(lexer_.next()) {}
 
   Query query() {
     Query q;
@@ -77,10 +77,10 @@ public:
 private:
   // --- tokens -------------------------------------------------------------
 
-  const Token& peek() const { return tokens_[at_]; }
-  const Token& next() {
-    const Token& t = tokens_[at_];
-    if (t.kind != TokenKind::End) ++at_;
+  const Token& peek() const { return current_; }
+  Token next() {
+    Token t = std::move(current_);
+    current_ = lexer_.next();
     return t;
   }
   Text describe(const Token& t) const { return detail::describeToken(source_, t); }
@@ -147,7 +147,8 @@ private:
     do {
       if (peek().kind != TokenKind::String)
         fail(peek(), u"expected a scope in single quotes, found " + describe(peek()));
-      scopeString(next(), scopes);
+      scopeString(peek(), scopes);  // before reading on, so its errors come first
+      next();
     } while (acceptSymbol(u","));
     expectSymbol(u")");
     return scopes;
@@ -314,8 +315,8 @@ private:
   }
 
   TextView source_;
-  std::vector<Token> tokens_;
-  std::size_t at_ = 0;
+  detail::Lexer lexer_;
+  Token current_;  // the one token of look-ahead
 };
 
 [[noreturn]] void raise(const SyntaxError& e) {

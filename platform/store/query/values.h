@@ -1,7 +1,6 @@
 // How the query language compares property values: the loose comparison of
-// WHERE (texts ignoring case, Booleans against TRUE/FALSE, 1/0 and
-// 'true'/'false', numbers against numeric texts) and the strict total order
-// of ORDER BY (nulls first, then Booleans and numbers, texts, objects).
+// WHERE (case-folded texts, Booleans as 1/0 or 'true'/'false', numeric texts)
+// and the strict total order of ORDER BY (nulls, numbers, texts, objects).
 #pragma once
 
 #include <optional>

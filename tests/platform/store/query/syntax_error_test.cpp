@@ -58,6 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
         BadRow{u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
         BadRow{u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
+        // An apostrophe the sender forgot to double ends the string early.
+        BadRow{u"select * from scope('shallow traversal of \"http://S/Public/Bob's Orders\"')", 43,
+               u"unterminated URL"},
+        BadRow{u"select * from scope('\"http://S/Public/The \"Best\" Deals\"')", 44, u"unexpected 'Best'"},
         // Inside the scope string, each doubled apostrophe counts twice.
         BadRow{u"select \"a\" from scope('\"Bob''s\" junk')", 33, u"unexpected 'junk'"},
         BadRow{u"select \"a\" from scope('\"u\"') where", 35, u"expected a property name, a value or '('"},
