@@ -1,0 +1,207 @@
+// The begin phase of a save on KorvaneCls with a fake event information
+// object and item record, while the folder and its description come from
+// the real store of a temporary server through "CDO.Folder".
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/store/store.h"
+#include "sink/fakes.h"
+#include "sink/korvane_cls.h"
+#include "sink/save_processing.h"
+#include "sink/temp_server.h"
+
+namespace korvane::sink {
+namespace {
+
+using namespace exoledb;
+using testing::FakeConstructString;
+using testing::FakeEventInfo;
+using testing::Item;
+
+constexpr std::int32_t kDelivered = EVT_SYNC_BEGIN | EVT_IS_DELIVERED;
+
+const Text kFullOverride = u"<ORIGMSGCL>IPM.Post</ORIGMSGCL><TargetMsgCl>IPM.Note.X</TargetMsgCl>";
+
+// A temporary server with one folder "Sales" whose description a test sets.
+class StoreFixture : public ::testing::Test {
+protected:
+  StoreFixture() {
+    store::createServer(dir_, store::ServerInfo{u"exch01", u"corp.example.com", u""});
+    store::FolderSpec sales;
+    sales.path = u"Sales";
+    folderUrl_ = store::createFolder(sales).url;
+  }
+  ~StoreFixture() override {
+    db::Database::closeCurrent();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  void describeFolder(const Text& description) {
+    store::setFolderProperties(u"Sales", store::Properties{{store::prop::description, Variant(description)}});
+  }
+  Text itemUrl() const { return folderUrl_ + u"/Order.EML"; }
+
+  // Runs the begin phase through OnSyncSave on a freshly constructed sink.
+  Item save(const Text& ctor, std::optional<Variant> messageClass, std::int32_t flags = kDelivered,
+            const Text& url = Text()) {
+    auto sink = makeCom<KorvaneCls>();
+    sink->Construct(makeCom<FakeConstructString>(ctor).get());
+    Item item;
+    if (messageClass) item.values[kMessageClassField] = *messageClass;
+    auto info = makeCom<FakeEventInfo>(item);
+    EXPECT_EQ(sink->OnSyncSave(info.get(), url.empty() ? itemUrl() : url, flags), S_OK);
+    EXPECT_TRUE(info->aborts.empty());
+    EXPECT_EQ(info->recordRequests, 1);
+    return item;
+  }
+
+  std::filesystem::path dir_ = testing::freshDirectory();
+  Text folderUrl_;
+};
+
+struct SaveRow {
+  const char* name;
+  Text ctor;
+  Text description;
+  Text messageClass;
+  std::int32_t flags;
+  std::optional<Text> written;  // nothing: the class stays, no write
+  bool deleted = false;
+};
+
+void PrintTo(const SaveRow& row, std::ostream* os) { *os << row.name; }
+
+class BeginSave : public StoreFixture, public ::testing::WithParamInterface<SaveRow> {};
+
+TEST_P(BeginSave, RewritesOrDeletesAsThePairsSay) {
+  const SaveRow& row = GetParam();
+  describeFolder(row.description);
+  Item item = save(row.ctor, Variant(row.messageClass), row.flags);
+  if (row.written) {
+    EXPECT_EQ(item.writes, std::vector<Text>{*row.written});
+    EXPECT_EQ(item.updates, 1);
+  } else {
+    EXPECT_TRUE(item.writes.empty());
+    EXPECT_EQ(item.updates, 0);
+  }
+  EXPECT_EQ(item.deleted, row.deleted);
+  if (row.deleted) {
+    EXPECT_EQ(item.deleteSource, u"");
+    EXPECT_FALSE(item.deleteAsync);
+  }
+}
+
+const Text kDefault = u"IPM.Note\r*\r65223";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BeginSave,
+    ::testing::Values(
+        SaveRow{"default_rewrites_delivered", kDefault, u"", u"IPM.Post", kDelivered, u"IPM.Note"},
+        SaveRow{"default_plain_save_stays", kDefault, u"", u"IPM.Post", EVT_SYNC_BEGIN, std::nullopt},
+        SaveRow{"begin_and_commit_is_begin", kDefault, u"", u"IPM.Post", kDelivered | EVT_SYNC_COMMITTED,
+                u"IPM.Note"},
+        SaveRow{"commit_alone_changes_nothing", kDefault, u"", u"IPM.Post",
+                EVT_SYNC_COMMITTED | EVT_IS_DELIVERED, std::nullopt},
+        SaveRow{"empty_class_stays", kDefault, u"", u"", kDelivered, std::nullopt},
+        SaveRow{"blank_class_stays", kDefault, u"", u"   ", kDelivered, std::nullopt},
+        SaveRow{"class_is_trimmed", u"IPM.Note.X\rIPM.Note", u"", u" IPM.Note ", kDelivered, u"IPM.Note.X"},
+        SaveRow{"exact_pattern_misses_longer_class", u"IPM.Note.X\rIPM.Note", u"", u"IPM.Note.Y", kDelivered,
+                std::nullopt},
+        SaveRow{"null_deletes", u"NULL\r*", u"", u"IPM.Post", kDelivered, std::nullopt, true},
+        SaveRow{"mixed_case_null_deletes", u"X,nUlL\rA,IPM.*", u"", u"IPM.Post", kDelivered, std::nullopt,
+                true},
+        SaveRow{"blank_null_is_a_class", u"X, NULL\rA,IPM.*", u"", u"IPM.Post", kDelivered, u" NULL"},
+        SaveRow{"later_patterns_take_the_last_class", u"X,Y\rA,B,C", u"", u"c", kDelivered, u"Y"},
+        SaveRow{"first_matching_pair_wins", u"A\tB\rIPM.Post\tIPM.*", u"", u"IPM.Post", kDelivered, u"A"},
+        SaveRow{"second_pair_applies", u"A\tB\rIPM.X\tIPM.*", u"", u"IPM.Post", kDelivered, u"B"},
+        SaveRow{"surplus_entries_unused", u"A\tB\rIPM.X", u"", u"IPM.Post", kDelivered, std::nullopt},
+        SaveRow{"folder_pair_overrides", kDefault, kFullOverride, u"IPM.Post", kDelivered, u"IPM.Note.X"},
+        SaveRow{"folder_pair_replaces_every_pair", kDefault, kFullOverride, u"IPM.Other", kDelivered,
+                std::nullopt},
+        SaveRow{"folder_pair_can_delete", kDefault,
+                u"Sales <origmsgcl>IPM.Post*</origmsgcl> <targetmsgcl>Null</targetmsgcl>", u"IPM.Post.Fax",
+                kDelivered, std::nullopt, true},
+        SaveRow{"one_tag_keeps_configured_pair", kDefault, u"<origmsgcl>IPM.Post</origmsgcl>", u"IPM.Post",
+                kDelivered, u"IPM.Note"},
+        SaveRow{"empty_value_keeps_configured_pair", kDefault,
+                u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl> </targetmsgcl>", u"IPM.Post", kDelivered,
+                u"IPM.Note"},
+        SaveRow{"closing_tag_first_keeps_configured_pair", kDefault,
+                u"</origmsgcl><origmsgcl>IPM.Post</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post",
+                kDelivered, u"IPM.Note"},
+        SaveRow{"no_pairs_ignore_the_folder_pair", u"IPM.Note", kFullOverride, u"IPM.Post", kDelivered,
+                std::nullopt},
+        SaveRow{"blank_pattern_after_comma_with_wildcard", u"X,Y\rA, IPM.Post*", u"", u"IPM.Post", kDelivered,
+                std::nullopt},
+        SaveRow{"blank_pattern_after_comma_exact", u"X,Y\rA, IPM.Post", u"", u"IPM.Post", kDelivered, u"Y"}));
+
+TEST_F(StoreFixture, MissingOrNullMessageClassChangesNothing) {
+  Item missing = save(kDefault, std::nullopt);
+  EXPECT_TRUE(missing.writes.empty());
+  Item null = save(kDefault, Variant::null());
+  EXPECT_TRUE(null.writes.empty());
+  EXPECT_FALSE(null.deleted);
+}
+
+TEST_F(StoreFixture, FolderThatCannotBeOpenedEndsTheProcessing) {
+  Item item = save(kDefault, Variant(u"IPM.Post"), kDelivered, folderUrl_ + u"/Missing/Order.EML");
+  EXPECT_TRUE(item.writes.empty());
+  store::setFolderAccess(u"Sales", store::Access::None);
+  item = save(kDefault, Variant(u"IPM.Post"));
+  EXPECT_TRUE(item.writes.empty());
+}
+
+TEST_F(StoreFixture, RefusedWritesEndQuietlyWithWhatWasWritten) {
+  auto sink = makeCom<KorvaneCls>();
+  sink->Construct(makeCom<FakeConstructString>(kDefault).get());
+  for (bool refuseUpdate : {false, true}) {
+    Item item;
+    item.values[kMessageClassField] = Variant(u"IPM.Post");
+    (refuseUpdate ? item.failUpdate : item.failPut) = E_ACCESSDENIED;
+    auto info = makeCom<FakeEventInfo>(item);
+    std::int16_t proceed = kFalse;
+    EXPECT_EQ(sink->ProcessBeginSave(info.get(), itemUrl(), kDelivered, &proceed), S_OK);
+    EXPECT_EQ(proceed, kTrue);
+    EXPECT_EQ(item.writes.size(), refuseUpdate ? 1u : 0u);
+    EXPECT_EQ(item.updates, 0);
+    EXPECT_TRUE(info->aborts.empty());
+  }
+  Item item;
+  item.values[kMessageClassField] = Variant(u"IPM.Post");
+  item.failDelete = E_ACCESSDENIED;
+  auto info = makeCom<FakeEventInfo>(item);
+  EXPECT_EQ(processBeginSave(info.get(), itemUrl(), kDelivered, parseConstructorString(u"NULL\r*")), kTrue);
+  EXPECT_FALSE(item.deleted);
+}
+
+// Descriptions and classes beyond 32,767 characters work like short ones.
+TEST_F(StoreFixture, MegabyteDescriptionStillOverrides) {
+  const Text longClass = u"IPM.Note." + Text(40'000, u'L');
+  describeFolder(Text(1'000'000, u'd') + u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl>" + longClass +
+                 u"</targetmsgcl>");
+  Item item = save(kDefault, Variant(u"IPM.Post"));
+  EXPECT_EQ(item.writes, std::vector<Text>{longClass});
+
+  describeFolder(u"");
+  item = save(u"X\r" + longClass.substr(0, 30'000) + u"*", Variant(longClass));
+  EXPECT_EQ(item.writes, std::vector<Text>{u"X"});
+}
+
+TEST_F(StoreFixture, TenThousandPairsReachTheLastOne) {
+  Text news, patterns;
+  for (int i = 0; i < 10'000; ++i) {
+    if (i) {
+      news += u'\t';
+      patterns += u'\t';
+    }
+    news += u"IPM.New" + fromUtf8(std::to_string(i));
+    patterns += u"IPM.Old" + fromUtf8(std::to_string(i));
+  }
+  Item item = save(news + u"\r" + patterns + u"\r65223", Variant(u"IPM.Old9999"));
+  EXPECT_EQ(item.writes, std::vector<Text>{u"IPM.New9999"});
+}
+
+} // namespace
+} // namespace korvane::sink
