@@ -1,0 +1,202 @@
+#include "platform/store/store.h"
+
+#include "store_fixture.h"
+
+namespace korvane::store {
+namespace {
+
+using namespace testing;
+
+class StoreApi : public StoreTest {};
+
+TEST_F(StoreApi, TheServerKnowsItsIdentity) {
+  ServerInfo info = serverInfo();
+  EXPECT_EQ(info.host, u"exch01");
+  EXPECT_EQ(info.domain, u"corp.example.com");
+  EXPECT_EQ(info.storeGuid, kGuid);
+  EXPECT_EQ(publicRootUrl(), u"http://exch01/Public");
+  EXPECT_EQ(globalEventsUrl(),
+            u"http://exch01/Public/non_ipm_subtree/StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}/GlobalEvents");
+  db::Database::closeCurrent();
+  EXPECT_EQ(serverInfo().host, u"exch01");  // read back from the file
+}
+
+TEST_F(StoreApi, TheSystemTreeExistsAndCannotBeDeleted) {
+  auto folders = listFolders();
+  ASSERT_EQ(folders.size(), 3u);
+  EXPECT_EQ(folders[0].path, u"non_ipm_subtree");
+  EXPECT_EQ(folders[2].path, u"non_ipm_subtree/StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}/GlobalEvents");
+  for (const auto& f : folders) {
+    EXPECT_TRUE(f.system);
+    EXPECT_THROW(deleteItem(f.path), ComError) << toUtf8(f.path);
+  }
+}
+
+struct ServerRow {
+  ServerInfo info;
+  bool ok;
+  Text guid;  // as stored
+};
+
+TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnything) {
+  const ServerRow rows[] = {
+      {{u"exch02", u"", u"5b0c8c0a-1d2e-4f60-8a9b-0c1d2e3f4a5b"}, true, u"{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}"},
+      {{u"exch02", u"", u"not a guid"}, false, u""},
+      {{u"", u"", u""}, false, u""},
+      {{u"exch 02", u"", u""}, false, u""},
+      {{u"exch02/x", u"", u""}, false, u""},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("korvane-create-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
+    std::filesystem::remove_all(dir);
+    if (row.ok) {
+      createServer(dir, row.info);
+      EXPECT_EQ(serverInfo().storeGuid, row.guid);
+    } else {
+      EXPECT_THROW(createServer(dir, row.info), ComError);
+      EXPECT_FALSE(std::filesystem::exists(db::databaseFile(dir)));
+    }
+    db::Database::closeCurrent();
+    std::filesystem::remove_all(dir);
+  }
+}
+
+TEST(CreateServer, GivesANewGuidWhenNoneIsGivenAndRefusesAnExistingServer) {
+  auto dir = std::filesystem::temp_directory_path() / ("korvane-create-new-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(dir);
+  createServer(dir, ServerInfo{u"exch03", u"", u""});
+  Text guid = serverInfo().storeGuid;
+  EXPECT_TRUE(Guid::parse(TextView(guid)).has_value()) << toUtf8(guid);
+  EXPECT_EQ(guid.front(), u'{');
+  EXPECT_THROW(createServer(dir, ServerInfo{u"exch03", u"", u""}), ComError);
+  EXPECT_EQ(serverInfo().storeGuid, guid);
+  db::Database::closeCurrent();
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(StoreApi, FoldersCarryTheirSettings) {
+  FolderSpec spec;
+  spec.path = u"Team/Calendar";
+  spec.createParents = true;
+  spec.mailAddress = u"calendar@corp.example.com";
+  spec.contentClass = u"urn:content-classes:calendarfolder";
+  spec.description = u"<origmsgcl>IPM.Appointment</origmsgcl>";
+  spec.hidden = true;
+  spec.access = Access::ReadOnly;
+  spec.extra.set(u"urn:test:extra", Variant(42));
+  FolderInfo f = createFolder(spec);
+  EXPECT_EQ(f.path, u"Team/Calendar");
+  EXPECT_EQ(f.url, u"http://exch01/Public/Team/Calendar");
+  EXPECT_EQ(f.mailAddress, u"calendar@corp.example.com");
+  EXPECT_EQ(f.contentClass, u"urn:content-classes:calendarfolder");
+  EXPECT_EQ(f.description, u"<origmsgcl>IPM.Appointment</origmsgcl>");
+  EXPECT_TRUE(f.hidden);
+  EXPECT_EQ(f.access, Access::ReadOnly);
+  EXPECT_FALSE(f.system);
+  auto team = findFolder(u"team");
+  ASSERT_TRUE(team);
+  EXPECT_EQ(team->childCount, 1);
+  EXPECT_EQ(team->contentClass, u"urn:content-classes:folder");
+  EXPECT_FALSE(findFolder(u"Team/Calendar/Nope"));
+}
+
+TEST_F(StoreApi, FolderCreationNeedsTheParentUnlessAskedToMakeIt) {
+  FolderSpec spec;
+  spec.path = u"Missing/Child";
+  try {
+    createFolder(spec);
+    FAIL();
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), ado::adErrResourceNotFound);
+    EXPECT_NE(e.description().find(u"\"Missing\""), Text::npos) << toUtf8(e.description());
+  }
+  EXPECT_FALSE(findFolder(u"Missing"));
+  for (const char16_t* bad : {u"", u"a//b", u"/"}) {
+    spec.path = bad;
+    EXPECT_THROW(createFolder(spec), ComError) << toUtf8(bad);
+  }
+}
+
+TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubject) {
+  folder(u"Sales");
+  Properties mail{{prop::subject, Variant(u"Order / 42")}, {prop::messageClass, Variant(u"IPM.Note")}};
+  auto first = deliver(u"Sales", mail);
+  auto second = deliver(u"Sales", mail);
+  auto untitled = deliver(u"Sales", {{prop::messageClass, Variant(u"IPM.Note")}});
+  EXPECT_EQ(first.url, u"http://exch01/Public/Sales/Order _ 42.EML");
+  EXPECT_EQ(second.url, u"http://exch01/Public/Sales/Order _ 42-2.EML");
+  EXPECT_EQ(untitled.url, u"http://exch01/Public/Sales/Message.EML");
+  EXPECT_EQ(first.messageClass, u"IPM.Note");
+  EXPECT_FALSE(first.aborted);
+  auto items = listItems(u"Sales");
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].properties.text(prop::contentClass), u"urn:content-classes:message");
+  EXPECT_EQ(items[0].folderPath, u"Sales");
+  EXPECT_THROW(deliver(u"Nowhere", mail), ComError);
+}
+
+TEST_F(StoreApi, SaveCreatesOrChangesAnItem) {
+  folder(u"Sales");
+  save(u"Sales", u"Note.EML", {{prop::messageClass, Variant(u"IPM.Note")}, {prop::subject, Variant(u"a")}});
+  auto out = save(u"Sales", u"note.eml", {{prop::subject, Variant(u"b")}});
+  EXPECT_EQ(out.url, u"http://exch01/Public/Sales/Note.EML");
+  EXPECT_EQ(out.messageClass, u"IPM.Note");
+  auto item = findItem(u"http://exch01/Public/Sales/Note.EML");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->properties.text(prop::subject), u"b");
+  EXPECT_EQ(listItems(u"Sales").size(), 1u);
+}
+
+TEST_F(StoreApi, DeleteTakesPathsAndUrls) {
+  folder(u"Sales");
+  save(u"Sales", u"A.EML", {});
+  save(u"Sales", u"B.EML", {});
+  EXPECT_FALSE(deleteItem(u"Sales/A.EML").aborted);
+  EXPECT_FALSE(deleteItem(u"http://exch01/public folders/sales/b.eml").aborted);
+  EXPECT_TRUE(listItems(u"Sales").empty());
+  EXPECT_THROW(deleteItem(u"Sales/A.EML"), ComError);
+}
+
+TEST_F(StoreApi, RegistrationsAreListedWithTheirProperties) {
+  folder(u"Sales");
+  save(u"Sales", u"Not a registration.EML", {});
+  // Written directly as data: a sink class the test does not need to create.
+  auto r = newRecord();
+  EXPECT_TRUE(registrations().empty());
+  check(openRecord(r.get(), url(u"Sales/Plain.reg"), nullptr, 3, 0x4000000));
+  auto f = fieldsOf(r.get());
+  setValue(f.get(), u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg"));
+  setValue(f.get(), prop::sinkClass, Variant(u"ADODB.Connection"));  // creatable, has no Register
+  check(f->Update());
+  auto all = registrations();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].url, url(u"Sales/Plain.reg"));
+  EXPECT_EQ(all[0].properties.text(prop::sinkClass), u"ADODB.Connection");
+}
+
+TEST_F(StoreApi, TheEventLogKeepsEntriesInOrder) {
+  clearEvents();
+  writeEvent(u"Lab", EventLevel::Information, u"first");
+  writeEvent(u"Lab", EventLevel::Warning, u"second: Ünïcødé");
+  auto log = listEvents();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].text, u"first");
+  EXPECT_EQ(log[1].level, EventLevel::Warning);
+  EXPECT_EQ(log[1].text, u"second: Ünïcødé");
+  EXPECT_EQ(log[0].time.size(), 20u);
+  EXPECT_EQ(log[0].time.back(), u'Z');
+  EXPECT_EQ(levelName(EventLevel::Error), u"Error");
+  clearEvents();
+  EXPECT_TRUE(listEvents().empty());
+}
+
+TEST_F(StoreApi, AccessNamesRoundTrip) {
+  for (Access a : {Access::Full, Access::ReadOnly, Access::None}) EXPECT_EQ(parseAccess(accessName(a)), a);
+  EXPECT_EQ(parseAccess(u"READ-ONLY"), Access::ReadOnly);
+  EXPECT_FALSE(parseAccess(u"some").has_value());
+}
+
+} // namespace
+} // namespace korvane::store
