@@ -71,8 +71,8 @@ TextView Lexer::characterAt(std::size_t at) const {
   return s_.substr(at, pair ? 2 : 1);
 }
 
-Text describeToken(TextView source, const Token& token) {
-  if (token.kind == TokenKind::End) return u"end of query";
+Text describeToken(TextView source, const Token& token, TextView endText) {
+  if (token.kind == TokenKind::End) return Text(endText);
   constexpr std::size_t shown = 40;
   TextView written = source.substr(token.offset, token.length);
   Text out(written.substr(0, shown));

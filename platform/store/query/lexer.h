@@ -46,8 +46,8 @@ private:
   std::size_t pos_ = 0;
 };
 
-// How a token reads in an error message: 'word', "name", end of query.
-Text describeToken(TextView source, const Token& token);
+// How a token reads in an error message: 'word', "name", or `endText`.
+Text describeToken(TextView source, const Token& token, TextView endText);
 
 // Case-insensitive comparison of a word with an ASCII keyword ("select").
 bool isKeyword(const Token& token, TextView keyword);

@@ -23,8 +23,11 @@ using detail::TokenKind;
 
 class Parser {
 public:
-  explicit Parser(TextView source, TextView nameLabel = u"property name")
-      : source_(source), lexer_(source, nameLabel), current_(lexer_.next()) {}
+  Parser(TextView source, bool scopeText)
+      : source_(source),
+        endText_(scopeText ? u"end of scope" : u"end of query"),
+        lexer_(source, scopeText ? u"URL" : u"property name"),
+        current_(lexer_.next()) {}
 
   Query query() {
     Query q;
@@ -83,7 +86,7 @@ private:
     current_ = lexer_.next();
     return t;
   }
-  Text describe(const Token& t) const { return detail::describeToken(source_, t); }
+  Text describe(const Token& t) const { return detail::describeToken(source_, t, endText_); }
   [[noreturn]] void fail(const Token& t, Text reason) const { throw SyntaxError{t.offset, std::move(reason)}; }
 
   bool acceptKeyword(TextView keyword) {
@@ -158,7 +161,7 @@ private:
   // are mapped back to the query text.
   void scopeString(const Token& literal, std::vector<Scope>& out) const {
     try {
-      Parser inner(literal.text, u"URL");
+      Parser inner(literal.text, true);
       inner.scopeEntries(out);
     } catch (const SyntaxError& e) {
       throw SyntaxError{sourceOffset(literal, e.offset), e.reason};
@@ -315,6 +318,7 @@ private:
   }
 
   TextView source_;
+  TextView endText_;
   detail::Lexer lexer_;
   Token current_;  // the one token of look-ahead
 };
@@ -328,7 +332,7 @@ private:
 
 Query parse(TextView text) {
   try {
-    return Parser(text).query();
+    return Parser(text, false).query();
   } catch (const SyntaxError& e) {
     raise(e);
   }
@@ -336,7 +340,7 @@ Query parse(TextView text) {
 
 ConditionPtr parseCriteria(TextView text) {
   try {
-    return Parser(text).criteria();
+    return Parser(text, false).criteria();
   } catch (const SyntaxError& e) {
     raise(e);
   }

@@ -57,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{u"select \"a\" from scope('shallow traversal of u')", 45, u"expected a URL in double quotes"},
         BadRow{u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
         BadRow{u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
+        BadRow{u"select \"a\" from scope('deep traversal of')", 41, u"expected a URL in double quotes, found end of scope"},
         BadRow{u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
         // An apostrophe the sender forgot to double ends the string early.
         BadRow{u"select * from scope('shallow traversal of \"http://S/Public/Bob's Orders\"')", 43,
