@@ -1,0 +1,82 @@
+#include <memory>
+
+#include "lab/commands.h"
+#include "lab/output.h"
+#include "platform/complus/admin.h"
+
+namespace korvane::lab {
+
+void addComPlusCommands(CLI::App& app) {
+  auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove");
+  complus->require_subcommand(1);
+
+  struct InstallOptions {
+    std::string app, library, identity, password;
+    std::optional<std::string> ctor;
+  };
+  auto install = std::make_shared<InstallOptions>();
+  auto* installCmd = complus->add_subcommand("install", "Create an application and install a component library into it");
+  installCmd->add_option("APP", install->app, "Application name, e.g. Korvane")->required();
+  installCmd->add_option("LIBRARY", install->library, "Path of the library, e.g. build/sink/Korvane.dll")->required();
+  auto* identity = installCmd->add_option("--identity", install->identity, "Run-as account");
+  installCmd->add_option("--password", install->password, "Password of the run-as account")->needs(identity);
+  identity->needs(installCmd->get_option("--password"));
+  installCmd->add_option("--ctor", install->ctor,
+                         "Constructor string; \\r separates lines, \\t entries (e.g. 'IPM.Note\\r*\\r65223')");
+  installCmd->callback([install] {
+    complus::Catalog catalog;
+    std::optional<Text> ctor;
+    if (install->ctor) ctor = unescape(*install->ctor);
+    auto info = catalog.installApplication(text(install->app), text(install->library), text(install->identity),
+                                           text(install->password), ctor);
+    std::printf("Installed %s as application %s with %zu component(s)\n", install->library.c_str(),
+                utf8(info.id).c_str(), info.components.size());
+  });
+
+  auto json = std::make_shared<bool>(false);
+  auto* listCmd = complus->add_subcommand("list", "List the applications and their components");
+  listCmd->add_flag("--json", *json, "Print JSON");
+  listCmd->callback([json] {
+    complus::Catalog catalog;
+    auto apps = catalog.listApplications();
+    if (*json) {
+      Json out = Json::array();
+      for (const auto& a : apps) {
+        Json components = Json::array();
+        for (const auto& c : a.components)
+          components.push_back({{"progid", utf8(c.progId)},
+                                {"clsid", utf8(c.clsid)},
+                                {"dll", utf8(c.dll)},
+                                {"constructionEnabled", c.constructionEnabled},
+                                {"constructorString", c.constructorString ? Json(utf8(*c.constructorString)) : Json()}});
+        out.push_back({{"id", utf8(a.id)},
+                       {"name", utf8(a.name)},
+                       {"identity", utf8(a.identity)},
+                       {"accessChecks", a.accessChecksEnabled},
+                       {"components", components}});
+      }
+      return printJson(out);
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& a : apps) {
+      if (a.components.empty()) rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), "", "", ""});
+      for (const auto& c : a.components)
+        rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), utf8(c.progId),
+                        c.constructionEnabled ? "yes" : "no",
+                        c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
+    }
+    printTable({"APPLICATION", "ID", "IDENTITY", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"}, rows);
+  });
+
+  auto name = std::make_shared<std::string>();
+  auto* removeCmd = complus->add_subcommand("remove", "Remove the first application of that name");
+  removeCmd->add_option("APP", *name, "Application name")->required();
+  removeCmd->callback([name] {
+    complus::Catalog catalog;
+    if (!catalog.removeApplication(text(*name)))
+      throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
+    std::printf("Removed %s\n", name->c_str());
+  });
+}
+
+} // namespace korvane::lab
