@@ -4,6 +4,9 @@
 
 #include "platform/com/runtime.h"
 #include "platform/directory/rootdse.h"
+#include "platform/exchange/objects.h"
+#include "platform/exchange/storeguid.h"
+#include "platform/store/cdo.h"
 #include "platform/win32/environment.h"
 #include "platform/win32/winapi.h"
 #include "setup/registration/store_access.h"
@@ -159,6 +162,64 @@ void runDiscovery(InstallForm& form) {
   form.ClusterName.clear();
   if (form.blnIsClusterNode) GetClusterName(form);
   GetCommonPath(form);
+}
+
+} // namespace korvane::setup
+
+// --- The public store ------------------------------------------------------
+
+namespace korvane::setup {
+
+namespace {
+
+// A management object created by class id and opened by name or URL (mode 0,
+// fail if missing, options 0, no user name or password).
+ComPtr<IDispatch> openManagementObject(const Guid& clsid, const Guid& dataSourceIid, TextView source) {
+  auto object = createInstance<IDispatch>(clsid);
+  ComPtr<cdo::IDataSource> dataSource;
+  check(object->QueryInterface(dataSourceIid, dataSource.putVoid()));
+  check(dataSource->Open(source, nullptr, 0, ado::adFailIfNotExists, 0, u"", u""));
+  return object;
+}
+
+std::int64_t intProperty(IDispatch* object, TextView name) { return getProperty(object, name).toInt(); }
+
+// 1-based position of `what` at or after 1-based `start`, ignoring case.
+std::size_t positionIgnoringCase(TextView text, std::size_t start, TextView what) {
+  return positionFrom(toUpperSimple(text), start, toUpperSimple(what));
+}
+
+} // namespace
+
+void GetCommonPath(InstallForm& form) {
+  Text computer = win32::getEnvironment(u"COMPUTERNAME");
+  auto server = openManagementObject(exchange::CLSID_Server, exchange::IServerDataSource::iid,
+                                     form.blnIsClusterNode ? form.ClusterName : computer);
+  for (const Text& groupUrl : exchange::listTexts(getProperty(server.get(), u"StorageGroups"))) {
+    auto group = openManagementObject(exchange::CLSID_StorageGroup, cdo::IDataSource::iid, groupUrl);
+    for (const Text& storeUrl : exchange::listTexts(getProperty(group.get(), u"PublicStoreDBs"))) {
+      auto publicStore = openManagementObject(exchange::CLSID_PublicStoreDB, cdo::IDataSource::iid, storeUrl);
+      if (intProperty(publicStore.get(), u"Status") != 0) continue;
+      auto tree = openManagementObject(exchange::CLSID_FolderTree, cdo::IDataSource::iid,
+                                       getProperty(publicStore.get(), u"FolderTree").toText());
+      if (intProperty(tree.get(), u"TreeType") != 1) continue;
+
+      form.strPublicRoot = replaceAll(getProperty(tree.get(), u"RootFolderURL").toText(), u"%20", u" ");
+      auto guidService = createInstance<exchange::IStoreGuidFromUrl>(exchange::CLSID_StoreGuidFromUrl);
+      Text guid;
+      check(guidService->StoreGuidFromUrl(form.strPublicRoot, &guid));
+      form.strStoreGuid = guid;
+
+      std::size_t f = positionIgnoringCase(form.strPublicRoot, 1, u"//");
+      std::size_t g = positionIgnoringCase(form.strPublicRoot, f + 2, u"/");
+      if (g > 1) form.strPublicRoot = form.strPublicRoot.substr(0, g);
+      form.strPublicRoot += u"Public/";
+      form.intPublicRootLen = static_cast<std::int16_t>(form.strPublicRoot.size());
+      break;
+    }
+    if (form.intPublicRootLen > 0) break;
+  }
+  form.ui.mousePointer = Default;
 }
 
 } // namespace korvane::setup
