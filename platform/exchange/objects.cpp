@@ -87,17 +87,19 @@ public:
 
   HRESULT GetProperty(TextView name, Variant* value) noexcept override {
     if (!value) return E_POINTER;
-    if (equalsIgnoreCase(name, u"DataSource")) return self(value);
-    if (!known(name)) return unknownName(name);
-    if (!open_)
-      return fail(ado::adErrObjectClosed, u"The object is not open: call its data source's Open with a "
-                                          u"name or URL before reading " + Text(name) + u".");
-    for (const auto& [key, v] : snapshot_)
-      if (equalsIgnoreCase(key, name)) {
-        *value = v;
-        return S_OK;
-      }
-    return unknownName(name);
+    return guarded([&] {
+      if (equalsIgnoreCase(name, u"DataSource")) return self(value);
+      if (!known(name)) return unknownName(name);
+      if (!open_)
+        return fail(ado::adErrObjectClosed, u"The object is not open: call its data source's Open with a "
+                                            u"name or URL before reading " + Text(name) + u".");
+      for (const auto& [key, v] : snapshot_)
+        if (equalsIgnoreCase(key, name)) {
+          *value = v;
+          return S_OK;
+        }
+      return unknownName(name);
+    });
   }
 
   HRESULT PutProperty(TextView name, const Variant&) noexcept override {
