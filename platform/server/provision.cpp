@@ -74,8 +74,9 @@ void addSampleContent() {
       {u"Support/Bob's Escalations", u"escalations", u"urn:content-classes:mailfolder"},
       {u"Team Calendar", u"calendar", u"urn:content-classes:calendarfolder"},
       {u"Contacts", u"contacts", u"urn:content-classes:contactfolder"},
-      {u"Archive", u"archive", u"urn:content-classes:mailfolder", store::Access::ReadOnly},
-      {u"Board", u"board", u"urn:content-classes:mailfolder", store::Access::None},
+      // Last at its level: the enumeration stops at a folder it cannot open
+      // read/write, so the folders before it stay listed.
+      {u"Sales/Quotes Archive", u"quotes-archive", u"urn:content-classes:mailfolder", store::Access::ReadOnly},
       {u"Internal", u"internal", u"urn:content-classes:mailfolder", store::Access::Full, true},
       {u"Forms", u"forms", u"urn:content-classes:mailfolder"},
   };

@@ -23,7 +23,7 @@ struct ServerSetup {
 void createServer(const std::filesystem::path& dir, const ServerSetup& setup = {});
 
 // Adds the sample folders (mail-enabled and not, calendar and contact
-// folders, a hidden folder, one read-only, one that cannot be opened) and
+// folders, a hidden folder, a read-only one, names with an apostrophe) and
 // a few users.
 void addSampleContent();
 

@@ -29,7 +29,7 @@ Text composeFolderUrl(TextView baseUrl, TextView relativePath) {
   return url;
 }
 
-Text scopeLiteralUrl(TextView url) { return replaceAll(url, u"'", u"''"); }
+Text scopeLiteralUrl(TextView url) { return replaceAll(replaceAll(url, u"'", u"''"), u"\"", u"\"\""); }
 
 Text CreateRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView itemName,
                    TextView eventMethod, TextView sinkClass, TextView matchScope, TextView criteria,

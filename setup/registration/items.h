@@ -24,7 +24,9 @@ Text storeWideRelativePath(TextView storeGuid);      // StoreEvents<GUID>/Global
 Text composeFolderUrl(TextView baseUrl, TextView relativePath);
 
 // A URL as it stands inside the quoted scope literal of a query: every
-// apostrophe doubled, so that names like "Bob's Orders" keep the literal intact.
+// apostrophe doubled (the literal is in apostrophes) and every double quote
+// doubled (the URL is in double quotes inside it), so that no folder name,
+// like "Bob's Orders" or 'Say "Hi"', can end the literal or change the query.
 Text scopeLiteralUrl(TextView url);
 
 // Returns the folder URL written to, or "" on failure (logged when asked).

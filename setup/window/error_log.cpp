@@ -10,8 +10,10 @@ namespace {
 
 constexpr char16_t kEntryEnd[] = u"\r\n\r\n";
 
+Text localNow() { return win32::generalDateTime(std::chrono::system_clock::now()); }
+
 DateTimeSource& dateTimeSource() {
-  static DateTimeSource source = [] { return win32::generalDateTime(std::chrono::system_clock::now()); };
+  static DateTimeSource source = localNow;
   return source;
 }
 
@@ -23,7 +25,7 @@ void prepend(TextBox& txtErr, Text entry) {
 
 } // namespace
 
-void setDateTimeSource(DateTimeSource source) { dateTimeSource() = std::move(source); }
+void setDateTimeSource(DateTimeSource source) { dateTimeSource() = source ? std::move(source) : localNow; }
 
 void addErrorEntry(TextBox& txtErr, TextView subject, HRESULT number, TextView description) {
   Text entry = u"[" + dateTimeSource()() + u"] ";

@@ -22,7 +22,8 @@ void Command3_Click(InstallFormModel& ui);
 // End of every state refresh: show the log and its button when it holds text.
 void showErrorLogIfAny(InstallFormModel& ui);
 
-// The date and time text of the entries; tests replace it.
+// The date and time text of the entries; tests replace it (null restores
+// the user's local date and time).
 using DateTimeSource = std::function<Text()>;
 void setDateTimeSource(DateTimeSource source);
 

@@ -1,0 +1,131 @@
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "platform/directory/directory.h"
+#include "platform/exchange/exchange.h"
+#include "platform/registry/registry.h"
+#include "platform/store/store.h"
+#include "platform/win32/machine.h"
+#include "setup/discovery/discovery.h"
+#include "support/server_fixture.h"
+
+namespace korvane::setup {
+namespace {
+
+class Discovery : public testing::ServerFixture {
+protected:
+  void TearDown() override {
+    ::unsetenv("KORVANE_LOGON_USER");
+    ServerFixture::TearDown();
+  }
+  void failWorkstation() {
+    auto machine = win32::machineInfo();
+    machine.workstationError = 2453;
+    win32::setMachineInfo(machine);
+  }
+  void becomeClusterNodeOf(TextView virtualServer) {
+    registry::createKey(registry::Root::LocalMachine, u"Cluster");
+    auto me = *directory::findPerson(u"Administrator");
+    me.homeServer = server::homeServerValue(u"First Organization", virtualServer);
+    directory::updatePerson(me);
+  }
+  Text firstStore() { return exchange::storageGroups(u"EXCH01").at(0).publicStores.at(0).name; }
+  InstallForm form;
+};
+
+TEST_F(Discovery, PlainMachineFindsTheGlobalCatalogAndThePublicStore) {
+  runDiscovery(form);
+  EXPECT_FALSE(form.blnIsClusterNode);
+  EXPECT_EQ(form.strSearchRoot, u"GC://dc01.corp.example.com");
+  EXPECT_TRUE(form.ClusterName.empty());
+  EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
+  EXPECT_EQ(form.intPublicRootLen, 21);
+  EXPECT_EQ(form.strStoreGuid, store::serverInfo().storeGuid);
+  std::int32_t state = 0;
+  form.cnn->get_State(&state);
+  EXPECT_EQ(state, ado::adStateOpen);
+  form.cnn1->get_State(&state);
+  EXPECT_EQ(state, ado::adStateClosed);
+  Text provider;
+  form.cnn1->get_Provider(&provider);
+  EXPECT_EQ(provider, u"ExOLEDB.DataSource");
+}
+
+TEST_F(Discovery, ClusterNodeOpensTheVirtualServerOfTheUsersMailbox) {
+  becomeClusterNodeOf(u"exvs1");
+  exchange::addServer(u"EXVS1");
+  exchange::addStorageGroup(u"EXVS1", u"SG1");
+  exchange::addFolderTree(u"Cluster Folders", exchange::kTreeMapi, u"http://exvs1/public");
+  exchange::addPublicStore(u"EXVS1", u"SG1", {.name = u"PF", .folderTree = u"Cluster Folders"});
+  runDiscovery(form);
+  EXPECT_TRUE(form.blnIsClusterNode);
+  EXPECT_EQ(form.ClusterName, u"EXVS1");
+  EXPECT_EQ(form.strPublicRoot, u"http://exvs1/Public/");
+}
+
+TEST_F(Discovery, ClusterUserWithoutMailboxLeavesTheNameEmptyAndTheServerCannotBeOpened) {
+  becomeClusterNodeOf(u"EXVS1");
+  auto me = *directory::findPerson(u"Administrator");
+  me.homeServer.reset();
+  directory::updatePerson(me);
+  EXPECT_THROW(runDiscovery(form), ComError);
+  EXPECT_TRUE(form.ClusterName.empty());
+  EXPECT_EQ(form.intPublicRootLen, 0);
+}
+
+TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
+  exchange::dismountPublicStore(u"EXCH01", u"First Storage Group", firstStore());
+  exchange::addStorageGroup(u"EXCH01", u"Second Storage Group");
+  exchange::addFolderTree(u"Applications", exchange::kTreeGeneralPurpose, u"http://exch01/apps");
+  exchange::addFolderTree(u"Spaced", exchange::kTreeMapi, u"http://exch01/public%20folders");
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {.name = u"Apps", .folderTree = u"Applications"});
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {.name = u"Spaced", .folderTree = u"Spaced"});
+  runDiscovery(form);
+  EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
+  EXPECT_EQ(form.strStoreGuid, store::serverInfo().storeGuid);
+}
+
+TEST_F(Discovery, NoMountedPublicStoreLeavesThePublicRootEmpty) {
+  exchange::dismountPublicStore(u"EXCH01", u"First Storage Group", firstStore());
+  runDiscovery(form);
+  EXPECT_TRUE(form.strPublicRoot.empty());
+  EXPECT_TRUE(form.strStoreGuid.empty());
+  EXPECT_EQ(form.intPublicRootLen, 0);
+}
+
+TEST_F(Discovery, IdentityComesFromTheWorkstationThenTheDirectory) {
+  runDiscovery(form);
+  FillIdentityField(form);
+  EXPECT_EQ(form.ui.txtIdent.text, u"CORP\\Administrator");
+  failWorkstation();
+  FillIdentityField(form);
+  EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\Administrator");
+  directory::removePerson(u"Administrator");
+  FillIdentityField(form);
+  EXPECT_EQ(form.ui.txtIdent.text, u"");
+}
+
+TEST_F(Discovery, UserNameWithAnApostropheStaysInsideTheQueryLiteral) {
+  directory::addPerson({u"o'brien", u"Pat O'Brien", directory::personCategory(u"corp.example.com"), std::nullopt});
+  ::setenv("KORVANE_LOGON_USER", "o'brien", 1);
+  failWorkstation();
+  runDiscovery(form);
+  EXPECT_NO_THROW(FillIdentityField(form));
+  EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\o'brien");
+  EXPECT_EQ(directoryQuery(form, u"SELECT msExchHomeServerName ", u"o'brien"),
+            u"SELECT msExchHomeServerName FROM 'GC://dc01.corp.example.com' WHERE objectcategory='person' AND "
+            u"sAMAccountName='o''brien'");
+}
+
+TEST_F(Discovery, WindowsCallsGiveNameAndDomain) {
+  EXPECT_EQ(GetCurrentUserName(), u"Administrator");
+  EXPECT_EQ(GetWorkstationDomain(), u"CORP");
+  failWorkstation();
+  EXPECT_EQ(GetWorkstationDomain(), u"");
+  EXPECT_FALSE(IsClusterNode());
+  registry::createKey(registry::Root::LocalMachine, u"Cluster");
+  EXPECT_TRUE(IsClusterNode());
+}
+
+} // namespace
+} // namespace korvane::setup

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "platform/complus/admin.h"
+#include "platform/store/store.h"
+#include "setup/registration/items.h"
+#include "support/server_fixture.h"
+
+namespace korvane::setup {
+namespace {
+
+class RegistrationItems : public testing::ServerFixture {
+protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    store::createFolder({.path = u"Sales", .mailAddress = u"sales@corp.example.com"});
+    store::createFolder({.path = u"Bob's Orders", .mailAddress = u"bob@corp.example.com"});
+    // Registration items name the sink, which must be creatable to be accepted.
+    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"",
+                                          Text(u"IPM.Note\r*\r65223"));
+  }
+  Text folder(TextView path) { return store::publicRootUrl() + u"/" + Text(path); }
+  Text create(TextView url, TextView priority = u"65223", TextView scope = u"SHALLOW") {
+    return CreateRegItem(log, url, u"", kRegItemName, kEventMethod, kSinkClass, scope, kCriteria, priority, true);
+  }
+  std::int16_t lookUp(TextView base, TextView relative = u"", TextView name = kRegItemName) {
+    return CheckItemExists(log, base, relative, name, kRegItemCondition, true, connection);
+  }
+  TextBox log;
+  ComPtr<ado::IConnection> connection;
+};
+
+TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAndLookUpFindsIt) {
+  EXPECT_EQ(create(folder(u"Sales"), u"100"), folder(u"Sales"));
+  auto items = store::registrations();
+  ASSERT_EQ(items.size(), 1u);
+  const auto& p = items[0].properties;
+  EXPECT_EQ(items[0].url, folder(u"Sales") + u"/Korvane.reg");
+  EXPECT_EQ(p.text(u"DAV:contentclass"), u"urn:content-class:storeeventreg");
+  EXPECT_EQ(p.text(store::prop::eventMethod), u"onsyncsave");
+  EXPECT_EQ(p.text(store::prop::sinkClass), u"Korvane.KorvaneCls");
+  EXPECT_EQ(p.text(store::prop::matchScope), u"SHALLOW");
+  EXPECT_EQ(p.text(store::prop::criteria), u" WHERE \"DAV:ishidden\" = FALSE");
+  ASSERT_TRUE(p.get(store::prop::priority));
+  EXPECT_EQ(*p.get(store::prop::priority), Variant(u"100"));  // text, not a number
+  EXPECT_EQ(*p.get(u"DAV:ishidden"), Variant(true));
+  EXPECT_EQ(lookUp(folder(u"Sales")), 1);
+  EXPECT_TRUE(log.text.empty());
+}
+
+TEST_F(RegistrationItems, CreatingAgainReplacesTheItem) {
+  create(folder(u"Sales"), u"100");
+  create(folder(u"Sales"), u"7", u"DEEP");
+  auto items = store::registrations();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].properties.text(store::prop::priority), u"7");
+  EXPECT_EQ(items[0].properties.text(store::prop::matchScope), u"DEEP");
+}
+
+TEST_F(RegistrationItems, DeletingAMissingItemFailsSilently) {
+  EXPECT_FALSE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
+  EXPECT_TRUE(log.text.empty());
+  create(folder(u"Sales"));
+  EXPECT_TRUE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
+  EXPECT_EQ(lookUp(folder(u"Sales")), 0);
+  EXPECT_TRUE(store::registrations().empty());
+}
+
+TEST_F(RegistrationItems, AFailedCreateIsLoggedWithTheBaseUrlAndWritesNothing) {
+  EXPECT_EQ(create(folder(u"Nowhere")), u"");
+  EXPECT_NE(log.text.find(folder(u"Nowhere") + u" - ERROR: "), Text::npos);
+  EXPECT_TRUE(store::registrations().empty());
+}
+
+TEST_F(RegistrationItems, StoreWideItemGoesIntoGlobalEvents) {
+  auto info = store::serverInfo();
+  const Text root = u"http://exch01/Public/";
+  EXPECT_EQ(storeWideBaseUrl(root), u"http://exch01/Public/non_ipm_subtree");
+  EXPECT_EQ(storeWideRelativePath(info.storeGuid), u"StoreEvents" + info.storeGuid + u"/GlobalEvents");
+  Text written = CreateRegItem(log, storeWideBaseUrl(root), storeWideRelativePath(info.storeGuid), kRegItemName,
+                               kEventMethod, kSinkClass, u"ANY", kCriteria, u"65223", true);
+  EXPECT_EQ(written, store::globalEventsUrl());
+  EXPECT_EQ(store::registrations().at(0).url, store::globalEventsUrl() + u"/Korvane.reg");
+  EXPECT_EQ(lookUp(storeWideBaseUrl(root), storeWideRelativePath(info.storeGuid)), 1);
+}
+
+TEST_F(RegistrationItems, LookUpAnswersForBlankNamesMissingFoldersAndApostrophes) {
+  EXPECT_EQ(CheckItemExists(log, folder(u"Sales"), u"", u"  ", u"", true, connection), 1);
+  EXPECT_EQ(CheckItemExists(log, folder(u"Gone"), u"", u"", u"", false, connection), -1);
+  EXPECT_TRUE(log.text.empty());
+  EXPECT_EQ(CheckItemExists(log, folder(u"Gone"), u"", u"", u"", true, connection), -1);
+  EXPECT_NE(log.text.find(folder(u"Gone")), Text::npos);
+
+  // The apostrophe is doubled inside the scope literal, so the query works.
+  EXPECT_EQ(lookUp(folder(u"Bob's Orders")), 0);
+  create(folder(u"Bob's Orders"));
+  EXPECT_EQ(lookUp(folder(u"Bob's Orders")), 1);
+}
+
+TEST_F(RegistrationItems, LookUpCreatesTheConnectionOnceAndClosesItEveryTime) {
+  ASSERT_FALSE(connection);
+  lookUp(folder(u"Sales"));
+  ASSERT_TRUE(connection);
+  auto* first = connection.get();
+  std::int32_t state = -1;
+  connection->get_State(&state);
+  EXPECT_EQ(state, ado::adStateClosed);
+  lookUp(folder(u"Sales"));
+  EXPECT_EQ(connection.get(), first);
+}
+
+TEST(RegistrationQuery, IsSentCharacterForCharacter) {
+  EXPECT_EQ(itemLookupQuery(u"http://S/Public/Sales", kRegItemName, kRegItemCondition),
+            u"select  \"DAV:displayname\" from scope ('shallow traversal of \"http://S/Public/Sales\"')  WHERE "
+            u"\"DAV:displayname\" = 'Korvane.reg' AND \"DAV:ishidden\" = true AND \"DAV:isfolder\" = false ");
+  EXPECT_EQ(itemLookupQuery(u"http://S/Public/Bob's", kRegItemName, u""),
+            u"select  \"DAV:displayname\" from scope ('shallow traversal of \"http://S/Public/Bob''s\"')  WHERE "
+            u"\"DAV:displayname\" = 'Korvane.reg'");
+}
+
+} // namespace
+} // namespace korvane::setup

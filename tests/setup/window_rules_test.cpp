@@ -1,0 +1,173 @@
+// The window's input rules and list behaviour that need no server.
+#include <gtest/gtest.h>
+
+#include "setup/complus/complus.h"
+#include "setup/folders/list_behaviour.h"
+#include "setup/window/install.h"
+#include "setup/window/main_window.h"
+
+namespace korvane::setup {
+namespace {
+
+TEST(BatchSwitch, RecognisesOnlyTheTwoFormsAtTheStart) {
+  struct Row {
+    const char16_t* args;
+    bool batch;
+  } rows[] = {{u"/B", true},  {u"-b", true},  {u"-bx", true}, {u"/bq extra", true}, {u"b", false},
+              {u"-c", false}, {u"", false},   {u"-", false},  {u" -b", false},      {u"x/b", false}};
+  for (auto& r : rows) EXPECT_EQ(isBatchSwitch(r.args), r.batch) << toUtf8(r.args);
+}
+
+TEST(Priority, KeyFilterPassesDigitsBackspaceAndBlank) {
+  for (int c : {int('0'), int('5'), int('9'), 8, 32}) EXPECT_EQ(txtPriority_KeyPress(c), c);
+  for (int c : {int('a'), int('-'), int('.'), int('+'), 22, 13, int('e')}) EXPECT_EQ(txtPriority_KeyPress(c), 0) << c;
+}
+
+TEST(Priority, AcceptsOnlyWholeNumbersUpTo65535) {
+  struct Row {
+    const char16_t* text;
+    bool ok;
+  } rows[] = {{u"0", true},     {u"65535", true}, {u" 100 ", true}, {u"65536", false}, {u"-1", false},
+              {u"1.5", false},  {u"", false},     {u"  ", false},   {u"1e3", false},   {u"&H10", false},
+              {u"99999999999999999999", false},   {u"1 2", false}};
+  for (auto& r : rows) EXPECT_EQ(isAcceptablePriority(r.text), r.ok) << toUtf8(r.text);
+}
+
+TEST(Priority, RejectedEditRestoresTheLastAcceptedText) {
+  InstallForm form;
+  setPriorityFromCode(form, u"65223");
+  form.ui.txtPriority.text = u"100";
+  txtPriority_Change(form);
+  EXPECT_EQ(form.ui.txtPriority.text, u"100");
+  for (const char16_t* bad : {u"1000000", u"-1", u"1.5", u""}) {
+    form.ui.txtPriority.text = bad;
+    txtPriority_Change(form);
+    EXPECT_EQ(form.ui.txtPriority.text, u"100") << toUtf8(bad);
+  }
+}
+
+TEST(ConstructorString, IsNewClassCrOriginalCrTrimmedPriority) {
+  InstallFormModel ui;
+  ui.txtNewMsgClass.text = u"IPM.Note.MyForm";
+  ui.txtPriority.text = u" 100 ";
+  EXPECT_EQ(composeConstructorString(ui), u"IPM.Note.MyForm\r*\r100");
+}
+
+TEST(ConstructorString, StoredLinesSplitAsTheWindowReadsThem) {
+  struct Row {
+    const char16_t* stored;
+    const char16_t *line1, *line2, *line3;
+  } rows[] = {
+      {u"IPM.Note\r*\r65223", u"IPM.Note", u"*", u"65223"},
+      {u"IPM.Note\r*", u"IPM.Note", u"*", u""},
+      {u" A \r B \r 7 ", u"A", u"B", u"7"},
+      {u"\r*\r1", u"", u"", u""},
+      {u"single line", u"", u"", u""},
+      {u"IPM.Note\r\r65223", u"IPM.Note", u"\r65223", u""},
+  };
+  for (auto& r : rows) {
+    auto lines = splitConstructorLines(r.stored);
+    EXPECT_EQ(lines.line1, r.line1) << toUtf8(r.stored);
+    EXPECT_EQ(lines.line2, r.line2) << toUtf8(r.stored);
+    EXPECT_EQ(lines.line3, r.line3) << toUtf8(r.stored);
+  }
+}
+
+InstallForm formWithRows() {
+  InstallForm form;
+  auto add = [&](const char16_t* path, const char16_t* name, const char16_t* mail) {
+    ListRow row;
+    row.key = u"http://exch01/Public/" + Text(path);
+    row.text = path;
+    row.subItem1 = name;
+    row.subItem2 = mail;
+    form.ui.ListView1.rows.push_back(row);
+  };
+  add(u"Sales/Orders", u"Orders", u"orders@corp.example.com");
+  add(u"archive", u"archive", u"zz@corp.example.com");
+  add(u"Sales", u"Sales", u"a@corp.example.com");
+  return form;
+}
+
+std::vector<Text> paths(const InstallForm& form) {
+  std::vector<Text> out;
+  for (auto& row : form.ui.ListView1.rows) out.push_back(row.text);
+  return out;
+}
+
+TEST(ListSort, RefreshSortsAscendingByPathWithTheArrowThereAndSelectsTheFirstRow) {
+  InstallForm form = formWithRows();
+  ResetListSort(form);
+  EXPECT_EQ(paths(form), (std::vector<Text>{u"archive", u"Sales", u"Sales/Orders"}));
+  EXPECT_EQ(form.ui.ListView1.selected, 0u);
+  EXPECT_EQ(form.ui.ListView1.headers[0].format, 0x5800);
+  EXPECT_EQ(form.ui.ListView1.headers[0].image, 0);
+  EXPECT_EQ(form.ui.ListView1.headers[1].format, 0x4000);
+  EXPECT_EQ(form.ui.ListView1.headers[2].format, 0x4000);
+}
+
+TEST(ListSort, ClicksToggleAndAnotherColumnStartsAscending) {
+  InstallForm form = formWithRows();
+  ResetListSort(form);
+  ListView1_ColumnClick(form, 1);  // right after a refresh: descending
+  EXPECT_EQ(paths(form), (std::vector<Text>{u"Sales/Orders", u"Sales", u"archive"}));
+  EXPECT_EQ(form.ui.ListView1.headers[0].image, 1);
+  ListView1_ColumnClick(form, 3);  // another column: ascending by e-mail address
+  EXPECT_EQ(paths(form), (std::vector<Text>{u"Sales", u"Sales/Orders", u"archive"}));
+  EXPECT_EQ(form.ui.ListView1.headers[2].format, 0x5800);
+  EXPECT_EQ(form.ui.ListView1.headers[0].format, 0x4000);
+  ListView1_ColumnClick(form, 3);
+  EXPECT_EQ(form.ui.ListView1.sortOrder, 1);
+  ListView1_ColumnClick(form, 3);
+  EXPECT_EQ(form.ui.ListView1.sortOrder, 0);
+}
+
+TEST(ListSort, SelectedRowIsRememberedBySortingIt) {
+  InstallForm form = formWithRows();
+  form.ui.ListView1.selected = 0;  // "Sales/Orders"
+  ListView1_ColumnClick(form, 2);
+  EXPECT_EQ(form.strLastSelectedItemKey, u"http://exch01/Public/Sales/Orders");
+  EXPECT_EQ(form.ui.ListView1.rows[*form.ui.ListView1.selected].text, u"Sales/Orders");
+}
+
+TEST(ListChecks, FollowTheInstallationState) {
+  InstallForm form = formWithRows();
+  auto& rows = form.ui.ListView1.rows;
+  form.ui.btnChange.enabled = false;
+
+  rows[0].checked = true;  // no application: checking is undone
+  ListView1_ItemCheck(form, 0);
+  EXPECT_FALSE(rows[0].checked);
+  EXPECT_FALSE(form.ui.btnChange.enabled);
+
+  rows[1].checked = false;  // unchecking a registered row is allowed
+  ListView1_ItemCheck(form, 1);
+  EXPECT_TRUE(form.ui.btnChange.enabled);
+
+  form.ui.btnChange.enabled = false;
+  form.ui.btnInstall.caption = u"Uninstall";
+  rows[2].checked = true;
+  ListView1_ItemCheck(form, 2);
+  EXPECT_TRUE(rows[2].checked);
+  EXPECT_TRUE(form.ui.btnChange.enabled);
+
+  form.blnListReady = false;  // while filling, any change is set back
+  rows[2].checked = false;
+  ListView1_ItemCheck(form, 2);
+  EXPECT_TRUE(rows[2].checked);
+}
+
+TEST(ListChecks, SelectAllAndDeselectAllEnableChangeEvenOnAnEmptyList) {
+  InstallForm form;
+  form.ui.btnChange.enabled = false;
+  Command4_Click(form);
+  EXPECT_TRUE(form.ui.btnChange.enabled);
+  form = formWithRows();
+  Command4_Click(form);
+  for (auto& row : form.ui.ListView1.rows) EXPECT_TRUE(row.checked);
+  Command5_Click(form);
+  for (auto& row : form.ui.ListView1.rows) EXPECT_FALSE(row.checked);
+}
+
+} // namespace
+} // namespace korvane::setup
