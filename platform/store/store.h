@@ -36,7 +36,7 @@ struct FolderSpec {
   Text path;
   Text mailAddress;  // empty: not mail-enabled
   Text contentClass = u"urn:content-classes:folder";
-  Text description;
+  Text description;  // stored as prop::description, shown by the folder object as "Description"
   bool hidden = false;
   Access access = Access::Full;
   Properties extra;  // any further properties
@@ -49,7 +49,7 @@ struct FolderInfo {
   Text name;
   Text mailAddress;
   Text contentClass;
-  Text description;
+  Text description;  // stored as prop::description, shown by the folder object as "Description"
   bool hidden = false;
   bool system = false;  // a folder of the store itself (cannot be deleted)
   Access access = Access::Full;
