@@ -12,6 +12,13 @@
 namespace korvane::setup {
 namespace {
 
+exchange::NewPublicStore publicStore(TextView name, TextView tree) {
+  exchange::NewPublicStore store;
+  store.name = Text(name);
+  store.folderTree = Text(tree);
+  return store;
+}
+
 class Discovery : public testing::ServerFixture {
 protected:
   void TearDown() override {
@@ -56,7 +63,7 @@ TEST_F(Discovery, ClusterNodeOpensTheVirtualServerOfTheUsersMailbox) {
   exchange::addServer(u"EXVS1");
   exchange::addStorageGroup(u"EXVS1", u"SG1");
   exchange::addFolderTree(u"Cluster Folders", exchange::kTreeMapi, u"http://exvs1/public");
-  exchange::addPublicStore(u"EXVS1", u"SG1", {.name = u"PF", .folderTree = u"Cluster Folders"});
+  exchange::addPublicStore(u"EXVS1", u"SG1", publicStore(u"PF", u"Cluster Folders"));
   runDiscovery(form);
   EXPECT_TRUE(form.blnIsClusterNode);
   EXPECT_EQ(form.ClusterName, u"EXVS1");
@@ -78,8 +85,8 @@ TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
   exchange::addStorageGroup(u"EXCH01", u"Second Storage Group");
   exchange::addFolderTree(u"Applications", exchange::kTreeGeneralPurpose, u"http://exch01/apps");
   exchange::addFolderTree(u"Spaced", exchange::kTreeMapi, u"http://exch01/public%20folders");
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {.name = u"Apps", .folderTree = u"Applications"});
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {.name = u"Spaced", .folderTree = u"Spaced"});
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Apps", u"Applications"));
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Spaced", u"Spaced"));
   runDiscovery(form);
   EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
   EXPECT_EQ(form.strStoreGuid, store::serverInfo().storeGuid);

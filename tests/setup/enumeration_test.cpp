@@ -97,15 +97,14 @@ TEST_F(Enumeration, UpdateStatusClampsAtTheScale) {
 }
 
 TEST_F(Enumeration, FoldersWithTheSameNameInTwoBranchesGiveTwoRows) {
-  store::createFolder({.path = u"Support/Orders", .mailAddress = u"support-orders@corp.example.com"});
+  store::createFolder(testing::mailFolder(u"Support/Orders", u"support-orders@corp.example.com"));
   GetPublicFolders(form);
   EXPECT_EQ(row(u"Support/Orders").key, u"http://exch01/Public/Support/Orders");
   EXPECT_EQ(row(u"Sales/Orders").key, u"http://exch01/Public/Sales/Orders");
 }
 
 TEST_F(Enumeration, FirstFolderOfALevelThatCannotBeOpenedHidesItsParent) {
-  store::createFolder({.path = u"Forms/Locked", .mailAddress = u"locked@corp.example.com",
-                       .access = store::Access::None});
+  store::createFolder(testing::mailFolder(u"Forms/Locked", u"locked@corp.example.com", store::Access::None));
   GetPublicFolders(form);
   auto p = paths();
   EXPECT_EQ(std::count(p.begin(), p.end(), u"Forms"), 0);
@@ -114,15 +113,17 @@ TEST_F(Enumeration, FirstFolderOfALevelThatCannotBeOpenedHidesItsParent) {
 }
 
 TEST_F(Enumeration, NamesWithQuotesAndApostrophesAreListed) {
-  store::createFolder({.path = u"Say \"Hi\"", .mailAddress = u"hi@corp.example.com"});
-  store::createFolder({.path = u"Say \"Hi\"/Kid's", .mailAddress = u"kid@corp.example.com"});
+  store::createFolder(testing::mailFolder(u"Say \"Hi\"", u"hi@corp.example.com"));
+  store::createFolder(testing::mailFolder(u"Say \"Hi\"/Kid's", u"kid@corp.example.com"));
   GetPublicFolders(form);
   EXPECT_EQ(row(u"Say \"Hi\"/Kid's").key, u"http://exch01/Public/Say \"Hi\"/Kid's");
   EXPECT_EQ(row(u"Say \"Hi\"").subItem2, u"hi@corp.example.com");
 }
 
 TEST_F(Enumeration, AQueryThatFailsAtTheRootLeavesTheListEmpty) {
-  form.ui.ListView1.rows.push_back({u"stale", u"stale"});
+  ListRow stale;
+  stale.key = u"stale";
+  form.ui.ListView1.rows.push_back(stale);
   form.strPublicRoot = u"http://elsewhere/Public/";
   GetPublicFolders(form);
   EXPECT_TRUE(form.ui.ListView1.rows.empty());

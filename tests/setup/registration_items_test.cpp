@@ -12,8 +12,8 @@ class RegistrationItems : public testing::ServerFixture {
 protected:
   void SetUp() override {
     ServerFixture::SetUp();
-    store::createFolder({.path = u"Sales", .mailAddress = u"sales@corp.example.com"});
-    store::createFolder({.path = u"Bob's Orders", .mailAddress = u"bob@corp.example.com"});
+    store::createFolder(testing::mailFolder(u"Sales", u"sales@corp.example.com"));
+    store::createFolder(testing::mailFolder(u"Bob's Orders", u"bob@corp.example.com"));
     // Registration items name the sink, which must be creatable to be accepted.
     complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"",
                                           Text(u"IPM.Note\r*\r65223"));

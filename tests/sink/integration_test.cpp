@@ -10,7 +10,7 @@
 #include "platform/complus/admin.h"
 #include "platform/store/ado.h"
 #include "platform/store/store.h"
-#include "sink/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane {
 namespace {
@@ -97,7 +97,7 @@ protected:
     for (const auto& e : store::listEvents()) ADD_FAILURE() << toUtf8(e.source) << ": " << toUtf8(e.text);
   }
 
-  std::filesystem::path dir_ = sink::testing::freshDirectory();
+  std::filesystem::path dir_ = korvane::testing::freshTestDirectory("korvane-sink-");
   Text salesUrl_;
   Text supportUrl_;
 };

@@ -7,7 +7,7 @@
 #include "platform/com/runtime.h"
 #include "platform/registry/registry.h"
 #include "platform/store/exoledb.h"
-#include "sink/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane {
 namespace {
@@ -34,7 +34,7 @@ std::optional<Text> text(TextView key, TextView name = u"") {
 
 class SinkLibrary : public ::testing::Test {
 protected:
-  sink::testing::TempServer server;
+  korvane::testing::TempServer server;
   DllRegisterServerFn registerServer = sinkExport<DllRegisterServerFn>("DllRegisterServer");
   DllUnregisterServerFn unregisterServer = sinkExport<DllUnregisterServerFn>("DllUnregisterServer");
   DllGetClassObjectFn getClassObject = sinkExport<DllGetClassObjectFn>("DllGetClassObject");
@@ -84,11 +84,11 @@ TEST_F(SinkLibrary, UnregisterLeavesAProgIdThatNamesAnotherClass) {
 
 TEST_F(SinkLibrary, RegisterWithoutAServerFailsAndSaysWhy) {
   db::Database::closeCurrent();
-  db::setServerDirectory(sink::testing::freshDirectory());  // no database there
+  db::setServerDirectory(korvane::testing::freshTestDirectory("korvane-sink-"));  // no database there
   HRESULT h = registerServer();
   EXPECT_TRUE(failed(h));
   EXPECT_FALSE(takeErrorInfo().empty());
-  db::setServerDirectory(server.dir());
+  db::setServerDirectory(server.serverPath());
 }
 
 TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {

@@ -9,7 +9,7 @@
 #include "sink/fakes.h"
 #include "sink/korvane_cls.h"
 #include "sink/save_processing.h"
-#include "sink/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::sink {
 namespace {
@@ -57,7 +57,7 @@ protected:
     return item;
   }
 
-  std::filesystem::path dir_ = testing::freshDirectory();
+  std::filesystem::path dir_ = korvane::testing::freshTestDirectory("korvane-sink-");
   Text folderUrl_;
 };
 

@@ -15,19 +15,18 @@
 #include "platform/com/runtime.h"
 #include "platform/db/database.h"
 #include "platform/server/provision.h"
+#include "platform/store/store.h"
+#include "support/temp_server.h"
 
 namespace korvane::testing {
 
-inline std::filesystem::path freshTestDirectory(const char* prefix) {
-  static std::atomic<int> counter{0};
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
-  for (char& c : name)
-    if (c == '/') c = '_';
-  auto dir = std::filesystem::temp_directory_path() /
-             (std::string(prefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + name);
-  std::filesystem::remove_all(dir);
-  return dir;
+// A mail-enabled folder with everything else at its defaults.
+inline store::FolderSpec mailFolder(TextView path, TextView mail, store::Access access = store::Access::Full) {
+  store::FolderSpec spec;
+  spec.path = Text(path);
+  spec.mailAddress = Text(mail);
+  spec.access = access;
+  return spec;
 }
 
 class ServerFixture : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include "platform/com/runtime_libraries.h"
 #include "platform/com/testserver/testserver.h"
 #include "platform/registry/registry.h"
-#include "platform/registry/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane {
 namespace {

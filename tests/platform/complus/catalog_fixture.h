@@ -8,7 +8,7 @@
 #include "platform/com/runtime.h"
 #include "platform/com/testserver/testserver.h"
 #include "platform/complus/admin.h"
-#include "platform/registry/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::complus::testing {
 

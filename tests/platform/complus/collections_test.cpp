@@ -124,7 +124,7 @@ TEST_F(Catalog, PasswordIsStoredButNeverReadBack) {
   ASSERT_TRUE(s.step());
   EXPECT_EQ(s.text(0), u"s3cret!");
   struct stat st {};
-  ASSERT_EQ(::stat(db::databaseFile(server.dir()).c_str(), &st), 0);
+  ASSERT_EQ(::stat(db::databaseFile(server.serverPath()).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u);
 }
 

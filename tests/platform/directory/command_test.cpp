@@ -5,7 +5,7 @@
 #include "platform/com/runtime.h"
 #include "platform/directory/directory.h"
 #include "platform/store/store.h"
-#include "platform/win32/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::directory {
 namespace {

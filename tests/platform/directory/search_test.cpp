@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/directory/directory.h"
-#include "platform/win32/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::directory {
 namespace {

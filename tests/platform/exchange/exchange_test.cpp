@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "platform/win32/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::exchange {
 namespace {

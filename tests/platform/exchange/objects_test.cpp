@@ -9,7 +9,7 @@
 #include "platform/exchange/storeguid.h"
 #include "platform/store/ado.h"
 #include "platform/store/store.h"
-#include "platform/win32/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::exchange {
 namespace {

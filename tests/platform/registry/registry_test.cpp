@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/registry/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::registry {
 namespace {
@@ -222,7 +222,7 @@ TEST(RegistryWithoutServer, CallsFailWithAnIoErrorNotACrash) {
   HKEY key{};
   EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Cluster", &key), ERROR_REGISTRY_IO_FAILED);
   EXPECT_THROW(keyExists(HKLM, u"Cluster"), ComError);
-  db::setServerDirectory(server.dir());
+  db::setServerDirectory(server.serverPath());
 }
 
 } // namespace

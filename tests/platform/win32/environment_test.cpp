@@ -6,7 +6,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/win32/machine.h"
-#include "platform/win32/temp_server.h"
+#include "support/temp_server.h"
 
 namespace korvane::win32 {
 namespace {

@@ -1,16 +1,34 @@
-// Test helpers shared by the platform tests: a fresh emulated server in a
+// Test helpers shared by the tests: a fresh emulated server in a
 // temporary directory for each test, and scoped environment variables.
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include "platform/db/database.h"
 
 namespace korvane::testing {
+
+// A new, empty path under the temporary directory, named after the running
+// test so that a failed test's files are easy to find.
+inline std::filesystem::path freshTestDirectory(const char* prefix) {
+  static std::atomic<int> counter{0};
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
+  for (char& c : name)
+    if (c == '/') c = '_';
+  auto dir = std::filesystem::temp_directory_path() /
+             (std::string(prefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + name);
+  std::filesystem::remove_all(dir);
+  return dir;
+}
 
 class TempServer {
 public:
