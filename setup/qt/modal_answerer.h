@@ -1,0 +1,43 @@
+// Answers the message boxes the window opens, for unattended runs (the
+// scripted administrator) and for the window's tests: it watches for an
+// open message box, records its title, text and icon, and presses a button
+// of it like a user would (the queued answer for a Yes/No question, else OK).
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+namespace korvane::setup::qt {
+
+struct SeenMessageBox {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon;
+  QString pressed;  // the caption of the button pressed
+};
+
+class ModalAnswerer {
+public:
+  ModalAnswerer();
+
+  // The answer to the next Yes/No question; Yes when none is queued.
+  void queueAnswer(QMessageBox::StandardButton answer) { answers_.push_back(answer); }
+  const QList<SeenMessageBox>& seen() const { return seen_; }
+  void clear() { seen_.clear(); }
+  // Called after each box was answered.
+  std::function<void(const SeenMessageBox&)> onAnswered;
+
+private:
+  void poll();
+
+  QTimer timer_;
+  std::deque<QMessageBox::StandardButton> answers_;
+  QList<SeenMessageBox> seen_;
+};
+
+} // namespace korvane::setup::qt

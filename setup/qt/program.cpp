@@ -1,0 +1,48 @@
+#include "setup/qt/program.h"
+
+#include "setup/qt/disclaimer.h"
+#include "setup/qt/install_window.h"
+
+namespace korvane::setup::qt {
+
+SetupProgram::SetupProgram(QString commandLineArguments, std::function<void(int)> end)
+    : arguments_(std::move(commandLineArguments)), end_(std::move(end)) {}
+
+SetupProgram::~SetupProgram() {
+  delete disclaimer_.data();
+  window_.reset();
+}
+
+void SetupProgram::start() {
+  disclaimer_ = new Disclaimer({.yes = [this] { yes(); },
+                                .no = [this] { end(0); },
+                                .closed = [this] {
+                                  if (!window_) end(0);
+                                }});
+  disclaimer_->show();
+}
+
+void SetupProgram::end(int code) {
+  if (ended()) return;
+  exitCode_ = code;
+  if (end_) end_(code);
+}
+
+void SetupProgram::yes() {
+  if (window_ || ended()) return;
+  disclaimer_->setCursor(Qt::WaitCursor);
+  window_ = std::make_unique<InstallWindow>(arguments_, [this](int code) { end(code); });
+  if (window_->load()) window_->show();
+  if (disclaimer_) {
+    disclaimer_->unsetCursor();
+    disclaimer_->unload();
+  }
+}
+
+QString argumentText(int argc, char** argv) {
+  QStringList parts;
+  for (int i = 1; i < argc; ++i) parts << QString::fromLocal8Bit(argv[i]);
+  return parts.join(QLatin1Char(' '));
+}
+
+} // namespace korvane::setup::qt

@@ -1,0 +1,50 @@
+// The run of KorvaneSetup: the Disclaimer first; its "Yes" loads and shows
+// the main window (not modal) and unloads the dialog; "No" and the close
+// box end the program with code 0; the main window's end ends it with its
+// code (0, or 1 after a run-time error report).
+#pragma once
+
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "setup/qt/disclaimer.h"
+
+namespace korvane::setup::qt {
+
+class InstallWindow;
+
+class SetupProgram {
+public:
+  // `end` is called once, with the exit code, when the program ends.
+  SetupProgram(QString commandLineArguments, std::function<void(int)> end);
+  ~SetupProgram();
+  SetupProgram(const SetupProgram&) = delete;
+  SetupProgram& operator=(const SetupProgram&) = delete;
+
+  void start();  // shows the Disclaimer
+
+  Disclaimer* disclaimer() const { return disclaimer_; }  // null once unloaded
+  InstallWindow* window() const { return window_.get(); }  // null until "Yes"
+  bool ended() const { return exitCode_ >= 0; }
+  int exitCode() const { return exitCode_; }
+  // Ends the program from outside (a script that failed).
+  void end(int code);
+
+private:
+  void yes();
+
+  QString arguments_;
+  std::function<void(int)> end_;
+  QPointer<Disclaimer> disclaimer_;
+  std::unique_ptr<InstallWindow> window_;
+  int exitCode_ = -1;
+};
+
+// The argument text of the command line: the arguments after the program's
+// name, joined by blanks.
+QString argumentText(int argc, char** argv);
+
+} // namespace korvane::setup::qt
