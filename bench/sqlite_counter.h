@@ -1,0 +1,22 @@
+// Counts the SQL statements the platform runs, without touching it: the
+// benchmark program exports its own sqlite3_prepare_v2/v3, sqlite3_step and
+// sqlite3_reset, which count and forward to SQLite's. A statement is run
+// once per reset (the platform resets every statement after use).
+#pragma once
+
+#include <cstdint>
+
+namespace korvane::bench {
+
+struct SqliteCounts {
+  std::uint64_t prepares = 0;  // statements compiled (the cache missed)
+  std::uint64_t runs = 0;      // statement executions (resets)
+  std::uint64_t steps = 0;     // sqlite3_step calls, one per row plus one
+};
+
+SqliteCounts& sqliteCounts();
+
+// True when the hook is in the call path (the platform's calls reach it).
+bool sqliteCounterActive();
+
+} // namespace korvane::bench
