@@ -8,9 +8,22 @@
 
 namespace korvane::db {
 
+namespace {
+
+long passesToSkip() {
+  const char* skip = std::getenv("KORVANE_FAULT_SKIP");
+  return skip && *skip ? std::strtol(skip, nullptr, 10) : 0;
+}
+
+} // namespace
+
 void faultPoint(const char* name) {
   const char* want = std::getenv("KORVANE_FAULT");
-  if (want && std::strcmp(want, name) == 0) ::kill(::getpid(), SIGKILL);
+  if (!want || std::strcmp(want, name) != 0) return;
+  // Counted per process: only the named point passes here.
+  static long passed = 0;
+  if (passed++ < passesToSkip()) return;
+  ::kill(::getpid(), SIGKILL);
 }
 
 } // namespace korvane::db
