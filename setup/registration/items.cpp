@@ -1,5 +1,6 @@
 #include "setup/registration/items.h"
 
+#include "platform/db/fault.h"
 #include "setup/registration/store_access.h"
 #include "setup/window/error_log.h"
 
@@ -53,8 +54,10 @@ Text CreateRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, Tex
     store::setField(record.get(), u"http://schemas.microsoft.com/exchange/events/priority",
                     Variant(priority));
     store::setField(record.get(), u"DAV:ishidden", Variant(true));
+    db::faultPoint("setup.create-reg-item");
     store::updateFields(record.get());
     store::close(record.get());
+    db::faultPoint("setup.create-reg-item-commit");
     store::commitTrans(connection.get());
     return folderUrl;
   } catch (const ComError& e) {
