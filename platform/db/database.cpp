@@ -64,6 +64,13 @@ Database& Database::current() {
                             "with 'korvane-lab --server {} init --sample', or set KORVANE_SERVER "
                             "to the directory of an existing server.",
                             serverDirectory().string(), file.string(), serverDirectory().string()));
+    // SQLite takes an empty file for an empty database and would fill it
+    // with tables; a server's file is never empty (create() writes its header).
+    if (fs::is_regular_file(file, ec) && fs::file_size(file, ec) == 0 && !ec)
+      raiseText(fmt::format("The server database {} is empty: it holds no server. Remove it and create "
+                            "the server with 'korvane-lab --server {} init --sample', or restore the file "
+                            "from a backup.",
+                            file.string(), serverDirectory().string()));
     db = std::make_unique<Database>(file);
   }
   return *db;
@@ -116,8 +123,22 @@ Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<
     // Reading the schema proves that the file really is a database.
     exec("SELECT count(*) FROM sqlite_master");
   } catch (const ComError&) {
+    const int code = sqlite3_extended_errcode(db_) & 0xFF;
+    const std::string why = sqlite3_errmsg(db_);
     sqlite3_close(db_);
     db_ = nullptr;
+    // A sound file that cannot be used must not be called damaged: the
+    // advice would be to throw it away.
+    if (code == SQLITE_CANTOPEN || code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_AUTH ||
+        code == SQLITE_IOERR)
+      raiseText(fmt::format("The server database {} cannot be opened ({}). SQLite keeps its -wal and -shm "
+                            "files beside it, so its directory {} must be writable by the server's owner "
+                            "as well: check the owner and permissions of the file and the directory.",
+                            file.string(), why, file.parent_path().string()));
+    if (code == SQLITE_BUSY)
+      raiseText(fmt::format("The server database {} is locked by another process ({}); try again when "
+                            "it has finished.",
+                            file.string(), why));
     raiseText(fmt::format("The server database {} is damaged or not a database: {}. Restore it "
                           "from a backup or create a new server with 'korvane-lab init'.",
                           file.string(), "SQLite cannot read it"));
