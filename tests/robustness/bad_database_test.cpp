@@ -1,0 +1,242 @@
+// A server database that is missing, unreadable, read-only or damaged: every
+// korvane-lab command ends with one message that names the file and says
+// what to do, and a non-zero exit; the store and its event service raise the
+// same clear error in-process; nothing crashes.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "platform/store/store.h"
+#include "robustness_fixture.h"
+
+namespace korvane::robustness {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every command of the lab that opens the server.
+const std::vector<std::vector<std::string>> kLabCommands{
+    {"info"},
+    {"folder", "list"},
+    {"items", "Sales"},
+    {"deliver", "Sales", "--class", "IPM.Note"},
+    {"reg", "list"},
+    {"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"},
+    {"complus", "list"},
+    {"events"},
+    {"user", "list"},
+};
+
+enum class Damage {
+  Missing,          // server.db removed
+  NoDirectory,      // the server directory does not exist
+  NotAFile,         // server.db is a directory
+  Garbage,          // every byte replaced
+  DamagedPages,     // the header kept, the pages after it overwritten
+  Truncated,        // cut in the middle of its first page
+  Empty,            // zero bytes: a database without any table
+  Unreadable,       // mode 000, for a user other than its owner
+  ReadOnlyFile,     // mode 0644, for a user other than its owner
+  ReadOnlyDirectory // file writable, directory not: no -wal or -shm can be made
+};
+
+struct Case {
+  const char* name;
+  Damage damage;
+  bool asNobody;
+  // What the message must say besides the file's name.
+  std::vector<std::string> advice;
+};
+
+void writeGarbage(const fs::path& file, std::size_t offset, std::size_t length) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(offset));
+  std::mt19937 random(7);
+  for (std::size_t i = 0; i < length; ++i) f.put(static_cast<char>(random() & 0xFF));
+}
+
+// The file's bytes, or "" when it is not a readable regular file.
+std::string contents(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return {};
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void removeJournals(const fs::path& db) {
+  fs::remove(db.string() + "-wal");
+  fs::remove(db.string() + "-shm");
+}
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class BadDatabase : public RobustnessTest, public ::testing::WithParamInterface<Case> {
+protected:
+  void SetUp() override {
+    RobustnessTest::SetUp();
+    addFolder(u"Sales");
+    installSink();
+    registerOn(u"Sales");
+    // Everything into the main file, so that damaging it damages the data.
+    db::Database::current().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    db::Database::closeCurrent();
+    dbFile = db::databaseFile(serverDir());
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(serverDir(), fs::perms::owner_all, fs::perm_options::add, ec);
+    RobustnessTest::TearDown();
+  }
+
+  void damage(Damage d) {
+    const auto size = fs::file_size(dbFile);
+    switch (d) {
+      case Damage::Missing: fs::remove(dbFile); removeJournals(dbFile); break;
+      case Damage::NoDirectory: fs::remove_all(serverDir()); break;
+      case Damage::NotAFile: fs::remove(dbFile); removeJournals(dbFile); fs::create_directory(dbFile); break;
+      case Damage::Garbage: removeJournals(dbFile); writeGarbage(dbFile, 0, size); break;
+      case Damage::DamagedPages: removeJournals(dbFile); writeGarbage(dbFile, 4096, size - 4096); break;
+      case Damage::Truncated: removeJournals(dbFile); fs::resize_file(dbFile, 1000); break;
+      case Damage::Empty: removeJournals(dbFile); fs::resize_file(dbFile, 0); break;
+      case Damage::Unreadable: ::chmod(dbFile.c_str(), 0); break;
+      case Damage::ReadOnlyFile: removeJournals(dbFile); ::chmod(dbFile.c_str(), 0644); break;
+      case Damage::ReadOnlyDirectory:
+        removeJournals(dbFile);
+        ::chmod(dbFile.c_str(), 0666);
+        ::chmod(serverDir().c_str(), 0755);
+        break;
+    }
+  }
+
+  fs::path dbFile;
+};
+
+TEST_P(BadDatabase, EveryLabCommandSaysWhatIsWrongAndWhatToDo) {
+  const Case& c = GetParam();
+  if (c.asNobody && !canRunAsNobody())
+    GTEST_SKIP() << "needs root and the user nobody: the owner of a file may read it whatever its mode";
+  if (c.asNobody) fs::permissions(workDir(), fs::perms::all, fs::perm_options::add);  // for the output files
+  damage(c.damage);
+  const std::string named = c.damage == Damage::NoDirectory ? serverDir().string() : dbFile.string();
+  const std::string before = contents(dbFile);
+  for (const auto& command : kLabCommands) {
+    ChildResult r = lab(command, {}, c.asNobody);
+    std::string shown;
+    for (const auto& a : command) shown += a + " ";
+    ASSERT_TRUE(r.exited) << shown << describe(r);
+    EXPECT_NE(r.exitCode, 0) << shown << describe(r);
+    EXPECT_EQ(r.err.rfind("korvane-lab: ", 0), 0u) << shown << describe(r);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << "one line expected: " << r.err;
+    EXPECT_NE(r.err.find(named), std::string::npos) << shown << "the message does not name " << named << ": " << r.err;
+    for (const auto& words : c.advice) EXPECT_NE(r.err.find(words), std::string::npos) << shown << r.err;
+  }
+  EXPECT_TRUE(contents(dbFile) == before) << "a command wrote into the bad database";
+}
+
+const Case kCases[] = {
+    {"Missing", Damage::Missing, false, {"does not exist", "init"}},
+    {"NoDirectory", Damage::NoDirectory, false, {"does not exist", "init"}},
+    {"NotAFile", Damage::NotAFile, false, {"not a file"}},
+    {"Garbage", Damage::Garbage, false, {"damaged", "backup"}},
+    {"DamagedPages", Damage::DamagedPages, false, {"damaged", "backup"}},
+    {"Truncated", Damage::Truncated, false, {"damaged", "backup"}},
+    {"Empty", Damage::Empty, false, {"init"}},
+    {"Unreadable", Damage::Unreadable, true, {"permissions"}},
+    {"ReadOnlyFile", Damage::ReadOnlyFile, true, {"permissions"}},
+    {"ReadOnlyDirectory", Damage::ReadOnlyDirectory, true, {"directory", "writable"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Damages, BadDatabase, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// In-process, a delivery into a damaged server fails with the same clear
+// error, whether the damage hits the store or the COM+ catalog the event
+// service reads to create the sink; nothing is stored, nothing crashes.
+enum class InProcessDamage { Garbage, CatalogTable, Empty, Missing };
+
+std::string damageName(InProcessDamage d) {
+  const char* names[] = {"Garbage", "CatalogTable", "Empty", "Missing"};
+  return names[static_cast<int>(d)];
+}
+
+class DamagedStore : public RobustnessTest, public ::testing::WithParamInterface<InProcessDamage> {
+protected:
+  void SetUp() override {
+    RobustnessTest::SetUp();
+    addFolder(u"Sales");
+    installSink();
+    registerOn(u"Sales");
+  }
+
+  // Overwrites the pages of one table of the closed database.
+  void damageTable(const char* table) {
+    std::int64_t page = 0, pageSize = 0;
+    {
+      auto& d = db::Database::current();
+      auto s = d.prepare("SELECT rootpage FROM sqlite_master WHERE name = ?");
+      s.bind(1, table);
+      ASSERT_TRUE(s.step()) << table;
+      page = s.integer(0);
+      auto p = d.prepare("PRAGMA page_size");
+      ASSERT_TRUE(p.step());
+      pageSize = p.integer(0);
+    }
+    closeAll();
+    writeGarbage(file(), static_cast<std::size_t>((page - 1) * pageSize), static_cast<std::size_t>(pageSize));
+  }
+  void closeAll() {
+    db::Database::current().exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    db::Database::closeCurrent();
+    removeJournals(file());
+  }
+  fs::path file() const { return db::databaseFile(serverDir()); }
+};
+
+TEST_P(DamagedStore, ADeliveryFailsWithTheFileNamedAndStoresNothing) {
+  const InProcessDamage d = GetParam();
+  const char* advice = "backup";
+  switch (d) {
+    case InProcessDamage::Garbage:
+      closeAll();
+      writeGarbage(file(), 0, static_cast<std::size_t>(fs::file_size(file())));
+      break;
+    case InProcessDamage::CatalogTable: damageTable("complus_components"); break;
+    case InProcessDamage::Empty:
+      closeAll();
+      fs::resize_file(file(), 0);
+      advice = "init";
+      break;
+    case InProcessDamage::Missing:
+      closeAll();
+      fs::remove(file());
+      advice = "init";
+      break;
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      store::deliver(u"Sales", {{store::prop::subject, Variant(u"Lost")}, {store::prop::messageClass, Variant(u"IPM.Post")}});
+      ADD_FAILURE() << "the delivery went through";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.code(), db::E_DATABASE) << e.what();
+      EXPECT_NE(e.description().find(file().u16string()), Text::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(advice), std::string::npos) << e.what();
+    }
+  }
+  if (d == InProcessDamage::CatalogTable) {
+    // Only the catalog is damaged: the store can say that nothing was stored.
+    EXPECT_FALSE(store::findItem(u"Sales/Lost.EML"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedStore,
+                         ::testing::Values(InProcessDamage::Garbage, InProcessDamage::CatalogTable,
+                                           InProcessDamage::Empty, InProcessDamage::Missing),
+                         [](const auto& info) { return damageName(info.param); });
+
+} // namespace
+} // namespace korvane::robustness

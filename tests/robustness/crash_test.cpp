@@ -1,0 +1,233 @@
+// Processes killed (SIGKILL) at the fault points of a delivery, a delete and
+// a registration write, and what the server keeps: nothing half-written,
+// nothing committed lost, and the next delivery, look-up and refresh work.
+#include <csignal>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/store/store.h"
+#include "robustness_fixture.h"
+#include "setup/discovery/discovery.h"
+#include "setup/registration/items.h"
+#include "setup/window/main_window.h"
+
+namespace korvane::robustness {
+namespace {
+
+const std::vector<std::string> kKept{"Kept 1", "Kept 2"};
+
+class Crashes : public RobustnessTest {
+protected:
+  void SetUp() override {
+    RobustnessTest::SetUp();
+    addFolder(u"Sales");
+    addFolder(u"Support");
+    installSink();
+    registerOn(u"Sales");
+    // Committed before any crash: must survive all of them.
+    for (const std::string& subject : kKept)
+      store::deliver(u"Sales", {{store::prop::subject, Variant(fromUtf8(subject))},
+                                {store::prop::messageClass, Variant(u"IPM.Post")}});
+  }
+
+  void expectKilled(const ChildResult& r) {
+    EXPECT_FALSE(r.exited) << describe(r);
+    EXPECT_EQ(r.signal, SIGKILL) << describe(r);
+    EXPECT_FALSE(r.timedOut) << describe(r);
+  }
+
+  void expectCommittedItemsKept() {
+    for (const char* name : {"Kept 1.EML", "Kept 2.EML"}) {
+      auto item = store::findItem(u"Sales/" + fromUtf8(name));
+      ASSERT_TRUE(item) << name;
+      EXPECT_EQ(item->properties.text(store::prop::messageClass), u"IPM.Note") << name;
+    }
+  }
+
+  // A fresh process-side start: look-up and the setup's refresh on a new
+  // connection see the server as it is.
+  void expectLookUpAndRefreshWork(bool salesRegistered) {
+    db::Database::closeCurrent();
+    setup::TextBox log;
+    ComPtr<ado::IConnection> connection;
+    EXPECT_EQ(setup::CheckItemExists(log, folderUrl(u"Sales"), u"", setup::kRegItemName, setup::kRegItemCondition,
+                                     true, connection),
+              salesRegistered ? 1 : 0);
+    EXPECT_TRUE(log.text.empty()) << toUtf8(log.text);
+
+    setup::InstallForm form;
+    setup::Form_Load(form, u"");
+    setup::Form_Activate(form);
+    bool listed = false;
+    for (const auto& row : form.ui.ListView1.rows)
+      if (row.text == u"Sales") {
+        listed = true;
+        EXPECT_EQ(row.checked, salesRegistered);
+      }
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(form.ui.btnInstall.caption, u"Uninstall");
+    EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
+    setup::Form_Unload(form);
+  }
+
+  void expectNextDeliveryWorks() {
+    ChildResult r = deliverer("next", 1, {"Sales"}, {"IPM.Post"});
+    ASSERT_TRUE(r.exited && r.exitCode == 0) << describe(r);
+    auto log = readDeliveryLog(file("next.log"));
+    ASSERT_EQ(log.deliveries.size(), 1u);
+    EXPECT_TRUE(log.deliveries[0].done);
+    EXPECT_EQ(log.deliveries[0].resultClass, "IPM.Note");
+  }
+
+  void expectSoundDatabase() {
+    db::Database::closeCurrent();
+    EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
+    EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+  }
+};
+
+struct DeliveryFault {
+  const char* point;
+  bool itemStays;  // the save was committed before the kill
+};
+
+class DeliveryKilled : public Crashes, public ::testing::WithParamInterface<DeliveryFault> {};
+
+TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
+  const DeliveryFault& fault = GetParam();
+  // Three deliveries finish, the fourth is killed at the point.
+  ChildResult r = deliverer("w", 10, {"Sales"}, {"IPM.Post"}, {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
+  expectKilled(r);
+
+  auto log = readDeliveryLog(file("w.log"));
+  ASSERT_EQ(log.deliveries.size(), 4u) << "the kill came at the wrong delivery";
+  EXPECT_FALSE(log.deliveries[3].done);
+  auto problems = checkDeliveries({log}, {{"Sales", "Support"}, mappedClass, true, kKept});
+  EXPECT_EQ(joinLines(problems), "");
+
+  auto killed = store::findItem(u"Sales/w-3.EML");
+  EXPECT_EQ(killed.has_value(), fault.itemStays);
+  if (killed) {
+    // Whole: the begin phase's rewrite is part of what was committed.
+    EXPECT_EQ(killed->properties.text(store::prop::subject), u"w-3");
+    EXPECT_EQ(killed->properties.text(store::prop::messageClass), u"IPM.Note");
+  }
+  expectCommittedItemsKept();
+  expectSoundDatabase();
+  expectNextDeliveryWorks();
+  expectLookUpAndRefreshWork(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
+                         ::testing::Values(DeliveryFault{"store.begin-phase", false},
+                                           DeliveryFault{"store.before-commit", false},
+                                           DeliveryFault{"store.after-save-before-commit-phase", true}),
+                         [](const auto& info) {
+                           std::string name = info.param.point;
+                           for (char& c : name)
+                             if (c == '.' || c == '-') c = '_';
+                           return name;
+                         });
+
+TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
+  ChildResult r = lab({"delete", "Sales/Kept 2.EML"}, {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
+  expectKilled(r);
+  EXPECT_FALSE(store::findItem(u"Sales/Kept 2.EML"));
+  ASSERT_TRUE(store::findItem(u"Sales/Kept 1.EML"));
+  expectSoundDatabase();
+  expectNextDeliveryWorks();
+  expectLookUpAndRefreshWork(true);
+}
+
+struct RegistrationFault {
+  const char* point;
+  const char* folder;  // "Sales" holds a registration already, "Support" none
+};
+
+class RegistrationKilled : public Crashes, public ::testing::WithParamInterface<RegistrationFault> {};
+
+TEST_P(RegistrationKilled, LeavesTheOldItemOrNoneAndNeverAPartOfOne) {
+  const RegistrationFault& fault = GetParam();
+  const bool replacing = std::string(fault.folder) == "Sales";
+  ChildResult r = registrar({"create", fault.folder, "--priority", "7"}, {{"KORVANE_FAULT", fault.point}});
+  expectKilled(r);
+
+  auto registrations = store::registrations();
+  ASSERT_EQ(registrations.size(), 1u) << "only the registration made before the crash may exist";
+  EXPECT_EQ(registrations[0].url, folderUrl(u"Sales") + u"/Korvane.reg");
+  EXPECT_EQ(registrations[0].properties.text(store::prop::priority), u"65223");
+  EXPECT_FALSE(store::findItem(u"Support/Korvane.reg"));
+  expectCommittedItemsKept();
+  expectSoundDatabase();
+  expectNextDeliveryWorks();
+  expectLookUpAndRefreshWork(true);
+
+  // The same write, not killed, goes through.
+  ChildResult again = registrar({"create", fault.folder, "--priority", "7"});
+  ASSERT_TRUE(again.exited && again.exitCode == 0) << describe(again);
+  auto written = store::findItem(Text(fromUtf8(fault.folder)) + u"/Korvane.reg");
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->properties.text(store::prop::priority), u"7");
+  EXPECT_EQ(store::registrations().size(), replacing ? 1u : 2u);
+  EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
+                         ::testing::Values(RegistrationFault{"setup.create-reg-item", "Sales"},
+                                           RegistrationFault{"setup.create-reg-item", "Support"},
+                                           RegistrationFault{"store.begin-phase", "Support"},
+                                           RegistrationFault{"store.before-commit", "Sales"},
+                                           RegistrationFault{"setup.create-reg-item-commit", "Sales"},
+                                           RegistrationFault{"setup.create-reg-item-commit", "Support"}),
+                         [](const auto& info) {
+                           std::string name = std::string(info.param.point) + "_" + info.param.folder;
+                           for (char& c : name)
+                             if (c == '.' || c == '-') c = '_';
+                           return name;
+                         });
+
+// One of two deliverers is killed in the middle of its run while the other
+// goes on and registrations change: only the killed delivery is in doubt.
+TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
+  registerStoreWide();
+  const std::vector<std::string> folders{"Sales", "Support"};
+  const std::vector<std::string> classes{"IPM.Post", "IPM.Spam.Offer", "IPM.Note"};
+  db::Database::closeCurrent();
+  ChildOptions churn;
+  churn.args = {helperProgram("robustness_registrar").string(), "churn", "--folders", "Sales,Support", "--store-wide",
+                "--until", file("stop").string(), "--max-seconds", "120"};
+  churn.out = file("churn.out");
+  churn.err = file("churn.err");
+  Child registrarProcess(churn);
+
+  ChildOptions victimOptions = delivererOptions("victim", 60, folders, classes);
+  victimOptions.setEnv = {{"KORVANE_FAULT", "store.before-commit"}, {"KORVANE_FAULT_SKIP", "25"}};
+  Child victim(victimOptions);
+  Child survivor(delivererOptions("survivor", 60, folders, classes));
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  ChildResult victimResult = victim.wait(deadline);
+  ChildResult survivorResult = survivor.wait(deadline);
+  { std::ofstream(file("stop")) << "stop"; }
+  ChildResult churnResult = registrarProcess.wait(deadline);
+
+  expectKilled(victimResult);
+  EXPECT_TRUE(survivorResult.exited && survivorResult.exitCode == 0) << describe(survivorResult);
+  EXPECT_TRUE(churnResult.exited && churnResult.exitCode == 0) << describe(churnResult);
+
+  db::Database::closeCurrent();
+  auto victimLog = readDeliveryLog(file("victim.log"));
+  auto survivorLog = readDeliveryLog(file("survivor.log"));
+  ASSERT_GE(victimLog.deliveries.size(), 1u);
+  EXPECT_FALSE(victimLog.deliveries.back().done);
+  EXPECT_EQ(survivorLog.deliveries.size(), 60u);
+  // Killed before its commit: the delivery in flight must not be stored.
+  auto problems = checkDeliveries({victimLog, survivorLog}, {folders, mappedClass, false, kKept});
+  EXPECT_EQ(joinLines(problems), "");
+  expectCommittedItemsKept();
+  expectSoundDatabase();
+}
+
+} // namespace
+} // namespace korvane::robustness

@@ -1,0 +1,48 @@
+// Reads the log that robustness_deliver writes, and checks a server against
+// it: every delivered item is there exactly once with its delivered or its
+// mapped class, unless the mapping deleted it, and nothing else is there.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace korvane::robustness {
+
+struct Delivery {
+  std::string subject, folder, messageClass;
+  bool done = false;      // the helper saw the delivery return
+  bool deleted = false;   // the sink deleted it (done only)
+  std::string resultClass, url;
+};
+
+// By subject, in log order of their start lines.
+struct DeliveryLog {
+  std::vector<Delivery> deliveries;
+  std::vector<std::string> problems;  // malformed lines
+  const Delivery* find(const std::string& subject) const;
+};
+
+DeliveryLog readDeliveryLog(const std::filesystem::path& file);
+
+// What the mapping may make of a delivered class: nullopt means "deleted".
+using Mapping = std::optional<std::string> (*)(const std::string& deliveredClass);
+
+struct CheckOptions {
+  std::vector<std::string> folders;  // folder paths to look in
+  Mapping mapping = nullptr;
+  // Subjects that were in flight when their process was killed: may be
+  // missing or present (once) with either class.
+  bool inFlightMayExist = true;
+  // Items stored before the logged runs, by subject: not checked.
+  std::vector<std::string> preexisting;
+};
+
+// Compares the current server's folders with the logs; returns one line per
+// problem found (empty: all is well).
+std::vector<std::string> checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& options);
+
+} // namespace korvane::robustness

@@ -1,0 +1,50 @@
+// A complete server for the robustness tests, with the real sink installed
+// in COM+, and the calls that run the helper programs against it: the
+// delivery loop, the registration writer and korvane-lab. The test process
+// closes its own connection before a child runs, as an unrelated process
+// would hold none.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "delivery_log.h"
+#include "support/server_fixture.h"
+
+namespace korvane::robustness {
+
+// The mapping of the robustness tests: spam is deleted, every other
+// non-empty class becomes IPM.Note.
+inline constexpr char16_t kCtor[] = u"NULL\tIPM.Note\rIPM.Spam*\t*\r65223";
+std::optional<std::string> mappedClass(const std::string& deliveredClass);
+
+class RobustnessTest : public korvane::testing::ServerFixture {
+protected:
+  void installSink(TextView ctor = kCtor);
+  void addFolder(TextView path);
+  Text folderUrl(TextView path) const;
+  // Registers the sink on the folder with the setup's own item operation.
+  void registerOn(TextView path, TextView priority = u"65223");
+  void registerStoreWide();
+
+  std::filesystem::path file(const std::string& name) const { return workDir() / name; }
+
+  // robustness_deliver with COUNT items into FOLDERS; `env` adds variables
+  // (a fault point, say).
+  ChildResult deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
+                        const std::vector<std::string>& classes, const std::map<std::string, std::string>& env = {});
+  ChildOptions delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
+                                const std::vector<std::string>& classes);
+  ChildResult registrar(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
+  ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
+                  bool asNobody = false);
+
+  // What the registration items hold now, for comparisons after a crash.
+  std::vector<std::string> problemsWithRegistrations();
+};
+
+std::string commaSeparated(const std::vector<std::string>& items);
+std::string joinLines(const std::vector<std::string>& lines);
+
+} // namespace korvane::robustness

@@ -1,0 +1,111 @@
+// The COM+ password: never shown by any korvane-lab command, never in the
+// event log or an error text, never read back; and the server database with
+// its -wal and -shm files is readable by its owner only.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/com/runtime.h"
+#include "platform/complus/admin.h"
+#include "platform/store/store.h"
+#include "robustness_fixture.h"
+
+namespace korvane::robustness {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSecret = "Tr0ub4dor&3-sécret";
+
+Variant call(IDispatch* object, TextView method, std::vector<Variant> args = {}) {
+  return invoke(object, method, args);
+}
+
+class Secrets : public RobustnessTest {
+protected:
+  void SetUp() override {
+    RobustnessTest::SetUp();
+    addFolder(u"Sales");
+  }
+
+  // Runs the command and fails when its output holds the password.
+  ChildResult labWithoutSecret(const std::vector<std::string>& args, bool mustSucceed = true) {
+    ChildResult r = lab(args);
+    std::string shown;
+    for (const auto& a : args) shown += (a == kSecret ? "<password>" : a) + " ";
+    EXPECT_TRUE(r.exited) << shown << describe(r);
+    if (mustSucceed) {
+      EXPECT_EQ(r.exitCode, 0) << shown << r.err;
+    }
+    EXPECT_EQ(r.out.find(kSecret), std::string::npos) << shown << "printed the password";
+    EXPECT_EQ(r.err.find(kSecret), std::string::npos) << shown << "printed the password";
+    return r;
+  }
+
+  void install() {
+    labWithoutSecret({"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(), "--identity",
+                      "CORP\\svc-korvane", "--password", kSecret, "--ctor", "IPM.Note\\r*\\r65223"});
+  }
+};
+
+TEST_F(Secrets, NoLabCommandPrintsThePassword) {
+  install();
+  const std::vector<std::vector<std::string>> commands{
+      {"info"}, {"complus", "list"}, {"complus", "list", "--json"},
+      {"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"}, {"reg", "list"}, {"reg", "list", "--json"},
+      {"deliver", "Sales", "--class", "IPM.Post", "--subject", "One"}, {"save", "Sales", "--class", "IPM.Post"},
+      {"items", "Sales"}, {"items", "Sales", "--json"}, {"folder", "list"}, {"folder", "list", "--json"},
+      {"folder", "add", "Support", "--mail", "support@corp.example.com"}, {"folder", "set", "Support", "--description", "x"},
+      {"user", "list"}, {"user", "list", "--json"}, {"user", "add", "jdoe"}, {"user", "remove", "jdoe"},
+      {"machine"}, {"cluster", "off"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
+      {"reg", "delete", "Sales"}, {"--help"}, {"complus", "--help"}, {"complus", "install", "--help"},
+  };
+  for (const auto& c : commands) labWithoutSecret(c);
+  // Failures that involve the application say so without the password.
+  labWithoutSecret({"complus", "install", "Korvane", (workDir() / "Missing.dll").string(), "--identity", "CORP\\svc",
+                    "--password", kSecret},
+                   false);
+  labWithoutSecret({"complus", "install", "Other", (workDir() / "Korvane.dll").string(), "--identity", "CORP\\svc",
+                    "--password", kSecret},
+                   false);  // its class belongs to "Korvane" already
+  labWithoutSecret({"complus", "remove", "Korvane"});
+  labWithoutSecret({"complus", "remove", "Korvane"}, false);
+  labWithoutSecret({"events"});
+}
+
+TEST_F(Secrets, ThePasswordIsNotReadBackNorLogged) {
+  install();
+  // Late bound through the catalog, as any client would read it.
+  auto catalog = createInstance<IDispatch>(u"COMAdmin.COMAdminCatalog");
+  auto apps = call(catalog.get(), u"GetCollection", {Variant(u"Applications")}).objectValue().query<IDispatch>();
+  call(apps.get(), u"Populate");
+  ASSERT_EQ(getProperty(apps.get(), u"Count").toInt(), 1);
+  auto app = call(apps.get(), u"Item", {Variant(0)}).objectValue().query<IDispatch>();
+  EXPECT_EQ(call(app.get(), u"Value", {Variant(u"Password")}), Variant(complus::kPasswordMask));
+  for (const auto& a : complus::Catalog().listApplications()) EXPECT_EQ(a.identity, u"CORP\\svc-korvane");
+
+  // A sink that fails to be created writes the event log; no password there.
+  registerOn(u"Sales");
+  fs::remove(workDir() / "Korvane.dll");  // the installed library is gone
+  shutdownRuntime();
+  store::deliver(u"Sales", {{store::prop::messageClass, Variant(u"IPM.Post")}});
+  auto events = store::listEvents();
+  ASSERT_FALSE(events.empty()) << "the failed sink creation was not logged";
+  for (const auto& e : events) EXPECT_EQ(toUtf8(e.text).find(kSecret), std::string::npos) << toUtf8(e.text);
+}
+
+TEST_F(Secrets, TheDatabaseAndItsJournalsAreForTheOwnerOnly) {
+  install();
+  // Fresh writes, so that the -wal and -shm files exist now.
+  store::deliver(u"Sales", {{store::prop::messageClass, Variant(u"IPM.Post")}});
+  const fs::path file = db::databaseFile(serverDir());
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((file.string() + suffix).c_str(), &st), 0) << file << suffix << " does not exist";
+    EXPECT_EQ(st.st_mode & 077, 0u) << file << suffix << " is readable by others: mode " << std::oct
+                                    << (st.st_mode & 0777);
+  }
+}
+
+} // namespace
+} // namespace korvane::robustness

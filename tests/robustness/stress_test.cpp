@@ -1,0 +1,99 @@
+// Load: four delivery processes into eight folders while a fifth process
+// creates, replaces and deletes the registrations of every folder and the
+// store-wide one, all through the real sink in COM+. Afterwards every
+// delivered item is stored exactly once with its delivered or its mapped
+// class (or was deleted by the NULL mapping), and the database is sound.
+//
+// KORVANE_STRESS_ITEMS sets the items per process (default 250; the
+// "stress" run uses 2,500), KORVANE_STRESS_SECONDS the hard time limit of
+// the whole run (default 240).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/store/store.h"
+#include "robustness_fixture.h"
+
+namespace korvane::robustness {
+namespace {
+
+long fromEnvironment(const char* name, long fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::strtol(v, nullptr, 10) : fallback;
+}
+
+class Stress : public RobustnessTest {
+protected:
+  void SetUp() override {
+    RobustnessTest::SetUp();
+    for (const auto& f : folders) addFolder(fromUtf8(f));
+    installSink();
+    // Half the folders start registered; the registrar flips them all.
+    for (std::size_t i = 0; i < folders.size(); i += 2) registerOn(fromUtf8(folders[i]));
+    db::Database::closeCurrent();
+  }
+
+  const std::vector<std::string> folders{"Load 1", "Load 2", "Load 3", "Заказы", "Ventes été", "Load 6",
+                                         "Πωλήσεις", "Load 8"};
+  // Spam (any case) is deleted by the mapping; the rest becomes IPM.Note.
+  const std::vector<std::string> classes{"IPM.Note", "IPM.Spam.Offer", "IPM.Post", "ipm.spam", "IPM.Note.Заказ"};
+};
+
+TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
+  const long count = fromEnvironment("KORVANE_STRESS_ITEMS", 250);
+  const long seconds = fromEnvironment("KORVANE_STRESS_SECONDS", 240);
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + std::chrono::seconds(seconds);
+
+  ChildOptions churn;
+  churn.args = {helperProgram("robustness_registrar").string(), "churn", "--folders", commaSeparated(folders),
+                "--store-wide", "--until", file("stop").string(), "--max-seconds", std::to_string(seconds)};
+  churn.out = file("registrar.out");
+  churn.err = file("registrar.err");
+  Child registrarProcess(churn);
+
+  std::vector<Child> deliverers;
+  for (int w = 0; w < 4; ++w) deliverers.emplace_back(delivererOptions("w" + std::to_string(w), count, folders, classes));
+  std::vector<ChildResult> results;
+  for (auto& d : deliverers) results.push_back(d.wait(deadline));
+  const double deliverySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  { std::ofstream(file("stop")) << "stop"; }
+  ChildResult churnResult = registrarProcess.wait(deadline + std::chrono::seconds(30));
+
+  for (const auto& r : results) {
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r);
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_TRUE(churnResult.exited && churnResult.exitCode == 0) << describe(churnResult);
+
+  std::vector<DeliveryLog> logs;
+  std::size_t delivered = 0, deleted = 0;
+  for (int w = 0; w < 4; ++w) {
+    logs.push_back(readDeliveryLog(file("w" + std::to_string(w) + ".log")));
+    EXPECT_EQ(logs.back().deliveries.size(), static_cast<std::size_t>(count));
+    for (const auto& d : logs.back().deliveries) {
+      delivered += d.done;
+      deleted += d.done && d.deleted;
+    }
+  }
+  EXPECT_EQ(delivered, static_cast<std::size_t>(4 * count));
+  EXPECT_GT(deleted, 0u) << "the NULL mapping never ran: the sink was not called";
+
+  db::Database::closeCurrent();
+  EXPECT_EQ(joinLines(checkDeliveries(logs, {folders, mappedClass, false, {}})), "");
+  EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
+  EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+
+  const double rate = static_cast<double>(4 * count) / deliverySeconds;
+  std::printf("stress: %ld deliveries in %.1f s (%.1f items/s), %zu deleted by the mapping; %s", 4 * count,
+              deliverySeconds, rate, deleted, churnResult.out.c_str());
+  RecordProperty("deliveries", static_cast<int>(4 * count));
+  RecordProperty("seconds", std::to_string(deliverySeconds));
+  RecordProperty("items_per_second", std::to_string(rate));
+}
+
+} // namespace
+} // namespace korvane::robustness

@@ -1,0 +1,192 @@
+// Names a person types: folders named in Cyrillic, Greek, accented Latin and
+// characters outside the BMP, and names that hold apostrophes, double
+// quotes, percent signs and query keywords. Each is listed by the folder
+// enumeration, registered and looked up by the setup, and processed by the
+// real sink; no name changes the meaning of a query.
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "platform/complus/admin.h"
+#include "platform/directory/directory.h"
+#include "platform/store/store.h"
+#include "platform/win32/machine.h"
+#include "setup/discovery/discovery.h"
+#include "setup/folders/enumeration.h"
+#include "setup/registration/items.h"
+#include "setup/window/main_window.h"
+#include "support/server_fixture.h"
+
+namespace korvane::setup {
+namespace {
+
+const std::vector<Text> kNames{
+    u"Продажи",
+    u"Πωλήσεις",
+    u"Équipe Café",
+    u"Post 📬 𝔘𝔫𝔦 𐐀",
+    u"Bob's Orders",
+    u"Say \"Hi\"",
+    u"50% Off",
+    u"100%20Sure",
+    u"x' OR \"DAV:ishidden\" = true OR 'a'='a",
+    u"x\") OR (\"DAV:isfolder\" = false",
+    u"select * from scope('deep traversal of \"http:\"') WHERE 'a'='a'",
+    u"WHERE",
+    u"' AND \"DAV:displayname\" = 'Korvane.reg",
+};
+
+void addFolder(const Text& path, const Text& mailAddress, bool hidden = false) {
+  store::FolderSpec spec;
+  spec.path = path;
+  spec.mailAddress = mailAddress;
+  spec.hidden = hidden;
+  store::createFolder(spec);
+}
+
+class Names : public korvane::testing::ServerFixture {
+protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"",
+                                          Text(u"IPM.Note\r*\r65223"));
+    for (std::size_t i = 0; i < kNames.size(); ++i)
+      addFolder(kNames[i], u"f" + fromUtf8(std::to_string(i)) + u"@corp.example.com");
+    // Never to be listed: hidden, and not mail-enabled.
+    addFolder(u"Hidden", u"hidden@corp.example.com", true);
+    addFolder(u"Plain", u"");
+    runDiscovery(form);
+  }
+  void TearDown() override {
+    Form_Unload(form);
+    ServerFixture::TearDown();
+  }
+
+  Text url(TextView name) const { return form.strPublicRoot + Text(name); }
+  std::int16_t lookUp(TextView name) {
+    ComPtr<ado::IConnection> connection;
+    return CheckItemExists(form.ui.txtErr, url(name), u"", kRegItemName, kRegItemCondition, true, connection);
+  }
+  bool registered(std::size_t i) const { return i % 2 == 0; }
+  void registerEveryOther() {
+    for (std::size_t i = 0; i < kNames.size(); i += 2)
+      ASSERT_EQ(CreateRegItem(form.ui.txtErr, url(kNames[i]), u"", kRegItemName, kEventMethod, kSinkClass, u"SHALLOW",
+                              kCriteria, u"65223", true),
+                url(kNames[i]))
+          << toUtf8(form.ui.txtErr.text);
+  }
+
+  InstallForm form;
+};
+
+TEST_F(Names, EveryFolderIsListedOnceWithItsOwnNameAndNothingHiddenIs) {
+  GetPublicFolders(form);
+  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
+  ASSERT_EQ(form.ui.ListView1.rows.size(), kNames.size());
+  for (const Text& name : kNames) {
+    SCOPED_TRACE(toUtf8(name));
+    int found = 0;
+    for (const auto& row : form.ui.ListView1.rows)
+      if (row.key == url(name)) {
+        ++found;
+        EXPECT_EQ(row.text, name);
+        EXPECT_EQ(row.subItem1, name);
+        EXPECT_FALSE(row.checked);
+      }
+    EXPECT_EQ(found, 1);
+  }
+}
+
+TEST_F(Names, RegistrationAndLookUpAnswerForTheirOwnFolderOnly) {
+  for (const Text& name : kNames) EXPECT_EQ(lookUp(name), 0) << toUtf8(name);
+  registerEveryOther();
+  for (std::size_t i = 0; i < kNames.size(); ++i)
+    EXPECT_EQ(lookUp(kNames[i]), registered(i) ? 1 : 0) << toUtf8(kNames[i]);
+  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
+
+  GetPublicFolders(form);
+  for (const auto& row : form.ui.ListView1.rows) {
+    auto at = std::find(kNames.begin(), kNames.end(), row.text);
+    ASSERT_NE(at, kNames.end()) << toUtf8(row.text);
+    EXPECT_EQ(row.checked, registered(static_cast<std::size_t>(at - kNames.begin()))) << toUtf8(row.text);
+  }
+
+  for (std::size_t i = 0; i < kNames.size(); i += 2)
+    EXPECT_TRUE(DeleteRegItem(form.ui.txtErr, url(kNames[i]), u"", kRegItemName, true)) << toUtf8(form.ui.txtErr.text);
+  for (const Text& name : kNames) EXPECT_EQ(lookUp(name), 0) << toUtf8(name);
+  EXPECT_TRUE(store::registrations().empty());
+}
+
+TEST_F(Names, DeliveriesAreProcessedInRegisteredFoldersOnly) {
+  registerEveryOther();
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    SCOPED_TRACE(toUtf8(kNames[i]));
+    auto outcome = store::deliver(kNames[i], {{store::prop::subject, Variant(kNames[i])},
+                                              {store::prop::messageClass, Variant(u"IPM.Post")}});
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.messageClass, registered(i) ? u"IPM.Note" : u"IPM.Post");
+    auto items = store::listItems(kNames[i]);
+    std::size_t mail = 0;
+    for (const auto& item : items) mail += item.properties.text(store::prop::subject) == kNames[i];
+    EXPECT_EQ(mail, 1u);
+  }
+  for (const auto& e : store::listEvents()) ADD_FAILURE() << toUtf8(e.text);
+}
+
+// The look-up query keeps the folder URL inside its literal whatever it
+// holds: the text of the scope is exactly the URL.
+TEST(NameQueries, TheScopeLiteralReadsBackAsTheUrl) {
+  for (const Text& name : kNames) {
+    Text folderUrl = u"http://exch01/Public/" + name;
+    Text query = itemLookupQuery(folderUrl, kRegItemName, kRegItemCondition);
+    Text literal = u"'shallow traversal of \"" + scopeLiteralUrl(folderUrl) + u"\"'";
+    EXPECT_NE(query.find(literal), Text::npos) << toUtf8(query);
+    // Undoing the doubling gives the URL back.
+    Text inner = replaceAll(replaceAll(scopeLiteralUrl(folderUrl), u"''", u"'"), u"\"\"", u"\"");
+    EXPECT_EQ(inner, folderUrl);
+  }
+}
+
+struct UserCase {
+  const char16_t* logon;      // the machine's logged-on user
+  const char16_t* directory;  // the account in the directory; nullptr: none
+  bool found;                 // the directory query finds it
+};
+
+class UserNames : public korvane::testing::ServerFixture, public ::testing::WithParamInterface<UserCase> {};
+
+// Without a workstation domain the proposed identity comes from the
+// directory entry found by the user name: found ignoring case, and never a
+// different entry because of what the name holds.
+TEST_P(UserNames, TheDirectoryFindsExactlyThatUser) {
+  const UserCase& c = GetParam();
+  auto machine = win32::machineInfo();
+  machine.userName = c.logon;
+  machine.workstationError = 2453;  // no workstation domain: the directory decides
+  win32::setMachineInfo(machine);
+  if (c.directory) {
+    directory::Person p;
+    p.samAccountName = c.directory;
+    p.cn = c.directory;
+    p.objectCategory = directory::personCategory(u"corp.example.com");
+    directory::addPerson(p);
+  }
+  InstallForm form;
+  runDiscovery(form);
+  EXPECT_EQ(GetCurrentUserName(), Text(c.logon));
+  FillIdentityField(form);
+  EXPECT_EQ(form.ui.txtIdent.text, c.found ? u"corp.example.com\\" + Text(c.logon) : Text());
+  Form_Unload(form);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, UserNames,
+    ::testing::Values(UserCase{u"Jürgen Groß", u"Jürgen Groß", true}, UserCase{u"ДМИТРИЙ", u"дмитрий", true},
+                      UserCase{u"Ἀλέξανδρος", u"Ἀλέξανδρος", true}, UserCase{u"𐐀dam 📬", u"𐐨dam 📬", true},
+                      UserCase{u"Pat O'Brien", u"Pat O'Brien", true}, UserCase{u"Pat O'Brien", nullptr, false},
+                      UserCase{u"x' OR 'a' LIKE 'a", nullptr, false}, UserCase{u"Administrator' OR 'x", nullptr, false},
+                      UserCase{u"100% sure", u"100% SURE", true}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+} // namespace
+} // namespace korvane::setup
