@@ -82,6 +82,7 @@ void BM_GetPublicFolders(benchmark::State& state) {
   const long rssBefore = peakRssKiB();
   const SqliteCounts sqlBefore = sqliteCounts();
   const SetupCallCounts callsBefore = setupCallCounts();
+  resetSqlHistogram();
   std::size_t rows = 0;
   for (auto _ : state) {
     setup::GetPublicFolders(form);
@@ -94,6 +95,7 @@ void BM_GetPublicFolders(benchmark::State& state) {
     return;
   }
   const double perFolder = static_cast<double>(state.iterations()) * static_cast<double>(tree.folders);
+  printSqlHistogram(perFolder, "folder enumerated");
   const SqliteCounts& sql = sqliteCounts();
   const SetupCallCounts& calls = setupCallCounts();
   state.counters["folders"] = static_cast<double>(tree.folders);
@@ -143,5 +145,8 @@ int main(int argc, char** argv) {
   korvane::bench::trees.clear();
   if (!korvane::bench::sqliteCounterActive())
     std::fprintf(stderr, "note: the SQLite counting hook saw no calls; its counters read 0\n");
+  if (korvane::bench::setupCallCounts().connectionOpens == 0)
+    std::fprintf(stderr, "note: the setup's store helpers were not counted (their signatures changed?); "
+                         "update the names in bench/CMakeLists.txt and bench/setup_call_counter.cpp\n");
   return 0;
 }

@@ -16,6 +16,12 @@ struct SqliteCounts {
 
 SqliteCounts& sqliteCounts();
 
+// With KORVANE_BENCH_SQL=1 in the environment the hook also counts runs per
+// statement text; printSqlHistogram writes the most frequent ones, as runs
+// per `unit` (e.g. per folder enumerated), to stderr.
+void printSqlHistogram(double units, const char* unitName, int top = 12);
+void resetSqlHistogram();
+
 // True when the hook is in the call path (the platform's calls reach it).
 bool sqliteCounterActive();
 
