@@ -89,14 +89,18 @@ void ListView1_ColumnClick(InstallForm& form, int columnIndex) {
 
   form.processEvents();
   ShowColumnHeaderSortIcon(list);
-  if (list.selected && *list.selected < list.rows.size())
+  if (list.selected && *list.selected < list.rows.size()) {
+    if (form.hooks) form.hooks->ensureRowVisible(*list.selected);
     form.strLastSelectedItemKey = list.rows[*list.selected].key;
+  }
 }
 
 void ResetListSort(InstallForm& form) {
   form.sortOrders[0] = 1;
   ListView1_ColumnClick(form, 1);
-  if (!form.ui.ListView1.rows.empty()) form.ui.ListView1.selected = 0;
+  if (form.ui.ListView1.rows.empty()) return;
+  if (form.hooks) form.hooks->ensureRowVisible(0);
+  form.ui.ListView1.selected = 0;
 }
 
 int HeaderAlignmentFormat(const HeaderItem&) {
