@@ -35,6 +35,7 @@ std::unique_ptr<ScriptRunner> scriptFromEnvironment(SetupProgram& program) {
 int main(int argc, char** argv) {
   // Taken before the toolkit removes the options it knows from argv.
   const QString arguments = korvane::setup::qt::argumentText(argc, argv);
+  korvane::setup::qt::quietPlatformNotes();
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
 

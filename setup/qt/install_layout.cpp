@@ -142,7 +142,10 @@ QTreeWidget* folderList(InstallControls& c, QWidget* parent, const ListView& mod
   list->setRootIsDecorated(false);
   list->setItemsExpandable(false);
   list->setUniformRowHeights(true);
+  // The list sorts its model rows itself; turning the view's own sorting
+  // off also makes the header unclickable, so that comes after it.
   list->setSortingEnabled(false);
+  c.header->setSectionsClickable(true);
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setIconSize(QSize(16, 16));

@@ -2,6 +2,7 @@
 // visible flag, the folder list and the progress box. Texts are written
 // only when they differ, so that a box being typed in keeps its cursor.
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -93,14 +94,26 @@ QString logForDisplay(const Text& log) { return q(log).replace(QStringLiteral("\
 void showList(InstallControls& c, const ListView& list) {
   QTreeWidget* w = c.ListView1;
   if (!sameRows(w, list.rows)) {
-    w->clear();
+    // Rows that stay keep their items (a sort only reorders them).
+    QHash<QString, QTreeWidgetItem*> kept;
+    for (QTreeWidgetItem* item : w->invisibleRootItem()->takeChildren()) {
+      QString key = item->data(0, Qt::UserRole).toString();
+      if (kept.contains(key))
+        delete item;
+      else
+        kept.insert(key, item);
+    }
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(list.rows.size()));
     for (const auto& row : list.rows) {
-      auto* item = new QTreeWidgetItem;
-      item->setData(0, Qt::UserRole, q(row.key));
+      QTreeWidgetItem* item = kept.take(q(row.key));
+      if (!item) {
+        item = new QTreeWidgetItem;
+        item->setData(0, Qt::UserRole, q(row.key));
+      }
       items.append(item);
     }
+    qDeleteAll(kept);
     w->addTopLevelItems(items);
   }
   for (std::size_t i = 0; i < list.rows.size(); ++i)

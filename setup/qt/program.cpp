@@ -39,6 +39,22 @@ void SetupProgram::yes() {
   }
 }
 
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+void filterMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  if (previousHandler) previousHandler(type, context, message);
+}
+
+} // namespace
+
+void quietPlatformNotes() {
+  QtMessageHandler before = qInstallMessageHandler(filterMessage);
+  if (before != filterMessage) previousHandler = before;
+}
+
 QString argumentText(int argc, char** argv) {
   QStringList parts;
   for (int i = 1; i < argc; ++i) parts << QString::fromLocal8Bit(argv[i]);

@@ -43,6 +43,10 @@ private:
   int exitCode_ = -1;
 };
 
+// Drops the offscreen platform's note that it cannot pass size hints on,
+// which it prints for every window; every other message goes through.
+void quietPlatformNotes();
+
 // The argument text of the command line: the arguments after the program's
 // name, joined by blanks.
 QString argumentText(int argc, char** argv);

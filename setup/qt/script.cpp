@@ -36,9 +36,9 @@ struct StepFailure {
 // Number of arguments each command takes.
 const std::map<QString, int>& commands() {
   static const std::map<QString, int> table = {
-      {"yes", 0},          {"no", 0},    {"close", 0},  {"click", 1},          {"type", 2},
-      {"check", 1},        {"uncheck", 1}, {"sort", 1}, {"answer", 1},         {"screenshot", 1},
-      {"expect", 2},       {"expect-state", 2},         {"expect-checked", 2}, {"print", 1},
+      {"yes", 0},    {"no", 0},         {"close", 0},        {"click", 1},          {"type", 2},
+      {"paste", 2},  {"check", 1},      {"uncheck", 1},      {"sort", 1},           {"answer", 1},
+      {"screenshot", 1}, {"expect", 2}, {"expect-state", 2}, {"expect-checked", 2}, {"print", 1},
       {"wait", 1},
   };
   return table;
@@ -63,6 +63,7 @@ QStringList splitWords(const QString& line, int number) {
   }
   if (quoted) throw std::runtime_error("line " + std::to_string(number) + ": a double quote is not closed");
   if (inWord) words << word;
+  for (QString& w : words) w.replace(QStringLiteral("{TAB}"), QStringLiteral("\t"));
   return words;
 }
 
@@ -118,7 +119,10 @@ std::vector<ScriptStep> parseScript(const QString& text) {
 ScriptRunner::ScriptRunner(SetupProgram& program, QString file, QString shotsDirectory, int timeoutSeconds)
     : program_(program), file_(std::move(file)), shots_(std::move(shotsDirectory)), timeoutSeconds_(timeoutSeconds) {}
 
-ScriptRunner::~ScriptRunner() = default;
+ScriptRunner::~ScriptRunner() {
+  if (program_.ended() && position_ < steps_.size())
+    print(QStringLiteral("  (the program has ended; %1 script step(s) not run)").arg(steps_.size() - position_));
+}
 
 bool ScriptRunner::load(QString* error) {
   QFile f(file_);
@@ -157,8 +161,6 @@ bool ScriptRunner::ready() const {
 
 void ScriptRunner::next() {
   if (program_.ended()) {
-    if (position_ < steps_.size())
-      print(QStringLiteral("  (the program has ended; %1 script step(s) not run)").arg(steps_.size() - position_));
     watchdog_.stop();
     return;
   }
@@ -235,6 +237,15 @@ void typeInto(SetupProgram& program, const QString& name, const QString& text) {
   for (QChar ch : text) sendKey(box, keyFor(ch), QString(ch));
 }
 
+void pasteInto(SetupProgram& program, const QString& name, const QString& text) {
+  auto* box = qobject_cast<QLineEdit*>(control(program, name));
+  if (!box) throw StepFailure{QStringLiteral("%1 is not a text box").arg(name)};
+  requireUsable(box);
+  box->setFocus(Qt::OtherFocusReason);
+  box->selectAll();
+  box->insert(text);  // an edit as by the context menu's paste: no key presses
+}
+
 void setChecked(SetupProgram& program, const QString& path, bool checked) {
   QTreeWidgetItem* row = folderRow(program, path);
   requireUsable(row->treeWidget());
@@ -300,6 +311,8 @@ void ScriptRunner::run(const ScriptStep& step) {
     button->click();
   } else if (command == QLatin1String("type")) {
     typeInto(program_, arg, step.words[2]);
+  } else if (command == QLatin1String("paste")) {
+    pasteInto(program_, arg, step.words[2]);
   } else if (command == QLatin1String("check") || command == QLatin1String("uncheck")) {
     setChecked(program_, arg, command == QLatin1String("check"));
   } else if (command == QLatin1String("sort")) {

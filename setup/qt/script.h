@@ -4,10 +4,11 @@
 // writing screenshots. Used by the demo to walk the setup unattended.
 //
 // One step per line; "#" starts a comment; words are separated by blanks,
-// "double quotes" keep blanks in a word.
+// "double quotes" keep blanks in a word, {TAB} stands for a TAB character.
 //   yes | no | close           answer the Disclaimer (close = its close box)
 //   click NAME                 press a button of the main window (btnInstall, ...)
 //   type NAME TEXT             select all in a text box and type TEXT key by key
+//   paste NAME TEXT            replace the box's text as a paste does (TABs allowed)
 //   check PATH | uncheck PATH  set a folder row's check box ("Sales/Orders")
 //   sort COLUMN                click the list's column header 1, 2 or 3
 //   answer yes|no              the answer to the next Yes/No question (default yes)
