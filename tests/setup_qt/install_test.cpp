@@ -1,0 +1,200 @@
+// Install and uninstall from the window, the input checks with their
+// messages, and the priority field's key filter and change check.
+#include <QClipboard>
+#include <filesystem>
+
+#include "window_fixture.h"
+
+namespace korvane::setup::qt {
+namespace {
+
+class Install : public WindowFixture {
+protected:
+  std::optional<complus::ApplicationInfo> application() {
+    for (auto& app : complus::Catalog().listApplications())
+      if (app.name == u"Korvane") return app;
+    return std::nullopt;
+  }
+};
+
+TEST_F(Install, MissingFieldsAreRefusedWithTheirMessages) {
+  struct Row {
+    const char *ident, *pwd, *orig, *newClass;
+    const char* message;  // null: installs
+  } rows[] = {
+      {"", "secret", "*", "IPM.Note", "Please fill the Identity and Password fields"},
+      {"CORP\\svc", "   ", "*", "IPM.Note", "Please fill the Identity and Password fields"},
+      {"  ", "secret", "*", "IPM.Note", "Please fill the Identity and Password fields"},
+      {"CORP\\svc", "secret", " ", "IPM.Note", "Please fill in the Original Message Class and New Message Class fields"},
+      {"CORP\\svc", "secret", "*", "", "Please fill in the Original Message Class and New Message Class fields"},
+  };
+  startAndAccept();
+  for (const Row& r : rows) {
+    answerer->clear();
+    type("txtIdent", r.ident);
+    type("txtPwd", r.pwd);
+    type("txtOrigMsgClass", r.orig);
+    type("txtNewMsgClass", r.newClass);
+    click("btnInstall");
+    ASSERT_EQ(answerer->seen().size(), 1) << r.message;
+    EXPECT_EQ(answerer->seen()[0].text, r.message);
+    EXPECT_EQ(answerer->seen()[0].title, "Korvane setup");
+    EXPECT_EQ(answerer->seen()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(answerer->seen()[0].pressed, "OK");
+    EXPECT_FALSE(application()) << r.message;
+    EXPECT_EQ(button("btnInstall")->text(), "Install");
+    EXPECT_EQ(form().ui.mousePointer, Default);
+  }
+}
+
+TEST_F(Install, InstallThenUninstallRoundTrip) {
+  startAndAccept();
+  type("txtIdent", "CORP\\svc-korvane");
+  type("txtPwd", " pass word ");
+  type("txtOrigMsgClass", "IPM.Note.Order*");
+  type("txtNewMsgClass", "IPM.Note.OrderForm");
+  type("txtPriority", "100");
+  click("btnInstall");
+  EXPECT_TRUE(answerer->seen().isEmpty());
+
+  auto app = application();
+  ASSERT_TRUE(app);
+  EXPECT_EQ(app->identity, u"CORP\\svc-korvane");
+  ASSERT_EQ(app->components.size(), 1u);
+  EXPECT_EQ(app->components[0].progId, u"Korvane.KorvaneCls");
+  EXPECT_EQ(app->components[0].constructorString, Text(u"IPM.Note.OrderForm\rIPM.Note.Order*\r100"));
+  EXPECT_EQ(button("btnInstall")->text(), "Uninstall");
+  EXPECT_EQ(label("Label2")->text(), "Password: ********");
+  EXPECT_FALSE(box("txtPwd")->isVisible());
+  EXPECT_TRUE(button("Command4")->isEnabled());
+  EXPECT_TRUE(button("btnRegisterSW")->isEnabled());
+  EXPECT_EQ(box("txtPriority")->text(), "100");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  click("btnInstall");  // no question on uninstall
+  EXPECT_TRUE(answerer->seen().isEmpty());
+  EXPECT_FALSE(application());
+  EXPECT_EQ(button("btnInstall")->text(), "Install");
+  EXPECT_TRUE(box("txtPwd")->isVisible());
+  EXPECT_EQ(box("txtPwd")->text(), "");
+  EXPECT_EQ(label("Label2")->text(), "Password:");
+  // The installed mapping stays in the boxes for the next installation.
+  EXPECT_EQ(box("txtNewMsgClass")->text(), "IPM.Note.OrderForm");
+  EXPECT_TRUE(box("txtNewMsgClass")->isEnabled());
+}
+
+TEST_F(Install, ThePasswordShowsStars) {
+  startAndAccept();
+  type("txtPwd", "abc");
+  EXPECT_EQ(box("txtPwd")->displayText(), "***");
+  EXPECT_EQ(form().ui.txtPwd.text, u"abc");
+}
+
+TEST_F(Install, ALibraryMissingAtTheFirstRefreshKeepsInstallDisabled) {
+  std::filesystem::rename(workDir() / "Korvane.dll", workDir() / "aside.dll");
+  startAndAccept();
+  EXPECT_FALSE(button("btnInstall")->isEnabled());
+  std::filesystem::rename(workDir() / "aside.dll", workDir() / "Korvane.dll");
+  click("Command1");  // "Refresh"
+  EXPECT_FALSE(button("btnInstall")->isEnabled());
+  EXPECT_FALSE(widget<QGroupBox>("Frame1")->isEnabled());
+  EXPECT_FALSE(widget<QPlainTextEdit>("txtErr")->isVisible());  // the refresh emptied the log, the file is there
+}
+
+class Priority : public WindowFixture {
+protected:
+  void SetUp() override {
+    WindowFixture::SetUp();
+    startAndAccept();
+    pri = box("txtPriority");
+    pri->setFocus();
+    pri->setCursorPosition(pri->text().size());
+  }
+  QLineEdit* pri = nullptr;
+};
+
+TEST_F(Priority, KeyFilterLetsOnlyDigitsBackspaceAndBlankThrough) {
+  struct Row {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* text;  // the field afterwards
+  } rows[] = {
+      {Qt::Key_A, Qt::NoModifier, "12"},      {Qt::Key_Minus, Qt::NoModifier, "12"},
+      {Qt::Key_Period, Qt::NoModifier, "12"}, {Qt::Key_Plus, Qt::NoModifier, "12"},
+      {Qt::Key_E, Qt::NoModifier, "12"},      {Qt::Key_V, Qt::ControlModifier, "12"},
+      {Qt::Key_Insert, Qt::ShiftModifier, "12"}, {Qt::Key_Backspace, Qt::NoModifier, "1"},
+      {Qt::Key_1, Qt::NoModifier, "11"},      {Qt::Key_Space, Qt::NoModifier, "11 "},
+  };
+  // Pasting "3" would make an acceptable "123": the shortcut must not paste.
+  QApplication::clipboard()->setText("3");
+  type("txtPriority", "12");
+  ASSERT_EQ(pri->text(), "12");
+  for (const Row& r : rows) {
+    QTest::keyClick(pri, r.key, r.modifiers);
+    EXPECT_EQ(pri->text(), r.text) << r.key;
+    EXPECT_EQ(form().ui.txtPriority.text, Text(QString(r.text).toStdU16String())) << r.key;
+  }
+}
+
+TEST_F(Priority, ValuesAbove65535AndEmptyTextRestoreTheLastAcceptedOne) {
+  type("txtPriority", "6553");
+  EXPECT_EQ(pri->text(), "6553");
+  QTest::keyClick(pri, Qt::Key_6);  // 65536
+  EXPECT_EQ(pri->text(), "6553");
+  QTest::keyClick(pri, Qt::Key_5);  // 65535
+  EXPECT_EQ(pri->text(), "65535");
+  pri->selectAll();
+  QTest::keyClick(pri, Qt::Key_Backspace);  // empty is not numeric
+  EXPECT_EQ(pri->text(), "65535");
+  EXPECT_EQ(form().ui.txtPriority.text, u"65535");
+}
+
+TEST_F(Priority, PastedTextReachesTheChangeCheck) {
+  struct Row {
+    const char* pasted;
+    const char* after;
+  } rows[] = {{"-1", "65223"}, {"1.5", "65223"}, {"1e3", "65223"}, {"abc", "65223"}, {"70000", "65223"},
+              {" 42 ", " 42 "},  {"0", "0"}};
+  for (const Row& r : rows) {
+    pri->selectAll();
+    pri->insert(QString::fromLatin1(r.pasted));  // as the context menu's paste does
+    EXPECT_EQ(pri->text(), r.after) << r.pasted;
+    EXPECT_EQ(form().ui.txtPriority.text, Text(QString(r.after).toStdU16String())) << r.pasted;
+    type("txtPriority", "65223");
+  }
+}
+
+TEST_F(Priority, TheAcceptedPriorityGoesIntoTheInstallationTrimmed) {
+  pri->selectAll();
+  pri->insert(" 42 ");
+  type("txtPwd", "secret");
+  click("btnInstall");
+  auto apps = complus::Catalog().listApplications();
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].components[0].constructorString, Text(u"IPM.Note\r*\r42"));
+  EXPECT_EQ(pri->text(), "42");
+}
+
+TEST(CharacterCodes, AsTheKeyFilterSeesThem) {
+  struct Row {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* text;
+    int code;
+  } rows[] = {
+      {Qt::Key_5, Qt::NoModifier, "5", '5'},          {Qt::Key_A, Qt::NoModifier, "a", 'a'},
+      {Qt::Key_V, Qt::ControlModifier, "\x16", 22},   {Qt::Key_V, Qt::ControlModifier, "", 22},
+      {Qt::Key_Insert, Qt::ShiftModifier, "", 22},    {Qt::Key_C, Qt::ControlModifier, "", 3},
+      {Qt::Key_Backspace, Qt::NoModifier, "\b", 8},   {Qt::Key_Backspace, Qt::NoModifier, "", 8},
+      {Qt::Key_Return, Qt::NoModifier, "\r", 13},     {Qt::Key_Space, Qt::NoModifier, " ", 32},
+      {Qt::Key_Left, Qt::NoModifier, "", -1},         {Qt::Key_Delete, Qt::NoModifier, "\x7f", -1},
+      {Qt::Key_Minus, Qt::NoModifier, "-", '-'},
+  };
+  for (const Row& r : rows) {
+    QKeyEvent event(QEvent::KeyPress, r.key, r.modifiers, QString::fromLatin1(r.text));
+    EXPECT_EQ(characterCode(event), r.code) << r.key;
+  }
+}
+
+} // namespace
+} // namespace korvane::setup::qt

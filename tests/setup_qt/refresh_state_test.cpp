@@ -1,0 +1,187 @@
+// The window after its first refresh: captions in normal and batch mode,
+// and every control's state for the three facts (store-wide registration,
+// application installed, Korvane.dll present).
+#include <filesystem>
+
+#include "window_fixture.h"
+
+namespace korvane::setup::qt {
+namespace {
+
+struct Facts {
+  bool storeWide;
+  bool installed;
+  bool dllPresent;
+};
+
+std::string name(const ::testing::TestParamInfo<Facts>& info) {
+  const Facts& f = info.param;
+  return std::string(f.storeWide ? "StoreWide" : "NoStoreWide") + (f.installed ? "Installed" : "NotInstalled") +
+         (f.dllPresent ? "WithDll" : "WithoutDll");
+}
+
+class RefreshState : public WindowFixture, public ::testing::WithParamInterface<Facts> {
+protected:
+  void arrange(const Facts& f) {
+    registerFolder(u"Sales/Orders");
+    if (f.storeWide) registerStoreWide();
+    if (f.installed) installApplication();
+    if (!f.dllPresent) std::filesystem::remove(workDir() / "Korvane.dll");
+  }
+};
+
+TEST_P(RefreshState, ControlsFollowTheTable) {
+  const Facts f = GetParam();
+  arrange(f);
+  startAndAccept();
+  ASSERT_TRUE(endCodes.empty());
+
+  // Store-wide state.
+  EXPECT_EQ(button("btnRegisterSW")->text(), f.storeWide ? "Unregister" : "Register");
+  EXPECT_EQ(label("Label1")->text(),
+            f.storeWide ? "As Korvane application is registered store-wide, you can not provide per-folder "
+                          "registration."
+                        : "Korvane application can be registered for all public folders.");
+  EXPECT_FALSE(button("Command5")->isEnabled() && f.storeWide);
+  EXPECT_EQ(button("Command5")->isEnabled(), !f.storeWide);
+  ASSERT_NE(row("Sales/Orders"), nullptr);
+  EXPECT_EQ(hasCheckBox(row("Sales/Orders")), !f.storeWide);
+  EXPECT_EQ(isChecked("Sales/Orders"), !f.storeWide);
+
+  // COM+ state.
+  const bool swEnabled = f.installed || f.storeWide;
+  EXPECT_EQ(button("btnRegisterSW")->isEnabled(), swEnabled);
+  EXPECT_EQ(widget<QGroupBox>("Frame3")->isEnabled(), swEnabled);
+  EXPECT_EQ(button("Command4")->isEnabled(), f.installed && !f.storeWide);
+  if (f.installed) {
+    EXPECT_EQ(button("btnInstall")->text(), "Uninstall");
+    EXPECT_TRUE(button("btnInstall")->isEnabled());
+    EXPECT_EQ(box("txtIdent")->text(), "CORP\\svc-old");
+    EXPECT_FALSE(box("txtIdent")->isEnabled());
+    EXPECT_FALSE(box("txtPwd")->isVisible());
+    EXPECT_EQ(label("Label2")->text(), "Password: ********");
+    // The installed mapping, not the defaults.
+    EXPECT_EQ(box("txtNewMsgClass")->text(), "IPM.Note.Custom");
+    EXPECT_EQ(box("txtOrigMsgClass")->text(), "*");
+    EXPECT_EQ(box("txtPriority")->text(), "100");
+    for (const char* b : {"txtOrigMsgClass", "txtNewMsgClass", "txtPriority"}) EXPECT_FALSE(box(b)->isEnabled()) << b;
+  } else if (f.dllPresent) {
+    EXPECT_EQ(button("btnInstall")->text(), "Install");
+    EXPECT_TRUE(button("btnInstall")->isEnabled());
+    EXPECT_TRUE(widget<QGroupBox>("Frame1")->isEnabled());
+    EXPECT_EQ(box("txtIdent")->text(), "CORP\\Administrator");
+    EXPECT_TRUE(box("txtIdent")->isEnabled());
+    EXPECT_TRUE(box("txtPwd")->isVisible() && box("txtPwd")->isEnabled());
+    EXPECT_EQ(box("txtPwd")->text(), "");
+    EXPECT_EQ(box("txtPwd")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(label("Label2")->text(), "Password:");
+    EXPECT_EQ(box("txtNewMsgClass")->text(), "IPM.Note");
+    EXPECT_EQ(box("txtOrigMsgClass")->text(), "*");
+    EXPECT_EQ(box("txtPriority")->text(), "65223");
+    for (const char* b : {"txtOrigMsgClass", "txtNewMsgClass", "txtPriority"}) EXPECT_TRUE(box(b)->isEnabled()) << b;
+  } else {
+    EXPECT_FALSE(widget<QGroupBox>("Frame1")->isEnabled());
+    EXPECT_FALSE(button("btnInstall")->isEnabled());
+    for (const char* b : {"txtIdent", "txtPwd", "txtOrigMsgClass", "txtNewMsgClass", "txtPriority"})
+      EXPECT_FALSE(box(b)->isEnabled()) << b;
+  }
+
+  // The error log: only the missing library is reported.
+  auto* log = widget<QPlainTextEdit>("txtErr");
+  const bool missing = !f.installed && !f.dllPresent;
+  EXPECT_EQ(log->isVisible(), missing);
+  EXPECT_EQ(button("Command3")->isVisible(), missing);
+  if (missing) {
+    QString dir = QString::fromStdString(workDir().string());
+    EXPECT_EQ(log->toPlainText(), "[12/7/2026 3:04:05 AM] File " + dir +
+                                      "\\Korvane.dll not found. COM+ object installation is impossible.\n\n");
+  }
+  EXPECT_FALSE(button("btnChange")->isEnabled());
+  EXPECT_TRUE(button("Command1")->isEnabled());
+  EXPECT_TRUE(button("Command2")->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFacts, RefreshState,
+                         ::testing::Values(Facts{false, false, false}, Facts{false, false, true},
+                                           Facts{false, true, false}, Facts{false, true, true},
+                                           Facts{true, false, false}, Facts{true, false, true},
+                                           Facts{true, true, false}, Facts{true, true, true}),
+                         name);
+
+class Captions : public WindowFixture {};
+
+TEST_F(Captions, NormalAndBatchMode) {
+  struct Row {
+    const char* arguments;
+    const char* caption;
+  } rows[] = {{"", "Korvane setup"}, {"b", "Korvane setup"}, {"-c", "Korvane setup"}};
+  for (const Row& r : rows) {
+    startAndAccept(QString::fromLatin1(r.arguments));
+    EXPECT_EQ(window().windowTitle(), r.caption) << r.arguments;
+    EXPECT_FALSE(form().blnBatchMode) << r.arguments;
+    program.reset();
+  }
+  // Batch mode ends by itself; the caption is set by the load before that.
+  for (const char* arguments : {"/B", "-b extra"}) {
+    start(QString::fromLatin1(arguments));
+    QTest::mouseClick(program->disclaimer()->yesButton(), Qt::LeftButton);
+    ASSERT_NE(program->window(), nullptr);
+    EXPECT_EQ(window().windowTitle(), "Korvane setup - batch mode") << arguments;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program->ended(); }, 20000)) << arguments;
+    EXPECT_EQ(endCodes, std::vector<int>{0}) << arguments;
+    program.reset();
+    endCodes.clear();
+  }
+}
+
+TEST_F(Captions, MessageBoxesUseTheWindowCaption) {
+  startAndAccept();
+  type("txtPwd", "");
+  click("btnInstall");
+  ASSERT_EQ(answerer->seen().size(), 1);
+  EXPECT_EQ(answerer->seen()[0].title, "Korvane setup");
+  EXPECT_EQ(answerer->seen()[0].icon, QMessageBox::Warning);
+}
+
+class Activation : public WindowFixture {};
+
+TEST_F(Activation, OnlyTheFirstShowRefreshes) {
+  std::filesystem::remove(workDir() / "Korvane.dll");  // every refresh logs the missing library
+  startAndAccept();
+  const QString once = widget<QPlainTextEdit>("txtErr")->toPlainText();
+  EXPECT_EQ(once.count("not found"), 1);
+  window().hide();
+  window().show();
+  QTest::qWait(50);
+  EXPECT_EQ(widget<QPlainTextEdit>("txtErr")->toPlainText(), once);
+  EXPECT_TRUE(form().blnNotFirstTime);
+}
+
+TEST_F(Activation, TheWindowStartsAt642By527AndTheListGrowsWithIt) {
+  startAndAccept();
+  EXPECT_EQ(window().size(), QSize(642, 527));
+  const int listHeight = list()->height();
+  window().resize(800, 700);
+  QTest::qWait(20);
+  EXPECT_GT(list()->height(), listHeight + 100);
+  EXPECT_GT(list()->width(), 600);
+}
+
+TEST_F(Activation, ExitUnloadsAndEndsWithZero) {
+  startAndAccept();
+  click("Command2");
+  EXPECT_EQ(endCodes, std::vector<int>{0});
+  EXPECT_FALSE(window().isVisible());
+  EXPECT_FALSE(form().cnn);
+  EXPECT_FALSE(form().cnn1);
+}
+
+TEST_F(Activation, TheCloseBoxUnloadsAndEndsWithZero) {
+  startAndAccept();
+  window().close();
+  EXPECT_EQ(endCodes, std::vector<int>{0});
+  EXPECT_FALSE(form().cnn);
+}
+
+} // namespace
+} // namespace korvane::setup::qt

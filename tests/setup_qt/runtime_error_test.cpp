@@ -1,0 +1,126 @@
+// The run-time error report: a server that cannot be reached at start-up,
+// or one without a mounted public store, ends the program with a clear
+// message box (the window caption as title), the same text on stderr and
+// exit code 1, and the window never shows.
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "platform/exchange/exchange.h"
+#include "platform/win32/machine.h"
+#include "setup/qt/runtime_error.h"
+#include "window_fixture.h"
+
+namespace korvane::setup::qt {
+namespace {
+
+TEST(RuntimeErrorText, NumberInDecimalAndHighBitCodesAlsoInHex) {
+  struct Row {
+    HRESULT number;
+    const char* description;
+    const char* text;
+  } rows[] = {
+      {7, "Out of memory", "Run-time error '7':\n\nOut of memory"},
+      {hr(0x80004005), "Unspecified error", "Run-time error '-2147467259 (80004005)':\n\nUnspecified error"},
+      {hr(0x8004D100), "No emulated server", "Run-time error '-2147168000 (8004d100)':\n\nNo emulated server"},
+      {91, "", "Run-time error '91':\n\nUnexpected failure."},
+  };
+  for (const Row& r : rows) EXPECT_EQ(runtimeErrorText(r.number, r.description), r.text) << r.number;
+}
+
+TEST(RuntimeErrorText, ExceptionsGiveNumberAndDescription) {
+  auto of = [](auto&& thrower) {
+    try {
+      thrower();
+    } catch (...) {
+      return describeException(std::current_exception());
+    }
+    return RuntimeError{0, {}};
+  };
+  RuntimeError com = of([] { throw ComError(hr(0x800A0E7A), u"Provider cannot be found."); });
+  EXPECT_EQ(com.number, hr(0x800A0E7A));
+  EXPECT_EQ(com.description, "Provider cannot be found.");
+  RuntimeError std = of([] { throw std::runtime_error("disk full"); });
+  EXPECT_EQ(std.number, E_FAIL);
+  EXPECT_EQ(std.description, "disk full");
+  EXPECT_EQ(of([] { throw std::bad_alloc(); }).number, 7);
+}
+
+class Unreachable : public WindowFixture {
+protected:
+  // "Yes" on a server that fails at load: the report comes instead of the window.
+  SeenMessageBox yesAndReport() {
+    start();
+    QTest::mouseClick(program->disclaimer()->yesButton(), Qt::LeftButton);
+    EXPECT_EQ(endCodes, std::vector<int>{1});
+    EXPECT_FALSE(program->window() && program->window()->isVisible());
+    EXPECT_EQ(answerer->seen().size(), 1);
+    return answerer->seen().value(0);
+  }
+};
+
+TEST_F(Unreachable, ADirectoryWithoutServerDatabase) {
+  QTemporaryDir empty;
+  db::setServerDirectory(empty.path().toStdString());
+  SeenMessageBox report = yesAndReport();
+  EXPECT_EQ(report.title, "Korvane setup");
+  EXPECT_EQ(report.icon, QMessageBox::Critical);
+  EXPECT_TRUE(report.text.startsWith("Run-time error '-2147168000 (8004d100)':\n\nNo emulated server at ")) << report.text.toStdString();
+  EXPECT_TRUE(report.text.contains("korvane-lab")) << report.text.toStdString();
+}
+
+TEST_F(Unreachable, ANonexistentDirectory) {
+  db::setServerDirectory(workDir() / "no" / "such" / "server");
+  SeenMessageBox report = yesAndReport();
+  EXPECT_TRUE(report.text.contains("No emulated server at")) << report.text.toStdString();
+  EXPECT_FALSE(std::filesystem::exists(workDir() / "no"));  // nothing was created on the way
+}
+
+TEST_F(Unreachable, AServerWhosePublicStoreIsDismounted) {
+  auto group = exchange::storageGroups(u"EXCH01").at(0);
+  exchange::dismountPublicStore(u"EXCH01", group.name, group.publicStores.at(0).name);
+  SeenMessageBox report = yesAndReport();
+  EXPECT_EQ(report.text,
+            "Run-time error '-2147016656 (80072030)':\n\nNo mounted public store was found on the Exchange server "
+            "EXCH01: the setup needs the public store of the public folder (MAPI) tree. Mount that public store, "
+            "then start the setup again.");
+  EXPECT_TRUE(complus::Catalog().listApplications().empty());
+  EXPECT_TRUE(store::registrations().empty());
+}
+
+TEST_F(Unreachable, AMachineWithoutItsExchangeServerObject) {
+  auto machine = win32::machineInfo();
+  machine.computerName = u"OTHERBOX";
+  win32::setMachineInfo(machine);
+  SeenMessageBox report = yesAndReport();
+  EXPECT_TRUE(report.text.startsWith("Run-time error '")) << report.text.toStdString();
+  EXPECT_GT(report.text.size(), 40);
+}
+
+// The real program: the report on stderr and exit code 1, no hang.
+TEST_F(Unreachable, TheProgramExitsWithOneAndTheReportOnStderr) {
+  QTemporaryDir empty, shots;
+  QFile script(shots.filePath("yes.script"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write("yes\n");
+  script.close();
+  QProcess setup;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("KORVANE_SERVER", empty.path());
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("KORVANE_SETUP_SCRIPT", script.fileName());
+  env.insert("KORVANE_SETUP_SCRIPT_TIMEOUT", "60");
+  setup.setProcessEnvironment(env);
+  setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
+  setup.start(KORVANE_SETUP_PATH, {});
+  ASSERT_TRUE(setup.waitForFinished(90000));
+  EXPECT_EQ(setup.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(setup.exitCode(), 1);
+  QString err = QString::fromUtf8(setup.readAllStandardError());
+  EXPECT_TRUE(err.contains("Run-time error '-2147168000 (8004d100)':\n\nNo emulated server at " + empty.path()))
+      << err.toStdString();
+  QString out = QString::fromUtf8(setup.readAllStandardOutput());
+  EXPECT_TRUE(out.contains("message box \"Korvane setup\": Run-time error")) << out.toStdString();
+}
+
+} // namespace
+} // namespace korvane::setup::qt

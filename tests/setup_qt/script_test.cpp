@@ -1,0 +1,142 @@
+// The scripted administrator: parsing, and the real KorvaneSetup walked
+// through install and registration by a script, with its screenshots and
+// exit codes.
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "setup/qt/script.h"
+#include "window_fixture.h"
+
+namespace korvane::setup::qt {
+namespace {
+
+TEST(ScriptParsing, StepsWordsQuotesAndTabs) {
+  auto steps = parseScript("# a comment\n\nyes\n  type txtIdent \"CORP\\svc one\"\nPASTE txtOrigMsgClass "
+                           "\"A*{TAB}*\"\nclick btnInstall\n");
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[0].line, 3);
+  EXPECT_EQ(steps[1].words, (QStringList{"type", "txtIdent", "CORP\\svc one"}));
+  EXPECT_EQ(steps[2].words, (QStringList{"paste", "txtOrigMsgClass", "A*\t*"}));
+  EXPECT_EQ(steps[3].line, 6);
+}
+
+TEST(ScriptParsing, MistakesNameTheLine) {
+  struct Row {
+    const char* script;
+    const char* message;
+  } rows[] = {{"yes\nfly away\n", "line 2: unknown step 'fly'"},
+              {"click\n", "line 1: 'click' takes 1 argument(s)"},
+              {"type txtIdent a b\n", "line 1: 'type' takes 2 argument(s)"},
+              {"expect Label1 \"open\n", "line 1: a double quote is not closed"}};
+  for (const Row& r : rows) {
+    try {
+      parseScript(QString::fromLatin1(r.script));
+      ADD_FAILURE() << r.script;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), r.message);
+    }
+  }
+}
+
+class ScriptedSetup : public WindowFixture {
+protected:
+  struct Run {
+    int exitCode;
+    QString out, err;
+  };
+  Run run(const QString& script, const QStringList& arguments = {}) {
+    QFile file(shots.filePath("steps.script"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(script.toUtf8());
+    file.close();
+    QProcess setup;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KORVANE_SERVER", QString::fromStdString(serverDir().string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("KORVANE_SETUP_SCRIPT", file.fileName());
+    env.insert("KORVANE_SETUP_SHOTS", shots.path());
+    env.insert("KORVANE_SETUP_SCRIPT_TIMEOUT", "120");
+    setup.setProcessEnvironment(env);
+    setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
+    db::Database::closeCurrent();  // the other process works on the server now
+    setup.start(KORVANE_SETUP_PATH, arguments);
+    EXPECT_TRUE(setup.waitForFinished(150000));
+    return {setup.exitCode(), QString::fromUtf8(setup.readAllStandardOutput()),
+            QString::fromUtf8(setup.readAllStandardError())};
+  }
+  QTemporaryDir shots;
+};
+
+TEST_F(ScriptedSetup, WalksInstallAndRegistrationAndTakesScreenshots) {
+  Run r = run(
+      "screenshot disclaimer.png\n"
+      "yes\n"
+      "screenshot before.png\n"
+      "type txtIdent \"CORP\\svc-korvane\"\n"
+      "type txtPwd secret\n"
+      "paste txtOrigMsgClass \"IPM.Spam*{TAB}*\"\n"
+      "paste txtNewMsgClass \"NULL{TAB}IPM.Note\"\n"
+      "click btnInstall\n"
+      "expect btnInstall Uninstall\n"
+      "screenshot after.png\n"
+      "check Sales/Orders\n"
+      "check Forms\n"
+      "click btnChange\n"
+      "answer yes\n"
+      "click btnRegisterSW\n"
+      "expect btnRegisterSW Unregister\n"
+      "click btnRegisterSW\n"
+      "click Command2\n");
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Are you sure you wish to register store-wide? -> Yes")) << r.out.toStdString();
+  for (const char* png : {"disclaimer.png", "before.png", "after.png"}) {
+    QImage image(shots.filePath(png));
+    EXPECT_FALSE(image.isNull()) << png;
+  }
+  EXPECT_EQ(QImage(shots.filePath("before.png")).size(), QSize(642, 527));
+  auto apps = complus::Catalog().listApplications();
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].identity, u"CORP\\svc-korvane");
+  EXPECT_EQ(apps[0].components.at(0).constructorString, Text(u"NULL\tIPM.Note\rIPM.Spam*\t*\r65223"));
+  EXPECT_EQ(registeredFolders(), (std::vector<Text>{u"Forms", u"Sales/Orders"}));
+  EXPECT_FALSE(storeWideRegistered());
+}
+
+TEST_F(ScriptedSetup, NoEndsWithZeroAndChangesNothing) {
+  Run r = run("no\nclick btnInstall\n");
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("1 script step(s) not run")) << r.out.toStdString();
+  EXPECT_TRUE(complus::Catalog().listApplications().empty());
+}
+
+TEST_F(ScriptedSetup, BatchModeEndsByItselfWithZero) {
+  installApplication(u"IPM.Note\r*\r11");
+  registerFolder(u"Sales/Quotes");
+  Run r = run("yes\n", {"/b"});
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  EXPECT_EQ(registeredFolders(), std::vector<Text>{u"Sales/Quotes"});
+  EXPECT_EQ(priorities(), std::vector<Text>{u"11"});
+}
+
+TEST_F(ScriptedSetup, AFailingStepEndsWithTwoAndSaysWhy) {
+  struct Row {
+    const char* script;
+    const char* message;
+  } rows[] = {
+      {"yes\nclick btnChange\n", "line 2: btnChange is disabled"},
+      {"yes\ncheck Nowhere\n", "line 2: the folder list has no row \"Nowhere\""},
+      {"click btnInstall\n", "line 1: the main window is not open"},
+      {"yes\nexpect btnInstall Uninstall\n", "line 2: btnInstall shows \"Install\", expected \"Uninstall\""},
+      {"yes\n", "ended while the program still runs"},
+      {"walk\n", "line 1: unknown step 'walk'"},
+  };
+  for (const Row& r : rows) {
+    Run result = run(QString::fromLatin1(r.script));
+    EXPECT_EQ(result.exitCode, 2) << r.script;
+    EXPECT_TRUE(result.err.contains(r.message)) << result.err.toStdString();
+  }
+}
+
+} // namespace
+} // namespace korvane::setup::qt

@@ -1,0 +1,196 @@
+// The window tests' ground: a provisioned server (with the sample folders),
+// the real program with its Disclaimer and main window, message boxes
+// answered by the ModalAnswerer, and helpers that click, type and check
+// like a user does, through QTest's input events.
+#pragma once
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+#include <vector>
+
+#include "platform/complus/admin.h"
+#include "platform/store/store.h"
+#include "setup/discovery/discovery.h"
+#include "setup/qt/disclaimer.h"
+#include "setup/qt/install_window.h"
+#include "setup/qt/modal_answerer.h"
+#include "setup/qt/program.h"
+#include "setup/registration/items.h"
+#include "setup/window/error_log.h"
+#include "support/server_fixture.h"
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace korvane::setup::qt {
+
+inline QString q(TextView text) { return QString::fromStdU16String(Text(text)); }
+
+class WindowFixture : public testing::ServerFixture {
+protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    server::addSampleContent();
+    setDateTimeSource([] { return Text(u"12/7/2026 3:04:05 AM"); });
+  }
+  void TearDown() override {
+    program.reset();
+    answerer.reset();
+    setDateTimeSource(nullptr);
+    ServerFixture::TearDown();
+  }
+
+  // Starts the program: the Disclaimer is open.
+  void start(const QString& arguments = {}) {
+    answerer = std::make_unique<ModalAnswerer>();
+    program = std::make_unique<SetupProgram>(arguments, [this](int code) { endCodes.push_back(code); });
+    program->start();
+  }
+  // "Yes", then waits until the first activation (and a batch run) is over.
+  void startAndAccept(const QString& arguments = {}) {
+    start(arguments);
+    QTest::mouseClick(program->disclaimer()->yesButton(), Qt::LeftButton);
+    waitUntilIdle();
+  }
+  void waitUntilIdle() {
+    ASSERT_TRUE(program->window() || program->ended());
+    if (program->window() && !program->ended()) {
+      ASSERT_TRUE(QTest::qWaitFor([&] { return program->window()->activated() || program->ended(); }, 20000));
+    }
+  }
+
+  InstallWindow& window() { return *program->window(); }
+  InstallForm& form() { return window().form(); }
+
+  template <typename W = QWidget>
+  W* widget(const char* name) {
+    W* w = window().findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QPushButton* button(const char* name) { return widget<QPushButton>(name); }
+  QLineEdit* box(const char* name) { return widget<QLineEdit>(name); }
+  QLabel* label(const char* name) { return widget<QLabel>(name); }
+  QTreeWidget* list() { return widget<QTreeWidget>("ListView1"); }
+
+  void click(const char* name) {
+    QPushButton* b = button(name);
+    ASSERT_TRUE(b->isVisible() && b->isEnabled()) << name << " cannot be clicked";
+    QTest::mouseClick(b, Qt::LeftButton);
+  }
+  // Replaces a box's text by typing it, key by key.
+  void type(const char* name, const QString& text) {
+    QLineEdit* b = box(name);
+    b->setFocus();
+    b->selectAll();
+    if (text.isEmpty()) QTest::keyClick(b, Qt::Key_Backspace);
+    QTest::keyClicks(b, text);
+  }
+
+  QTreeWidgetItem* row(const QString& path) {
+    for (int i = 0; i < list()->topLevelItemCount(); ++i)
+      if (list()->topLevelItem(i)->text(0) == path) return list()->topLevelItem(i);
+    ADD_FAILURE() << "no row " << path.toStdString();
+    return nullptr;
+  }
+  QStringList paths() {
+    QStringList out;
+    for (int i = 0; i < list()->topLevelItemCount(); ++i) out << list()->topLevelItem(i)->text(0);
+    return out;
+  }
+  bool hasCheckBox(QTreeWidgetItem* item) { return item->data(0, Qt::CheckStateRole).isValid(); }
+  bool isChecked(const QString& path) {
+    QTreeWidgetItem* item = row(path);
+    return item && hasCheckBox(item) && item->checkState(0) == Qt::Checked;
+  }
+  // A click on the row's check box, as the list delivers it.
+  void clickCheckBox(const QString& path) {
+    QTreeWidgetItem* item = row(path);
+    ASSERT_NE(item, nullptr);
+    QRect rect = list()->visualItemRect(item);
+    QStyleOptionViewItem option;
+    option.initFrom(list());
+    option.rect = rect;
+    option.features = QStyleOptionViewItem::HasCheckIndicator;
+    QRect indicator = list()->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, list());
+    QPoint at = indicator.isValid() ? indicator.center() : QPoint(rect.left() + 10, rect.center().y());
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  }
+  void clickHeader(int column) {
+    QHeaderView* header = list()->header();
+    QPoint at(header->sectionViewportPosition(column - 1) + header->sectionSize(column - 1) / 2,
+              header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  }
+
+  // Platform-side set-ups, as another administrator's earlier run left them.
+  Text dllPath() const { return (workDir() / "Korvane.dll").u16string(); }
+  void installApplication(const Text& ctor = u"IPM.Note.Custom\r*\r100") {
+    complus::Catalog().installApplication(u"Korvane", dllPath(), u"CORP\\svc-old", u"secret", ctor);
+  }
+  InstallForm discovered() {
+    InstallForm f;
+    runDiscovery(f);
+    return f;
+  }
+  void registerFolder(TextView path) {
+    InstallForm f = discovered();
+    withSink([&] {
+      CreateRegItem(f.ui.txtErr, f.strPublicRoot + Text(path), u"", kRegItemName, kEventMethod, kSinkClass,
+                    u"SHALLOW", kCriteria, u"65223", true);
+    });
+    ASSERT_TRUE(f.ui.txtErr.text.empty()) << toUtf8(f.ui.txtErr.text);
+  }
+  void registerStoreWide() {
+    InstallForm f = discovered();
+    withSink([&] {
+      CreateRegItem(f.ui.txtErr, storeWideBaseUrl(f.strPublicRoot), storeWideRelativePath(f.strStoreGuid),
+                    kRegItemName, kEventMethod, kSinkClass, u"ANY", kCriteria, u"65223", true);
+    });
+    ASSERT_TRUE(f.ui.txtErr.text.empty()) << toUtf8(f.ui.txtErr.text);
+  }
+  // A registration item is accepted only when the sink's class can be
+  // created: with no application, one is installed for the moment.
+  template <typename F>
+  void withSink(F&& create) {
+    bool temporary = complus::Catalog().listApplications().empty();
+    if (temporary) installApplication();
+    create();
+    if (temporary) complus::Catalog().removeApplication(u"Korvane");
+  }
+  // The folders (paths below the root) that carry "Korvane.reg", and whether
+  // the store-wide item exists.
+  std::vector<Text> registeredFolders() {
+    std::vector<Text> out;
+    for (const auto& item : store::registrations())
+      if (item.folderPath.find(u"non_ipm_subtree") == Text::npos) out.push_back(item.folderPath);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  bool storeWideRegistered() {
+    for (const auto& item : store::registrations())
+      if (item.folderPath.find(u"GlobalEvents") != Text::npos) return true;
+    return false;
+  }
+  std::vector<Text> priorities() {
+    std::vector<Text> out;
+    for (const auto& item : store::registrations())
+      out.push_back(item.properties.text(u"http://schemas.microsoft.com/exchange/events/priority"));
+    return out;
+  }
+
+  std::unique_ptr<ModalAnswerer> answerer;
+  std::unique_ptr<SetupProgram> program;
+  std::vector<int> endCodes;
+};
+
+} // namespace korvane::setup::qt
