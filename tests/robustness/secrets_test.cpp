@@ -9,6 +9,7 @@
 #include "platform/complus/admin.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
+#include "setup/complus/complus.h"
 
 namespace korvane::robustness {
 namespace {
@@ -92,6 +93,25 @@ TEST_F(Secrets, ThePasswordIsNotReadBackNorLogged) {
   auto events = store::listEvents();
   ASSERT_FALSE(events.empty()) << "the failed sink creation was not logged";
   for (const auto& e : events) EXPECT_EQ(toUtf8(e.text).find(kSecret), std::string::npos) << toUtf8(e.text);
+}
+
+// The setup's own installation: its error log never shows the password.
+TEST_F(Secrets, TheSetupsErrorLogNeverShowsThePassword) {
+  setup::InstallForm form;
+  const Text secret = fromUtf8(kSecret);
+  const Text ctor = u"IPM.Note\r*\r65223";
+  fs::rename(workDir() / "Korvane.dll", workDir() / "Elsewhere.dll");
+  setup::AddComPlusApp(form, setup::kApplicationName, u"CORP\\svc", secret, ctor);  // no library to install
+  EXPECT_FALSE(form.ui.txtErr.text.empty()) << "the failed installation was not logged";
+  fs::rename(workDir() / "Elsewhere.dll", workDir() / "Korvane.dll");
+  setup::AddComPlusApp(form, setup::kApplicationName, u"CORP\\svc", secret, ctor);
+  setup::AddComPlusApp(form, setup::kApplicationName, u"CORP\\svc", secret, ctor);  // its class is taken
+  EXPECT_EQ(toUtf8(form.ui.txtErr.text).find(kSecret), std::string::npos) << toUtf8(form.ui.txtErr.text);
+  Text identity;
+  EXPECT_TRUE(setup::CheckComPlusAppExists(form, setup::kApplicationName, identity));
+  EXPECT_EQ(identity, u"CORP\\svc");
+  EXPECT_EQ(toUtf8(form.ui.txtErr.text).find(kSecret), std::string::npos) << toUtf8(form.ui.txtErr.text);
+  for (const auto& e : store::listEvents()) EXPECT_EQ(toUtf8(e.text).find(kSecret), std::string::npos);
 }
 
 TEST_F(Secrets, TheDatabaseAndItsJournalsAreForTheOwnerOnly) {

@@ -88,8 +88,10 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
 
   const double rate = static_cast<double>(4 * count) / deliverySeconds;
-  std::printf("stress: %ld deliveries in %.1f s (%.1f items/s), %zu deleted by the mapping; %s", 4 * count,
-              deliverySeconds, rate, deleted, churnResult.out.c_str());
+  std::printf("stress: %ld deliveries in %.1f s (%.1f items/s), %zu deleted by the mapping\n", 4 * count,
+              deliverySeconds, rate, deleted);
+  for (const auto& r : results) std::printf("  %s", r.out.c_str());
+  std::printf("  %s", churnResult.out.c_str());
   RecordProperty("deliveries", static_cast<int>(4 * count));
   RecordProperty("seconds", std::to_string(deliverySeconds));
   RecordProperty("items_per_second", std::to_string(rate));

@@ -44,6 +44,11 @@ void addFolder(const Text& path, const Text& mailAddress, bool hidden = false) {
   store::createFolder(spec);
 }
 
+// Folders one level down, below the folder whose name is a query: listed
+// with their paths; the hidden one never.
+const Text kParent = u"x' OR \"DAV:ishidden\" = true OR 'a'='a";
+const Text kChild = u"Child \"Ω\" 'n' %";
+
 class Names : public korvane::testing::ServerFixture {
 protected:
   void SetUp() override {
@@ -55,6 +60,8 @@ protected:
     // Never to be listed: hidden, and not mail-enabled.
     addFolder(u"Hidden", u"hidden@corp.example.com", true);
     addFolder(u"Plain", u"");
+    addFolder(kParent + u"/" + kChild, u"child@corp.example.com");
+    addFolder(kParent + u"/Hidden child", u"hidden-child@corp.example.com", true);
     runDiscovery(form);
   }
   void TearDown() override {
@@ -82,7 +89,15 @@ protected:
 TEST_F(Names, EveryFolderIsListedOnceWithItsOwnNameAndNothingHiddenIs) {
   GetPublicFolders(form);
   EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
-  ASSERT_EQ(form.ui.ListView1.rows.size(), kNames.size());
+  ASSERT_EQ(form.ui.ListView1.rows.size(), kNames.size() + 1);
+  int children = 0;
+  for (const auto& row : form.ui.ListView1.rows)
+    if (row.key == url(kParent + u"/" + kChild)) {
+      ++children;
+      EXPECT_EQ(row.text, kParent + u"/" + kChild);
+      EXPECT_EQ(row.subItem1, kChild);
+    }
+  EXPECT_EQ(children, 1);
   for (const Text& name : kNames) {
     SCOPED_TRACE(toUtf8(name));
     int found = 0;
@@ -106,6 +121,10 @@ TEST_F(Names, RegistrationAndLookUpAnswerForTheirOwnFolderOnly) {
 
   GetPublicFolders(form);
   for (const auto& row : form.ui.ListView1.rows) {
+    if (row.text == kParent + u"/" + kChild) {
+      EXPECT_FALSE(row.checked);
+      continue;
+    }
     auto at = std::find(kNames.begin(), kNames.end(), row.text);
     ASSERT_NE(at, kNames.end()) << toUtf8(row.text);
     EXPECT_EQ(row.checked, registered(static_cast<std::size_t>(at - kNames.begin()))) << toUtf8(row.text);

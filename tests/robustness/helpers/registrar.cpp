@@ -7,6 +7,7 @@
 //       creates, replaces and deletes the items of those folders (and the
 //       store-wide one) in turn until FILE exists, checking each step with
 //       CheckItemExists. Any failed step ends it with exit code 1.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -123,14 +124,17 @@ int churn(const std::vector<std::string>& args) {
   const auto started = std::chrono::steady_clock::now();
   const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
   long steps = 0;
+  double longest = 0;
   while (!std::filesystem::exists(until) && elapsed() < maxSeconds) {
     std::size_t i = static_cast<std::size_t>(steps) % targets.size();
     bool state = registered[i];
+    const double before = elapsed();
     step(targets[i], state, steps / static_cast<long>(targets.size()));
+    longest = std::max(longest, elapsed() - before);
     registered[i] = state;
     ++steps;
   }
-  std::printf("registrar made %ld changes in %.2f s\n", steps, elapsed());
+  std::printf("registrar made %ld changes in %.2f s (the longest took %.2f s)\n", steps, elapsed(), longest);
   return 0;
 }
 
