@@ -1,0 +1,152 @@
+// Sustained deliveries from one to four processes at once into one server,
+// with the sink registered and without, measured side by side in one run:
+// items per second over all processes, and the sink's cost as a ratio.
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "bench/bench_server.h"
+#include "platform/com/runtime.h"
+#include "platform/complus/admin.h"
+#include "platform/store/ado.h"
+#include "platform/store/store.h"
+
+namespace korvane::bench {
+
+// Items per second by process count and folder kind, for the ratio table.
+std::map<int, std::map<std::string, double>> itemsPerSecond;
+
+namespace {
+
+constexpr int kItemsPerProcess = 150;
+
+void setField(ado::IFields* fields, TextView name, const Variant& value) {
+  ComPtr<ado::IField> field;
+  check(fields->get_Item(Variant(name), field.put()));
+  check(field->put_Value(value));
+}
+
+void registerSinkOn(const Text& folderUrl) {
+  auto connection = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(connection->put_Provider(u"ExOLEDB.DataSource"));
+  check(connection->Open(folderUrl, u"", u"", ado::adOpenUnspecified));
+  auto record = createInstance<ado::IRecord>(u"ADODB.Record");
+  check(record->Open(Variant(folderUrl + u"/Korvane.reg"), Variant(ComPtr<IUnknown>(connection)),
+                     ado::adModeReadWrite, ado::adCreateOverwrite, ado::adDelayFetchFields, u"", u""));
+  ComPtr<ado::IFields> fields;
+  check(record->get_Fields(fields.put()));
+  setField(fields.get(), store::prop::contentClass, Variant(store::contentclass::registration));
+  setField(fields.get(), store::prop::eventMethod, Variant(u"onsyncsave"));
+  setField(fields.get(), store::prop::sinkClass, Variant(u"Korvane.KorvaneCls"));
+  setField(fields.get(), store::prop::matchScope, Variant(u"SHALLOW"));
+  setField(fields.get(), store::prop::criteria, Variant(u" WHERE \"DAV:ishidden\" = FALSE"));
+  setField(fields.get(), store::prop::priority, Variant(u"65223"));
+  setField(fields.get(), store::prop::isHidden, Variant(true));
+  check(fields->Update());
+}
+
+// One server for the whole run: a plain folder and one the sink watches.
+BenchServer& server() {
+  static BenchServer* instance = [] {
+    auto* s = new BenchServer();
+    for (const char16_t* path : {u"Plain", u"Watched"}) {
+      store::FolderSpec spec;
+      spec.path = path;
+      spec.mailAddress = Text(path) + u"@corp.example.com";
+      store::createFolder(spec);
+    }
+    complus::Catalog().installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"",
+                                          Text(u"IPM.Note\r*\r65223"));
+    registerSinkOn(store::publicRootUrl() + u"/Watched");
+    return s;
+  }();
+  return *instance;
+}
+
+// Delivers kItemsPerProcess items in a child process; 0 when all succeeded
+// and, in the watched folder, every class was rewritten.
+int deliverInChild(const std::filesystem::path& dir, TextView folder, int process, int round) {
+  db::setServerDirectory(dir);  // a connection of its own, never the parent's
+  for (int i = 0; i < kItemsPerProcess; ++i) {
+    store::Properties mail{
+        {store::prop::subject, Variant(fromUtf8("r" + std::to_string(round) + "p" + std::to_string(process) + "i" +
+                                                std::to_string(i)))},
+        {store::prop::messageClass, Variant(u"IPM.Post")}};
+    auto outcome = store::deliver(folder, mail);
+    bool expectRewrite = folder == u"Watched";
+    if (outcome.aborted || outcome.messageClass != (expectRewrite ? u"IPM.Note" : u"IPM.Post")) return 3;
+  }
+  return 0;
+}
+
+
+void deliverConcurrently(benchmark::State& state, const char16_t* folder, const char* label) {
+  auto& s = server();
+  const int processes = static_cast<int>(state.range(0));
+  static int round = 0;
+  double totalSeconds = 0;
+  for (auto _ : state) {
+    db::Database::closeCurrent();  // no open connection may cross a fork
+    auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+      pid_t pid = ::fork();
+      if (pid == 0) {
+        int rc = 4;
+        try {
+          rc = deliverInChild(s.dir(), folder, p, round);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "delivery failed: %s\n", e.what());
+        }
+        ::_exit(rc);
+      }
+      children.push_back(pid);
+    }
+    bool ok = true;
+    for (pid_t pid : children) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    totalSeconds += seconds;
+    ++round;
+    if (!ok) {
+      state.SkipWithError("a delivery process failed");
+      return;
+    }
+  }
+  const auto items = state.iterations() * processes * kItemsPerProcess;
+  state.SetItemsProcessed(items);
+  if (totalSeconds > 0) itemsPerSecond[processes][label] = static_cast<double>(items) / totalSeconds;
+}
+
+void BM_Concurrent_Plain(benchmark::State& state) { deliverConcurrently(state, u"Plain", "plain"); }
+void BM_Concurrent_Sink(benchmark::State& state) { deliverConcurrently(state, u"Watched", "sink"); }
+
+BENCHMARK(BM_Concurrent_Plain)->DenseRange(1, 4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Concurrent_Sink)->DenseRange(1, 4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace korvane::bench
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::printf("\nprocesses  plain items/s  sink items/s  plain/sink (cost of the sink)\n");
+  for (const auto& [processes, rates] : korvane::bench::itemsPerSecond) {
+    auto plain = rates.find("plain"), sink = rates.find("sink");
+    if (plain == rates.end() || sink == rates.end()) continue;
+    std::printf("%9d  %13.0f  %12.0f  %.2fx\n", processes, plain->second, sink->second, plain->second / sink->second);
+  }
+  return 0;
+}
