@@ -61,15 +61,21 @@ bool tableExists(db::Database& d, std::string_view table) {
   return s.step();
 }
 
+bool schemaPresent(db::Database& d) {
+  auto s = d.prepare("SELECT count(*) FROM sqlite_master WHERE name IN "
+                     "('complus_applications', 'complus_components', 'complus_components_by_application')");
+  return s.step() && s.integer(0) == 3;
+}
+
 } // namespace
 
 db::Database& catalogDatabase() {
   auto& d = db::Database::current();
   // Inside a caller's transaction a rollback could undo the creation, so it
-  // is not remembered there.
-  if (d.inTransaction())
-    d.exec(kSchema);
-  else
+  // is not remembered there: the tables are looked for each time instead.
+  if (d.inTransaction()) {
+    if (!schemaPresent(d)) d.exec(kSchema);
+  } else
     d.ensureSchema("complus", kSchema);
   return d;
 }
