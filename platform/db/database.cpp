@@ -97,7 +97,14 @@ void Database::create(const fs::path& dir) {
   Database probe(file);
 }
 
-Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<Cache>()) {
+namespace {
+std::uint64_t nextSerial() {
+  static std::uint64_t last = 0;
+  return ++last;
+}
+} // namespace
+
+Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<Cache>()), serial_(nextSerial()) {
   std::error_code ec;
   auto status = fs::status(file, ec);
   if (ec || !fs::is_regular_file(status))
@@ -192,6 +199,17 @@ void Database::ensureSchema(std::string_view key, std::string_view sql) {
   if (cache_->schemas.contains(key)) return;
   exec(sql);
   cache_->schemas.emplace(key);
+}
+
+Database::Generation Database::generation() {
+  if (depth_ == 0 || !othersVersionKnown_) {
+    Statement s = prepare("PRAGMA data_version");
+    if (!s.step()) raise("PRAGMA data_version");
+    othersVersion_ = s.integer(0);
+    othersVersionKnown_ = depth_ > 0;
+  }
+  // Own changes count even when rolled back, and the rollback itself counts.
+  return Generation{othersVersion_, sqlite3_total_changes64(db_) + rollbacks_};
 }
 
 std::int64_t Database::lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
@@ -293,8 +311,10 @@ Variant Statement::variant(int valueColumn, int kindColumn) const {
 // --- Transaction -----------------------------------------------------------
 
 Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
-  if (level_ == 0)
+  if (level_ == 0) {
+    db_.othersVersionKnown_ = false;
     db_.exec("BEGIN IMMEDIATE");
+  }
   else
     db_.exec(fmt::format("SAVEPOINT sp{}", level_));
   ++db_.depth_;
@@ -311,9 +331,11 @@ Transaction::~Transaction() {
 
 void Transaction::commit() {
   if (!active_) return;
-  if (level_ == 0)
+  if (level_ == 0) {
+    // A failed COMMIT leaves the transaction open for the rollback.
     db_.exec("COMMIT");
-  else
+    db_.othersVersionKnown_ = false;
+  } else
     db_.exec(fmt::format("RELEASE sp{}", level_));
   active_ = false;
   --db_.depth_;
@@ -323,6 +345,7 @@ void Transaction::rollback() {
   if (!active_) return;
   active_ = false;
   --db_.depth_;
+  ++db_.rollbacks_;
   if (level_ == 0) {
     db_.exec("ROLLBACK");
   } else {

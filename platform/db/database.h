@@ -58,6 +58,20 @@ public:
   // Creates tables the first time a component asks, once per connection.
   void ensureSchema(std::string_view key, std::string_view sql);
 
+  // Changes whenever what this connection reads may have changed: a commit
+  // by another connection, a change made through this one, or a rollback.
+  // Caches of stored data keep the generation they were filled at.
+  struct Generation {
+    std::int64_t others = -1;
+    std::int64_t own = -1;
+    bool operator==(const Generation&) const = default;
+  };
+  Generation generation();
+  // Unique among the connections this process opens, and the number of
+  // rollbacks on this one: for caches of data that only this process writes.
+  std::uint64_t serial() const { return serial_; }
+  std::int64_t rollbacks() const { return rollbacks_; }
+
   std::int64_t lastInsertId() const;
   int changes() const;
   bool inTransaction() const { return depth_ > 0; }
@@ -75,6 +89,12 @@ private:
   std::filesystem::path file_;
   int depth_ = 0;
   std::unique_ptr<Cache> cache_;
+  // Other connections' commits as last seen; inside a transaction they
+  // cannot change what this one reads, so it is read once after BEGIN.
+  std::int64_t othersVersion_ = -1;
+  bool othersVersionKnown_ = false;
+  std::int64_t rollbacks_ = 0;
+  std::uint64_t serial_;
 };
 
 // One execution of a prepared statement; resets it when it goes out of scope.

@@ -1,5 +1,7 @@
 #include "platform/store/tree.h"
 
+#include <map>
+
 #include "platform/store/ado.h"
 #include "platform/store/names.h"
 #include "platform/store/url.h"
@@ -74,17 +76,41 @@ db::Database& database() {
   return db;
 }
 
+namespace {
+
+// The server row is written only while the server is created, in that
+// process's own transaction, so it is kept for the connection; a rollback
+// or a new write drops it.
+struct ServerCache {
+  std::uint64_t connection = 0;
+  std::int64_t rollbacks = -1;
+  std::optional<Server> value;
+};
+
+ServerCache& serverCache() {
+  static ServerCache cache;
+  return cache;
+}
+
+} // namespace
+
 Server server() {
-  auto s = database().prepare(
+  db::Database& db = database();
+  ServerCache& cache = serverCache();
+  if (cache.value && cache.connection == db.serial() && cache.rollbacks == db.rollbacks()) return *cache.value;
+  auto s = db.prepare(
       "SELECT host, domain, store_guid, root, non_ipm, global_events FROM store_server WHERE id = 1");
   if (!s.step())
     throw ComError(E_NOT_THIS_SERVER,
                    u"The server database holds no public store. Create the server with "
                    u"'korvane-lab init' first.");
-  return Server{s.text(0), s.text(1), s.text(2), s.integer(3), s.integer(4), s.integer(5)};
+  Server sv{s.text(0), s.text(1), s.text(2), s.integer(3), s.integer(4), s.integer(5)};
+  cache = ServerCache{db.serial(), db.rollbacks(), sv};
+  return sv;
 }
 
 void writeServer(const Server& sv) {
+  serverCache().value.reset();
   database()
       .prepare("INSERT OR REPLACE INTO store_server(id, host, domain, store_guid, root, non_ipm, global_events) "
                "VALUES (1, ?, ?, ?, ?, ?, ?)")
@@ -143,21 +169,70 @@ std::vector<Node> ancestors(const Node& n) {
 
 std::vector<Text> pathOf(const Node& n) {
   if (!n.parent) return {};
-  std::vector<Text> path{n.name};
-  for (const Node& a : ancestors(n))
-    if (a.parent) path.insert(path.begin(), a.name);
+  // The ancestors' names in one statement, the root (no parent) left out.
+  auto s = database().prepare(
+      "WITH RECURSIVE up(id, parent, name, depth) AS ("
+      " SELECT id, parent, name, 0 FROM store_node WHERE id = ?"
+      " UNION ALL SELECT n.id, n.parent, n.name, up.depth + 1 FROM store_node n JOIN up ON n.id = up.parent"
+      " WHERE up.depth < 100000)"
+      " SELECT name FROM up WHERE parent IS NOT NULL ORDER BY depth DESC");
+  s.bind(1, *n.parent);
+  std::vector<Text> path;
+  while (s.step()) path.push_back(s.text(0));
+  path.push_back(n.name);
   return path;
 }
 
 Text urlOf(const Node& n) { return composeStoreUrl(server().host, pathOf(n)); }
 
-std::optional<Node> findPath(const std::vector<Text>& segments) {
-  std::optional<Node> at = node(server().root);
-  for (const Text& name : segments) {
-    if (!at || !at->folder) return std::nullopt;
-    at = child(at->id, name);
+namespace {
+
+// Paths resolved before, by their case-folded segments joined with "/" (the
+// root is ""). Kept while the connection's generation holds, so that no
+// write by this process or any other, and no rollback, is ever missed.
+struct PathCache {
+  std::uint64_t connection = 0;
+  db::Database::Generation at;
+  std::map<Text, std::optional<Node>, std::less<>> nodes;
+};
+
+constexpr std::size_t kMaxCachedPaths = 20000;
+
+PathCache& currentPathCache() {
+  static PathCache cache;
+  db::Database& db = database();
+  db::Database::Generation now = db.generation();
+  if (cache.connection != db.serial() || !(cache.at == now) || cache.nodes.size() > kMaxCachedPaths) {
+    cache.nodes.clear();
+    cache.connection = db.serial();
+    cache.at = now;
   }
-  return at;
+  return cache;
+}
+
+// The node at the first `count` segments, or none.
+std::optional<Node> findPrefix(PathCache& cache, const std::vector<Text>& segments, std::size_t count) {
+  Text key;
+  auto found = cache.nodes.find(key);
+  if (found == cache.nodes.end()) found = cache.nodes.emplace(key, node(server().root)).first;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::optional<Node>& at = found->second;
+    key += u'/';
+    key += foldCase(segments[i]);
+    auto next = cache.nodes.find(key);
+    if (next == cache.nodes.end()) {
+      std::optional<Node> below = at && at->folder ? child(at->id, segments[i]) : std::nullopt;
+      next = cache.nodes.emplace(key, std::move(below)).first;
+    }
+    found = next;
+  }
+  return found->second;
+}
+
+} // namespace
+
+std::optional<Node> findPath(const std::vector<Text>& segments) {
+  return findPrefix(currentPathCache(), segments, segments.size());
 }
 
 Target resolve(TextView url) {
@@ -171,14 +246,15 @@ Target resolve(TextView url) {
                                           u"\", but this is the server \"" + sv.host + u"\".");
   Target t;
   t.segments = parsed->segments;
+  PathCache& cache = currentPathCache();
   if (t.segments.empty()) {
-    t.node = node(sv.root);
+    t.node = findPrefix(cache, t.segments, 0);
     return t;
   }
   t.name = t.segments.back();
-  t.parent = findPath(std::vector<Text>(t.segments.begin(), t.segments.end() - 1));
+  t.parent = findPrefix(cache, t.segments, t.segments.size() - 1);
   if (t.parent && !t.parent->folder) t.parent.reset();
-  if (t.parent) t.node = child(t.parent->id, t.name);
+  if (t.parent) t.node = findPrefix(cache, t.segments, t.segments.size());
   return t;
 }
 
@@ -226,11 +302,15 @@ Properties stored(std::int64_t id) {
 
 Properties full(const Node& n) {
   Properties p;
-  p.set(prop::href, urlOf(n));
+  // The parent's path is this path without its last name.
+  std::vector<Text> path = pathOf(n);
+  const Text host = server().host;
+  p.set(prop::href, composeStoreUrl(host, path));
   p.set(prop::displayName, n.name);
-  if (n.parent)
-    p.set(prop::parentName, urlOf(*node(*n.parent)));
-  else
+  if (n.parent) {
+    path.pop_back();
+    p.set(prop::parentName, composeStoreUrl(host, path));
+  } else
     p.set(prop::parentName, Variant::null());
   p.set(prop::isFolder, n.folder);
   p.set(prop::isCollection, n.folder);
