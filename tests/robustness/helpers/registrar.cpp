@@ -3,10 +3,13 @@
 //
 //   robustness_registrar create PATH|--store-wide [--priority P]
 //       one CreateRegItem (the crash tests kill it inside)
-//   robustness_registrar churn --folders A,B [--store-wide] --until FILE [--max-seconds S]
+//   robustness_registrar churn --folders A,B [--store-wide] --until FILE [--max-seconds S] [--shared]
 //       creates, replaces and deletes the items of those folders (and the
 //       store-wide one) in turn until FILE exists, checking each step with
-//       CheckItemExists. Any failed step ends it with exit code 1.
+//       CheckItemExists. With --shared another program writes the same
+//       items meanwhile: each step starts from what the look-up finds, and
+//       a deletion may find the item gone already. Any failed step ends it
+//       with exit code 1.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -84,19 +87,22 @@ int createOne(const std::vector<std::string>& args) {
   return 0;
 }
 
-// One step on a target: replace, delete or create, then the look-up must agree.
-void step(const Target& t, bool& registered, long n) {
+// One step on a target: replace, delete or create, then the look-up must
+// agree (unless others write the same items).
+void step(const Target& t, bool& registered, long n, bool shared) {
+  if (shared) registered = lookUp(t) == 1;
   if (registered && n % 3 == 0) {
     create(t, fromUtf8(std::to_string(100 + n % 1000)));  // replaces the item
   } else if (registered) {
     TextBox log;
-    if (!DeleteRegItem(log, t.base, t.relative, kRegItemName, true)) failStep(t, "the deletion", log);
+    if (!DeleteRegItem(log, t.base, t.relative, kRegItemName, !shared) && !(shared && lookUp(t) == 0))
+      failStep(t, "the deletion", log);
     registered = false;
   } else {
     create(t, u"65223");
     registered = true;
   }
-  if ((lookUp(t) == 1) != registered)
+  if (!shared && (lookUp(t) == 1) != registered)
     throw std::runtime_error("the look-up in " + t.label + " does not show what was just written");
 }
 
@@ -104,9 +110,14 @@ int churn(const std::vector<std::string>& args) {
   std::vector<Target> targets;
   std::filesystem::path until;
   double maxSeconds = 600;
+  bool shared = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--store-wide") {
       targets.push_back(storeWideTarget());
+      continue;
+    }
+    if (args[i] == "--shared") {
+      shared = true;
       continue;
     }
     if (i + 1 >= args.size()) throw std::invalid_argument("the option " + args[i] + " needs a value");
@@ -129,7 +140,7 @@ int churn(const std::vector<std::string>& args) {
     std::size_t i = static_cast<std::size_t>(steps) % targets.size();
     bool state = registered[i];
     const double before = elapsed();
-    step(targets[i], state, steps / static_cast<long>(targets.size()));
+    step(targets[i], state, steps / static_cast<long>(targets.size()), shared);
     longest = std::max(longest, elapsed() - before);
     registered[i] = state;
     ++steps;
