@@ -45,6 +45,7 @@ QtMessageHandler previousHandler = nullptr;
 
 void filterMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
   if (previousHandler) previousHandler(type, context, message);
 }
 

@@ -43,8 +43,9 @@ private:
   int exitCode_ = -1;
 };
 
-// Drops the offscreen platform's note that it cannot pass size hints on,
-// which it prints for every window; every other message goes through.
+// Drops two notes of the toolkit that say nothing to the administrator (the
+// offscreen platform cannot pass size hints on; no XDG_RUNTIME_DIR, so a
+// default is used); every other message goes through.
 void quietPlatformNotes();
 
 // The argument text of the command line: the arguments after the program's

@@ -85,17 +85,22 @@ TEST_F(ProgressDuringFill, TheBoxShowsWhileTheFirstLevelIsCountedAndHidesAfter) 
   EXPECT_FALSE(picture->isVisible());
   struct Watch : QObject {
     ProgressBoxWidget* box;
+    QTreeWidget* list;
     QStringList* seen;
     int* visible;
+    int waitCursor = 0, listLocked = 0;
     bool eventFilter(QObject*, QEvent* e) override {
       if (e->type() == QEvent::Paint) {
         *seen << box->percentText();
         if (box->isVisible()) ++*visible;
+        if (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor) ++waitCursor;
+        if (!list->updatesEnabled()) ++listLocked;
       }
       return false;
     }
   } watch;
   watch.box = picture;
+  watch.list = list();
   watch.seen = &seen;
   watch.visible = &visible;
   picture->installEventFilter(&watch);
@@ -105,6 +110,12 @@ TEST_F(ProgressDuringFill, TheBoxShowsWhileTheFirstLevelIsCountedAndHidesAfter) 
   EXPECT_TRUE(seen.contains("100%")) << seen.join(' ').toStdString();
   EXPECT_TRUE(seen.contains("20%")) << seen.join(' ').toStdString();  // 1 of 5 visible first-level folders
   EXPECT_FALSE(picture->isVisible());
+  // The hourglass while the list fills, the list's redraw locked while its
+  // first level is read, and both undone afterwards.
+  EXPECT_GT(watch.waitCursor, 0);
+  EXPECT_GT(watch.listLocked, 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(list()->updatesEnabled());
 }
 
 } // namespace

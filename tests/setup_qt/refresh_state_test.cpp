@@ -14,6 +14,10 @@ struct Facts {
   bool dllPresent;
 };
 
+void PrintTo(const Facts& f, std::ostream* os) {
+  *os << "store-wide " << f.storeWide << ", installed " << f.installed << ", dll " << f.dllPresent;
+}
+
 std::string name(const ::testing::TestParamInfo<Facts>& info) {
   const Facts& f = info.param;
   return std::string(f.storeWide ? "StoreWide" : "NoStoreWide") + (f.installed ? "Installed" : "NotInstalled") +

@@ -96,6 +96,22 @@ TEST_F(Unreachable, AMachineWithoutItsExchangeServerObject) {
   EXPECT_GT(report.text.size(), 40);
 }
 
+TEST_F(Unreachable, AnErrorInAClickHandlerEndsTheProgramAndNothingRunsAfterIt) {
+  startAndAccept();
+  ASSERT_TRUE(endCodes.empty());
+  QTemporaryDir empty;
+  db::setServerDirectory(empty.path().toStdString());  // the server goes away under the window
+  click("Command1");  // the refresh proposes an identity: the directory cannot be asked
+  EXPECT_EQ(endCodes, std::vector<int>{1});
+  ASSERT_EQ(answerer->seen().size(), 1);
+  EXPECT_TRUE(answerer->seen()[0].text.contains("No emulated server at")) << answerer->seen()[0].text.toStdString();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(window().ended());
+  QTest::mouseClick(button("Command2"), Qt::LeftButton);
+  EXPECT_EQ(endCodes, std::vector<int>{1});
+  EXPECT_EQ(answerer->seen().size(), 1);
+}
+
 // The real program: the report on stderr and exit code 1, no hang.
 TEST_F(Unreachable, TheProgramExitsWithOneAndTheReportOnStderr) {
   QTemporaryDir empty, shots;

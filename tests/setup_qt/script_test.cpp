@@ -110,6 +110,12 @@ TEST_F(ScriptedSetup, NoEndsWithZeroAndChangesNothing) {
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
 }
 
+TEST_F(ScriptedSetup, TheDisclaimersCloseBoxEndsWithZero) {
+  Run r = run("screenshot d.png\nclose\n");
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+  EXPECT_FALSE(QImage(shots.filePath("d.png")).isNull());
+}
+
 TEST_F(ScriptedSetup, BatchModeEndsByItselfWithZero) {
   installApplication(u"IPM.Note\r*\r11");
   registerFolder(u"Sales/Quotes");
