@@ -6,6 +6,11 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
+# Let ccache share results between clones in different folders (CI builds
+# a fresh clone each time).
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := true
+
 .PHONY: all deps build build-asan test test-plain test-asan demo run bench fuzz clean
 
 all: build
