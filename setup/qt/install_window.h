@@ -3,6 +3,8 @@
 // procedure, and the procedures call back through WindowHooks to repaint,
 // lock the list, draw the progress, ask and close. An error no procedure
 // handled ends the program with the run-time error report (exit code 1).
+// Writing the model into the widgets never runs a handler. While the
+// store-wide registration exists the folder rows show no check boxes.
 #pragma once
 
 #include <QMainWindow>
