@@ -1,11 +1,10 @@
-// InstallForm as a Qt window: the widgets show the window model, what the
-// administrator types and clicks goes into the model and runs the matching
-// procedure, and the procedures call back through WindowHooks to repaint,
-// lock the list, draw the progress, ask and close. An error no procedure
-// handled ends the program with the run-time error report (exit code 1).
+// InstallForm as a Qt window: the widgets show the window model, user input
+// goes into the model and runs the matching procedure, and the procedures
+// call back through WindowHooks; an unhandled error ends the program (1).
+#pragma once
+
 // Writing the model into the widgets never runs a handler. While the
 // store-wide registration exists the folder rows show no check boxes.
-#pragma once
 
 #include <QMainWindow>
 

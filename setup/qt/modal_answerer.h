@@ -1,7 +1,6 @@
-// Answers the message boxes the window opens, for unattended runs (the
-// scripted administrator) and for the window's tests: it watches for an
-// open message box, records its title, text and icon, and presses a button
-// of it like a user would (the queued answer for a Yes/No question, else OK).
+// Answers the window's message boxes for unattended runs and tests: records
+// each box's title, text and icon and presses a button like a user would
+// (the queued answer to a Yes/No question, else OK).
 #pragma once
 
 #include <QList>

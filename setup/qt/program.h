@@ -1,6 +1,5 @@
-// The run of KorvaneSetup: the Disclaimer first; its "Yes" loads and shows
-// the main window (not modal) and unloads the dialog; "No" and the close
-// box end the program with code 0; the main window's end ends it with its
+// The run of KorvaneSetup: the Disclaimer, then on "Yes" the main window;
+// "No" or the close box end the program (0), the main window's end with its
 // code (0, or 1 after a run-time error report).
 #pragma once
 

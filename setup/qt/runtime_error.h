@@ -1,7 +1,6 @@
-// The run-time error report of the window program: an error that no
-// procedure handled ends the program with a message box titled with the
-// window caption, "Run-time error '<number>':" and the description, the same
-// text on stderr, and exit code 1.
+// The run-time error report: an error no procedure handled shows a message
+// box titled with the window caption, "Run-time error '<number>':" and the
+// description, prints the same on stderr, and the program exits with 1.
 #pragma once
 
 #include <QString>

@@ -1,8 +1,8 @@
-// The scripted administrator: when KORVANE_SETUP_SCRIPT names a file, the
-// program reads it and carries out its steps on the real windows, one at a
-// time, once the window is idle, answering message boxes on the way, and
-// writing screenshots. Used by the demo to walk the setup unattended.
-//
+// The scripted administrator: with KORVANE_SETUP_SCRIPT naming a file, the
+// program carries out its steps on the real windows once they are idle,
+// answering message boxes and writing screenshots (used by the demo).
+#pragma once
+
 // One step per line; "#" starts a comment; words are separated by blanks,
 // "double quotes" keep blanks in a word, {TAB} stands for a TAB character.
 //   yes | no | close           answer the Disclaimer (close = its close box)
@@ -21,7 +21,7 @@
 //   wait MS
 // A failing step ends the program with code 2; a script that takes longer
 // than KORVANE_SETUP_SCRIPT_TIMEOUT seconds (default 300) with code 3.
-#pragma once
+
 
 #include <QString>
 #include <QStringList>
