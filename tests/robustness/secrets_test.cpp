@@ -58,7 +58,9 @@ TEST_F(Secrets, NoLabCommandPrintsThePassword) {
       {"items", "Sales"}, {"items", "Sales", "--json"}, {"folder", "list"}, {"folder", "list", "--json"},
       {"folder", "add", "Support", "--mail", "support@corp.example.com"}, {"folder", "set", "Support", "--description", "x"},
       {"user", "list"}, {"user", "list", "--json"}, {"user", "add", "jdoe"}, {"user", "remove", "jdoe"},
-      {"machine"}, {"cluster", "off"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
+      {"machine"}, {"machine", "--user", "svc-korvane"}, {"cluster", "on"}, {"cluster", "off"},
+      {"exchange", "server", "EXCH02"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
+      {"--server", (workDir() / "another").string(), "init", "--sample"},
       {"reg", "delete", "Sales"}, {"--help"}, {"complus", "--help"}, {"complus", "install", "--help"},
   };
   for (const auto& c : commands) labWithoutSecret(c);
