@@ -12,6 +12,7 @@
 #include <string>
 
 #include "bench/bench_server.h"
+#include "bench/registration.h"
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
 #include "platform/store/ado.h"
@@ -25,31 +26,6 @@ std::map<int, std::map<std::string, double>> itemsPerSecond;
 namespace {
 
 constexpr int kItemsPerProcess = 150;
-
-void setField(ado::IFields* fields, TextView name, const Variant& value) {
-  ComPtr<ado::IField> field;
-  check(fields->get_Item(Variant(name), field.put()));
-  check(field->put_Value(value));
-}
-
-void registerSinkOn(const Text& folderUrl) {
-  auto connection = createInstance<ado::IConnection>(u"ADODB.Connection");
-  check(connection->put_Provider(u"ExOLEDB.DataSource"));
-  check(connection->Open(folderUrl, u"", u"", ado::adOpenUnspecified));
-  auto record = createInstance<ado::IRecord>(u"ADODB.Record");
-  check(record->Open(Variant(folderUrl + u"/Korvane.reg"), Variant(ComPtr<IUnknown>(connection)),
-                     ado::adModeReadWrite, ado::adCreateOverwrite, ado::adDelayFetchFields, u"", u""));
-  ComPtr<ado::IFields> fields;
-  check(record->get_Fields(fields.put()));
-  setField(fields.get(), store::prop::contentClass, Variant(store::contentclass::registration));
-  setField(fields.get(), store::prop::eventMethod, Variant(u"onsyncsave"));
-  setField(fields.get(), store::prop::sinkClass, Variant(u"Korvane.KorvaneCls"));
-  setField(fields.get(), store::prop::matchScope, Variant(u"SHALLOW"));
-  setField(fields.get(), store::prop::criteria, Variant(u" WHERE \"DAV:ishidden\" = FALSE"));
-  setField(fields.get(), store::prop::priority, Variant(u"65223"));
-  setField(fields.get(), store::prop::isHidden, Variant(true));
-  check(fields->Update());
-}
 
 // One server for the whole run: a plain folder and one the sink watches.
 BenchServer& server() {

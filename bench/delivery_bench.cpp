@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bench_server.h"
+#include "bench/registration.h"
 #include "bench/sqlite_counter.h"
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
@@ -30,34 +31,6 @@ namespace prop = store::prop;
 constexpr char16_t kFolder[] = u"Sales";
 constexpr char16_t kDeliveredClass[] = u"IPM.Post";
 const Text kDefaultMapping = u"IPM.Note\r*\r65223";
-
-void setField(ado::IFields* fields, TextView name, const Variant& value) {
-  ComPtr<ado::IField> field;
-  check(fields->get_Item(Variant(name), field.put()));
-  check(field->put_Value(value));
-}
-
-// The registration item as the setup writes it: created through a Record on
-// the folder, with its seven properties.
-void registerSinkOn(const Text& folderUrl) {
-  auto connection = createInstance<ado::IConnection>(u"ADODB.Connection");
-  check(connection->put_Provider(u"ExOLEDB.DataSource"));
-  check(connection->Open(folderUrl, u"", u"", ado::adOpenUnspecified));
-  auto record = createInstance<ado::IRecord>(u"ADODB.Record");
-  check(record->Open(Variant(folderUrl + u"/Korvane.reg"), Variant(ComPtr<IUnknown>(connection)),
-                     ado::adModeReadWrite, ado::adCreateOverwrite, ado::adDelayFetchFields, u"", u""));
-  ComPtr<ado::IFields> fields;
-  check(record->get_Fields(fields.put()));
-  setField(fields.get(), prop::contentClass, Variant(store::contentclass::registration));
-  setField(fields.get(), prop::eventMethod, Variant(u"onsyncsave"));
-  setField(fields.get(), prop::sinkClass, Variant(u"Korvane.KorvaneCls"));
-  setField(fields.get(), prop::matchScope, Variant(u"SHALLOW"));
-  setField(fields.get(), prop::criteria, Variant(u" WHERE \"DAV:ishidden\" = FALSE"));
-  setField(fields.get(), prop::priority, Variant(u"65223"));
-  setField(fields.get(), prop::isHidden, Variant(true));
-  check(fields->Update());
-  check(record->Close());
-}
 
 // Line 1: n new classes; line 2: n patterns none of which matches the
 // delivered class; line 3: the priority.
