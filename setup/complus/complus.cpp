@@ -68,6 +68,39 @@ bool isSinkComponent(TextView componentName, TextView applicationName) {
   return componentName.substr(0, prefix.size()) == prefix;
 }
 
+// The first application of that name in catalog order (ignoring case).
+std::optional<std::int16_t> findApplication(ICatalogCollection* applications, TextView applicationName) {
+  const std::int16_t n = count(applications);
+  for (std::int16_t i = 0; i < n; ++i) {
+    auto application = item(applications, i);
+    if (application && equalsIgnoreCase(nameOf(application.get()), applicationName)) return i;
+  }
+  return std::nullopt;
+}
+
+// The application's "Components" (keyed by its upper-cased "ID"), populated,
+// and in it the sink's component; the component is empty when none matches.
+struct SinkComponent {
+  ComPtr<ICatalogCollection> components;
+  ComPtr<ICatalogObject> component;
+};
+SinkComponent findSinkComponent(ICatalogCollection* applications, ICatalogObject* application,
+                                TextView applicationName) {
+  SinkComponent found;
+  Text id = toUpperSimple(value(application, u"ID").toText());
+  found.components = subCollection(applications, u"Components", Variant(id));
+  check(found.components->Populate());
+  const std::int16_t m = count(found.components.get());
+  for (std::int16_t j = 0; j < m; ++j) {
+    auto component = item(found.components.get(), j);
+    if (component && isSinkComponent(nameOf(component.get()), applicationName)) {
+      found.component = component;
+      break;
+    }
+  }
+  return found;
+}
+
 Text firstEntry(TextView line) {
   auto entries = split(line, u'\t');
   return entries.empty() ? Text() : entries.front();
@@ -118,26 +151,17 @@ bool CheckComPlusAppExists(InstallForm& form, TextView applicationName, Text& id
     auto catalog = newCatalog();
     auto applications = collection(catalog.get(), u"Applications");
     check(applications->Populate());
-    const std::int16_t n = count(applications.get());
-    for (std::int16_t i = 0; i < n; ++i) {
-      auto application = item(applications.get(), i);
-      if (!application || !equalsIgnoreCase(nameOf(application.get()), applicationName)) continue;
+    if (auto index = findApplication(applications.get(), applicationName)) {
+      auto application = item(applications.get(), *index);
       result = true;
       identity = value(application.get(), u"Identity").toText();
       check(catalog->RefreshComponents());
-      Text id = toUpperSimple(value(application.get(), u"ID").toText());
-      auto components = subCollection(applications.get(), u"Components", Variant(id));
-      check(components->Populate());
-      const std::int16_t m = count(components.get());
-      for (std::int16_t j = 0; j < m; ++j) {
-        auto component = item(components.get(), j);
-        if (!component || !isSinkComponent(nameOf(component.get()), applicationName)) continue;
-        Variant enabled = value(component.get(), u"ConstructionEnabled");
-        Variant stored = value(component.get(), u"ConstructorString");
+      auto sink = findSinkComponent(applications.get(), application.get(), applicationName);
+      if (sink.component) {
+        Variant enabled = value(sink.component.get(), u"ConstructionEnabled");
+        Variant stored = value(sink.component.get(), u"ConstructorString");
         if (enabled == Variant(true) && !stored.isNull()) constructorString = stored.toText();
-        break;
       }
-      break;
     }
   } catch (const ComError& e) {
     pending = e;
@@ -173,17 +197,11 @@ void AddComPlusApp(InstallForm& form, TextView applicationName, TextView identit
     check(catalog->RefreshComponents());
 
     if (!constructorString.empty()) {
-      Text appId = toUpperSimple(value(application.get(), u"ID").toText());
-      auto components = subCollection(applications.get(), u"Components", Variant(appId));
-      check(components->Populate());
-      const std::int32_t m = count(components.get());
-      for (std::int32_t j = 0; j < m; ++j) {
-        auto component = item(components.get(), j);
-        if (!component || !isSinkComponent(nameOf(component.get()), applicationName)) continue;
-        setValue(component.get(), u"ConstructionEnabled", Variant(true));
-        setValue(component.get(), u"ConstructorString", Variant(constructorString));
-        saveChanges(components.get());
-        break;
+      auto sink = findSinkComponent(applications.get(), application.get(), applicationName);
+      if (sink.component) {
+        setValue(sink.component.get(), u"ConstructionEnabled", Variant(true));
+        setValue(sink.component.get(), u"ConstructorString", Variant(constructorString));
+        saveChanges(sink.components.get());
       }
     }
   } catch (const ComError& e) {
@@ -196,14 +214,9 @@ void RemoveComPlusApp(InstallForm& form, TextView applicationName) {
     auto catalog = newCatalog();
     auto applications = collection(catalog.get(), u"Applications");
     check(applications->Populate());
-    const std::int16_t n = count(applications.get());
-    for (std::int16_t i = 0; i < n; ++i) {
-      auto application = item(applications.get(), i);
-      if (application && equalsIgnoreCase(nameOf(application.get()), applicationName)) {
-        check(applications->Remove(i));
-        saveChanges(applications.get());
-        break;
-      }
+    if (auto index = findApplication(applications.get(), applicationName)) {
+      check(applications->Remove(*index));
+      saveChanges(applications.get());
     }
   } catch (const ComError& e) {
     addErrorEntry(form.ui.txtErr, u"[RemoveComPlusApp]", e);
