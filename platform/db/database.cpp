@@ -52,6 +52,10 @@ fs::path databaseFile(const fs::path& dir) { return dir / "server.db"; }
 struct Database::Cache {
   std::map<std::string, std::vector<sqlite3_stmt*>, std::less<>> free;
   std::set<std::string, std::less<>> schemas;
+  // Created inside a transaction: the depth it was created at, until the
+  // outermost transaction commits (they become `schemas`) or the savepoint
+  // that holds them rolls back (they are forgotten).
+  std::map<std::string, int, std::less<>> tentative;
 };
 
 Database& Database::current() {
@@ -196,9 +200,33 @@ Statement Database::prepare(std::string_view sql) {
 }
 
 void Database::ensureSchema(std::string_view key, std::string_view sql) {
-  if (cache_->schemas.contains(key)) return;
+  if (hasSchema(key)) return;
   exec(sql);
-  cache_->schemas.emplace(key);
+  if (depth_ > 0)
+    cache_->tentative.emplace(std::string(key), depth_);
+  else
+    cache_->schemas.emplace(key);
+}
+
+bool Database::hasSchema(std::string_view key) const {
+  return cache_->schemas.contains(key) || cache_->tentative.contains(key);
+}
+
+void Database::settleSchemas(int depth, bool committed) {
+  auto& tentative = cache_->tentative;
+  for (auto it = tentative.begin(); it != tentative.end();) {
+    if (it->second <= depth) {
+      ++it;
+    } else if (!committed) {
+      it = tentative.erase(it);
+    } else if (depth == 0) {
+      cache_->schemas.insert(it->first);
+      it = tentative.erase(it);
+    } else {
+      it->second = depth;
+      ++it;
+    }
+  }
 }
 
 Database::Generation Database::generation() {
@@ -339,6 +367,7 @@ void Transaction::commit() {
     db_.exec(fmt::format("RELEASE sp{}", level_));
   active_ = false;
   --db_.depth_;
+  db_.settleSchemas(level_, true);
 }
 
 void Transaction::rollback() {
@@ -346,6 +375,7 @@ void Transaction::rollback() {
   active_ = false;
   --db_.depth_;
   ++db_.rollbacks_;
+  db_.settleSchemas(level_, false);
   if (level_ == 0) {
     db_.exec("ROLLBACK");
   } else {

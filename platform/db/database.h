@@ -56,7 +56,11 @@ public:
   // A prepared statement, taken from the connection's cache when free.
   Statement prepare(std::string_view sql);
   // Creates tables the first time a component asks, once per connection.
+  // Inside a transaction the creation is remembered only once it commits:
+  // a rollback undoes the tables, so the next call creates them again.
   void ensureSchema(std::string_view key, std::string_view sql);
+  // Whether ensureSchema(key) has run on this connection and still holds.
+  bool hasSchema(std::string_view key) const;
 
   // Changes whenever what this connection reads may have changed: a commit
   // by another connection, a change made through this one, or a rollback.
@@ -85,6 +89,9 @@ private:
   friend class Statement;
   friend class Transaction;
   struct Cache;
+  // A transaction ended at `depth` open transactions: schemas created
+  // inside it are kept (passed to the enclosing one) or forgotten.
+  void settleSchemas(int depth, bool committed);
   sqlite3* db_ = nullptr;
   std::filesystem::path file_;
   int depth_ = 0;

@@ -35,20 +35,10 @@ constexpr int kKindInt = 4;
 
 constexpr TextView kClassesPath = u"SOFTWARE\\Classes";
 
-bool schemaPresent(db::Database& d) {
-  auto s = d.prepare("SELECT count(*) FROM sqlite_master WHERE name IN "
-                     "('registry_keys', 'registry_keys_by_parent', 'registry_values')");
-  return s.step() && s.integer(0) == 3;
-}
 
 db::Database& database() {
   auto& d = db::Database::current();
-  // Inside a caller's transaction a rollback could undo the creation, so it
-  // is not remembered there: the tables are looked for each time instead.
-  if (d.inTransaction()) {
-    if (!schemaPresent(d)) d.exec(kSchema);
-  } else
-    d.ensureSchema("registry", kSchema);
+  d.ensureSchema("registry", kSchema);
   return d;
 }
 
