@@ -61,22 +61,12 @@ bool tableExists(db::Database& d, std::string_view table) {
   return s.step();
 }
 
-bool schemaPresent(db::Database& d) {
-  auto s = d.prepare("SELECT count(*) FROM sqlite_master WHERE name IN "
-                     "('complus_applications', 'complus_components', 'complus_components_by_application')");
-  return s.step() && s.integer(0) == 3;
-}
 
 } // namespace
 
 db::Database& catalogDatabase() {
   auto& d = db::Database::current();
-  // Inside a caller's transaction a rollback could undo the creation, so it
-  // is not remembered there: the tables are looked for each time instead.
-  if (d.inTransaction()) {
-    if (!schemaPresent(d)) d.exec(kSchema);
-  } else
-    d.ensureSchema("complus", kSchema);
+  d.ensureSchema("complus", kSchema);
   return d;
 }
 
@@ -173,8 +163,13 @@ void refreshComponent(const ComponentRecord& record) {
 }
 
 std::optional<Activation> activationOf(const Guid& clsid) {
+  // Creating an object must not create the catalog's tables; once they
+  // are known to be there the look-up for them goes.
   auto& d = db::Database::current();
-  if (!tableExists(d, "complus_components")) return std::nullopt;
+  if (!d.hasSchema("complus")) {
+    if (!tableExists(d, "complus_components")) return std::nullopt;
+    catalogDatabase();
+  }
   auto s = d.prepare(
       "SELECT a.name, c.construction_enabled, c.constructor_string FROM complus_components c "
       "JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");

@@ -20,12 +20,15 @@ public:
       if (!t.node) return fail(ado::adErrResourceNotFound, u"The folder \"" + Text(source) + u"\" does not exist.");
       if (!t.node->folder)
         return fail(E_NOT_A_FOLDER, u"\"" + Text(source) + u"\" names an item, not a folder.");
-      Text url = tree::urlOf(*t.node);
-      if (t.node->access == Access::None) return fail(E_ACCESSDENIED, u"Access to the folder \"" + url + u"\" is denied.");
+      if (t.node->access == Access::None)
+        return fail(E_ACCESSDENIED, u"Access to the folder \"" + tree::urlOf(*t.node) + u"\" is denied.");
       if ((mode & 2) && t.node->access == Access::ReadOnly)
-        return fail(E_ACCESSDENIED, u"The folder \"" + url + u"\" is read-only; it cannot be opened for writing.");
-      props_ = tree::full(*t.node);
-      bound_ = true;
+        return fail(E_ACCESSDENIED, u"The folder \"" + tree::urlOf(*t.node) +
+                                        u"\" is read-only; it cannot be opened for writing.");
+      // Its properties are read when first asked for: the folder is often
+      // opened only to prove that it can be.
+      node_ = *t.node;
+      props_.reset();
       return S_OK;
     });
   }
@@ -61,13 +64,20 @@ public:
 
 private:
   HRESULT boundText(TextView name, Variant* value) {
-    if (!bound_)
-      return fail(E_UNEXPECTED, u"The folder object is not bound to a folder; open it through its IDataSource first.");
-    return binding::put(value, props_.text(name));
+    return guarded([&] {
+      if (!node_)
+        return fail(E_UNEXPECTED, u"The folder object is not bound to a folder; open it through its IDataSource first.");
+      if (!props_) {
+        auto now = tree::node(node_->id);
+        if (!now) return fail(ado::adErrResourceNotFound, u"The folder \"" + node_->name + u"\" has been deleted.");
+        props_ = tree::full(*now);
+      }
+      return binding::put(value, props_->text(name));
+    });
   }
 
-  bool bound_ = false;
-  Properties props_;
+  std::optional<Node> node_;
+  std::optional<Properties> props_;
 };
 
 } // namespace

@@ -67,8 +67,24 @@ public:
   std::optional<Pending> pending;
   ComPtr<ado::IConnection> connection;
   std::shared_ptr<Change> change;  // set for an event record
-  Properties values;               // what the fields show
   Properties changes;              // set since the last update
+
+  // What the fields show, read from the store on first use: a record is
+  // often opened only to prove that an item or folder exists.
+  Properties& values() {
+    if (valuesDue) {
+      auto now = tree::node(node->id);
+      if (!now) throw ComError(ado::adErrResourceNotFound, u"The item " + url + u" has been deleted.");
+      values_ = tree::full(*now);
+      valuesDue = false;
+    }
+    return values_;
+  }
+  void showStored() { valuesDue = true; }
+  void show(Properties p) {
+    valuesDue = false;
+    values_ = std::move(p);
+  }
 
   void requireOpen() const {
     if (!open) throw ComError(ado::adErrObjectClosed, u"Operation is not allowed when the object is closed.");
@@ -100,31 +116,31 @@ public:
   // --- FieldSource ---------------------------------------------------------
   std::size_t count() override {
     requireOpen();
-    return values.size();
+    return values().size();
   }
   Text name(std::size_t index) override {
     requireOpen();
-    return values.entries().at(index).first;
+    return values().entries().at(index).first;
   }
   std::optional<std::size_t> find(TextView name) override {
     requireOpen();
-    if (auto i = values.indexOf(name)) return i;
+    if (auto i = values().indexOf(name)) return i;
     if (!writable || tree::isComputed(name)) return std::nullopt;
-    values.set(name, Variant());
-    return values.size() - 1;
+    values().set(name, Variant());
+    return values().size() - 1;
   }
   Variant value(std::size_t index) override {
     requireOpen();
-    return values.entries().at(index).second;
+    return values().entries().at(index).second;
   }
   void setValue(std::size_t index, const Variant& v) override {
     requireWritable();
-    const Text name = values.entries().at(index).first;
+    const Text name = values().entries().at(index).first;
     if (tree::isComputed(name))
       throw ComError(ado::adErrPermissionDenied, u"The property " + name + u" is computed by the store and cannot be set.");
     if (v.isObject())
       throw ComError(DISP_E_TYPEMISMATCH, u"A property holds text, a number, a Boolean or null, not an object.");
-    values.set(name, v);
+    values().set(name, v);
     changes.set(name, v);
   }
   void update() override {
@@ -164,12 +180,15 @@ public:
   }
 
 private:
+  bool valuesDue = false;
+  Properties values_;
+
   void prepareOpen(const tree::Target& t, const Text& src, bool write) {
     if (!t.node) throwMissing(t, src);
     url = tree::urlOf(*t.node);
     checkAccess(*t.node, write, url);
     node = t.node;
-    values = tree::full(*node);
+    showStored();
   }
 
   void prepareCreate(const tree::Target& t, const Text& src, bool write, std::int32_t create) {
@@ -188,7 +207,7 @@ private:
     if (create & adCreateCollection) return createFolderNow(*t.parent, t.name);
     pending = Pending{t.parent->id, t.name, replace};
     url = folderUrl + u"/" + t.name;
-    values = unsavedItem(*t.parent, t.name, url);
+    show(unsavedItem(*t.parent, t.name, url));
   }
 
   void createFolderNow(const Node& parent, const Text& name) {
@@ -203,7 +222,7 @@ private:
     node = res.node;
     url = res.url;
     deleted = res.deleted;
-    values = res.deleted ? tree::full(res.node) : res.after;
+    show(res.deleted ? tree::full(res.node) : res.after);
   }
 
   void requireWritable() {
@@ -244,13 +263,14 @@ private:
 
   // New values from the store; fields keep their places.
   void refresh(const Properties& now) {
+    if (valuesDue) return show(now);
     Properties next;
-    for (const auto& [name, v] : values) {
+    for (const auto& [name, v] : values()) {
       auto fresh = now.get(name);
       next.set(name, fresh ? *fresh : Variant::null());
     }
     for (const auto& [name, v] : now) next.set(name, v);
-    values = std::move(next);
+    show(std::move(next));
   }
 };
 
@@ -344,7 +364,7 @@ ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<Change> change) {
   state->writable = change->method == Method::Save && change->phase == Phase::Begin && !change->deleted;
   state->node = change->node;
   state->url = change->url;
-  state->values = tree::full(change->node);
+  state->values() = tree::full(change->node);
   state->change = std::move(change);
   return makeCom<RecordObject>(std::move(state));
 }

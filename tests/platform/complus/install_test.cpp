@@ -303,5 +303,21 @@ TEST_F(Install, InstallApplicationLeavesNothingBehindWhenTheLibraryIsMissing) {
   EXPECT_TRUE(admin.listApplications().empty());
 }
 
+// The catalog's tables made inside a transaction that rolls back are gone
+// again: creating objects must look for them anew, not trust that they exist.
+TEST(InstallRolledBack, ObjectCreationStillWorksAndALaterInstallActivates) {
+  korvane::testing::TempServer server;
+  {
+    db::Transaction t(db::Database::current());
+    complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"first"));
+    t.rollback();
+  }
+  EXPECT_TRUE(createInstance<IUnknown>(u"ADODB.Connection"));
+  EXPECT_TRUE(complus::Catalog().listApplications().empty());
+
+  complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"second"));
+  EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"second"));
+}
+
 } // namespace
 } // namespace korvane::complus::testing

@@ -83,6 +83,20 @@ TEST_F(CdoFolder, OpenRefusesWhatIsNotAReachableFolder) {
   }
 }
 
+TEST_F(CdoFolder, ShowsTheFolderAsItIsWhenFirstAskedAndReportsOneDeletedSince) {
+  auto [f, ds] = folderObject();
+  check(ds->Open(url(u"Sales"), nullptr, 0, -1, 0, u"", u""));
+  setFolderProperties(u"Sales", {{prop::description, Variant(u"changed")}});
+  EXPECT_EQ(getProperty(f.get(), u"Description"), Variant(u"changed"));
+
+  folder(u"Gone");
+  auto [g, gds] = folderObject();
+  check(gds->Open(url(u"Gone"), nullptr, 0, -1, 0, u"", u""));
+  deleteItem(u"Gone");
+  Variant v;
+  EXPECT_EQ(failure(g->GetProperty(u"Description", &v)), ado::adErrResourceNotFound);
+}
+
 TEST_F(CdoFolder, AnUnboundFolderHasNoDescription) {
   auto f = createInstance<IDispatch>(u"CDO.Folder");
   Variant v;

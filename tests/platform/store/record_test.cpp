@@ -93,6 +93,24 @@ TEST_F(Record, ComputedPropertiesDescribeTheTree) {
   EXPECT_EQ(valueOf(itf.get(), u"DAV:contentclass"), Variant(u"urn:content-classes:message"));
 }
 
+// A record shows the item as it is when its fields are first read, and an
+// item deleted in between is reported as such, never shown half-empty.
+TEST_F(Record, FieldsShowTheItemAsItIsWhenFirstRead) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url(u"Sales/Order 1.EML"), nullptr, 1, -1));
+  save(u"Sales", u"Order 1.EML", {{prop::messageClass, Variant(u"IPM.Note.Changed")}});
+  EXPECT_EQ(valueOf(fieldsOf(r.get()).get(), prop::messageClass), Variant(u"IPM.Note.Changed"));
+
+  auto gone = newRecord();
+  check(openRecord(gone.get(), url(u"Sales/Order 1.EML"), nullptr, 3, -1));
+  deleteItem(u"Sales/Order 1.EML");
+  auto f = fieldsOf(gone.get());
+  std::int32_t count = 0;
+  EXPECT_EQ(failure(f->get_Count(&count)), ado::adErrResourceNotFound);
+  ComPtr<ado::IField> one;
+  EXPECT_EQ(failure(f->get_Item(Variant(prop::messageClass), one.put())), ado::adErrResourceNotFound);
+}
+
 struct TypedRow {
   const char16_t* name;
   Variant value;
