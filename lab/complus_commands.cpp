@@ -1,3 +1,4 @@
+#include <iostream>
 #include <memory>
 
 #include "lab/commands.h"
@@ -6,12 +7,26 @@
 
 namespace korvane::lab {
 
+namespace {
+
+// The first line of the input, without its line end.
+std::string passwordLine(std::istream& in) {
+  std::string line;
+  if (!std::getline(in, line))
+    throw ComError(E_INVALIDARG, u"--password-stdin found no password on standard input.");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+} // namespace
+
 void addComPlusCommands(CLI::App& app) {
   auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove");
   complus->require_subcommand(1);
 
   struct InstallOptions {
     std::string app, library, identity, password;
+    bool passwordFromStdin = false;
     std::optional<std::string> ctor;
   };
   auto install = std::make_shared<InstallOptions>();
@@ -19,11 +34,21 @@ void addComPlusCommands(CLI::App& app) {
   installCmd->add_option("APP", install->app, "Application name, e.g. Korvane")->required();
   installCmd->add_option("LIBRARY", install->library, "Path of the library, e.g. build/sink/Korvane.dll")->required();
   auto* identity = installCmd->add_option("--identity", install->identity, "Run-as account");
-  installCmd->add_option("--password", install->password, "Password of the run-as account")->needs(identity);
-  identity->needs(installCmd->get_option("--password"));
+  // Arguments are visible to every user of the machine in the process list.
+  auto* password = installCmd->add_option(
+      "--password", install->password,
+      "Password of the run-as account (other users can see it in the process list; prefer --password-stdin)");
+  auto* passwordFromStdin = installCmd->add_flag("--password-stdin", install->passwordFromStdin,
+                                                 "Read the password of the run-as account from standard input");
+  password->needs(identity)->excludes(passwordFromStdin);
+  passwordFromStdin->needs(identity);
   installCmd->add_option("--ctor", install->ctor,
                          "Constructor string; \\r separates lines, \\t entries (e.g. 'IPM.Note\\r*\\r65223')");
-  installCmd->callback([install] {
+  installCmd->callback([install, identity, password] {
+    if (install->passwordFromStdin) install->password = passwordLine(std::cin);
+    else if (identity->count() > 0 && password->count() == 0)
+      throw ComError(E_INVALIDARG, u"--identity needs the account's password: give --password-stdin and type it, "
+                                   u"or --password.");
     complus::Catalog catalog;
     std::optional<Text> ctor;
     if (install->ctor) ctor = unescape(*install->ctor);

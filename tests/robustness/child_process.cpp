@@ -68,6 +68,9 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
   std::vector<char*> argv = pointers(options_.args);
   int out = openOutput(options_.out);
   int err = openOutput(options_.err);
+  const char* inPath = options_.in.empty() ? "/dev/null" : options_.in.c_str();
+  int in = ::open(inPath, O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error("cannot open " + std::string(inPath) + ": " + std::strerror(errno));
   uid_t uid = 0;
   gid_t gid = 0;
   if (options_.asNobody) {
@@ -83,14 +86,14 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
     // Only async-signal-safe calls from here on.
     ::dup2(out, 1);
     ::dup2(err, 2);
-    int in = ::open("/dev/null", O_RDONLY);
-    if (in >= 0) ::dup2(in, 0);
+    ::dup2(in, 0);
     if (options_.asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) _exit(125);
     ::execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   ::close(out);
   ::close(err);
+  ::close(in);
 }
 
 Child::Child(Child&& other) noexcept : options_(std::move(other.options_)), pid_(std::exchange(other.pid_, -1)) {}

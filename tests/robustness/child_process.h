@@ -20,6 +20,7 @@ struct ChildOptions {
   std::map<std::string, std::string> setEnv;   // added to (or replacing in) the test's environment
   std::vector<std::string> unsetEnv;           // removed from it
   std::filesystem::path out, err;              // stdout and stderr go here (empty: /dev/null)
+  std::filesystem::path in;                    // stdin comes from here (empty: /dev/null)
   bool asNobody = false;                       // drop root privileges before exec
 };
 

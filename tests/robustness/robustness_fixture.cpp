@@ -1,5 +1,6 @@
 #include "robustness_fixture.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "platform/complus/admin.h"
@@ -93,13 +94,17 @@ ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
 }
 
 ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                                bool asNobody) {
+                                bool asNobody, const std::optional<std::string>& input) {
   db::Database::closeCurrent();
   ChildOptions o;
   o.args = {(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string()};
   o.args.insert(o.args.end(), args.begin(), args.end());
   o.out = file("lab.out");
   o.err = file("lab.err");
+  if (input) {
+    o.in = file("lab.in");
+    std::ofstream(o.in, std::ios::binary) << *input;
+  }
   o.unsetEnv = kFaultVariables;
   o.setEnv = env;
   o.asNobody = asNobody;

@@ -5,6 +5,7 @@
 // would hold none.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ protected:
                                 const std::vector<std::string>& classes);
   ChildResult registrar(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
   ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-                  bool asNobody = false);
+                  bool asNobody = false, const std::optional<std::string>& input = std::nullopt);
 
   // What the registration items hold now, for comparisons after a crash.
   std::vector<std::string> problemsWithRegistrations();

@@ -116,6 +116,48 @@ TEST_F(Secrets, TheSetupsErrorLogNeverShowsThePassword) {
   for (const auto& e : store::listEvents()) EXPECT_EQ(toUtf8(e.text).find(kSecret), std::string::npos);
 }
 
+std::string storedPassword() {
+  auto s = db::Database::current().prepare("SELECT password FROM complus_applications");
+  return s.step() ? s.utf8(0) : std::string("(no application)");
+}
+
+struct StdinRow {
+  const char* what;
+  std::vector<std::string> passwordArgs;
+  std::optional<std::string> input;
+  bool installs;
+};
+
+// The password can be given on standard input, out of the process list.
+TEST_F(Secrets, ThePasswordCanComeFromStandardInput) {
+  const StdinRow rows[] = {
+      {"a line", {"--password-stdin"}, kSecret + "\n", true},
+      {"a line ended by CR LF", {"--password-stdin"}, kSecret + "\r\nignored\n", true},
+      {"no line end", {"--password-stdin"}, kSecret, true},
+      {"empty input", {"--password-stdin"}, "", false},
+      {"no password at all", {}, std::nullopt, false},
+      {"both ways at once", {"--password-stdin", "--password", kSecret}, kSecret + "\n", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::string> args{"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(),
+                                  "--identity", "CORP\\svc-korvane"};
+    args.insert(args.end(), row.passwordArgs.begin(), row.passwordArgs.end());
+    ChildResult r = lab(args, {}, false, row.input);
+    EXPECT_TRUE(r.exited) << describe(r);
+    EXPECT_EQ(r.exitCode == 0, row.installs) << r.err;
+    EXPECT_EQ(r.out.find(kSecret), std::string::npos);
+    EXPECT_EQ(r.err.find(kSecret), std::string::npos);
+    if (!row.installs) {
+      EXPECT_FALSE(r.err.empty()) << "a refusal must say why";
+      EXPECT_TRUE(complus::Catalog().listApplications().empty());
+      continue;
+    }
+    EXPECT_EQ(storedPassword(), kSecret);
+    EXPECT_TRUE(complus::Catalog().removeApplication(u"Korvane"));
+  }
+}
+
 TEST_F(Secrets, TheDatabaseAndItsJournalsAreForTheOwnerOnly) {
   install();
   // Fresh writes, so that the -wal and -shm files exist now.
