@@ -2,7 +2,8 @@
 // real sink registered on the folder and the default mapping, and with the
 // sink configured with N pairs of which none matches; and plain and sink
 // deliveries alternating in one server. All cases run in one program, so
-// the sink's overhead is read as a ratio measured on one run.
+// the sink's overhead is read as a ratio measured on one run; and deliveries
+// into a folder that already holds many items.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "bench/sqlite_counter.h"
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
+#include "platform/db/database.h"
 #include "platform/store/ado.h"
 #include "platform/store/store.h"
 
@@ -59,11 +61,20 @@ void installSink(const Text& constructorString) {
   complus::Catalog().installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"", constructorString);
 }
 
-// A fresh server with the folder; the sink is installed and registered
-// when a constructor string is given.
+// Saves `count` items into the folder in one transaction (one disk flush).
+void fillFolder(TextView folder, std::int64_t count) {
+  db::Transaction tx(db::Database::current());
+  for (std::int64_t i = 1; i <= count; ++i)
+    store::save(folder, u"Held " + fromUtf8(std::to_string(i)) + u".EML", {{prop::messageClass, Variant(u"IPM.Note")}});
+  tx.commit();
+}
+
+// A fresh server with the folder, holding `heldItems` items; the sink is
+// installed and registered when a constructor string is given.
 struct DeliveryTarget {
-  explicit DeliveryTarget(const std::optional<Text>& constructorString) {
+  explicit DeliveryTarget(const std::optional<Text>& constructorString, std::int64_t heldItems = 0) {
     Text url = createMailFolder(kFolder);
+    fillFolder(kFolder, heldItems);
     if (constructorString) {
       installSink(*constructorString);
       registerSinkOn(url);
@@ -88,8 +99,8 @@ void skipUnlessClass(benchmark::State& state, const store::SaveOutcome& outcome,
 // Runs deliveries until the library says the time is measured. Checks the
 // sink's outcome once so that a broken set-up cannot pass for a fast one.
 void runDeliveries(benchmark::State& state, const char* label, const std::optional<Text>& ctor,
-                   TextView expectedClass) {
-  DeliveryTarget target(ctor);
+                   TextView expectedClass, std::int64_t heldItems = 0) {
+  DeliveryTarget target(ctor, heldItems);
   const SqliteCounts before = sqliteCounts();
   resetSqlHistogram();
   std::int64_t n = 0;
@@ -121,6 +132,13 @@ void BM_Deliver_SinkNonMatchingPairs(benchmark::State& state) {
   state.counters["pairs"] = static_cast<double>(state.range(0));
 }
 
+// A delivery must cost the same whatever its folder already holds.
+void BM_Deliver_SinkIntoFolderHolding(benchmark::State& state) {
+  runDeliveries(state, "delivery, sink with the default mapping, into a full folder", kDefaultMapping, u"IPM.Note",
+                state.range(0));
+  state.counters["heldItems"] = static_cast<double>(state.range(0));
+}
+
 // Wall-clock rates: a delivery's commit waits for the disk, and that wait is
 // part of what a sender sees. The CPU time is reported beside it.
 BENCHMARK(BM_Deliver_NoRegistration)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -133,6 +151,7 @@ BENCHMARK(BM_Deliver_SinkNonMatchingPairs)
     ->Arg(10)
     ->Arg(100)
     ->Arg(200);
+BENCHMARK(BM_Deliver_SinkIntoFolderHolding)->Unit(benchmark::kMicrosecond)->UseRealTime()->Arg(1000)->Arg(20000);
 
 double threadCpuSeconds() {
   timespec t{};

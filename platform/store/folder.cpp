@@ -70,7 +70,12 @@ private:
       if (!props_) {
         auto now = tree::node(node_->id);
         if (!now) return fail(ado::adErrResourceNotFound, u"The folder \"" + node_->name + u"\" has been deleted.");
-        props_ = tree::full(*now);
+        // Only the name and stored properties are shown: no path, no
+        // child counts, which grow with the folder.
+        Properties shown;
+        shown.set(prop::displayName, now->name);
+        for (const auto& [key, v] : tree::stored(now->id)) shown.set(key, v);
+        props_ = std::move(shown);
       }
       return binding::put(value, props_->text(name));
     });

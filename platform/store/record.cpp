@@ -364,7 +364,8 @@ ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<Change> change) {
   state->writable = change->method == Method::Save && change->phase == Phase::Begin && !change->deleted;
   state->node = change->node;
   state->url = change->url;
-  state->values() = tree::full(change->node);
+  // Sinks in the commit phase often only take the record and let it go.
+  state->showStored();
   state->change = std::move(change);
   return makeCom<RecordObject>(std::move(state));
 }

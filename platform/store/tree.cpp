@@ -23,6 +23,7 @@ CREATE TABLE IF NOT EXISTS store_node(
   registration INTEGER NOT NULL DEFAULT 0);
 CREATE UNIQUE INDEX IF NOT EXISTS store_node_name ON store_node(parent, folded);
 CREATE INDEX IF NOT EXISTS store_node_registration ON store_node(parent) WHERE registration = 1;
+CREATE INDEX IF NOT EXISTS store_node_kind ON store_node(parent, folder);
 CREATE TABLE IF NOT EXISTS store_prop(
   node INTEGER NOT NULL REFERENCES store_node(id) ON DELETE CASCADE,
   folded TEXT NOT NULL, name TEXT NOT NULL, value, kind INTEGER NOT NULL,
