@@ -1,11 +1,13 @@
 // Sustained deliveries from one to four processes at once into one server,
 // with the sink registered and without, measured side by side in one run:
-// items per second over all processes, and the sink's cost as a ratio.
+// items per second over all processes, the sink's cost as a ratio, and the
+// slowest single delivery (how long a sender waited at worst).
 #include <benchmark/benchmark.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -46,15 +48,18 @@ BenchServer& server() {
 }
 
 // Delivers kItemsPerProcess items in a child process; 0 when all succeeded
-// and, in the watched folder, every class was rewritten.
-int deliverInChild(const std::filesystem::path& dir, TextView folder, int process, int round) {
+// and, in the watched folder, every class was rewritten. `slowest` is the
+// longest single delivery, in seconds.
+int deliverInChild(const std::filesystem::path& dir, TextView folder, int process, int round, double& slowest) {
   db::setServerDirectory(dir);  // a connection of its own, never the parent's
   for (int i = 0; i < kItemsPerProcess; ++i) {
+    const auto start = std::chrono::steady_clock::now();
     store::Properties mail{
         {store::prop::subject, Variant(fromUtf8("r" + std::to_string(round) + "p" + std::to_string(process) + "i" +
                                                 std::to_string(i)))},
         {store::prop::messageClass, Variant(u"IPM.Post")}};
     auto outcome = store::deliver(folder, mail);
+    slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     bool expectRewrite = folder == u"Watched";
     if (outcome.aborted || outcome.messageClass != (expectRewrite ? u"IPM.Note" : u"IPM.Post")) return 3;
   }
@@ -67,25 +72,39 @@ void deliverConcurrently(benchmark::State& state, const char16_t* folder, const 
   const int processes = static_cast<int>(state.range(0));
   static int round = 0;
   double totalSeconds = 0;
+  double slowest = 0;
   for (auto _ : state) {
     db::Database::closeCurrent();  // no open connection may cross a fork
     auto start = std::chrono::steady_clock::now();
-    std::vector<pid_t> children;
+    std::vector<std::pair<pid_t, int>> children;  // and the pipe it reports its slowest delivery on
     for (int p = 0; p < processes; ++p) {
+      int report[2];
+      if (::pipe(report) != 0) {
+        state.SkipWithError("pipe failed");
+        return;
+      }
       pid_t pid = ::fork();
       if (pid == 0) {
+        ::close(report[0]);
         int rc = 4;
+        double childSlowest = 0;
         try {
-          rc = deliverInChild(s.dir(), folder, p, round);
+          rc = deliverInChild(s.dir(), folder, p, round, childSlowest);
         } catch (const std::exception& e) {
           std::fprintf(stderr, "delivery failed: %s\n", e.what());
         }
+        if (::write(report[1], &childSlowest, sizeof childSlowest) != sizeof childSlowest) rc = 5;
         ::_exit(rc);
       }
-      children.push_back(pid);
+      ::close(report[1]);
+      children.emplace_back(pid, report[0]);
     }
     bool ok = true;
-    for (pid_t pid : children) {
+    for (auto [pid, report] : children) {
+      double childSlowest = 0;
+      if (::read(report, &childSlowest, sizeof childSlowest) == sizeof childSlowest)
+        slowest = std::max(slowest, childSlowest);
+      ::close(report);
       int status = 0;
       ::waitpid(pid, &status, 0);
       ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -101,6 +120,7 @@ void deliverConcurrently(benchmark::State& state, const char16_t* folder, const 
   }
   const auto items = state.iterations() * processes * kItemsPerProcess;
   state.SetItemsProcessed(items);
+  state.counters["slowestMs"] = slowest * 1000;
   if (totalSeconds > 0) itemsPerSecond[processes][label] = static_cast<double>(items) / totalSeconds;
 }
 

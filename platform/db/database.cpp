@@ -1,11 +1,13 @@
 #include "platform/db/database.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <map>
+#include <random>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -29,6 +31,27 @@ std::unique_ptr<Database>& currentDb() {
 }
 
 [[noreturn]] void raiseText(const std::string& text) { throw ComError(E_DATABASE, fromUtf8(text)); }
+
+constexpr std::chrono::seconds kBusyTimeout{60};
+
+// Waiting for another process's write lock. SQLite's own timeout sleeps up
+// to 100 ms between tries, so under steady load a long sleeper keeps losing
+// the lock to processes that try more often, for seconds. Short sleeps with
+// a little randomness give every waiter about the same chance.
+struct BusyWait {
+  std::chrono::steady_clock::time_point started;
+  std::minstd_rand random{static_cast<std::minstd_rand::result_type>(::getpid())};
+};
+
+int waitForLock(void* context, int tries) {
+  auto& wait = *static_cast<BusyWait*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (tries == 0) wait.started = now;
+  if (now - wait.started >= kBusyTimeout) return 0;
+  const unsigned longest = tries < 50 ? 1000 : 5000;  // microseconds
+  ::usleep(100 + wait.random() % longest);
+  return 1;
+}
 
 } // namespace
 
@@ -56,6 +79,7 @@ struct Database::Cache {
   // outermost transaction commits (they become `schemas`) or the savepoint
   // that holds them rolls back (they are forgotten).
   std::map<std::string, int, std::less<>> tentative;
+  BusyWait busy;
 };
 
 Database& Database::current() {
@@ -126,7 +150,7 @@ Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<
     raiseText(fmt::format("Cannot open the server database {}: {}.", file.string(), msg));
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, 60000);
+  sqlite3_busy_handler(db_, waitForLock, &cache_->busy);
   try {
     exec("PRAGMA journal_mode=WAL");
     exec("PRAGMA synchronous=FULL");
