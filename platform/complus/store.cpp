@@ -61,7 +61,6 @@ bool tableExists(db::Database& d, std::string_view table) {
   return s.step();
 }
 
-
 } // namespace
 
 db::Database& catalogDatabase() {

@@ -35,7 +35,6 @@ constexpr int kKindInt = 4;
 
 constexpr TextView kClassesPath = u"SOFTWARE\\Classes";
 
-
 db::Database& database() {
   auto& d = db::Database::current();
   d.ensureSchema("registry", kSchema);
