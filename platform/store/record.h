@@ -28,6 +28,10 @@ inline constexpr std::int32_t adCreateCollection = 0x2000;
 inline constexpr std::int32_t adOpenIfExists = 0x2000000;
 
 ComPtr<ado::IRecord> makeRecord();
+// The late binding of a record ("State", "Fields", "Open", "Close",
+// "DeleteRecord"), for every object that offers ado::IRecord.
+HRESULT recordGetProperty(ado::IRecord* self, TextView name, Variant* value) noexcept;
+HRESULT recordInvoke(ado::IRecord* self, TextView method, std::span<const Variant> args, Variant* result) noexcept;
 // Writable in the begin phase of a save; read-only otherwise.
 ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<events::Change> change);
 
