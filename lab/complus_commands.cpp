@@ -86,7 +86,7 @@ void addComPlusCommands(CLI::App& app) {
                        {"identity", utf8(a.identity)},
                        {"accessChecks", a.accessChecksEnabled},
                        {"activation", a.serverApplication ? "server" : "library"},
-                       {"host", {{"running", host.running}, {"pid", host.running ? Json(host.pid) : Json()}}},
+                       {"host", {{"running", host.running}, {"pid", host.pid ? Json(host.pid) : Json()}}},
                        {"components", components}});
       }
       return printJson(out);
@@ -95,7 +95,7 @@ void addComPlusCommands(CLI::App& app) {
     for (const auto& a : apps) {
       auto host = complus::host::status(a.id);
       std::string kind = a.serverApplication ? "server" : "library";
-      std::string state = !a.serverApplication ? "-" : host.running ? "pid " + std::to_string(host.pid) : "stopped";
+      std::string state = !a.serverApplication ? "-" : !host.running ? "stopped" : host.pid ? "pid " + std::to_string(host.pid) : "busy";
       std::vector<std::string> app{utf8(a.name), utf8(a.id), utf8(a.identity), kind, state};
       auto row = [&](std::vector<std::string> rest) {
         auto r = app;

@@ -2,6 +2,7 @@
 // host, calls with their time limit, status and shutdown.
 #include "platform/complus/host.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <pthread.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -77,6 +79,8 @@ public:
 private:
   int fd_;
 };
+
+std::atomic<std::uint64_t> trips{0};
 
 [[noreturn]] void cannotStart(const Target& t, TextView why) {
   throw ComError(CO_E_SERVER_EXEC_FAILURE, u"The host process of the COM+ server application \"" + t.applicationName +
@@ -156,6 +160,8 @@ int listenHost(const Target& t) {
 
 } // namespace
 
+std::uint64_t roundTrips() { return trips.load(); }
+
 std::int32_t sinkTimeLimit() { return setting(u"SinkTimeLimit", kDefaultSinkTimeLimit); }
 std::int32_t idleShutdown() { return setting(u"IdleShutdown", kDefaultIdleShutdown); }
 void setSinkTimeLimit(std::int32_t seconds) { putSetting(u"SinkTimeLimit", seconds); }
@@ -215,12 +221,16 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
         died(during, u"it did not return within the sink time limit of " + fromUtf8(std::to_string(limitMs_ / 1000)) +
                          u" s and was ended");
       }
-      if (f->type == Reply) return std::move(f->body);
+      if (f->type == Reply) {
+        ++trips;
+        return std::move(f->body);
+      }
       if (f->type == Died) died(during, f->body.text());
       if (f->type != Callback) continue;
       wire::Writer answer;
       if (callbacks) callbacks(f->body, answer);
       channel_->send(CallbackReply, answer);
+      ++trips;
     }
   } catch (const wire::ChannelClosed&) {
     died(during, u"it ended without a word, as a killed process does");
@@ -245,8 +255,17 @@ struct Links {
   std::map<std::pair<std::string, Text>, std::shared_ptr<Link>> byApplication;
 
   static Links& instance() {
-    static Links l;
-    return l;
+    static Links* l = [] {
+      // A forked child must not talk on its parent's connections.
+      ::pthread_atfork(nullptr, nullptr, [] {
+        auto& mine = instance();
+        for (auto& [key, link] : mine.byApplication)
+          if (link) link->dead_ = true;
+        mine.byApplication.clear();
+      });
+      return new Links;
+    }();
+    return *l;
   }
 
   // Connects to the running host or starts one; under the exclusive lock.
@@ -312,10 +331,12 @@ Status status(TextView applicationId) {
   if (!fs::exists(files::socketFile(applicationId), ec)) return {};
   int fd = connectHost(t);
   if (fd < 0) return {};
+  // A host busy with a long call greets late: it runs, its pid unknown.
   wire::Channel channel(fd);
   try {
-    auto f = channel.receive(2000);
-    if (f && f->type == Hello) return {true, f->body.i32()};
+    auto f = channel.receive(1000);
+    if (!f) return {true, 0};
+    if (f->type == Hello) return {true, f->body.i32()};
   } catch (const wire::ChannelClosed&) {
   }
   return {};

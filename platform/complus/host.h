@@ -50,7 +50,7 @@ void setIdleShutdown(std::int32_t seconds);
 
 struct Status {
   bool running = false;
-  int pid = 0;
+  int pid = 0;  // 0 while the host is too busy to say
 };
 Status status(TextView applicationId);
 // Ends the application's host, if one runs; true when one did.
@@ -96,6 +96,10 @@ private:
   bool dead_ = false;
   std::int32_t limitMs_;
 };
+
+// Requests answered by hosts in this process so far (each reply to a call
+// or creation, and each callback answered, is one round trip).
+std::uint64_t roundTrips();
 
 struct Created {
   std::shared_ptr<Link> link;

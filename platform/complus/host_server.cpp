@@ -69,6 +69,8 @@ FatalSignal fatalSignals[] = {
 };
 
 void onFatalSignal(int number) {
+  // No caller may reach a host that is going (a core dump takes a while).
+  ::close(kListener);
   for (const auto& s : fatalSignals)
     if (s.number == number) tellCaller(s.frame);
   ::signal(number, SIG_DFL);
@@ -76,6 +78,7 @@ void onFatalSignal(int number) {
 }
 
 void onExit(int status, void*) {
+  ::close(kListener);
   if (busyFd.load() >= 0) tellCaller(note(u"its library called exit(" + fromUtf8(std::to_string(status)) + u")"));
 }
 
@@ -99,6 +102,7 @@ void startWatchdog(std::int32_t limitSeconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<std::int64_t>(limitMs / 20, 10, 250)));
       std::int64_t since = busySinceMs.load();
       if (since != 0 && nowMs() - since > limitMs) {
+        ::close(kListener);
         tellCaller(overrun);
         ::_exit(3);
       }
@@ -185,9 +189,9 @@ private:
   }
 
   void drop(Connection& c) {
+    if (!c.objects.empty()) lastActive_ = nowMs();
     c.objects.clear();
     c.channel.reset();
-    lastActive_ = nowMs();
   }
 
   void serve(Connection& c, wire::Frame& f) {
