@@ -274,7 +274,7 @@ private:
   }
 };
 
-class RecordObject final : public ComObject<ado::IRecord> {
+class RecordObject final : public LateBoundRecord {
 public:
   explicit RecordObject(std::shared_ptr<RecordState> state) : state_(std::move(state)) {}
 
@@ -314,11 +314,6 @@ public:
     });
   }
 
-  HRESULT GetProperty(TextView name, Variant* value) noexcept override { return recordGetProperty(this, name, value); }
-  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView method, std::span<const Variant> args, Variant* result) noexcept override {
-    return recordInvoke(this, method, args, result);
-  }
 
 private:
   std::shared_ptr<RecordState> state_;

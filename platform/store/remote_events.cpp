@@ -301,7 +301,7 @@ private:
   std::shared_ptr<bool> open_;
 };
 
-class HostedRecord final : public ComObject<ado::IRecord> {
+class HostedRecord final : public LateBoundRecord {
 public:
   explicit HostedRecord(std::shared_ptr<CallState> s) : s_(std::move(s)) {}
 
@@ -345,11 +345,6 @@ public:
       s_->push(Step::DeleteItem);
       return S_OK;
     });
-  }
-  HRESULT GetProperty(TextView name, Variant* value) noexcept override { return recordGetProperty(this, name, value); }
-  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView method, std::span<const Variant> args, Variant* result) noexcept override {
-    return recordInvoke(this, method, args, result);
   }
 
 private:
