@@ -29,8 +29,13 @@ protected:
     installSink();
     registerOn(u"Fast");
     std::filesystem::create_directory(control());
-    complus::Catalog().installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
+    // In the callers' own processes: a host serves one call at a time, so
+    // the others' saves into the held folder would queue there; what is
+    // tested here is that the held save does not keep the write lock.
+    complus::Catalog catalog;
+    auto app = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
                                           control().u16string());
+    catalog.setServerApplication(app.id, false);
     registerOn(u"Slow", u"1", kBlocking);
     db::Database::closeCurrent();
   }
