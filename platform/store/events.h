@@ -15,6 +15,12 @@
 //   that do not parse skip the registration with an event-log warning.
 // - Order: "priority" read as an integer (lower first; missing or not a
 //   number: 0x7FFFFFFF), then the registration's URL.
+// - A sink in a COM+ server application runs in the application's host.
+//   When the host dies or overruns the time limit during a call, the call
+//   fails with RPC_E_SERVERDIED: an Error entry in the event log names the
+//   application, the library and what happened, the change goes on as if
+//   the sink were not there (its changes were never applied), and its later
+//   phases are skipped.
 #pragma once
 
 #include <memory>
@@ -59,6 +65,8 @@ std::vector<Registration> applicable(const Node& item, const Properties& props, 
 struct Sink {
   Registration registration;
   ComPtr<exoledb::IExStoreSyncEvents> events;
+  // Its server application's host died during a call: later phases skip it.
+  mutable bool hostEnded = false;
 };
 
 // Creates the sinks; one that cannot be created is logged and left out.
@@ -76,6 +84,11 @@ void afterPhase(const std::vector<Sink>& sinks, std::size_t called, const std::s
 // throws ComError(E_REGISTRATION_REFUSED) naming the sink class and the
 // reason when it cannot be created or declines.
 void confirmRegistration(const std::shared_ptr<Change>& change, const Properties& props, std::int32_t flags);
+
+// The late binding of the event information ("EventRecord", "AbortChange"),
+// for every object that offers it.
+HRESULT eventInfoGetProperty(exoledb::IExStoreDispEventInfo* self, TextView name, Variant* value) noexcept;
+HRESULT eventInfoInvoke(exoledb::IExStoreDispEventInfo* self, TextView method, std::span<const Variant> args) noexcept;
 
 // The event information object handed to sinks.
 ComPtr<exoledb::IExStoreEventInfo> makeEventInfo(std::shared_ptr<Change> change, Text sinkClass);

@@ -279,7 +279,7 @@ private:
   }
 };
 
-class RecordObject final : public ComObject<ado::IRecord> {
+class RecordObject final : public LateBoundRecord {
 public:
   explicit RecordObject(std::shared_ptr<RecordState> state) : state_(std::move(state)) {}
 
@@ -319,47 +319,52 @@ public:
     });
   }
 
-  HRESULT GetProperty(TextView name, Variant* value) noexcept override {
-    return guarded([&] {
-      if (binding::is(name, u"State")) return binding::put(value, Variant(state_->open ? 1 : 0));
-      if (binding::is(name, u"Fields")) {
-        ComPtr<ado::IFields> f;
-        check(get_Fields(f.put()));
-        return binding::put(value, binding::object(f));
-      }
-      return unknownName(name);
-    });
-  }
-  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView method, std::span<const Variant> args, Variant* result) noexcept override {
-    return guarded([&] {
-      if (binding::is(method, u"Open")) {
-        Variant source = args.size() > 0 ? args[0] : Variant();
-        Variant connection = args.size() > 1 ? args[1] : Variant();
-        return Open(source, connection, binding::intArg(args, 2, ado::adModeRead),
-                    binding::intArg(args, 3, ado::adFailIfNotExists), binding::intArg(args, 4, -1),
-                    binding::textArg(args, 5), binding::textArg(args, 6));
-      }
-      if (binding::is(method, u"Close")) return Close();
-      if (binding::is(method, u"DeleteRecord"))
-        return DeleteRecord(binding::textArg(args, 0), args.size() > 1 && args[1].toBool());
-      if (binding::is(method, u"Fields")) {
-        ComPtr<ado::IFields> f;
-        check(get_Fields(f.put()));
-        if (args.empty()) return binding::put(result, binding::object(f));
-        ComPtr<ado::IField> field;
-        check(f->get_Item(args[0], field.put()));
-        return binding::put(result, binding::object(field));
-      }
-      return unknownName(method);
-    });
-  }
 
 private:
   std::shared_ptr<RecordState> state_;
 };
 
 } // namespace
+
+HRESULT recordGetProperty(ado::IRecord* self, TextView name, Variant* value) noexcept {
+  return guarded([&] {
+    if (binding::is(name, u"State")) {
+      std::int32_t state = ado::adStateClosed;
+      check(self->get_State(&state));
+      return binding::put(value, Variant(state));
+    }
+    if (binding::is(name, u"Fields")) {
+      ComPtr<ado::IFields> f;
+      check(self->get_Fields(f.put()));
+      return binding::put(value, binding::object(f));
+    }
+    return unknownName(name);
+  });
+}
+
+HRESULT recordInvoke(ado::IRecord* self, TextView method, std::span<const Variant> args, Variant* result) noexcept {
+  return guarded([&] {
+    if (binding::is(method, u"Open")) {
+      Variant source = args.size() > 0 ? args[0] : Variant();
+      Variant connection = args.size() > 1 ? args[1] : Variant();
+      return self->Open(source, connection, binding::intArg(args, 2, ado::adModeRead),
+                        binding::intArg(args, 3, ado::adFailIfNotExists), binding::intArg(args, 4, -1),
+                        binding::textArg(args, 5), binding::textArg(args, 6));
+    }
+    if (binding::is(method, u"Close")) return self->Close();
+    if (binding::is(method, u"DeleteRecord"))
+      return self->DeleteRecord(binding::textArg(args, 0), args.size() > 1 && args[1].toBool());
+    if (binding::is(method, u"Fields")) {
+      ComPtr<ado::IFields> f;
+      check(self->get_Fields(f.put()));
+      if (args.empty()) return binding::put(result, binding::object(f));
+      ComPtr<ado::IField> field;
+      check(f->get_Item(args[0], field.put()));
+      return binding::put(result, binding::object(field));
+    }
+    return unknownName(method);
+  });
+}
 
 ComPtr<ado::IRecord> makeRecord() { return makeCom<RecordObject>(std::make_shared<RecordState>()); }
 

@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/complus/admin.h"
+#include "platform/complus/host.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
 
@@ -136,6 +138,8 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   db::Database::closeCurrent();
   EXPECT_EQ(joinLines(checkDeliveries(logs, {folders, mappedClass, false, {}})), "");
   EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
+  // The sink ran in the host of its server application (the default).
+  EXPECT_TRUE(complus::host::status(complus::Catalog().listApplications().at(0).id).running);
   EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
 
   const double rate = static_cast<double>(4 * count) / deliverySeconds;
