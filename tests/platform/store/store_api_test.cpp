@@ -137,6 +137,29 @@ TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubject) {
   EXPECT_THROW(deliver(u"Nowhere", mail), ComError);
 }
 
+TEST_F(StoreApi, ATakenDeliveryNameGetsTheFirstFreeNumber) {
+  struct Row {
+    std::vector<const char16_t*> existing;
+    const char16_t* subject;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {{u"Report.EML"}, u"Report", u"Report-2.EML"},
+      {{u"report.eml", u"REPORT-2.EML"}, u"Report", u"Report-3.EML"},  // letter case is ignored
+      {{u"Report.EML", u"Report-3.EML"}, u"Report", u"Report-2.EML"},
+      {{u"Report.EML", u"Report-02.EML", u"Report-2x.EML", u"Report-2"}, u"Report", u"Report-2.EML"},
+      {{u"été.EML", u"ÉTÉ-2.EML"}, u"Été", u"Été-3.EML"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    const Text path = u"F" + fromUtf8(std::to_string(++n));
+    folder(path);
+    for (const char16_t* name : row.existing) save(path, name, {});
+    auto out = deliver(path, {{prop::subject, Variant(Text(row.subject))}});
+    EXPECT_EQ(out.url, url(path) + u"/" + row.expected) << n;
+  }
+}
+
 TEST_F(StoreApi, SaveCreatesOrChangesAnItem) {
   folder(u"Sales");
   save(u"Sales", u"Note.EML", {{prop::messageClass, Variant(u"IPM.Note")}, {prop::subject, Variant(u"a")}});
