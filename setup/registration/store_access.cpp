@@ -56,6 +56,14 @@ void setField(ado::IRecord* record, TextView name, const Variant& value) {
   check(fieldOf(fields.get(), name)->put_Value(value));
 }
 
+Variant field(ado::IRecord* record, TextView name) {
+  ComPtr<ado::IFields> fields;
+  check(record->get_Fields(fields.put()));
+  Variant value;
+  check(fieldOf(fields.get(), name)->get_Value(&value));
+  return value;
+}
+
 void updateFields(ado::IRecord* record) {
   ComPtr<ado::IFields> fields;
   check(record->get_Fields(fields.put()));
