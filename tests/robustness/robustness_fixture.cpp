@@ -93,19 +93,37 @@ ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
   return run(o);
 }
 
-ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                                bool asNobody, const std::optional<std::string>& input) {
+namespace {
+
+ChildOptions labOptions(const std::filesystem::path& program, const std::vector<std::string>& args) {
   db::Database::closeCurrent();
   ChildOptions o;
-  o.args = {(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string()};
+  o.args = {program.string()};
   o.args.insert(o.args.end(), args.begin(), args.end());
+  o.unsetEnv = kFaultVariables;
+  return o;
+}
+
+} // namespace
+
+ChildResult RobustnessTest::faultyLab(const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& env) {
+  ChildOptions o = labOptions(helperProgram("korvane-lab-faults"), args);
+  o.out = file("lab.out");
+  o.err = file("lab.err");
+  o.setEnv = env;
+  return run(o);
+}
+
+ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                bool asNobody, const std::optional<std::string>& input) {
+  ChildOptions o = labOptions(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab", args);
   o.out = file("lab.out");
   o.err = file("lab.err");
   if (input) {
     o.in = file("lab.in");
     std::ofstream(o.in, std::ios::binary) << *input;
   }
-  o.unsetEnv = kFaultVariables;
   o.setEnv = env;
   o.asNobody = asNobody;
   return run(o);
