@@ -1,5 +1,8 @@
+#include <csignal>
 #include <iostream>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 #include "lab/commands.h"
 #include "lab/output.h"
@@ -16,6 +19,50 @@ std::string passwordLine(std::istream& in) {
     throw ComError(E_INVALIDARG, u"--password-stdin found no password on standard input.");
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
+}
+
+// The terminal's settings while a password is typed, for putting echo back
+// when the user breaks off with Ctrl-C.
+termios savedTerminal;
+
+void restoreTerminalAndDie(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Echo off for as long as it lives; on again afterwards, also after Ctrl-C.
+class QuietTerminal {
+public:
+  QuietTerminal() {
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    oldInt_ = std::signal(SIGINT, restoreTerminalAndDie);
+    oldTerm_ = std::signal(SIGTERM, restoreTerminalAndDie);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~QuietTerminal() {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  QuietTerminal(const QuietTerminal&) = delete;
+  QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+};
+
+// From a terminal: a prompt, and what is typed is not shown. Piped input
+// is read as it comes.
+std::string readPassword(const std::string& identity) {
+  if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return passwordLine(std::cin);
+  QuietTerminal quiet;  // before the prompt, so that nothing typed after it is shown
+  std::fprintf(stderr, "Password for %s: ", identity.c_str());
+  std::fflush(stderr);
+  return passwordLine(std::cin);
 }
 
 } // namespace
@@ -39,13 +86,14 @@ void addComPlusCommands(CLI::App& app) {
       "--password", install->password,
       "Password of the run-as account (other users can see it in the process list; prefer --password-stdin)");
   auto* passwordFromStdin = installCmd->add_flag("--password-stdin", install->passwordFromStdin,
-                                                 "Read the password of the run-as account from standard input");
+                                                 "Read the password of the run-as account from standard input "
+                                                 "(on a terminal: asks for it without showing it)");
   password->needs(identity)->excludes(passwordFromStdin);
   passwordFromStdin->needs(identity);
   installCmd->add_option("--ctor", install->ctor,
                          "Constructor string; \\r separates lines, \\t entries (e.g. 'IPM.Note\\r*\\r65223')");
   installCmd->callback([install, identity, password] {
-    if (install->passwordFromStdin) install->password = passwordLine(std::cin);
+    if (install->passwordFromStdin) install->password = readPassword(install->identity);
     else if (identity->count() > 0 && password->count() == 0)
       throw ComError(E_INVALIDARG, u"--identity needs the account's password: give --password-stdin and type it, "
                                    u"or --password.");
@@ -88,7 +136,7 @@ void addComPlusCommands(CLI::App& app) {
       for (const auto& c : a.components)
         rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), utf8(c.progId),
                         c.constructionEnabled ? "yes" : "no",
-                        c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
+                        c.constructorString ? utf8(*c.constructorString) : "(null)"});
     }
     printTable({"APPLICATION", "ID", "IDENTITY", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"}, rows);
   });
