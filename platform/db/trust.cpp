@@ -54,8 +54,8 @@ void makePrivateDirectory(const fs::path& dir) {
   // anything else is left for the check to judge.
   struct stat st{};
   std::error_code ec;
-  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 &&
-      fs::is_empty(dir, ec))
+  if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !(st.st_mode & S_ISVTX) && st.st_uid == ::geteuid() &&
+      (st.st_mode & 077) != 0 && fs::is_empty(dir, ec))
     ::chmod(dir.c_str(), 0700);
 }
 
@@ -68,6 +68,10 @@ void checkPrivate(const fs::path& path) {
                        "KORVANE_SERVER).",
                        path.string(), std::strerror(errno)));
   }
+  if (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
+    refuse(fmt::format("{} is a directory shared by all users; give the server a directory of its own, such as "
+                       "{}, with --server DIR or KORVANE_SERVER.",
+                       path.string(), (path / "korvane-server").string()));
   const uid_t me = ::geteuid();
   if (st.st_uid != me)
     refuse(fmt::format("The {} {} belongs to the user {}, not to you ({}); a server is used only by its owner, "

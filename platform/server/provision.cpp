@@ -9,7 +9,6 @@
 
 #include "platform/db/database.h"
 #include "platform/db/fault.h"
-#include "platform/db/trust.h"
 #include "platform/directory/directory.h"
 #include "platform/exchange/exchange.h"
 #include "platform/store/store.h"
@@ -77,10 +76,10 @@ void moveIntoPlace(const fs::path& aside, const fs::path& dir) {
 } // namespace
 
 void initServer(const fs::path& where, const ServerSetup& setup, bool sample) {
-  const fs::path dir = fs::absolute(where).lexically_normal();
-  if (!dir.has_filename()) refuse("Give the server a directory of its own, not " + dir.string() + ".");
+  fs::path dir = fs::absolute(where).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();  // "server/" names "server"
+  if (dir == dir.root_path()) refuse("Give the server a directory of its own, not " + dir.string() + ".");
   refuseTaken(dir);
-  db::makePrivateDirectory(dir.parent_path());
   removeAbandonedAsides(dir);
   const fs::path aside = dir.parent_path() / (asidePrefix(dir) + std::to_string(::getpid()));
   try {

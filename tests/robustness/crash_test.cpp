@@ -19,6 +19,13 @@ namespace {
 
 const std::vector<std::string> kKept{"Kept 1", "Kept 2"};
 
+// A fault point as a test name.
+std::string pointName(std::string name) {
+  for (char& c : name)
+    if (c == '.' || c == '-') c = '_';
+  return name;
+}
+
 class Crashes : public RobustnessTest {
 protected:
   void SetUp() override {
@@ -125,12 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
                          ::testing::Values(DeliveryFault{"store.begin-phase", false},
                                            DeliveryFault{"store.before-commit", false},
                                            DeliveryFault{"store.after-save-before-commit-phase", true}),
-                         [](const auto& info) {
-                           std::string name = info.param.point;
-                           for (char& c : name)
-                             if (c == '.' || c == '-') c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return pointName(info.param.point); });
 
 TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
   ChildResult r = faultyLab({"delete", "Sales/Kept 2.EML"}, {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
@@ -182,12 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
                                            RegistrationFault{"store.before-commit", "Sales"},
                                            RegistrationFault{"setup.create-reg-item-commit", "Sales"},
                                            RegistrationFault{"setup.create-reg-item-commit", "Support"}),
-                         [](const auto& info) {
-                           std::string name = std::string(info.param.point) + "_" + info.param.folder;
-                           for (char& c : name)
-                             if (c == '.' || c == '-') c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return pointName(std::string(info.param.point) + "_" + info.param.folder); });
 
 // One of two deliverers is killed in the middle of its run while the other
 // goes on and registrations change: only the killed delivery is in doubt.
@@ -295,12 +292,7 @@ INSTANTIATE_TEST_SUITE_P(Points, SetUpKilled,
                                            SetUpFault{"complus.install-component", false},
                                            SetUpFault{"complus.install-constructor", false},
                                            SetUpFault{"complus.install-commit", false}),
-                         [](const auto& info) {
-                           std::string name = info.param.point;
-                           for (char& c : name)
-                             if (c == '.' || c == '-') c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return pointName(info.param.point); });
 
 // The switch is for the tests' own copies: the programs people run ignore it.
 TEST_F(RobustnessTest, TheProgramsPeopleRunIgnoreTheFaultSwitch) {

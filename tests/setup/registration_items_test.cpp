@@ -145,7 +145,9 @@ protected:
     ASSERT_TRUE(kept) << "deleted";
     EXPECT_EQ(kept->folder, GetParam().folder);
     EXPECT_EQ(kept->properties.text(u"DAV:contentclass"), GetParam().contentClass);
-    if (GetParam().folder) EXPECT_TRUE(store::findItem(u"Sales/Korvane.reg/Inside.EML"));
+    if (GetParam().folder) {
+      EXPECT_TRUE(store::findItem(u"Sales/Korvane.reg/Inside.EML"));
+    }
     ASSERT_EQ(store::registrations().size(), 1u);
     EXPECT_EQ(store::registrations()[0].url, folder(u"Bob's Orders") + u"/Korvane.reg");
   }

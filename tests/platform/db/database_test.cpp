@@ -103,11 +103,6 @@ TEST_F(DatabaseTest, TheGenerationMovesWithEveryChangeAndOnlyThen) {
   EXPECT_EQ(db().generation(), afterRollback) << "nothing happened since";
 }
 
-} // namespace
-} // namespace korvane::db
-
-namespace korvane::db {
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -164,6 +159,7 @@ TEST(ServerFiles, AreRefusedWhenAnotherUserOwnsThemOrOthersMayUseThem) {
   const TrustRow rows[] = {
       {"private", 0700, 0600, 0, ""},
       {"directory open to all", 0777, 0600, 0, "chmod 700"},
+      {"directory shared like /tmp", 01777, 0600, 0, "shared by all users"},
       {"directory readable", 0755, 0600, 0, "chmod 700"},
       {"directory group-writable", 0770, 0600, 0, "chmod 700"},
       {"database world-writable", 0700, 0666, 0, "chmod 600"},
