@@ -1,5 +1,7 @@
 #include "platform/store/store.h"
 
+#include <fmt/format.h>
+
 #include "store_fixture.h"
 
 namespace korvane::store {
@@ -213,6 +215,25 @@ TEST_F(StoreApi, TheEventLogKeepsEntriesInOrder) {
   EXPECT_EQ(levelName(EventLevel::Error), u"Error");
   clearEvents();
   EXPECT_TRUE(listEvents().empty());
+}
+
+// Like a real event log, it overwrites its oldest entries.
+TEST_F(StoreApi, TheEventLogKeepsOnlyItsNewestEntries) {
+  writeEvent(u"Lab", EventLevel::Information, u"first");
+  {
+    auto& db = db::Database::current();
+    db::Transaction t(db);
+    db.exec(fmt::format("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < {}) "
+                        "INSERT INTO store_event_log(time, source, level, text) "
+                        "SELECT '2026-01-01T00:00:00Z', 'Lab', 0, 'filler ' || i FROM n",
+                        kEventLogSize));
+    t.commit();
+  }
+  writeEvent(u"Lab", EventLevel::Error, u"newest");
+  auto log = listEvents();
+  ASSERT_EQ(log.size(), static_cast<std::size_t>(kEventLogSize));
+  EXPECT_EQ(log.front().text, u"filler 2");
+  EXPECT_EQ(log.back().text, u"newest");
 }
 
 TEST_F(StoreApi, AccessNamesRoundTrip) {
