@@ -217,7 +217,7 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       auto f = channel_->receive(static_cast<int>(std::max<long long>(0, left)));
       if (!f) {
-        ::kill(pid_, SIGKILL);
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
         died(during, u"it did not return within the sink time limit of " + fromUtf8(std::to_string(limitMs_ / 1000)) +
                          u" s and was ended");
       }

@@ -23,6 +23,7 @@ using korvane::testing::ScopedEnv;
 namespace prop = store::prop;
 
 const Text kLibrary = fromUtf8(KORVANE_FAULTYSINK_PATH);
+constexpr char kPassword[] = "Pa55-never-shown";
 
 class ServerApplication : public korvane::testing::ServerFixture {
 protected:
@@ -34,7 +35,7 @@ protected:
   // Installs the sink and registers it on "Sales"; the host that checked
   // the registration is ended, so that the next one sees the test's faults.
   void install(TextView identity = u"") {
-    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, u"secret", Text(u"construct me")).id;
+    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, fromUtf8(kPassword), Text(u"construct me")).id;
     store::Properties reg{{prop::contentClass, Variant(store::contentclass::registration)},
                           {prop::eventMethod, Variant(u"onsyncsave")},
                           {prop::sinkClass, Variant(faultysink::kProgId)},
@@ -183,6 +184,12 @@ TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPe
   // The registration's host started once too.
   EXPECT_EQ(warnings.size(), p.account ? 0u : 2u);
   for (const auto& w : warnings) EXPECT_NE(w.text.find(u"no local account"), Text::npos) << toUtf8(w.text);
+  for (const char* what : {"cmdline", "environ"}) {
+    std::ifstream file("/proc/" + std::to_string(s.pid) + "/" + what);
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(content.empty());
+    EXPECT_EQ(content.find(kPassword), std::string::npos) << what;
+  }
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
 }
 
