@@ -278,9 +278,13 @@ private:
   }
 
   // Under the start lock: no request in any socket, and none can arrive
-  // from a caller that knows this host without finding it gone.
+  // from a caller that knows this host without finding it gone. A caller
+  // holding the lock is about to use this host: it stays.
   bool nothingWaiting() {
-    ::flock(lockFd_, LOCK_EX);
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+      lastActive_ = nowMs();
+      return false;
+    }
     std::vector<pollfd> fds{{kListener, POLLIN, 0}};
     for (auto& c : connections_) fds.push_back({c.channel->fd(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), 0) == 0) return true;  // the lock goes with the process
