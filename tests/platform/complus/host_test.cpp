@@ -109,6 +109,52 @@ INSTANTIATE_TEST_SUITE_P(Faults, HostFault,
                                            Fault{"exit", "exit(3)"}, Fault{"hang", "time limit of 1 s"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct ItemUse {
+  const char* name;
+  bool aborted;
+  bool deleted;
+  const char16_t* warning;  // part of the one warning it gives, if any
+};
+
+class HostedItem : public ServerApplication, public ::testing::WithParamInterface<ItemUse> {};
+
+// What the sink does to the item, and the errors it meets doing it, come
+// out of the host as they do in the caller's own process.
+TEST_P(HostedItem, IsUsedAsInTheCallersProcess) {
+  const ItemUse& use = GetParam();
+  install();
+  ScopedEnv behaviour(faultysink::kFaultVariable, use.name);
+  struct Seen {
+    store::SaveOutcome outcome;
+    std::vector<Text> warnings;  // the item's URL taken out
+  };
+  auto run = [&] {
+    Seen seen{deliver(), {}};
+    for (const auto& w : events(store::EventLevel::Warning))
+      seen.warnings.push_back(replaceAll(w.text, seen.outcome.url, u"<item>"));
+    store::clearEvents();
+    return seen;
+  };
+  Seen hosted = run();
+  Catalog().setServerApplication(appId_, false);
+  Seen inProcess = run();
+  for (const Seen* seen : {&hosted, &inProcess}) {
+    EXPECT_EQ(seen->outcome.aborted, use.aborted);
+    EXPECT_EQ(seen->outcome.deleted, use.deleted);
+    ASSERT_EQ(seen->warnings.size(), use.warning ? 1u : 0u);
+    if (use.warning) EXPECT_NE(seen->warnings[0].find(use.warning), Text::npos) << toUtf8(seen->warnings[0]);
+  }
+  EXPECT_EQ(hosted.outcome.abortedBy, inProcess.outcome.abortedBy);
+  EXPECT_EQ(hosted.outcome.messageClass, inProcess.outcome.messageClass);
+  EXPECT_EQ(hosted.warnings, inProcess.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Uses, HostedItem,
+                         ::testing::Values(ItemUse{"veto", true, false, nullptr}, ItemUse{"delete", false, true, nullptr},
+                                           ItemUse{"computed", false, false, u"computed by the store"},
+                                           ItemUse{"late", false, false, u"opened for reading only"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   install();
   auto pidFile = workDir() / "sink.pid";
