@@ -274,8 +274,15 @@ struct Links {
     FileLock exclusive(lockFd, LOCK_EX);
     int fd = connectHost(t);
     if (fd < 0) {
-      int listener = listenHost(t);
-      spawn(t, listener);
+      int listener = -1;
+      try {
+        listener = listenHost(t);
+        spawn(t, listener);
+      } catch (...) {
+        if (listener >= 0) ::close(listener);
+        ::close(lockFd);
+        throw;
+      }
       ::close(listener);
       fd = connectHost(t);
       if (fd < 0) {

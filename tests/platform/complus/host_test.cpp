@@ -173,6 +173,15 @@ TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
 }
 
+TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
+  install();
+  ScopedEnv program("KORVANE_COMHOST", (workDir() / "no-such-comhost").string());
+  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text.find(u"no-such-comhost is missing"), Text::npos) << toUtf8(errors[0].text);
+}
+
 TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
   host::setIdleShutdown(1);
   install();
