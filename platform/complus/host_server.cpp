@@ -119,6 +119,7 @@ Text userName(uid_t uid) {
 // ("DOMAIN\user" or "user@domain"); where that cannot be, it runs as the
 // caller and returns the warning for the event log (which its starter
 // writes: the host writes nothing, its caller may hold the write lock).
+// The catalog's default identity, "Interactive User", is the caller.
 Text takeIdentity(const Text& appName, const Text& identity) {
   Text account = identity;
   if (auto slash = account.rfind(u'\\'); slash != Text::npos) account = account.substr(slash + 1);
