@@ -341,7 +341,7 @@ Status status(TextView applicationId) {
   // A host busy with a long call greets late: it runs, its pid unknown.
   wire::Channel channel(fd);
   try {
-    auto f = channel.receive(1000);
+    auto f = channel.receive(2000);
     if (!f) return {true, 0};
     if (f->type == Hello) return {true, f->body.i32()};
   } catch (const wire::ChannelClosed&) {

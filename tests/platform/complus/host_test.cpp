@@ -56,10 +56,12 @@ protected:
     return out;
   }
 
+  // The host's state once it is `running` (with its pid) or not, waiting
+  // up to 10 s: a busy machine may be slow to start or end one.
   host::Status waitForHost(bool running) {
     for (int i = 0; i < 100; ++i) {
       auto s = host::status(appId_);
-      if (s.running == running) return s;
+      if (s.running == running && (!running || s.pid > 0)) return s;
       std::this_thread::sleep_for(100ms);
     }
     return host::status(appId_);
@@ -74,7 +76,7 @@ TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip)
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
   // Creation, the begin phase (reading and writing the item) and the commit phase.
   EXPECT_EQ(host::roundTrips() - before, 3u);
-  auto s = host::status(appId_);
+  auto s = waitForHost(true);
   EXPECT_TRUE(s.running);
   EXPECT_NE(s.pid, ::getpid());
   EXPECT_TRUE(store::listEvents().empty());
@@ -183,14 +185,14 @@ TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
 }
 
 TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
-  host::setIdleShutdown(1);
+  host::setIdleShutdown(2);
   install();
   deliver();
-  int first = host::status(appId_).pid;
+  int first = waitForHost(true).pid;
   EXPECT_GT(first, 0);
   EXPECT_FALSE(waitForHost(false).running);
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
-  EXPECT_NE(host::status(appId_).pid, first);
+  EXPECT_NE(waitForHost(true).pid, first);
 }
 
 TEST_F(ServerApplication, RemovingTheApplicationOrMakingItALibraryEndsTheHost) {
@@ -231,7 +233,7 @@ TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPe
   install(p.identity);
   deliver();
   deliver();
-  auto s = host::status(appId_);
+  auto s = waitForHost(true);
   ASSERT_TRUE(s.running);
   uid_t expected = p.account ? ::getpwnam(p.account)->pw_uid : ::geteuid();
   EXPECT_EQ(uidOf(s.pid), expected);
