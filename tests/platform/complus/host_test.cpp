@@ -134,6 +134,7 @@ TEST_P(HostedItem, IsUsedAsInTheCallersProcess) {
     Seen seen{deliver(), {}};
     for (const auto& w : events(store::EventLevel::Warning))
       seen.warnings.push_back(replaceAll(w.text, seen.outcome.url, u"<item>"));
+    for (const auto& e : events(store::EventLevel::Error)) ADD_FAILURE() << toUtf8(e.text);
     store::clearEvents();
     return seen;
   };
