@@ -145,7 +145,9 @@ TEST_P(HostedItem, IsUsedAsInTheCallersProcess) {
     EXPECT_EQ(seen->outcome.aborted, use.aborted);
     EXPECT_EQ(seen->outcome.deleted, use.deleted);
     ASSERT_EQ(seen->warnings.size(), use.warning ? 1u : 0u);
-    if (use.warning) EXPECT_NE(seen->warnings[0].find(use.warning), Text::npos) << toUtf8(seen->warnings[0]);
+    if (use.warning) {
+      EXPECT_NE(seen->warnings[0].find(use.warning), Text::npos) << toUtf8(seen->warnings[0]);
+    }
   }
   EXPECT_EQ(hosted.outcome.abortedBy, inProcess.outcome.abortedBy);
   EXPECT_EQ(hosted.outcome.messageClass, inProcess.outcome.messageClass);
