@@ -182,6 +182,11 @@ std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Te
     Guid clsid;
     HRESULT h = CLSIDFromProgID(r.sinkClass, &clsid);
     if (succeeded(h)) h = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, exoledb::IExStoreSyncEvents::iid, events.putVoid());
+    if (h == db::E_DATABASE) {
+      // The server's own database failed, not the sink: nothing can be saved as registered.
+      Text d = takeErrorInfo();
+      throw ComError(h, d.empty() ? describe(h) : d);
+    }
     if (failed(h) || !events) {
       writeEvent(kLogSource, EventLevel::Error,
                  u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url +

@@ -1,7 +1,7 @@
 // The store's event service: finds the registration items that apply to a
 // save or delete, creates their sinks by ProgID through the COM runtime, and
-// runs the begin phase (inside the store transaction) and the commit or
-// abort phase (after it). Registration items themselves are checked with
+// runs the begin phase (on the item held in memory, see save.h) and the
+// commit or abort phase (after the item is written or dropped). Registration items themselves are checked with
 // their sink's ICreateRegistration when they are saved.
 //
 // Rules, as a server of this kind applies them:
@@ -35,11 +35,16 @@ enum class Method { Save, Delete };
 enum class Phase { Begin, After };
 
 // One save or delete as the sinks see it through their event information.
+// In the begin phase the item lives here, not in the tables: the event
+// record reads `item` and its updates go into `item` and `changes`, which
+// the store writes once the begin phase is over.
 struct Change {
-  Node node;
+  Node node;  // id 0 while a new item is not written yet
   Text url;
   Method method = Method::Save;
   Phase phase = Phase::Begin;
+  Properties item;       // every property, computed ones included
+  Properties changes;    // what the save writes: the caller's values, then the sinks'
   bool deleted = false;  // a sink deleted the item in the begin phase
   bool aborted = false;  // a sink called AbortChange
   Text abortedBy;        // its sink class

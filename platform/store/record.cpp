@@ -151,7 +151,7 @@ public:
     if (pending) {
       r.parent = pending->parent;
       r.name = pending->name;
-      r.replace = pending->replace;
+      r.ifTaken = pending->replace ? IfTaken::Replace : IfTaken::Fail;
     } else {
       r.existing = node->id;
     }
@@ -170,8 +170,9 @@ public:
 
   void deleteRecord(TextView source) {
     requireWritable();
+    // The item being saved is not in the tables yet: it is named by its URL.
+    if (change && (source.empty() || equalsIgnoreCase(source, url))) return deleteInSave();
     Node target = source.empty() ? ownNode() : namedNode(source);
-    if (change && target.id == change->node.id) return deleteInSave();
     DeleteResult r = deleteNode(target);
     if (r.aborted)
       throw ComError(E_STORE_ABORTED, u"The delete of " + tree::urlOf(target) + u" was aborted by the event sink \"" +
@@ -204,16 +205,18 @@ private:
       throw ComError(ado::adErrResourceExists,
                      t.node->folder && replace ? u"The folder \"" + tree::urlOf(*t.node) + u"\" exists; a folder is not replaced, delete it first."
                                                : u"\"" + tree::urlOf(*t.node) + u"\" exists already.");
-    if (create & adCreateCollection) return createFolderNow(*t.parent, t.name);
+    if (create & adCreateCollection)
+      return createFolderNow(*t.parent, t.name, (create & adOpenIfExists) ? IfTaken::Open : IfTaken::Fail);
     pending = Pending{t.parent->id, t.name, replace};
     url = folderUrl + u"/" + t.name;
     show(unsavedItem(*t.parent, t.name, url));
   }
 
-  void createFolderNow(const Node& parent, const Text& name) {
+  void createFolderNow(const Node& parent, const Text& name, IfTaken ifTaken) {
     SaveRequest r;
     r.parent = parent.id;
     r.name = name;
+    r.ifTaken = ifTaken;
     r.folder = true;
     SaveResult res = saveNode(r);
     if (res.aborted)
@@ -232,19 +235,21 @@ private:
     if (deleted) throw ComError(ado::adErrResourceNotFound, u"The item " + url + u" has been deleted.");
   }
 
-  // The event record's changes become part of the save in progress.
+  // The event record's changes become part of the save in progress: they
+  // go to the item the save holds, and are written with it.
   void updateInSave() {
     if (change->phase != Phase::Begin || change->method != Method::Save || change->deleted)
       throw ComError(ado::adErrPermissionDenied, u"The save of " + url + u" has ended; its record can no longer change it.");
-    tree::write(*node, changes);
+    tree::apply(change->item, changes);
+    tree::setDefaults(change->item, change->node.folder);
+    for (const auto& [name, value] : changes) change->changes.set(name, value);
     changes = Properties();
-    refresh(tree::full(*node));
+    refresh(change->item);
   }
 
   void deleteInSave() {
     if (change->phase != Phase::Begin || change->method != Method::Save || change->deleted)
       throw ComError(ado::adErrPermissionDenied, u"The item " + url + u" cannot be deleted from this phase of the event.");
-    tree::remove(node->id);
     change->deleted = true;
     deleted = true;
   }
@@ -369,8 +374,10 @@ ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<Change> change) {
   state->writable = change->method == Method::Save && change->phase == Phase::Begin && !change->deleted;
   state->node = change->node;
   state->url = change->url;
-  // Sinks in the commit phase often only take the record and let it go.
-  state->showStored();
+  if (change->phase == Phase::Begin)
+    state->show(change->item);
+  else
+    state->showStored();  // sinks in the commit phase often only take the record and let it go
   state->change = std::move(change);
   return makeCom<RecordObject>(std::move(state));
 }
