@@ -29,13 +29,12 @@ protected:
     installSink();
     registerOn(u"Fast");
     std::filesystem::create_directory(control());
-    // In the callers' own processes: a host serves one call at a time, so
-    // the others' saves into the held folder would queue there; what is
-    // tested here is that the held save does not keep the write lock.
+    // A library application: the sink runs, and is held, in the delivering
+    // process itself (the time limit of a host would end it).
     complus::Catalog catalog;
-    auto app = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
-                                          control().u16string());
-    catalog.setServerApplication(app.id, false);
+    auto blocking = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
+                                               control().u16string());
+    catalog.setServerApplication(blocking.id, false);
     registerOn(u"Slow", u"1", kBlocking);
     db::Database::closeCurrent();
   }
