@@ -297,7 +297,7 @@ void InstallWindow::processEvents() {
   // A fill asks once per first-level folder; the events run at most every
   // few milliseconds, often enough to repaint and answer, rarely enough that
   // the fill's cost per folder stays that of the enumeration.
-  constexpr qint64 kEventsEveryMs = 10;
+  constexpr qint64 kEventsEveryMs = 20;
   if (sinceEvents_.isValid() && !sinceEvents_.hasExpired(kEventsEveryMs)) return;
   refreshWidgets();
   QCoreApplication::processEvents();
@@ -305,14 +305,22 @@ void InstallWindow::processEvents() {
   if (ended_) throw ProgramEnded{};
 }
 
-void InstallWindow::lockListRedraw(bool lock) { c_.ListView1->setUpdatesEnabled(!lock); }
+void InstallWindow::lockListRedraw(bool lock) {
+  if (c_.ListView1->updatesEnabled() == lock) c_.ListView1->setUpdatesEnabled(!lock);
+}
 
 void InstallWindow::progressChanged() {
   const ProgressBox& box = form_.ui.Picture1;
-  c_.Picture1->display(box);
+  const QString shownText = c_.Picture1->percentText();
+  const bool changed = c_.Picture1->display(box);
   if (c_.Picture1->isHidden() == box.visible) c_.Picture1->setVisible(box.visible);
-  // Drawn at once, not at the next paint.
-  if (c_.Picture1->isVisible()) c_.Picture1->repaint();
+  if (!changed || !c_.Picture1->isVisible()) return;
+  // A new percentage is drawn at once; a longer bar alone at the next paint
+  // (the fill lets events run every few milliseconds).
+  if (c_.Picture1->percentText() != shownText)
+    c_.Picture1->repaint();
+  else
+    c_.Picture1->update();
 }
 
 namespace {
