@@ -71,7 +71,7 @@ XSession* RealInput::x = nullptr;
 
 TEST_F(RealInput, DoubleClicksDuringAFillAreNotTakenAndChangeRegistersExactlyTheCheckedFolder) {
   installApplication();
-  const int folders = createTree(40, 60);  // long enough a fill for the second click to land in it
+  const int folders = createTree(30, 30);  // a fill long enough for the second click to land in it
   auto setup = startSetup();
   WindowState s = setup->waitFor([](const WindowState& s) { return s.activated && !s.busy; }, "first refresh");
   ASSERT_EQ(s.rows, folders);

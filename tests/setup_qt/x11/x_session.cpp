@@ -131,7 +131,8 @@ SetupProcess::SetupProcess(const XSession& x, const fs::path& serverDir, std::ve
                                                         {{"DISPLAY", x.display()},
                                                          {"QT_QPA_PLATFORM", "xcb"},
                                                          {"KORVANE_SERVER", serverDir.string()},
-                                                         {"KORVANE_SETUP_STATE", stateFile_.string()}},
+                                                         {"KORVANE_SETUP_STATE", stateFile_.string()},
+                                                         {"LSAN_OPTIONS", "suppressions=" KORVANE_X11_LSAN_SUPPRESSIONS}},
                                                         out_, err_));
 }
 
@@ -197,7 +198,7 @@ WindowState SetupProcess::waitUntilIdle(int actionsDoneBefore) {
 
 void SetupProcess::clickAt(const WindowState& state, int x, int y, int clicks) {
   x_.run({"xdotool", "mousemove", "--window", state.window, "--sync", std::to_string(x), std::to_string(y), "click",
-          "--repeat", std::to_string(clicks), "--delay", "60", "1"});
+          "--repeat", std::to_string(clicks), "--delay", "40", "1"});
 }
 
 void SetupProcess::click(const WindowState& state, const std::string& widget, int clicks) {
