@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/exchange/exchange.h"
@@ -297,7 +298,7 @@ void InstallWindow::processEvents() {
   // A fill asks once per first-level folder; the events run at most every
   // few milliseconds, often enough to repaint and answer, rarely enough that
   // the fill's cost per folder stays that of the enumeration.
-  constexpr qint64 kEventsEveryMs = 20;
+  constexpr qint64 kEventsEveryMs = 30;
   if (sinceEvents_.isValid() && !sinceEvents_.hasExpired(kEventsEveryMs)) return;
   refreshWidgets();
   QCoreApplication::processEvents();
@@ -306,7 +307,12 @@ void InstallWindow::processEvents() {
 }
 
 void InstallWindow::lockListRedraw(bool lock) {
-  if (c_.ListView1->updatesEnabled() == lock) c_.ListView1->setUpdatesEnabled(!lock);
+  // The levels of a fill nest: the list is redrawn again when the outermost
+  // level ends, not at every inner level's end (which would redraw it once
+  // per folder).
+  listLocks_ = std::max(0, listLocks_ + (lock ? 1 : -1));
+  const bool locked = listLocks_ > 0;
+  if (c_.ListView1->updatesEnabled() == locked) c_.ListView1->setUpdatesEnabled(!locked);
 }
 
 void InstallWindow::progressChanged() {

@@ -98,6 +98,7 @@ private:
   bool batchFailed_ = false;
   int refusedInputs_ = 0;
   int actionsDone_ = 0;
+  int listLocks_ = 0;  // fill levels holding the list's redraw lock
   QElapsedTimer sinceEvents_;  // since the window's events last ran
   std::unique_ptr<StateReport> stateReport_;
 };
