@@ -145,7 +145,7 @@ Text itemLookupQuery(TextView folderUrl, TextView name, TextView extraCondition)
 
 std::int16_t CheckItemExists(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView name,
                              TextView extraCondition, bool logErrors,
-                             ComPtr<ado::IConnection>& connection) {
+                             ComPtr<ado::IConnection>& connection, std::optional<ComError>* failure) {
   std::int16_t result = -1;
   Text subject(baseUrl);
   ComPtr<ado::IRecord> record;
@@ -176,6 +176,7 @@ std::int16_t CheckItemExists(TextBox& txtErr, TextView baseUrl, TextView relativ
   } catch (const ComError& e) {
     result = -1;
     if (logErrors) addErrorEntry(txtErr, subject, e);
+    if (failure) failure->emplace(e);
   }
   // Closing is part of every return, after an error too.
   try {

@@ -3,6 +3,8 @@
 // store-wide in the GlobalEvents folder (ANY); create, delete and look up.
 #pragma once
 
+#include <optional>
+
 #include "platform/com/unknown.h"
 #include "platform/store/ado.h"
 #include "setup/window/model.h"
@@ -44,10 +46,12 @@ bool DeleteRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, Tex
 
 // 1: a child with that display name exists (or, for a blank name, the folder
 // opened); 0: none; -1: error. `connection` is created when empty and handed
-// back for reuse; it is closed before every return.
+// back for reuse; it is closed before every return. On -1, `failure` (when
+// given) receives the error, whether it was logged or not.
 std::int16_t CheckItemExists(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView name,
                              TextView extraCondition, bool logErrors,
-                             ComPtr<ado::IConnection>& connection);
+                             ComPtr<ado::IConnection>& connection,
+                             std::optional<ComError>* failure = nullptr);
 
 // The look-up query text, exactly as CheckItemExists sends it.
 Text itemLookupQuery(TextView folderUrl, TextView name, TextView extraCondition);
