@@ -29,8 +29,13 @@ protected:
     installSink();
     registerOn(u"Fast");
     std::filesystem::create_directory(control());
-    complus::Catalog().installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
+    // A library application: each process runs its own copy of the held
+    // sink, so only the store stands between the processes (a server
+    // application's host would take the calls into it one at a time).
+    complus::Catalog catalog;
+    auto app = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
                                           control().u16string());
+    catalog.setServerApplication(app.id, false);
     registerOn(u"Slow", u"1", kBlocking);
     db::Database::closeCurrent();
   }
