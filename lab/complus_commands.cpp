@@ -1,9 +1,14 @@
+#include <csignal>
 #include <iostream>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 #include "lab/commands.h"
 #include "lab/output.h"
 #include "platform/complus/admin.h"
+#include "platform/db/database.h"
+#include "platform/complus/host.h"
 
 namespace korvane::lab {
 
@@ -18,16 +23,61 @@ std::string passwordLine(std::istream& in) {
   return line;
 }
 
+// The terminal's settings while a password is typed, for putting echo back
+// when the user breaks off with Ctrl-C.
+termios savedTerminal;
+
+void restoreTerminalAndDie(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Echo off for as long as it lives; on again afterwards, also after Ctrl-C.
+class QuietTerminal {
+public:
+  QuietTerminal() {
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    oldInt_ = std::signal(SIGINT, restoreTerminalAndDie);
+    oldTerm_ = std::signal(SIGTERM, restoreTerminalAndDie);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~QuietTerminal() {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  QuietTerminal(const QuietTerminal&) = delete;
+  QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+};
+
+// From a terminal: a prompt, and what is typed is not shown. Piped input
+// is read as it comes.
+std::string readPassword(const std::string& identity) {
+  if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return passwordLine(std::cin);
+  QuietTerminal quiet;  // before the prompt, so that nothing typed after it is shown
+  std::fprintf(stderr, "Password for %s: ", identity.c_str());
+  std::fflush(stderr);
+  return passwordLine(std::cin);
+}
+
 } // namespace
 
 void addComPlusCommands(CLI::App& app) {
-  auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove");
+  auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove, shutdown, settings");
   complus->require_subcommand(1);
 
   struct InstallOptions {
     std::string app, library, identity, password;
     bool passwordFromStdin = false;
     std::optional<std::string> ctor;
+    std::string activation = "server";
   };
   auto install = std::make_shared<InstallOptions>();
   auto* installCmd = complus->add_subcommand("install", "Create an application and install a component library into it");
@@ -39,21 +89,29 @@ void addComPlusCommands(CLI::App& app) {
       "--password", install->password,
       "Password of the run-as account (other users can see it in the process list; prefer --password-stdin)");
   auto* passwordFromStdin = installCmd->add_flag("--password-stdin", install->passwordFromStdin,
-                                                 "Read the password of the run-as account from standard input");
+                                                 "Read the password of the run-as account from standard input "
+                                                 "(on a terminal: asks for it without showing it)");
   password->needs(identity)->excludes(passwordFromStdin);
   passwordFromStdin->needs(identity);
   installCmd->add_option("--ctor", install->ctor,
                          "Constructor string; \\r separates lines, \\t entries (e.g. 'IPM.Note\\r*\\r65223')");
+  installCmd->add_option("--activation", install->activation,
+                         "server: its classes run in a host process of their own (the default); library: in each caller")
+      ->check(CLI::IsMember({"server", "library"}));
   installCmd->callback([install, identity, password] {
-    if (install->passwordFromStdin) install->password = passwordLine(std::cin);
+    if (install->passwordFromStdin) install->password = readPassword(install->identity);
     else if (identity->count() > 0 && password->count() == 0)
       throw ComError(E_INVALIDARG, u"--identity needs the account's password: give --password-stdin and type it, "
                                    u"or --password.");
     complus::Catalog catalog;
     std::optional<Text> ctor;
     if (install->ctor) ctor = unescape(*install->ctor);
+    // One transaction with the activation, so that the install stays all or nothing.
+    db::Transaction all(db::Database::current());
     auto info = catalog.installApplication(text(install->app), text(install->library), text(install->identity),
                                            text(install->password), ctor);
+    if (install->activation == "library") catalog.setServerApplication(info.id, false);
+    all.commit();
     std::printf("Installed %s as application %s with %zu component(s)\n", install->library.c_str(),
                 utf8(info.id).c_str(), info.components.size());
   });
@@ -74,23 +132,35 @@ void addComPlusCommands(CLI::App& app) {
                                 {"dll", utf8(c.dll)},
                                 {"constructionEnabled", c.constructionEnabled},
                                 {"constructorString", c.constructorString ? Json(utf8(*c.constructorString)) : Json()}});
+        auto host = complus::host::status(a.id);
         out.push_back({{"id", utf8(a.id)},
                        {"name", utf8(a.name)},
                        {"identity", utf8(a.identity)},
                        {"accessChecks", a.accessChecksEnabled},
+                       {"activation", a.serverApplication ? "server" : "library"},
+                       {"host", {{"running", host.running}, {"pid", host.pid ? Json(host.pid) : Json()}}},
                        {"components", components}});
       }
       return printJson(out);
     }
     std::vector<std::vector<std::string>> rows;
     for (const auto& a : apps) {
-      if (a.components.empty()) rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), "", "", ""});
+      auto host = complus::host::status(a.id);
+      std::string kind = a.serverApplication ? "server" : "library";
+      std::string state = !a.serverApplication ? "-" : !host.running ? "stopped" : host.pid ? "pid " + std::to_string(host.pid) : "busy";
+      std::vector<std::string> app{utf8(a.name), utf8(a.id), utf8(a.identity), kind, state};
+      auto row = [&](std::vector<std::string> rest) {
+        auto r = app;
+        r.insert(r.end(), rest.begin(), rest.end());
+        rows.push_back(std::move(r));
+      };
+      if (a.components.empty()) row({"", "", ""});
       for (const auto& c : a.components)
-        rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), utf8(c.progId),
-                        c.constructionEnabled ? "yes" : "no",
-                        c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
+        row({utf8(c.progId), c.constructionEnabled ? "yes" : "no",
+             c.constructorString ? utf8(*c.constructorString) : "(null)"});
     }
-    printTable({"APPLICATION", "ID", "IDENTITY", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"}, rows);
+    printTable({"APPLICATION", "ID", "IDENTITY", "ACTIVATION", "HOST", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"},
+               rows);
   });
 
   auto name = std::make_shared<std::string>();
@@ -101,6 +171,30 @@ void addComPlusCommands(CLI::App& app) {
     if (!catalog.removeApplication(text(*name)))
       throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
     std::printf("Removed %s\n", name->c_str());
+  });
+
+  auto* shutdownCmd = complus->add_subcommand("shutdown", "End the host process of a server application");
+  shutdownCmd->add_option("APP", *name, "Application name or ID")->required();
+  shutdownCmd->callback([name] {
+    auto app = complus::Catalog().findApplication(text(*name));
+    if (!app) throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
+    bool ended = complus::host::shutdown(app->id);
+    std::printf(ended ? "Ended the host of %s\n" : "No host of %s was running\n", utf8(app->name).c_str());
+  });
+
+  struct Settings {
+    std::optional<int> timeLimit, idle;
+  };
+  auto settings = std::make_shared<Settings>();
+  auto* settingsCmd = complus->add_subcommand(
+      "settings", "Show or set the sink time limit and the idle time of hosts (seconds; hosts started later use them)");
+  settingsCmd->add_option("--time-limit", settings->timeLimit, "How long one call into a hosted sink may run");
+  settingsCmd->add_option("--idle", settings->idle, "How long a host without objects stays");
+  settingsCmd->callback([settings] {
+    if (settings->timeLimit) complus::host::setSinkTimeLimit(*settings->timeLimit);
+    if (settings->idle) complus::host::setIdleShutdown(*settings->idle);
+    std::printf("Sink time limit: %d s\nIdle shutdown:   %d s\n", complus::host::sinkTimeLimit(),
+                complus::host::idleShutdown());
   });
 }
 

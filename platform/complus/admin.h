@@ -24,6 +24,7 @@ struct ApplicationInfo {
   Text name;
   Text identity;
   bool accessChecksEnabled = true;
+  bool serverApplication = true;  // "Activation": a host process, else in the caller
   std::vector<ComponentInfo> components;
 };
 
@@ -38,10 +39,17 @@ public:
   // Creates the application (access checks off; identity and password when
   // both are given), installs the library into it and, when a constructor
   // string is given, enables construction with it on every component it
-  // installed. When a step fails the application is removed again and the
-  // error is thrown: nothing is left half-made.
+  // installed. All in one transaction: when a step fails, or the process
+  // dies, nothing of it is left (not even the library's registry entries).
   ApplicationInfo installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
                                      const std::optional<Text>& constructorString);
+
+  // The application with that ID, else the first of that name (ignoring case).
+  std::optional<ApplicationInfo> findApplication(TextView nameOrId);
+
+  // Makes the application a server application (its own host process) or a
+  // library application (loaded into each caller).
+  void setServerApplication(TextView id, bool server);
 
   // Removes the first application of that name (ignoring case); false when
   // there is none.

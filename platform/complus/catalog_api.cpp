@@ -1,6 +1,9 @@
 // The lab tool's catalog calls, made of the catalog's own collections.
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
+#include "platform/complus/store.h"
+#include "platform/db/database.h"
+#include "platform/db/fault.h"
 
 namespace korvane::complus {
 
@@ -69,22 +72,11 @@ ApplicationInfo applicationInfo(ICatalogCollection* applications, ICatalogObject
   a.name = valueOf(o, u"Name").toText();
   a.identity = valueOf(o, u"Identity").toText();
   a.accessChecksEnabled = valueOf(o, u"ApplicationAccessChecksEnabled").toBool();
+  a.serverApplication = valueOf(o, u"Activation").toInt() != detail::kActivationLibrary;
   auto list = components(applications, a.id);
   for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i)
     a.components.push_back(componentInfo(itemOf(list.get(), i).get()));
   return a;
-}
-
-// Removes the application with this ID, if it is still there.
-void removeById(ICOMAdminCatalog* catalog, const Text& id) {
-  auto applications = populated(catalog, u"Applications");
-  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
-    if (valueOf(itemOf(applications.get(), i).get(), u"ID").toText() != id) continue;
-    check(applications->Remove(i));
-    std::int32_t changes = 0;
-    check(applications->SaveChanges(&changes));
-    return;
-  }
 }
 
 } // namespace
@@ -101,6 +93,10 @@ std::vector<ApplicationInfo> Catalog::listApplications() {
 
 ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
                                             const std::optional<Text>& constructorString) {
+  // One transaction around every step: a failure or a killed process
+  // leaves neither an application without its component nor one without
+  // its constructor string, and no registry entry of the library.
+  db::Transaction all(db::Database::current());
   auto applications = populated(catalog_.get(), u"Applications");
   ComPtr<IDispatch> added;
   check(applications->Add(added.put()));
@@ -114,27 +110,47 @@ ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath,
   }
   std::int32_t changes = 0;
   check(applications->SaveChanges(&changes));
+  db::faultPoint("complus.install-component");
   Text id = valueOf(application.get(), u"ID").toText();
-  try {
-    check(catalog_->InstallComponent(id, libraryPath, {}, {}));
-    if (constructorString) {
-      auto list = components(applications.get(), id);
-      for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i) {
-        auto component = itemOf(list.get(), i);
-        put(component.get(), u"ConstructionEnabled", Variant(true));
-        put(component.get(), u"ConstructorString", Variant(*constructorString));
-      }
-      check(list->SaveChanges(&changes));
+  check(catalog_->InstallComponent(id, libraryPath, {}, {}));
+  db::faultPoint("complus.install-constructor");
+  if (constructorString) {
+    auto list = components(applications.get(), id);
+    for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i) {
+      auto component = itemOf(list.get(), i);
+      put(component.get(), u"ConstructionEnabled", Variant(true));
+      put(component.get(), u"ConstructorString", Variant(*constructorString));
     }
-    return applicationInfo(applications.get(), application.get());
-  } catch (...) {
-    // The first failure is the one to report; a failing clean-up adds nothing.
-    try {
-      removeById(catalog_.get(), id);
-    } catch (...) {
-    }
-    throw;
+    check(list->SaveChanges(&changes));
   }
+  ApplicationInfo info = applicationInfo(applications.get(), application.get());
+  db::faultPoint("complus.install-commit");
+  all.commit();
+  return info;
+}
+
+std::optional<ApplicationInfo> Catalog::findApplication(TextView nameOrId) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  std::optional<ApplicationInfo> byName;
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    auto o = itemOf(applications.get(), i);
+    if (equalsIgnoreCase(valueOf(o.get(), u"ID").toText(), nameOrId)) return applicationInfo(applications.get(), o.get());
+    if (!byName && equalsIgnoreCase(nameOf(o.get()), nameOrId)) byName = applicationInfo(applications.get(), o.get());
+  }
+  return byName;
+}
+
+void Catalog::setServerApplication(TextView id, bool server) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    auto o = itemOf(applications.get(), i);
+    if (!equalsIgnoreCase(valueOf(o.get(), u"ID").toText(), id)) continue;
+    put(o.get(), u"Activation", Variant(server ? detail::kActivationServer : detail::kActivationLibrary));
+    std::int32_t changes = 0;
+    check(applications->SaveChanges(&changes));
+    return;
+  }
+  throw ComError(COMADMIN_E_KEYMISSING, u"There is no COM+ application with the ID " + Text(id) + u".");
 }
 
 bool Catalog::removeApplication(TextView name) {

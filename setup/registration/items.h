@@ -32,11 +32,15 @@ Text composeFolderUrl(TextView baseUrl, TextView relativePath);
 Text scopeLiteralUrl(TextView url);
 
 // Returns the folder URL written to, or "" on failure (logged when asked).
+// A registration item of that name is replaced; anything else of that name
+// (a folder, a user's item) makes it fail with a text that says what to rename.
 Text CreateRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView itemName,
                    TextView eventMethod, TextView sinkClass, TextView matchScope, TextView criteria,
                    TextView priority, bool logErrors);
 
-// True when the item was deleted; False on any failure, a missing item included.
+// True when the item was deleted; False on any failure, a missing item
+// included. Only a registration item (hidden, not a folder, of the
+// registration content class) is deleted.
 bool DeleteRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView itemName,
                    bool logErrors);
 

@@ -16,10 +16,12 @@ Text windowsStyle(const Text& path) { return replaceAll(path, u"/", u"\\"); }
 
 class Install : public Catalog {
 protected:
-  // Installs the test server into a new application "Korvane" and returns its ID.
+  // Installs the test server into a new application "Korvane" and returns
+  // its ID: a library application, so that tests can look into its objects.
   Text installed(TextView path = kServerPath) {
     Text id = addApplication(catalog.get(), u"Korvane");
     check(catalog->InstallComponent(u"Korvane", path, u"", u""));
+    complus::Catalog().setServerApplication(id, false);
     return id;
   }
 
@@ -122,9 +124,16 @@ TEST_F(Install, AClassBelongsToOneApplication) {
   Text id = installed();
   configure(id, kEchoProgId, true, u"kept");
   addApplication(catalog.get(), u"Second");
-  Failure f = failureOf(catalog->InstallComponent(u"Second", kServerPath, u"", u""));
+  // A copy of the library elsewhere registers the same class: the refusal
+  // takes its registration back, so the class still names the installed file.
+  const auto copy = server.dir() / "Copy.dll";
+  std::filesystem::copy_file(KORVANE_TESTSERVER_PATH, copy);
+  const Text serverKey = u"CLSID\\" + CLSID_Echo.toText() + u"\\InprocServer32";
+  const auto registered = registry::getText(Root::ClassesRoot, serverKey, u"");
+  Failure f = failureOf(catalog->InstallComponent(u"Second", fromUtf8(copy.string()), u"", u""));
   EXPECT_EQ(f.code, COMADMIN_E_ALREADYINSTALLED);
   EXPECT_TRUE(contains(f.description, u"\"Korvane\"")) << toUtf8(f.description);
+  EXPECT_EQ(registry::getText(Root::ClassesRoot, serverKey, u""), registered);
   // Installing again into the same application keeps its settings.
   check(catalog->InstallComponent(u"Korvane", kServerPath, u"", u""));
   EXPECT_EQ(value(component(id, kEchoProgId).get(), u"ConstructorString"), Variant(u"kept"));
@@ -283,6 +292,8 @@ TEST_F(Install, InstallApplicationMakesTheWholeApplication) {
   auto list = admin.listApplications();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].id, app.id);
+  EXPECT_TRUE(list[0].serverApplication);
+  admin.setServerApplication(app.id, false);
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"IPM.Note\r*"));
 }
 
@@ -315,7 +326,8 @@ TEST(InstallRolledBack, ObjectCreationStillWorksAndALaterInstallActivates) {
   EXPECT_TRUE(createInstance<IUnknown>(u"ADODB.Connection"));
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
 
-  complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"second"));
+  auto app = complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"second"));
+  complus::Catalog().setServerApplication(app.id, false);
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"second"));
 }
 

@@ -1,0 +1,262 @@
+// Server applications: the sink runs in the application's host process,
+// a host that dies or overruns the time limit costs one failed call and an
+// event-log entry, idle hosts end, and the host takes the identity's account.
+#include <csignal>
+#include <fstream>
+#include <pwd.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "faultysink/faultysink.h"
+#include "platform/complus/admin.h"
+#include "platform/complus/host.h"
+#include "platform/store/eventlog.h"
+#include "platform/store/names.h"
+#include "support/server_fixture.h"
+
+namespace korvane::complus {
+namespace {
+
+using namespace std::chrono_literals;
+using korvane::testing::ScopedEnv;
+namespace prop = store::prop;
+
+const Text kLibrary = fromUtf8(KORVANE_FAULTYSINK_PATH);
+constexpr char kPassword[] = "Pa55-never-shown";
+
+class ServerApplication : public korvane::testing::ServerFixture {
+protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    store::createFolder(korvane::testing::mailFolder(u"Sales", u"sales@corp.example.com"));
+  }
+
+  // Installs the sink and registers it on "Sales"; the host that checked
+  // the registration is ended, so that the next one sees the test's faults.
+  void install(TextView identity = u"") {
+    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, fromUtf8(kPassword), Text(u"construct me")).id;
+    store::Properties reg{{prop::contentClass, Variant(store::contentclass::registration)},
+                          {prop::eventMethod, Variant(u"onsyncsave")},
+                          {prop::sinkClass, Variant(faultysink::kProgId)},
+                          {prop::matchScope, Variant(u"SHALLOW")},
+                          {prop::isHidden, Variant(true)}};
+    store::save(u"Sales", u"Faulty.reg", reg);
+    host::shutdown(appId_);
+  }
+
+  store::SaveOutcome deliver() {
+    return store::deliver(u"Sales", {{prop::subject, Variant(u"Order")}, {prop::messageClass, Variant(u"IPM.Note")}});
+  }
+
+  std::vector<store::EventEntry> events(store::EventLevel level) {
+    std::vector<store::EventEntry> out;
+    for (auto& e : store::listEvents())
+      if (e.level == level) out.push_back(e);
+    return out;
+  }
+
+  // The host's state once it is `running` (with its pid) or not, waiting
+  // up to 10 s: a busy machine may be slow to start or end one.
+  host::Status waitForHost(bool running) {
+    for (int i = 0; i < 100; ++i) {
+      auto s = host::status(appId_);
+      if (s.running == running && (!running || s.pid > 0)) return s;
+      std::this_thread::sleep_for(100ms);
+    }
+    return host::status(appId_);
+  }
+
+  Text appId_;
+};
+
+TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip) {
+  install();
+  auto before = host::roundTrips();
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  // Creation, the begin phase (reading and writing the item) and the commit phase.
+  EXPECT_EQ(host::roundTrips() - before, 3u);
+  auto s = waitForHost(true);
+  EXPECT_TRUE(s.running);
+  EXPECT_NE(s.pid, ::getpid());
+  EXPECT_TRUE(store::listEvents().empty());
+}
+
+struct Fault {
+  const char* name;
+  const char* note;  // what the event log says happened
+};
+
+class HostFault : public ServerApplication, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
+  install();
+  host::setSinkTimeLimit(1);
+  {
+    ScopedEnv fault(faultysink::kFaultVariable, GetParam().name);
+    auto outcome = deliver();
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.messageClass, u"IPM.Note");  // saved as it came
+  }
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  for (const Text& part : {Text(u"\"Faulty\""), kLibrary, fromUtf8(GetParam().note)})
+    EXPECT_NE(errors[0].text.find(part), Text::npos) << toUtf8(errors[0].text);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HostFault,
+                         ::testing::Values(Fault{"factory", "SIGSEGV"}, Fault{"construct", "SIGSEGV"},
+                                           Fault{"crash", "SIGSEGV"}, Fault{"abort", "SIGABRT"},
+                                           Fault{"exit", "exit(3)"}, Fault{"hang", "time limit of 1 s"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct ItemUse {
+  const char* name;
+  bool aborted;
+  bool deleted;
+  const char16_t* warning;  // part of the one warning it gives, if any
+};
+
+class HostedItem : public ServerApplication, public ::testing::WithParamInterface<ItemUse> {};
+
+// What the sink does to the item, and the errors it meets doing it, come
+// out of the host as they do in the caller's own process.
+TEST_P(HostedItem, IsUsedAsInTheCallersProcess) {
+  const ItemUse& use = GetParam();
+  install();
+  ScopedEnv behaviour(faultysink::kFaultVariable, use.name);
+  struct Seen {
+    store::SaveOutcome outcome;
+    std::vector<Text> warnings;  // the item's URL taken out
+  };
+  auto run = [&] {
+    Seen seen{deliver(), {}};
+    for (const auto& w : events(store::EventLevel::Warning))
+      seen.warnings.push_back(replaceAll(w.text, seen.outcome.url, u"<item>"));
+    for (const auto& e : events(store::EventLevel::Error)) ADD_FAILURE() << toUtf8(e.text);
+    store::clearEvents();
+    return seen;
+  };
+  Seen hosted = run();
+  Catalog().setServerApplication(appId_, false);
+  Seen inProcess = run();
+  for (const Seen* seen : {&hosted, &inProcess}) {
+    EXPECT_EQ(seen->outcome.aborted, use.aborted);
+    EXPECT_EQ(seen->outcome.deleted, use.deleted);
+    ASSERT_EQ(seen->warnings.size(), use.warning ? 1u : 0u);
+    if (use.warning) {
+      EXPECT_NE(seen->warnings[0].find(use.warning), Text::npos) << toUtf8(seen->warnings[0]);
+    }
+  }
+  EXPECT_EQ(hosted.outcome.abortedBy, inProcess.outcome.abortedBy);
+  EXPECT_EQ(hosted.outcome.messageClass, inProcess.outcome.messageClass);
+  EXPECT_EQ(hosted.warnings, inProcess.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Uses, HostedItem,
+                         ::testing::Values(ItemUse{"veto", true, false, nullptr}, ItemUse{"delete", false, true, nullptr},
+                                           ItemUse{"computed", false, false, u"computed by the store"},
+                                           ItemUse{"late", false, false, u"opened for reading only"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
+  install();
+  auto pidFile = workDir() / "sink.pid";
+  ScopedEnv fault(faultysink::kFaultVariable, "hang");
+  ScopedEnv where(faultysink::kPidFileVariable, pidFile.string());
+  std::thread killer([&] {
+    for (int i = 0; i < 200 && !std::filesystem::exists(pidFile); ++i) std::this_thread::sleep_for(50ms);
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    if (pid > 0) ::kill(pid, SIGKILL);
+  });
+  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
+  killer.join();
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
+}
+
+TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
+  install();
+  ScopedEnv program("KORVANE_COMHOST", (workDir() / "no-such-comhost").string());
+  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text.find(u"no-such-comhost is missing"), Text::npos) << toUtf8(errors[0].text);
+}
+
+TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
+  host::setIdleShutdown(2);
+  install();
+  deliver();
+  int first = waitForHost(true).pid;
+  EXPECT_GT(first, 0);
+  EXPECT_FALSE(waitForHost(false).running);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  EXPECT_NE(waitForHost(true).pid, first);
+}
+
+TEST_F(ServerApplication, RemovingTheApplicationOrMakingItALibraryEndsTheHost) {
+  install();
+  deliver();
+  ASSERT_TRUE(host::status(appId_).running);
+  Catalog().setServerApplication(appId_, false);
+  EXPECT_FALSE(host::status(appId_).running);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);  // in this process now
+  EXPECT_FALSE(host::status(appId_).running);
+
+  Catalog().setServerApplication(appId_, true);
+  deliver();
+  ASSERT_TRUE(host::status(appId_).running);
+  Catalog().removeApplication(u"Faulty");
+  EXPECT_FALSE(host::status(appId_).running);
+}
+
+uid_t uidOf(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Uid:", 0) == 0) return static_cast<uid_t>(std::stoul(line.substr(4)));
+  return static_cast<uid_t>(-1);
+}
+
+struct Identity {
+  const char* name;
+  const char16_t* identity;
+  const char* account;  // the host's account; null: the caller's
+};
+
+class HostIdentity : public ServerApplication, public ::testing::WithParamInterface<Identity> {};
+
+TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPerStart) {
+  const Identity& p = GetParam();
+  if (p.account && ::geteuid() != 0) GTEST_SKIP() << "switching accounts needs the superuser";
+  install(p.identity);
+  deliver();
+  deliver();
+  auto s = waitForHost(true);
+  ASSERT_TRUE(s.running);
+  uid_t expected = p.account ? ::getpwnam(p.account)->pw_uid : ::geteuid();
+  EXPECT_EQ(uidOf(s.pid), expected);
+  auto warnings = events(store::EventLevel::Warning);
+  // The registration's host started once too.
+  EXPECT_EQ(warnings.size(), p.account ? 0u : 2u);
+  for (const auto& w : warnings) EXPECT_NE(w.text.find(u"no local account"), Text::npos) << toUtf8(w.text);
+  for (const char* what : {"cmdline", "environ"}) {
+    std::ifstream file("/proc/" + std::to_string(s.pid) + "/" + what);
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(content.empty());
+    EXPECT_EQ(content.find(kPassword), std::string::npos) << what;
+  }
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(Identities, HostIdentity,
+                         ::testing::Values(Identity{"LocalAccount", u"CORP\\nobody", "nobody"},
+                                           Identity{"NoSuchAccount", u"CORP\\svc-korvane-nobody-has", nullptr}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace korvane::complus
