@@ -129,10 +129,10 @@ const WindowState::Row* WindowState::row(const std::string& path) const {
 
 SetupProcess::SetupProcess(const XSession& x, const fs::path& serverDir, std::vector<std::string> arguments)
     : x_(x) {
-  fs::path dir = freshDirectory("korvane-setup-run-");
-  stateFile_ = dir / "state";
-  out_ = dir / "out";
-  err_ = dir / "err";
+  dir_ = freshDirectory("korvane-setup-run-");
+  stateFile_ = dir_ / "state";
+  out_ = dir_ / "out";
+  err_ = dir_ / "err";
   std::vector<std::string> args{KORVANE_SETUP_PATH};
   args.insert(args.end(), arguments.begin(), arguments.end());
   process_ = std::make_unique<robustness::Child>(options(args,
@@ -142,6 +142,12 @@ SetupProcess::SetupProcess(const XSession& x, const fs::path& serverDir, std::ve
                                                          {"KORVANE_SETUP_STATE", stateFile_.string()},
                                                          {"LSAN_OPTIONS", "suppressions=" KORVANE_X11_LSAN_SUPPRESSIONS}},
                                                         out_, err_));
+}
+
+SetupProcess::~SetupProcess() {
+  process_.reset();
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 void SetupProcess::acceptDisclaimer() {
