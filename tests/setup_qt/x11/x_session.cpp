@@ -69,27 +69,35 @@ XSession::XSession() : logs_(freshDirectory("korvane-x11-")) {
   for (int number = 90 + ::getpid() % 50, tries = 0; tries < 20; ++number, ++tries)
     if (startServer(number)) break;
   if (display_.empty()) throw std::runtime_error("no Xvfb display could be started; see " + logs_.string());
-  windowManager_ = std::make_unique<robustness::Child>(options(
-      {programPath("openbox"), "--sm-disable"}, {{"DISPLAY", display_}}, logs_ / "openbox.out", logs_ / "openbox.err"));
-  // The manager is at work once it has named itself on the root window.
-  bool managed = pollFor([&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos; }, 10s);
-  if (!managed) throw std::runtime_error("openbox did not start on " + display_);
+  // The manager is at work once it has named itself on the root window; one
+  // that ended (the display was not ready yet) is started again.
+  bool managed = pollFor([&] {
+    if (!windowManager_ || windowManager_->poll())
+      windowManager_ = std::make_unique<robustness::Child>(options({programPath("openbox"), "--sm-disable"},
+                                                                   {{"DISPLAY", display_}}, logs_ / "openbox.out",
+                                                                   logs_ / "openbox.err"));
+    return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
+  }, 30s);
+  if (!managed) throw std::runtime_error("openbox did not start on " + display_ + "; see " + logs_.string());
 }
 
 bool XSession::startServer(int number) {
-  const std::string display = ":" + std::to_string(number);
   const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
   if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) return false;
+  display_ = ":" + std::to_string(number);
   server_ = std::make_unique<robustness::Child>(
-      options({programPath("Xvfb"), display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
+      options({programPath("Xvfb"), display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
               logs_ / "xvfb.out", logs_ / "xvfb.err"));
-  bool up = pollFor([&] { return fs::exists(socket) || server_->poll().has_value(); }, 10s) && fs::exists(socket);
-  if (!up) {
-    server_.reset();
-    return false;
-  }
-  display_ = display;
-  return true;
+  // Up once it answers a client (its socket comes a little earlier).
+  bool ended = false;
+  bool up = pollFor([&] {
+    ended = server_->poll().has_value();
+    return ended || (fs::exists(socket) && !run({"xprop", "-root"}).empty());
+  }, 30s);
+  if (up && !ended) return true;
+  server_.reset();
+  display_.clear();
+  return false;
 }
 
 XSession::~XSession() {
@@ -121,10 +129,10 @@ const WindowState::Row* WindowState::row(const std::string& path) const {
 
 SetupProcess::SetupProcess(const XSession& x, const fs::path& serverDir, std::vector<std::string> arguments)
     : x_(x) {
-  fs::path dir = freshDirectory("korvane-setup-run-");
-  stateFile_ = dir / "state";
-  out_ = dir / "out";
-  err_ = dir / "err";
+  dir_ = freshDirectory("korvane-setup-run-");
+  stateFile_ = dir_ / "state";
+  out_ = dir_ / "out";
+  err_ = dir_ / "err";
   std::vector<std::string> args{KORVANE_SETUP_PATH};
   args.insert(args.end(), arguments.begin(), arguments.end());
   process_ = std::make_unique<robustness::Child>(options(args,
@@ -134,6 +142,12 @@ SetupProcess::SetupProcess(const XSession& x, const fs::path& serverDir, std::ve
                                                          {"KORVANE_SETUP_STATE", stateFile_.string()},
                                                          {"LSAN_OPTIONS", "suppressions=" KORVANE_X11_LSAN_SUPPRESSIONS}},
                                                         out_, err_));
+}
+
+SetupProcess::~SetupProcess() {
+  process_.reset();
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 void SetupProcess::acceptDisclaimer() {

@@ -67,6 +67,7 @@ struct WindowState {
 class SetupProcess {
 public:
   SetupProcess(const XSession& x, const std::filesystem::path& serverDir, std::vector<std::string> arguments = {});
+  ~SetupProcess();  // ends the program if it still runs, removes its files
 
   // Presses "Yes" in the Disclaimer with the keyboard, as it has the focus.
   void acceptDisclaimer();
@@ -85,7 +86,7 @@ public:
 private:
   std::optional<WindowState> read() const;
   const XSession& x_;
-  std::filesystem::path stateFile_, out_, err_;
+  std::filesystem::path dir_, stateFile_, out_, err_;
   std::unique_ptr<robustness::Child> process_;
 };
 
