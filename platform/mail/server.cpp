@@ -238,8 +238,16 @@ void Connection::process(std::string bytes) {
 template <typename Step>
 void Connection::reply(Step step) {
   asio::post(server_.worker, [self = shared_from_this(), step = std::move(step)] {
-    std::string out = step();
-    const bool closed = self->session_.closed();
+    std::string out;
+    bool closed = false;
+    try {
+      out = step();
+      closed = self->session_.closed();
+    } catch (const std::exception& e) {  // never the whole service for one session
+      self->server_.log(std::string("closed a connection after an internal error: ") + e.what());
+      out = "421 4.3.0 Internal error, closing connection\r\n";
+      closed = true;
+    }
     asio::post(self->server_.io, [self, out = std::move(out), closed]() mutable { self->write(std::move(out), closed); });
   });
 }

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -68,12 +69,13 @@ protected:
   }
 
   // Starts the service on free loopback ports and waits for it to listen.
-  void start(const std::vector<std::string>& extra = {}) {
+  void start(const std::vector<std::string>& extra = {}, const std::map<std::string, std::string>& env = {}) {
     std::vector<std::string> args{kLab, "--server", serverDir().string(), "serve", "--smtp", "127.0.0.1:0",
                                   "--lmtp", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::filesystem::remove(log());
-    server_.emplace(ChildOptions{args, {}, {}, {}, log(), {}, false});
+    smtp_ = lmtp_ = 0;
+    server_.emplace(ChildOptions{args, env, {}, {}, log(), {}, false});
     const std::regex listening("listening for (SMTP|LMTP) on 127\\.0\\.0\\.1:(\\d+)");
     for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;) {
       const std::string text = slurp(log());
@@ -304,15 +306,35 @@ TEST_F(MailService, AcknowledgedMessageSurvivesSigkill) {
   EXPECT_EQ(list[0].properties.text(store::prop::subject), u"Kept");
 }
 
+TEST_F(MailService, FailureBeforeTheCommitIsNeverAcknowledged) {
+  start();
+  const std::string envelope = "EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSupport) + ">\r\n";
+  // The folder goes away between RCPT and the end of the message: 451, so the sender tries again.
+  Child late = talking(Json::array({{envelope, 3}, {"DATA\r\nSubject: Gone\r\n\r\nx\r\n.\r\n", 2, 1.0}}), "late.out",
+                       "step 4");
+  ASSERT_EQ(lab({"delete", "Support"}).exitCode, 0);
+  EXPECT_EQ(result(late.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 250, 250, 250, 354, 451}));
+  stop();
+
+  // Killed inside the save, before its commit: no reply, no item.
+  start({}, {{"KORVANE_FAULT", "store.before-commit"}});
+  const std::string toSales = "EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSales) + ">\r\nDATA\r\n";
+  EXPECT_EQ(talk(Json::array({{toSales, 4}, {"Subject: Lost\r\n\r\nx\r\n.\r\n", -1}})),
+            (std::vector<int>{220, 250, 250, 250, 354}));
+  EXPECT_EQ(server_->wait(std::chrono::steady_clock::now() + 30s).signal, SIGKILL);
+  server_.reset();
+  EXPECT_TRUE(items(u"Sales").empty());
+}
+
 TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
   start();
+  Child idle = talking(Json::array({{"EHLO me\r\n", 1}, {"", -1}}), "idle.out", "step 2");
   Child busy = talking(Json::array({{"EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSales) + ">\r\n", 3},
-                                    {"DATA\r\n", 1, 1.0},
+                                    {"DATA\r\n", 1, 1.5},
                                     {"Subject: Late\r\n\r\nx\r\n.\r\nNOOP\r\n", -1}}),
                        "busy.out", "step 4");
-  Child idle = talking(Json::array({{"EHLO me\r\n", 1}, {"", -1}}), "idle.out", "step 2");
   ChildResult r = stop();
-  EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r);
+  EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r) << r.err;
   const auto deadline = std::chrono::steady_clock::now() + 30s;
   EXPECT_EQ(result(busy.wait(deadline))["codes"], Json({220, 250, 250, 250, 354, 250, 421}));
   EXPECT_EQ(result(idle.wait(deadline))["codes"], Json({220, 250, 421}));
