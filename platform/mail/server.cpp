@@ -47,14 +47,23 @@ Bound resolve(asio::io_context& io, const std::string& address) {
   return {Stream::endpoint(results.begin()->endpoint()), {}};
 }
 
-std::string describe(const Stream::endpoint& e) {
-  if (e.protocol().family() == AF_UNIX)
-    return "unix:" + std::string(reinterpret_cast<const sockaddr_un*>(e.data())->sun_path);
+asio::ip::tcp::endpoint tcpOf(const Stream::endpoint& e) {
   asio::ip::tcp::endpoint tcp;
   std::memcpy(tcp.data(), e.data(), e.size());
   tcp.resize(e.size());
+  return tcp;
+}
+
+std::string describe(const Stream::endpoint& e) {
+  if (e.protocol().family() == AF_UNIX)
+    return "unix:" + std::string(reinterpret_cast<const sockaddr_un*>(e.data())->sun_path);
+  const auto tcp = tcpOf(e);
   return (tcp.address().is_v6() ? "[" + tcp.address().to_string() + "]" : tcp.address().to_string()) + ":" +
          std::to_string(tcp.port());
+}
+
+bool loopback(const Stream::endpoint& e) {
+  return e.protocol().family() == AF_UNIX || tcpOf(e).address().is_loopback();
 }
 
 class Server;
@@ -103,6 +112,8 @@ public:
       if (ec) throw std::runtime_error("cannot listen on " + l.address + ": " + ec.message());
       acceptor.listen(asio::socket_base::max_listen_connections);
       log(std::string("listening for ") + protocolName(l.protocol) + " on " + describe(acceptor.local_endpoint()));
+      if (!loopback(acceptor.local_endpoint()))
+        log("warning: " + l.address + " is reachable from other machines, and the service has no authentication");
       if (!b.unixPath.empty()) unixPaths_.push_back(b.unixPath);
       acceptors_.push_back({std::move(acceptor), l.protocol});
     }
