@@ -1,7 +1,8 @@
 // Deliveries per second into one folder: without any registration, with the
-// real sink registered on the folder and the default mapping, and with the
+// real sink registered on the folder and the default mapping (in a server
+// application, the default, and in a library application), and with the
 // sink configured with N pairs of which none matches; and plain and sink
-// deliveries alternating in one server. All cases run in one program, so
+// deliveries alternating in one server, with the round trips to the host. All cases run in one program, so
 // the sink's overhead is read as a ratio measured on one run; and deliveries
 // into a folder that already holds many items.
 #include <benchmark/benchmark.h>
@@ -21,6 +22,7 @@
 #include "bench/sqlite_counter.h"
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
+#include "platform/complus/host.h"
 #include "platform/db/database.h"
 #include "platform/store/ado.h"
 #include "platform/store/store.h"
@@ -57,8 +59,12 @@ Text createMailFolder(TextView path) {
   return store::createFolder(spec).url;
 }
 
-void installSink(const Text& constructorString) {
-  complus::Catalog().installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"", constructorString);
+enum class Activation { Server, Library };
+
+void installSink(const Text& constructorString, Activation activation = Activation::Server) {
+  complus::Catalog catalog;
+  auto app = catalog.installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"", constructorString);
+  if (activation == Activation::Library) catalog.setServerApplication(app.id, false);
 }
 
 // Saves `count` items into the folder in one transaction (one disk flush).
@@ -72,11 +78,12 @@ void fillFolder(TextView folder, std::int64_t count) {
 // A fresh server with the folder, holding `heldItems` items; the sink is
 // installed and registered when a constructor string is given.
 struct DeliveryTarget {
-  explicit DeliveryTarget(const std::optional<Text>& constructorString, std::int64_t heldItems = 0) {
+  explicit DeliveryTarget(const std::optional<Text>& constructorString, std::int64_t heldItems = 0,
+                          Activation activation = Activation::Server) {
     Text url = createMailFolder(kFolder);
     fillFolder(kFolder, heldItems);
     if (constructorString) {
-      installSink(*constructorString);
+      installSink(*constructorString, activation);
       registerSinkOn(url);
     }
   }
@@ -99,8 +106,9 @@ void skipUnlessClass(benchmark::State& state, const store::SaveOutcome& outcome,
 // Runs deliveries until the library says the time is measured. Checks the
 // sink's outcome once so that a broken set-up cannot pass for a fast one.
 void runDeliveries(benchmark::State& state, const char* label, const std::optional<Text>& ctor,
-                   TextView expectedClass, std::int64_t heldItems = 0) {
-  DeliveryTarget target(ctor, heldItems);
+                   TextView expectedClass, std::int64_t heldItems = 0, Activation activation = Activation::Server) {
+  DeliveryTarget target(ctor, heldItems, activation);
+  const auto trips = complus::host::roundTrips();
   const SqliteCounts before = sqliteCounts();
   resetSqlHistogram();
   std::int64_t n = 0;
@@ -115,6 +123,7 @@ void runDeliveries(benchmark::State& state, const char* label, const std::option
   const double deliveries = static_cast<double>(state.iterations());
   state.counters["sqlRuns/delivery"] = static_cast<double>(sqliteCounts().runs - before.runs) / deliveries;
   state.counters["sqlSteps/delivery"] = static_cast<double>(sqliteCounts().steps - before.steps) / deliveries;
+  state.counters["roundTrips/delivery"] = static_cast<double>(complus::host::roundTrips() - trips) / deliveries;
   printSqlHistogram(deliveries, label);
 }
 
@@ -124,6 +133,11 @@ void BM_Deliver_NoRegistration(benchmark::State& state) {
 
 void BM_Deliver_SinkDefaultMapping(benchmark::State& state) {
   runDeliveries(state, "delivery, sink with the default mapping", kDefaultMapping, u"IPM.Note");
+}
+
+void BM_Deliver_SinkLibraryApplication(benchmark::State& state) {
+  runDeliveries(state, "delivery, sink in a library application", kDefaultMapping, u"IPM.Note", 0,
+                Activation::Library);
 }
 
 void BM_Deliver_SinkNonMatchingPairs(benchmark::State& state) {
@@ -143,6 +157,7 @@ void BM_Deliver_SinkIntoFolderHolding(benchmark::State& state) {
 // part of what a sender sees. The CPU time is reported beside it.
 BENCHMARK(BM_Deliver_NoRegistration)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Deliver_SinkDefaultMapping)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Deliver_SinkLibraryApplication)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Deliver_SinkNonMatchingPairs)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime()
@@ -160,18 +175,20 @@ double threadCpuSeconds() {
 }
 
 // Plain and sink deliveries alternated in one server: folder "Plain" has no
-// registration, "Sales" the sink with the default mapping. Both halves see
+// registration, "Sales" the sink with the default mapping, in a server
+// application (argument 0) or a library application (1). Both halves see
 // the same disk and the same load, so their ratio is the steadiest figure
 // on a shared machine. One iteration is one delivery of each kind.
 void BM_Deliver_PlainAndSinkAlternating(benchmark::State& state) {
   BenchServer server;
   createMailFolder(u"Plain");
-  installSink(kDefaultMapping);
+  installSink(kDefaultMapping, state.range(0) == 0 ? Activation::Server : Activation::Library);
   registerSinkOn(createMailFolder(kFolder));
   using Clock = std::chrono::steady_clock;
   Clock::duration wall[2]{};
   double cpu[2]{};
   std::int64_t n = 0;
+  const auto trips = complus::host::roundTrips();
   for (auto _ : state) {
     for (int kind = 0; kind < 2; ++kind) {
       const auto start = Clock::now();
@@ -185,14 +202,16 @@ void BM_Deliver_PlainAndSinkAlternating(benchmark::State& state) {
   }
   const double count = static_cast<double>(state.iterations());
   auto micros = [&](Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count() / count; };
+  state.SetLabel(state.range(0) == 0 ? "server application" : "library application");
   state.counters["plainUs"] = micros(wall[0]);
   state.counters["sinkUs"] = micros(wall[1]);
   state.counters["plainCpuUs"] = cpu[0] * 1e6 / count;
   state.counters["sinkCpuUs"] = cpu[1] * 1e6 / count;
   state.counters["wallRatio"] = micros(wall[1]) / micros(wall[0]);
   state.counters["cpuRatio"] = cpu[1] / cpu[0];
+  state.counters["roundTrips/delivery"] = static_cast<double>(complus::host::roundTrips() - trips) / count;
 }
-BENCHMARK(BM_Deliver_PlainAndSinkAlternating)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_Deliver_PlainAndSinkAlternating)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(2.0)->Arg(0)->Arg(1);
 
 // Keeps every run's times per delivery, in run order, for the ratios printed
 // at the end.
@@ -203,12 +222,16 @@ public:
     std::string name;
     double real = 0;  // per delivery, in the run's unit
     double cpu = 0;
+    double sinkUs = 0;      // alternating: a sink delivery's wall clock
+    double roundTrips = 0;  // alternating: to the host, per sink delivery
   };
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.error_occurred || run.iterations == 0) continue;
       if (auto it = run.counters.find("wallRatio"); it != run.counters.end()) {
-        alternating = {run.benchmark_name(), it->second.value, run.counters.at("cpuRatio").value};
+        alternating.push_back({run.benchmark_name() + " (" + run.report_label + ")", it->second.value,
+                               run.counters.at("cpuRatio").value, run.counters.at("sinkUs").value,
+                               run.counters.at("roundTrips/delivery").value});
         continue;
       }
       times.push_back({run.benchmark_name(), run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()});
@@ -221,7 +244,7 @@ public:
     return nullptr;
   }
   std::vector<Times> times;
-  std::optional<Times> alternating;  // its ratios, not times
+  std::vector<Times> alternating;  // their ratios, not times
 };
 
 void printRatios(const RatioReporter& reporter) {
@@ -231,10 +254,13 @@ void printRatios(const RatioReporter& reporter) {
     for (const auto& t : reporter.times)
       std::printf("  %-44s %6.2fx %6.2fx\n", t.name.c_str(), t.real / plain->real, t.cpu / plain->cpu);
   }
-  if (reporter.alternating)
-    std::printf("Sink with the default mapping / plain delivery, alternating in one server: %.2fx wall clock, "
-                "%.2fx CPU (target: at most 1.50x)\n",
-                reporter.alternating->real, reporter.alternating->cpu);
+  for (const auto& a : reporter.alternating)
+    std::printf("Sink / plain delivery, alternating in one server, %s: %.2fx wall clock, %.2fx CPU (target for "
+                "the server application: at most 1.50x); %.1f round trips per sink delivery\n",
+                a.name.c_str(), a.real, a.cpu, a.roundTrips);
+  if (reporter.alternating.size() == 2 && reporter.alternating[0].roundTrips > 0)
+    std::printf("Cost of one round trip to the host: %.1f us (server minus library sink delivery, per trip)\n",
+                (reporter.alternating[0].sinkUs - reporter.alternating[1].sinkUs) / reporter.alternating[0].roundTrips);
 }
 
 } // namespace

@@ -19,6 +19,8 @@ function(korvane_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   korvane_warnings(${T_NAME})
+  # Server applications run their classes in the host program.
+  add_dependencies(${T_NAME} korvane-comhost)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${T_NAME} PRIVATE

@@ -4,6 +4,7 @@
 #include "lab/commands.h"
 #include "lab/output.h"
 #include "platform/complus/admin.h"
+#include "platform/complus/host.h"
 
 namespace korvane::lab {
 
@@ -21,13 +22,14 @@ std::string passwordLine(std::istream& in) {
 } // namespace
 
 void addComPlusCommands(CLI::App& app) {
-  auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove");
+  auto* complus = app.add_subcommand("complus", "COM+ applications: install, list, remove, shutdown, settings");
   complus->require_subcommand(1);
 
   struct InstallOptions {
     std::string app, library, identity, password;
     bool passwordFromStdin = false;
     std::optional<std::string> ctor;
+    std::string activation = "server";
   };
   auto install = std::make_shared<InstallOptions>();
   auto* installCmd = complus->add_subcommand("install", "Create an application and install a component library into it");
@@ -44,6 +46,9 @@ void addComPlusCommands(CLI::App& app) {
   passwordFromStdin->needs(identity);
   installCmd->add_option("--ctor", install->ctor,
                          "Constructor string; \\r separates lines, \\t entries (e.g. 'IPM.Note\\r*\\r65223')");
+  installCmd->add_option("--activation", install->activation,
+                         "server: its classes run in a host process of their own (the default); library: in each caller")
+      ->check(CLI::IsMember({"server", "library"}));
   installCmd->callback([install, identity, password] {
     if (install->passwordFromStdin) install->password = passwordLine(std::cin);
     else if (identity->count() > 0 && password->count() == 0)
@@ -54,6 +59,7 @@ void addComPlusCommands(CLI::App& app) {
     if (install->ctor) ctor = unescape(*install->ctor);
     auto info = catalog.installApplication(text(install->app), text(install->library), text(install->identity),
                                            text(install->password), ctor);
+    if (install->activation == "library") catalog.setServerApplication(info.id, false);
     std::printf("Installed %s as application %s with %zu component(s)\n", install->library.c_str(),
                 utf8(info.id).c_str(), info.components.size());
   });
@@ -74,23 +80,35 @@ void addComPlusCommands(CLI::App& app) {
                                 {"dll", utf8(c.dll)},
                                 {"constructionEnabled", c.constructionEnabled},
                                 {"constructorString", c.constructorString ? Json(utf8(*c.constructorString)) : Json()}});
+        auto host = complus::host::status(a.id);
         out.push_back({{"id", utf8(a.id)},
                        {"name", utf8(a.name)},
                        {"identity", utf8(a.identity)},
                        {"accessChecks", a.accessChecksEnabled},
+                       {"activation", a.serverApplication ? "server" : "library"},
+                       {"host", {{"running", host.running}, {"pid", host.pid ? Json(host.pid) : Json()}}},
                        {"components", components}});
       }
       return printJson(out);
     }
     std::vector<std::vector<std::string>> rows;
     for (const auto& a : apps) {
-      if (a.components.empty()) rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), "", "", ""});
+      auto host = complus::host::status(a.id);
+      std::string kind = a.serverApplication ? "server" : "library";
+      std::string state = !a.serverApplication ? "-" : !host.running ? "stopped" : host.pid ? "pid " + std::to_string(host.pid) : "busy";
+      std::vector<std::string> app{utf8(a.name), utf8(a.id), utf8(a.identity), kind, state};
+      auto row = [&](std::vector<std::string> rest) {
+        auto r = app;
+        r.insert(r.end(), rest.begin(), rest.end());
+        rows.push_back(std::move(r));
+      };
+      if (a.components.empty()) row({"", "", ""});
       for (const auto& c : a.components)
-        rows.push_back({utf8(a.name), utf8(a.id), utf8(a.identity), utf8(c.progId),
-                        c.constructionEnabled ? "yes" : "no",
-                        c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
+        row({utf8(c.progId), c.constructionEnabled ? "yes" : "no",
+             c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
     }
-    printTable({"APPLICATION", "ID", "IDENTITY", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"}, rows);
+    printTable({"APPLICATION", "ID", "IDENTITY", "ACTIVATION", "HOST", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"},
+               rows);
   });
 
   auto name = std::make_shared<std::string>();
@@ -101,6 +119,30 @@ void addComPlusCommands(CLI::App& app) {
     if (!catalog.removeApplication(text(*name)))
       throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
     std::printf("Removed %s\n", name->c_str());
+  });
+
+  auto* shutdownCmd = complus->add_subcommand("shutdown", "End the host process of a server application");
+  shutdownCmd->add_option("APP", *name, "Application name or ID")->required();
+  shutdownCmd->callback([name] {
+    auto app = complus::Catalog().findApplication(text(*name));
+    if (!app) throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
+    bool ended = complus::host::shutdown(app->id);
+    std::printf(ended ? "Ended the host of %s\n" : "No host of %s was running\n", utf8(app->name).c_str());
+  });
+
+  struct Settings {
+    std::optional<int> timeLimit, idle;
+  };
+  auto settings = std::make_shared<Settings>();
+  auto* settingsCmd = complus->add_subcommand(
+      "settings", "Show or set the sink time limit and the idle time of hosts (seconds; hosts started later use them)");
+  settingsCmd->add_option("--time-limit", settings->timeLimit, "How long one call into a hosted sink may run");
+  settingsCmd->add_option("--idle", settings->idle, "How long a host without objects stays");
+  settingsCmd->callback([settings] {
+    if (settings->timeLimit) complus::host::setSinkTimeLimit(*settings->timeLimit);
+    if (settings->idle) complus::host::setIdleShutdown(*settings->idle);
+    std::printf("Sink time limit: %d s\nIdle shutdown:   %d s\n", complus::host::sinkTimeLimit(),
+                complus::host::idleShutdown());
   });
 }
 

@@ -34,6 +34,8 @@ Text describe(HRESULT code) {
     case CO_E_CLASSSTRING: return u"Invalid class string.";
     case CO_E_DLLNOTFOUND: return u"The library of the class could not be found.";
     case CO_E_ERRORINDLL: return u"The library of the class could not be loaded.";
+    case RPC_E_SERVERDIED: return u"The server process ended during the call.";
+    case CO_E_SERVER_EXEC_FAILURE: return u"The server process could not be started.";
     case DISP_E_UNKNOWNNAME: return u"Unknown name.";
     case DISP_E_TYPEMISMATCH: return u"Type mismatch.";
     case DISP_E_BADPARAMCOUNT: return u"Invalid number of parameters.";

@@ -35,6 +35,13 @@ inline constexpr HRESULT REGDB_E_CLASSNOTREG = hr(0x80040154);
 inline constexpr HRESULT CO_E_CLASSSTRING = hr(0x800401F3);
 inline constexpr HRESULT CO_E_DLLNOTFOUND = hr(0x800401F8);
 inline constexpr HRESULT CO_E_ERRORINDLL = hr(0x800401F9);
+// The process that served the object ended (crashed, was killed, or was
+// ended for not returning in time) before the call returned.
+inline constexpr HRESULT RPC_E_SERVERDIED = hr(0x80010007);
+// The object has gone from the process that served it.
+inline constexpr HRESULT RPC_E_DISCONNECTED = hr(0x80010108);
+// The host process of a server application could not be started.
+inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = hr(0x80080005);
 inline constexpr HRESULT DISP_E_UNKNOWNNAME = hr(0x80020006);
 inline constexpr HRESULT DISP_E_TYPEMISMATCH = hr(0x80020005);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = hr(0x8002000E);

@@ -1,12 +1,16 @@
 // Activation through the catalog: a class installed in an application is
 // created from its in-process server and, with construction enabled, given
-// its constructor string before the caller sees it.
+// its constructor string before the caller sees it; in the caller for a
+// library application, in the application's host for a server application.
+#include "platform/complus/activation.h"
+
 #include <filesystem>
 
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
 #include "platform/complus/construct.h"
-#include "platform/complus/store.h"
+#include "platform/complus/host.h"
+#include "platform/store/remote_events.h"
 
 namespace korvane::complus {
 
@@ -62,19 +66,35 @@ void construct(IUnknown* object, const Guid& clsid, const detail::Activation& ho
   }
 }
 
+Text& hostedApplication() {
+  static Text id;
+  return id;
+}
+
 HRESULT activate(const Guid& clsid, const Guid& iid, void** out) {
   return guarded([&]() -> HRESULT {
     if (!serverExists()) return S_FALSE;
     auto how = detail::activationOf(clsid);
     if (!how) return S_FALSE;
     ComPtr<IUnknown> object;
-    check(createFromInprocServer(clsid, IUnknown::iid, object.putVoid()));
-    if (how->constructionEnabled) construct(object.get(), clsid, *how);
+    if (how->server && !equalsIgnoreCase(how->applicationId, hostedApplication()))
+      object = store::remote::makeProxy(host::create({how->applicationId, how->applicationName, how->library}, clsid));
+    else
+      object = createLocal(clsid, *how);
     return object->QueryInterface(iid, out);
   });
 }
 
 } // namespace
+
+ComPtr<IUnknown> createLocal(const Guid& clsid, const detail::Activation& how) {
+  ComPtr<IUnknown> object;
+  check(createFromInprocServer(clsid, IUnknown::iid, object.putVoid()));
+  if (how.constructionEnabled) construct(object.get(), clsid, how);
+  return object;
+}
+
+void setHostedApplication(Text applicationId) { hostedApplication() = std::move(applicationId); }
 
 void installActivator() { setActivator(activate); }
 

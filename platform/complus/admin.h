@@ -24,6 +24,7 @@ struct ApplicationInfo {
   Text name;
   Text identity;
   bool accessChecksEnabled = true;
+  bool serverApplication = true;  // "Activation": a host process, else in the caller
   std::vector<ComponentInfo> components;
 };
 
@@ -42,6 +43,13 @@ public:
   // error is thrown: nothing is left half-made.
   ApplicationInfo installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
                                      const std::optional<Text>& constructorString);
+
+  // The application with that ID, else the first of that name (ignoring case).
+  std::optional<ApplicationInfo> findApplication(TextView nameOrId);
+
+  // Makes the application a server application (its own host process) or a
+  // library application (loaded into each caller).
+  void setServerApplication(TextView id, bool server);
 
   // Removes the first application of that name (ignoring case); false when
   // there is none.

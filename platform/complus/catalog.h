@@ -14,7 +14,8 @@
 // - Applications: "ID" (a braced GUID the catalog assigns at Add, read-only),
 //   "Name", "Description", "Identity" (default "Interactive User"),
 //   "Password" (write-only: it always reads "********"),
-//   "ApplicationAccessChecksEnabled" (default True), "Activation" (default 1).
+//   "ApplicationAccessChecksEnabled" (default True), "Activation" (0: a
+//   library application, 1: a server application, the default).
 //   Names need not be unique. Object Name = "Name", Key = "ID".
 // - Components: "CLSID", "ProgID", "DLL", "ThreadingModel", "ApplicationID"
 //   (read-only), "Description", "ConstructionEnabled" (default False),
@@ -23,10 +24,13 @@
 // - Property names compare ignoring case. Values are converted to the
 //   property's type (texts, Booleans, 32-bit numbers).
 // - Activation: creating a class that is installed in an application creates
-//   it from its in-process server in the caller's process and, when
-//   construction is enabled, hands it the constructor string ("" when null)
-//   through IObjectConstruct::Construct; a failing Construct fails the
-//   creation. The application's identity is stored but nothing runs as it.
+//   it from its in-process server and, when construction is enabled, hands
+//   it the constructor string ("" when null) through
+//   IObjectConstruct::Construct; a failing Construct fails the creation. A
+//   library application does this in the caller's process; a server
+//   application in its host process (host.h), under the account its
+//   "Identity" names when this machine has one, and the caller gets a proxy.
+//   Removing an application, or installing into it again, ends its host.
 //
 // Late binding: the catalog offers GetCollection(name), InstallComponent(4
 // texts) and RefreshComponents; a collection Populate, Count, Item(i), Add,

@@ -1,6 +1,7 @@
 // The lab tool's catalog calls, made of the catalog's own collections.
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
+#include "platform/complus/store.h"
 
 namespace korvane::complus {
 
@@ -69,6 +70,7 @@ ApplicationInfo applicationInfo(ICatalogCollection* applications, ICatalogObject
   a.name = valueOf(o, u"Name").toText();
   a.identity = valueOf(o, u"Identity").toText();
   a.accessChecksEnabled = valueOf(o, u"ApplicationAccessChecksEnabled").toBool();
+  a.serverApplication = valueOf(o, u"Activation").toInt() != detail::kActivationLibrary;
   auto list = components(applications, a.id);
   for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i)
     a.components.push_back(componentInfo(itemOf(list.get(), i).get()));
@@ -135,6 +137,30 @@ ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath,
     }
     throw;
   }
+}
+
+std::optional<ApplicationInfo> Catalog::findApplication(TextView nameOrId) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  std::optional<ApplicationInfo> byName;
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    auto o = itemOf(applications.get(), i);
+    if (equalsIgnoreCase(valueOf(o.get(), u"ID").toText(), nameOrId)) return applicationInfo(applications.get(), o.get());
+    if (!byName && equalsIgnoreCase(nameOf(o.get()), nameOrId)) byName = applicationInfo(applications.get(), o.get());
+  }
+  return byName;
+}
+
+void Catalog::setServerApplication(TextView id, bool server) {
+  auto applications = populated(catalog_.get(), u"Applications");
+  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
+    auto o = itemOf(applications.get(), i);
+    if (!equalsIgnoreCase(valueOf(o.get(), u"ID").toText(), id)) continue;
+    put(o.get(), u"Activation", Variant(server ? detail::kActivationServer : detail::kActivationLibrary));
+    std::int32_t changes = 0;
+    check(applications->SaveChanges(&changes));
+    return;
+  }
+  throw ComError(COMADMIN_E_KEYMISSING, u"There is no COM+ application with the ID " + Text(id) + u".");
 }
 
 bool Catalog::removeApplication(TextView name) {

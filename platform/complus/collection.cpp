@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 #include <random>
 
+#include "platform/complus/host.h"
+
 namespace korvane::complus::detail {
 
 namespace {
@@ -126,6 +128,13 @@ std::int32_t CatalogCollection::save() {
     }
   }
   t.commit();
+  // A removed or changed application's host goes; the next activation
+  // starts one as the catalog now says.
+  if (&kind_ == &applications()) {
+    for (const Text& key : removed_) host::shutdown(key);
+    for (const auto& item : items_)
+      if (!item->isNew() && item->isChanged()) host::shutdown(item->key());
+  }
   for (const auto& item : items_) item->markSaved();
   removed_.clear();
   return changes;

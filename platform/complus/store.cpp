@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "platform/complus/catalog.h"
+#include "platform/complus/host.h"
 
 namespace korvane::complus::detail {
 
@@ -113,6 +114,13 @@ bool deleteObject(db::Database& d, const Kind& kind, TextView key) {
   return d.changes() > 0;
 }
 
+std::optional<Text> identityOf(TextView applicationId) {
+  auto s = catalogDatabase().prepare("SELECT identity FROM complus_applications WHERE id = ?");
+  s.bind(1, applicationId);
+  if (!s.step()) return std::nullopt;
+  return s.text(0);
+}
+
 std::optional<ApplicationRef> applicationById(TextView id) { return firstApplication("id = ?", id); }
 
 std::optional<ApplicationRef> applicationByIdOrName(TextView idOrName) {
@@ -145,6 +153,8 @@ void recordComponents(const ApplicationRef& application, const std::vector<Compo
     s.bind(4, TextView(c.dll)).bind(5, TextView(c.threadingModel)).run();
   }
   t.commit();
+  // A host that loaded the old library goes with it.
+  host::shutdown(application.id);
 }
 
 std::vector<Text> installedClasses() {
@@ -170,11 +180,11 @@ std::optional<Activation> activationOf(const Guid& clsid) {
     catalogDatabase();
   }
   auto s = d.prepare(
-      "SELECT a.name, c.construction_enabled, c.constructor_string FROM complus_components c "
-      "JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");
+      "SELECT a.name, c.construction_enabled, c.constructor_string, a.id, a.activation, c.dll "
+      "FROM complus_components c JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");
   s.bind(1, TextView(clsid.toText()));
   if (!s.step()) return std::nullopt;
-  Activation out{s.text(0), s.integer(1) != 0, std::nullopt};
+  Activation out{s.text(0), s.integer(1) != 0, std::nullopt, s.text(3), s.integer(4) != kActivationLibrary, s.text(5)};
   if (!s.isNull(2)) out.constructorString = s.text(2);
   return out;
 }

@@ -39,6 +39,9 @@ std::optional<ApplicationRef> applicationById(TextView id);
 // By ID, else the first in catalog order whose Name matches ignoring case.
 std::optional<ApplicationRef> applicationByIdOrName(TextView idOrName);
 
+// The application's "Identity", or nothing when there is no such application.
+std::optional<Text> identityOf(TextView applicationId);
+
 struct ComponentRecord {
   Text clsid;
   Text progId;
@@ -56,10 +59,19 @@ std::vector<Text> installedClasses();
 // Sets what the registry now says about an installed class.
 void refreshComponent(const ComponentRecord& record);
 
+// The application's "Activation" property: a library application loads its
+// classes into the caller, a server application (the default) runs them in
+// a host process of its own.
+inline constexpr std::int64_t kActivationLibrary = 0;
+inline constexpr std::int64_t kActivationServer = 1;
+
 struct Activation {
   Text applicationName;
   bool constructionEnabled;
   std::optional<Text> constructorString;
+  Text applicationId;
+  bool server = true;
+  Text library;  // the component's library, as installed
 };
 
 // How to activate the class, or nothing when no application holds it. Never

@@ -59,6 +59,10 @@ public:
   // Inside a transaction the creation is remembered only once it commits:
   // a rollback undoes the tables, so the next call creates them again.
   void ensureSchema(std::string_view key, std::string_view sql);
+  // From now on ensureSchema does nothing on this connection: a reader of
+  // a server whose tables exist (a COM+ host) must not take the write lock
+  // that its caller may hold.
+  void trustSchemas();
   // Whether ensureSchema(key) has run on this connection and still holds.
   bool hasSchema(std::string_view key) const;
 

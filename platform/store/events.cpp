@@ -54,20 +54,10 @@ public:
     return S_OK;
   }
 
-  HRESULT GetProperty(TextView name, Variant* value) noexcept override {
-    return guarded([&] {
-      if (!binding::is(name, u"EventRecord")) return unknownName(name);
-      ComPtr<IUnknown> r;
-      check(get_EventRecord(r.put()));
-      return binding::put(value, Variant(r));
-    });
-  }
+  HRESULT GetProperty(TextView name, Variant* value) noexcept override { return eventInfoGetProperty(this, name, value); }
   HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
   HRESULT Invoke(TextView method, std::span<const Variant> args, Variant*) noexcept override {
-    return guarded([&] {
-      if (!binding::is(method, u"AbortChange")) return unknownName(method);
-      return AbortChange(binding::intArg(args, 0, 1));
-    });
+    return eventInfoInvoke(this, method, args);
   }
 
 private:
@@ -192,6 +182,11 @@ std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Te
     Guid clsid;
     HRESULT h = CLSIDFromProgID(r.sinkClass, &clsid);
     if (succeeded(h)) h = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, exoledb::IExStoreSyncEvents::iid, events.putVoid());
+    if (h == db::E_DATABASE) {
+      // The server's own database failed, not the sink: nothing can be saved as registered.
+      Text d = takeErrorInfo();
+      throw ComError(h, d.empty() ? describe(h) : d);
+    }
     if (failed(h) || !events) {
       writeEvent(kLogSource, EventLevel::Error,
                  u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url +
@@ -207,13 +202,23 @@ std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Te
 namespace {
 
 void call(const Sink& sink, const std::shared_ptr<Change>& change, std::int32_t flags) {
+  if (sink.hostEnded) return;
   auto info = makeEventInfo(change, sink.registration.sinkClass);
   HRESULT h = change->method == Method::Save ? sink.events->OnSyncSave(info.get(), change->url, flags)
                                              : sink.events->OnSyncDelete(info.get(), change->url, flags);
-  if (failed(h))
+  if (h == RPC_E_SERVERDIED) {
+    // Whatever the sink did in its host is lost with it: the change goes on
+    // as if the sink had never been there.
+    sink.hostEnded = true;
+    writeEvent(kLogSource, EventLevel::Error,
+               u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
+                   sink.registration.url + u" was lost with its host process: " + reason(h) + u" The change of " +
+                   change->url + u" went on without it.");
+  } else if (failed(h)) {
     writeEvent(kLogSource, EventLevel::Warning,
                u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
                    sink.registration.url + u" failed on " + change->url + u": " + reason(h) + u".");
+  }
 }
 
 } // namespace
@@ -264,6 +269,22 @@ void confirmRegistration(const std::shared_ptr<Change>& change, const Properties
   if (failed(h)) refuse(u"its sink class \"" + sinkClass + u"\" failed to register it: " + reason(h) + u".");
   if (result != 0)
     refuse(u"its sink class \"" + sinkClass + u"\" declined it (result " + fromUtf8(std::to_string(result)) + u").");
+}
+
+HRESULT eventInfoGetProperty(exoledb::IExStoreDispEventInfo* self, TextView name, Variant* value) noexcept {
+  return guarded([&] {
+    if (!binding::is(name, u"EventRecord")) return unknownName(name);
+    ComPtr<IUnknown> r;
+    check(self->get_EventRecord(r.put()));
+    return binding::put(value, Variant(r));
+  });
+}
+
+HRESULT eventInfoInvoke(exoledb::IExStoreDispEventInfo* self, TextView method, std::span<const Variant> args) noexcept {
+  return guarded([&] {
+    if (!binding::is(method, u"AbortChange")) return unknownName(method);
+    return self->AbortChange(binding::intArg(args, 0, 1));
+  });
 }
 
 ComPtr<exoledb::IExStoreEventInfo> makeEventInfo(std::shared_ptr<Change> change, Text sinkClass) {

@@ -1,7 +1,7 @@
 // The store's event service: finds the registration items that apply to a
 // save or delete, creates their sinks by ProgID through the COM runtime, and
-// runs the begin phase (inside the store transaction) and the commit or
-// abort phase (after it). Registration items themselves are checked with
+// runs the begin phase (on the item held in memory, see save.h) and the
+// commit or abort phase (after the item is written or dropped). Registration items themselves are checked with
 // their sink's ICreateRegistration when they are saved.
 //
 // Rules, as a server of this kind applies them:
@@ -15,6 +15,12 @@
 //   that do not parse skip the registration with an event-log warning.
 // - Order: "priority" read as an integer (lower first; missing or not a
 //   number: 0x7FFFFFFF), then the registration's URL.
+// - A sink in a COM+ server application runs in the application's host.
+//   When the host dies or overruns the time limit during a call, the call
+//   fails with RPC_E_SERVERDIED: an Error entry in the event log names the
+//   application, the library and what happened, the change goes on as if
+//   the sink were not there (its changes were never applied), and its later
+//   phases are skipped.
 #pragma once
 
 #include <memory>
@@ -29,11 +35,16 @@ enum class Method { Save, Delete };
 enum class Phase { Begin, After };
 
 // One save or delete as the sinks see it through their event information.
+// In the begin phase the item lives here, not in the tables: the event
+// record reads `item` and its updates go into `item` and `changes`, which
+// the store writes once the begin phase is over.
 struct Change {
-  Node node;
+  Node node;  // id 0 while a new item is not written yet
   Text url;
   Method method = Method::Save;
   Phase phase = Phase::Begin;
+  Properties item;       // every property, computed ones included
+  Properties changes;    // what the save writes: the caller's values, then the sinks'
   bool deleted = false;  // a sink deleted the item in the begin phase
   bool aborted = false;  // a sink called AbortChange
   Text abortedBy;        // its sink class
@@ -54,6 +65,8 @@ std::vector<Registration> applicable(const Node& item, const Properties& props, 
 struct Sink {
   Registration registration;
   ComPtr<exoledb::IExStoreSyncEvents> events;
+  // Its server application's host died during a call: later phases skip it.
+  mutable bool hostEnded = false;
 };
 
 // Creates the sinks; one that cannot be created is logged and left out.
@@ -71,6 +84,11 @@ void afterPhase(const std::vector<Sink>& sinks, std::size_t called, const std::s
 // throws ComError(E_REGISTRATION_REFUSED) naming the sink class and the
 // reason when it cannot be created or declines.
 void confirmRegistration(const std::shared_ptr<Change>& change, const Properties& props, std::int32_t flags);
+
+// The late binding of the event information ("EventRecord", "AbortChange"),
+// for every object that offers it.
+HRESULT eventInfoGetProperty(exoledb::IExStoreDispEventInfo* self, TextView name, Variant* value) noexcept;
+HRESULT eventInfoInvoke(exoledb::IExStoreDispEventInfo* self, TextView method, std::span<const Variant> args) noexcept;
 
 // The event information object handed to sinks.
 ComPtr<exoledb::IExStoreEventInfo> makeEventInfo(std::shared_ptr<Change> change, Text sinkClass);

@@ -61,5 +61,6 @@ inline constexpr HRESULT E_NO_TRANSACTION = hr(0x8004D203);        // commit/rol
 inline constexpr HRESULT E_NOT_A_FOLDER = hr(0x8004D204);          // URL names an item, a folder is needed
 inline constexpr HRESULT E_BAD_NAME = hr(0x8004D205);              // unusable item or folder name
 inline constexpr HRESULT E_NOT_THIS_SERVER = hr(0x8004D206);       // URL of another host or tree
+inline constexpr HRESULT E_STORE_CHANGED = hr(0x8004D207);         // the item changed while its sinks ran
 
 } // namespace korvane::store

@@ -151,7 +151,7 @@ public:
     if (pending) {
       r.parent = pending->parent;
       r.name = pending->name;
-      r.replace = pending->replace;
+      r.ifTaken = pending->replace ? IfTaken::Replace : IfTaken::Fail;
     } else {
       r.existing = node->id;
     }
@@ -170,8 +170,9 @@ public:
 
   void deleteRecord(TextView source) {
     requireWritable();
+    // The item being saved is not in the tables yet: it is named by its URL.
+    if (change && (source.empty() || equalsIgnoreCase(source, url))) return deleteInSave();
     Node target = source.empty() ? ownNode() : namedNode(source);
-    if (change && target.id == change->node.id) return deleteInSave();
     DeleteResult r = deleteNode(target);
     if (r.aborted)
       throw ComError(E_STORE_ABORTED, u"The delete of " + tree::urlOf(target) + u" was aborted by the event sink \"" +
@@ -204,16 +205,18 @@ private:
       throw ComError(ado::adErrResourceExists,
                      t.node->folder && replace ? u"The folder \"" + tree::urlOf(*t.node) + u"\" exists; a folder is not replaced, delete it first."
                                                : u"\"" + tree::urlOf(*t.node) + u"\" exists already.");
-    if (create & adCreateCollection) return createFolderNow(*t.parent, t.name);
+    if (create & adCreateCollection)
+      return createFolderNow(*t.parent, t.name, (create & adOpenIfExists) ? IfTaken::Open : IfTaken::Fail);
     pending = Pending{t.parent->id, t.name, replace};
     url = folderUrl + u"/" + t.name;
     show(unsavedItem(*t.parent, t.name, url));
   }
 
-  void createFolderNow(const Node& parent, const Text& name) {
+  void createFolderNow(const Node& parent, const Text& name, IfTaken ifTaken) {
     SaveRequest r;
     r.parent = parent.id;
     r.name = name;
+    r.ifTaken = ifTaken;
     r.folder = true;
     SaveResult res = saveNode(r);
     if (res.aborted)
@@ -232,19 +235,21 @@ private:
     if (deleted) throw ComError(ado::adErrResourceNotFound, u"The item " + url + u" has been deleted.");
   }
 
-  // The event record's changes become part of the save in progress.
+  // The event record's changes become part of the save in progress: they
+  // go to the item the save holds, and are written with it.
   void updateInSave() {
     if (change->phase != Phase::Begin || change->method != Method::Save || change->deleted)
       throw ComError(ado::adErrPermissionDenied, u"The save of " + url + u" has ended; its record can no longer change it.");
-    tree::write(*node, changes);
+    tree::apply(change->item, changes);
+    tree::setDefaults(change->item, change->node.folder);
+    for (const auto& [name, value] : changes) change->changes.set(name, value);
     changes = Properties();
-    refresh(tree::full(*node));
+    refresh(change->item);
   }
 
   void deleteInSave() {
     if (change->phase != Phase::Begin || change->method != Method::Save || change->deleted)
       throw ComError(ado::adErrPermissionDenied, u"The item " + url + u" cannot be deleted from this phase of the event.");
-    tree::remove(node->id);
     change->deleted = true;
     deleted = true;
   }
@@ -274,7 +279,7 @@ private:
   }
 };
 
-class RecordObject final : public ComObject<ado::IRecord> {
+class RecordObject final : public LateBoundRecord {
 public:
   explicit RecordObject(std::shared_ptr<RecordState> state) : state_(std::move(state)) {}
 
@@ -314,47 +319,52 @@ public:
     });
   }
 
-  HRESULT GetProperty(TextView name, Variant* value) noexcept override {
-    return guarded([&] {
-      if (binding::is(name, u"State")) return binding::put(value, Variant(state_->open ? 1 : 0));
-      if (binding::is(name, u"Fields")) {
-        ComPtr<ado::IFields> f;
-        check(get_Fields(f.put()));
-        return binding::put(value, binding::object(f));
-      }
-      return unknownName(name);
-    });
-  }
-  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView method, std::span<const Variant> args, Variant* result) noexcept override {
-    return guarded([&] {
-      if (binding::is(method, u"Open")) {
-        Variant source = args.size() > 0 ? args[0] : Variant();
-        Variant connection = args.size() > 1 ? args[1] : Variant();
-        return Open(source, connection, binding::intArg(args, 2, ado::adModeRead),
-                    binding::intArg(args, 3, ado::adFailIfNotExists), binding::intArg(args, 4, -1),
-                    binding::textArg(args, 5), binding::textArg(args, 6));
-      }
-      if (binding::is(method, u"Close")) return Close();
-      if (binding::is(method, u"DeleteRecord"))
-        return DeleteRecord(binding::textArg(args, 0), args.size() > 1 && args[1].toBool());
-      if (binding::is(method, u"Fields")) {
-        ComPtr<ado::IFields> f;
-        check(get_Fields(f.put()));
-        if (args.empty()) return binding::put(result, binding::object(f));
-        ComPtr<ado::IField> field;
-        check(f->get_Item(args[0], field.put()));
-        return binding::put(result, binding::object(field));
-      }
-      return unknownName(method);
-    });
-  }
 
 private:
   std::shared_ptr<RecordState> state_;
 };
 
 } // namespace
+
+HRESULT recordGetProperty(ado::IRecord* self, TextView name, Variant* value) noexcept {
+  return guarded([&] {
+    if (binding::is(name, u"State")) {
+      std::int32_t state = ado::adStateClosed;
+      check(self->get_State(&state));
+      return binding::put(value, Variant(state));
+    }
+    if (binding::is(name, u"Fields")) {
+      ComPtr<ado::IFields> f;
+      check(self->get_Fields(f.put()));
+      return binding::put(value, binding::object(f));
+    }
+    return unknownName(name);
+  });
+}
+
+HRESULT recordInvoke(ado::IRecord* self, TextView method, std::span<const Variant> args, Variant* result) noexcept {
+  return guarded([&] {
+    if (binding::is(method, u"Open")) {
+      Variant source = args.size() > 0 ? args[0] : Variant();
+      Variant connection = args.size() > 1 ? args[1] : Variant();
+      return self->Open(source, connection, binding::intArg(args, 2, ado::adModeRead),
+                        binding::intArg(args, 3, ado::adFailIfNotExists), binding::intArg(args, 4, -1),
+                        binding::textArg(args, 5), binding::textArg(args, 6));
+    }
+    if (binding::is(method, u"Close")) return self->Close();
+    if (binding::is(method, u"DeleteRecord"))
+      return self->DeleteRecord(binding::textArg(args, 0), args.size() > 1 && args[1].toBool());
+    if (binding::is(method, u"Fields")) {
+      ComPtr<ado::IFields> f;
+      check(self->get_Fields(f.put()));
+      if (args.empty()) return binding::put(result, binding::object(f));
+      ComPtr<ado::IField> field;
+      check(f->get_Item(args[0], field.put()));
+      return binding::put(result, binding::object(field));
+    }
+    return unknownName(method);
+  });
+}
 
 ComPtr<ado::IRecord> makeRecord() { return makeCom<RecordObject>(std::make_shared<RecordState>()); }
 
@@ -364,8 +374,10 @@ ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<Change> change) {
   state->writable = change->method == Method::Save && change->phase == Phase::Begin && !change->deleted;
   state->node = change->node;
   state->url = change->url;
-  // Sinks in the commit phase often only take the record and let it go.
-  state->showStored();
+  if (change->phase == Phase::Begin)
+    state->show(change->item);
+  else
+    state->showStored();  // sinks in the commit phase often only take the record and let it go
   state->change = std::move(change);
   return makeCom<RecordObject>(std::move(state));
 }

@@ -28,6 +28,19 @@ inline constexpr std::int32_t adCreateCollection = 0x2000;
 inline constexpr std::int32_t adOpenIfExists = 0x2000000;
 
 ComPtr<ado::IRecord> makeRecord();
+// The late binding of a record ("State", "Fields", "Open", "Close",
+// "DeleteRecord") over its typed methods, for every record object.
+HRESULT recordGetProperty(ado::IRecord* self, TextView name, Variant* value) noexcept;
+HRESULT recordInvoke(ado::IRecord* self, TextView method, std::span<const Variant> args, Variant* result) noexcept;
+
+class LateBoundRecord : public ComObject<ado::IRecord> {
+public:
+  HRESULT GetProperty(TextView name, Variant* value) noexcept override { return recordGetProperty(this, name, value); }
+  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
+  HRESULT Invoke(TextView method, std::span<const Variant> args, Variant* result) noexcept override {
+    return recordInvoke(this, method, args, result);
+  }
+};
 // Writable in the begin phase of a save; read-only otherwise.
 ComPtr<ado::IRecord> makeEventRecord(std::shared_ptr<events::Change> change);
 

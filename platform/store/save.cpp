@@ -14,6 +14,10 @@ namespace {
 using events::Change;
 using events::Method;
 
+// How often a save starts over when other saves keep changing its item
+// while its sinks run.
+constexpr int kAttempts = 5;
+
 // Sinks may save other items from their begin phase; a chain of sinks that
 // keep doing so must end.
 class NestingGuard {
@@ -45,27 +49,152 @@ struct FlushAtEnd {
   }
 };
 
-// The node the request writes, created or cleared as it asks.
-Node prepareNode(const SaveRequest& r, bool& created) {
+// The write transaction of one save or delete. Let go while sinks run,
+// unless the caller holds a transaction of its own (then it is a savepoint
+// in that one, and the lock stays the caller's).
+class WriteLock {
+public:
+  explicit WriteLock(db::Database& db) : db_(db), callerHolds_(db.inTransaction()) { take(); }
+  void take() {
+    if (tx_) return;
+    // A transaction still open here was begun by a sink and never ended:
+    // this save would commit into it, and be lost with it.
+    if (!callerHolds_ && db_.inTransaction())
+      throw ComError(E_FAIL, u"An event sink left a database transaction open; the change was not written. "
+                             u"Fix the sink so that it commits or rolls back what it begins.");
+    tx_.emplace(db_);
+  }
+  void releaseForSinks() {
+    if (!callerHolds_) tx_.reset();
+  }
+  void rollback() { tx_.reset(); }
+  void commit() {
+    tx_->commit();
+    tx_.reset();
+  }
+
+private:
+  db::Database& db_;
+  bool callerHolds_;
+  std::optional<db::Transaction> tx_;
+};
+
+bool sameStored(const Properties& a, const Properties& b) { return a.entries() == b.entries(); }
+
+[[noreturn]] void throwChanged(const Text& url, TextView what) {
+  throw ComError(E_STORE_CHANGED, u"The " + Text(what) + u" of " + url + u" was not made: another program changed "
+                                      u"the item while its event sinks ran, " + fromUtf8(std::to_string(kAttempts)) +
+                                      u" times in a row. Nothing was written; try again.");
+}
+
+// --- saves --------------------------------------------------------------------
+
+// What a save found under the write lock.
+struct Plan {
+  Node node;                  // id 0: a new node, not written yet
+  bool created = false;       // a new node, or an item it replaces
+  bool opened = false;        // IfTaken::Open found the folder: nothing to save
+  Properties stored;          // a changed node's stored properties when planned
+  std::vector<events::Registration> registrations;
+  bool registration = false;  // a registration item: its sink's Register is asked instead
+};
+
+Node folderFor(std::int64_t parent) {
+  auto p = tree::node(parent);
+  if (!p) throw ComError(ado::adErrResourceNotFound, u"The folder to save into no longer exists.");
+  if (!p->folder) throw ComError(E_NOT_A_FOLDER, u"\"" + tree::urlOf(*p) + u"\" is an item; only folders hold other items.");
+  return *p;
+}
+
+// Where a new node goes, by what its folder holds now.
+void placeNew(const SaveRequest& r, Plan& plan) {
+  Node folder = folderFor(r.parent);
+  Text name = r.name;
+  tree::checkName(name);
+  if (auto old = tree::child(folder.id, name)) {
+    switch (r.ifTaken) {
+      case IfTaken::Fail: break;
+      case IfTaken::Number: name = tree::freeName(folder.id, name); old.reset(); break;
+      case IfTaken::Replace:
+        if (old->folder || r.folder)
+          throw ComError(ado::adErrResourceExists, u"The folder \"" + tree::urlOf(*old) +
+                                                       u"\" exists; a folder is not replaced, delete it first.");
+        plan.node = *old;
+        plan.created = true;
+        return;
+      case IfTaken::Open:
+        plan.opened = old->folder && r.folder;
+        break;
+      case IfTaken::Change:
+        plan.node = *old;
+        plan.created = false;
+        return;
+    }
+    if (plan.opened) {
+      plan.node = *old;
+      return;
+    }
+    if (old)
+      throw ComError(ado::adErrResourceExists, u"An item or folder named \"" + name + u"\" exists already in \"" +
+                                                   tree::urlOf(folder) + u"\".");
+  }
+  plan.node = Node{0, folder.id, name, r.folder, r.access};
+  plan.created = true;
+}
+
+Plan planSave(const SaveRequest& r, Change& change) {
+  Plan plan;
   if (r.existing) {
     auto n = tree::node(*r.existing);
     if (!n) throw ComError(ado::adErrResourceNotFound, u"The item to save no longer exists.");
-    created = false;
-    return *n;
+    plan.node = *n;
+  } else {
+    placeNew(r, plan);
+    if (plan.opened) return plan;
   }
-  if (auto old = tree::child(r.parent, r.name)) {
-    if (!r.replace)
-      throw ComError(ado::adErrResourceExists, u"An item or folder named \"" + r.name + u"\" exists already in \"" +
-                                                   tree::urlOf(*tree::node(r.parent)) + u"\".");
-    if (old->folder || r.folder)
-      throw ComError(ado::adErrResourceExists, u"The folder \"" + tree::urlOf(*old) +
-                                                   u"\" exists; a folder is not replaced, delete it first.");
-    tree::clear(*old);
-    created = true;
-    return *old;
+  if (!plan.created) plan.stored = tree::stored(plan.node.id);
+  change.node = plan.node;
+  change.url = plan.node.id ? tree::urlOf(plan.node) : tree::urlOf(*tree::node(*plan.node.parent)) + u"/" + plan.node.name;
+  change.method = Method::Save;
+  change.item = tree::full(plan.node, plan.stored);
+  change.changes = r.values;
+  tree::apply(change.item, r.values);
+  tree::setDefaults(change.item, plan.node.folder);
+  plan.registration = tree::isRegistration(change.item, plan.node.folder);
+  if (!plan.registration) plan.registrations = events::applicable(plan.node, change.item, Method::Save);
+  return plan;
+}
+
+// Under the write lock again, after the begin phase: whether what the plan
+// relied on still holds. A new node's place is settled here.
+bool settle(const SaveRequest& r, Plan& plan) {
+  if (plan.created) {
+    Plan now;
+    placeNew(r, now);
+    if (!now.created && !now.opened) return false;  // IfTaken::Change found a node: change it instead
+    plan.node = now.node;
+    plan.opened = now.opened;
+    return true;
   }
-  created = true;
-  return tree::insert(r.parent, r.name, r.folder, r.access);
+  auto now = tree::node(plan.node.id);
+  if (!now) throw ComError(ado::adErrResourceNotFound, u"The item " + tree::urlOf(plan.node) +
+                                                           u" was deleted while its event sinks ran; nothing was written.");
+  return now->name == plan.node.name && now->parent == plan.node.parent && sameStored(tree::stored(now->id), plan.stored);
+}
+
+// Writes the item with every change of the save; returns its node.
+Node writeItem(const Plan& plan, const Change& change) {
+  Node node = plan.node;
+  if (change.deleted) {
+    if (node.id) tree::remove(node.id);
+    return node;
+  }
+  if (node.id == 0)
+    node = tree::insert(*node.parent, node.name, node.folder, node.access);
+  else if (plan.created)
+    tree::clear(node);
+  tree::write(node, change.changes);
+  return node;
 }
 
 std::int32_t flagsOf(const SaveRequest& r, const Node& node, bool created) {
@@ -74,6 +203,57 @@ std::int32_t flagsOf(const SaveRequest& r, const Node& node, bool created) {
   if (r.delivered) f |= exoledb::EVT_IS_DELIVERED;
   if (node.folder) f |= exoledb::EVT_IS_COLLECTION;
   return f;
+}
+
+SaveResult resultOf(const Plan& plan, const Change& change) {
+  SaveResult r;
+  r.node = plan.node;
+  r.url = change.url;
+  r.created = plan.created;
+  r.aborted = change.aborted;
+  r.abortedBy = change.abortedBy;
+  r.deleted = change.deleted;
+  if (!change.deleted) r.after = change.item;
+  return r;
+}
+
+SaveResult openedFolder(const Node& folder) {
+  SaveResult r;
+  r.node = folder;
+  r.url = tree::urlOf(folder);
+  r.after = tree::full(folder);
+  return r;
+}
+
+// Writes under the lock; the result shows the item as written.
+SaveResult written(WriteLock& lock, const Plan& plan, Change& change) {
+  Node node = writeItem(plan, change);
+  SaveResult r = resultOf(plan, change);
+  r.node = node;
+  if (!change.deleted) {
+    r.url = tree::urlOf(node);
+    r.after = tree::full(node);
+  }
+  db::faultPoint("store.before-commit");
+  lock.commit();
+  db::faultPoint("store.after-save-before-commit-phase");
+  change.node = node;
+  change.url = r.url;
+  return r;
+}
+
+// Calls the begin phase; a sink that throws ends the change with the abort phase.
+std::size_t runBeginPhase(const std::vector<events::Sink>& sinks, const std::shared_ptr<Change>& change,
+                          std::int32_t flags) {
+  db::faultPoint("store.begin-phase");
+  std::size_t called = 0;
+  try {
+    called = events::beginPhase(sinks, change, exoledb::EVT_SYNC_BEGIN | flags);
+  } catch (...) {
+    events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags);
+    throw;
+  }
+  return called;
 }
 
 } // namespace
@@ -90,90 +270,111 @@ bool isSystemFolder(const Node& node) {
 SaveResult saveNode(const SaveRequest& request) {
   FlushAtEnd flush;
   NestingGuard guard;
-  db::Database& db = tree::database();
-  db::Transaction tx(db);
+  for (int attempt = 1;; ++attempt) {
+    WriteLock lock(tree::database());
+    auto change = std::make_shared<Change>();
+    Plan plan = planSave(request, *change);
+    if (plan.opened) return openedFolder(plan.node);
+    const std::int32_t flags = flagsOf(request, plan.node, plan.created);
+    if (!plan.registration && plan.registrations.empty()) {
+      db::faultPoint("store.begin-phase");  // where the sinks would run
+      if (request.dryRun) return resultOf(plan, *change);
+      return written(lock, plan, *change);  // nothing to call: all in this one transaction
+    }
 
-  SaveResult result;
-  result.node = prepareNode(request, result.created);
-  tree::write(result.node, request.values);
-  result.url = tree::urlOf(result.node);
-  Properties props = tree::full(result.node);
+    lock.releaseForSinks();
+    std::vector<events::Sink> sinks;
+    if (plan.registration)
+      events::confirmRegistration(change, change->item, exoledb::EVT_SYNC_BEGIN | flags);
+    else
+      sinks = events::createSinks(plan.registrations, change->url);
+    const std::size_t called = runBeginPhase(sinks, change, flags);
+    auto abortPhase = [&] { events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags); };
+    if (change->aborted || request.dryRun) {
+      abortPhase();
+      return resultOf(plan, *change);
+    }
 
-  auto change = std::make_shared<Change>();
-  change->node = result.node;
-  change->url = result.url;
-  change->method = Method::Save;
-  std::int32_t flags = flagsOf(request, result.node, result.created);
-
-  std::vector<events::Sink> sinks;
-  if (tree::isRegistration(props, result.node.folder))
-    events::confirmRegistration(change, props, exoledb::EVT_SYNC_BEGIN | flags);
-  else
-    sinks = events::createSinks(events::applicable(result.node, props, Method::Save), result.url);
-
-  db::faultPoint("store.begin-phase");
-  std::size_t called = 0;
-  try {
-    called = events::beginPhase(sinks, change, exoledb::EVT_SYNC_BEGIN | flags);
-    result.deleted = change->deleted;
-    if (!change->deleted) result.after = tree::full(result.node);
-  } catch (...) {
-    tx.rollback();
-    events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags);
-    throw;
+    std::optional<SaveResult> result;
+    try {
+      lock.take();
+      if (settle(request, plan) && !plan.opened) result = written(lock, plan, *change);
+    } catch (...) {
+      lock.rollback();
+      abortPhase();
+      throw;
+    }
+    if (result) {
+      events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
+      return *result;
+    }
+    lock.rollback();
+    abortPhase();
+    if (plan.opened) return openedFolder(plan.node);
+    if (attempt == kAttempts) throwChanged(change->url, u"save");
   }
-
-  result.aborted = change->aborted;
-  result.abortedBy = change->abortedBy;
-  if (result.aborted || request.dryRun) {
-    tx.rollback();
-    events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags);
-    return result;
-  }
-  db::faultPoint("store.before-commit");
-  tx.commit();
-  db::faultPoint("store.after-save-before-commit-phase");
-  events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
-  return result;
 }
 
-DeleteResult deleteNode(const Node& node) {
-  if (isSystemFolder(node))
-    throw ComError(E_ACCESSDENIED, u"The folder \"" + tree::urlOf(node) + u"\" belongs to the store and cannot be deleted.");
+DeleteResult deleteNode(const Node& target) {
+  if (isSystemFolder(target))
+    throw ComError(E_ACCESSDENIED, u"The folder \"" + tree::urlOf(target) + u"\" belongs to the store and cannot be deleted.");
   FlushAtEnd flush;
   NestingGuard guard;
-  db::Database& db = tree::database();
-  db::Transaction tx(db);
+  for (int attempt = 1;; ++attempt) {
+    WriteLock lock(tree::database());
+    auto node = tree::node(target.id);
+    if (!node) return {};  // gone already
+    const Properties stored = tree::stored(node->id);
+    auto change = std::make_shared<Change>();
+    change->node = *node;
+    change->url = tree::urlOf(*node);
+    change->method = Method::Delete;
+    change->item = tree::full(*node, stored);
+    const std::int32_t flags = node->folder ? exoledb::EVT_IS_COLLECTION : 0;
+    std::vector<events::Registration> registrations;
+    if (!tree::isRegistration(change->item, node->folder))
+      registrations = events::applicable(*node, change->item, Method::Delete);
+    auto removeAndCommit = [&] {
+      tree::remove(node->id);
+      lock.commit();
+      db::faultPoint("store.after-delete-before-commit-phase");
+    };
+    if (registrations.empty()) {
+      removeAndCommit();
+      return {};
+    }
 
-  Properties props = tree::full(node);
-  auto change = std::make_shared<Change>();
-  change->node = node;
-  change->url = tree::urlOf(node);
-  change->method = Method::Delete;
-  std::int32_t flags = node.folder ? exoledb::EVT_IS_COLLECTION : 0;
-
-  std::vector<events::Sink> sinks;
-  if (!tree::isRegistration(props, node.folder))
-    sinks = events::createSinks(events::applicable(node, props, Method::Delete), change->url);
-  std::size_t called = 0;
-  try {
-    called = events::beginPhase(sinks, change, exoledb::EVT_SYNC_BEGIN | flags);
-  } catch (...) {
-    tx.rollback();
-    events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags);
-    throw;
+    lock.releaseForSinks();
+    std::vector<events::Sink> sinks = events::createSinks(registrations, change->url);
+    const std::size_t called = runBeginPhase(sinks, change, flags);
+    auto abortPhase = [&] { events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags); };
+    if (change->aborted) {
+      abortPhase();
+      return DeleteResult{true, change->abortedBy};
+    }
+    std::optional<Node> now;
+    bool removed = false;
+    try {
+      lock.take();
+      now = tree::node(node->id);
+      if (now && now->name == node->name && now->parent == node->parent && sameStored(tree::stored(now->id), stored)) {
+        removeAndCommit();
+        removed = true;
+      }
+    } catch (...) {
+      lock.rollback();
+      abortPhase();
+      throw;
+    }
+    if (removed) {
+      events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
+      return {};
+    }
+    lock.rollback();
+    abortPhase();
+    if (!now) return {};  // another program deleted it meanwhile
+    if (attempt == kAttempts) throwChanged(change->url, u"delete");
   }
-  DeleteResult result{change->aborted, change->abortedBy};
-  if (result.aborted) {
-    tx.rollback();
-    events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags);
-    return result;
-  }
-  tree::remove(node.id);
-  tx.commit();
-  db::faultPoint("store.after-delete-before-commit-phase");
-  events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
-  return result;
 }
 
 } // namespace korvane::store

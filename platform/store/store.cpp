@@ -103,22 +103,22 @@ SaveOutcome outcomeOf(const SaveResult& r) {
   return o;
 }
 
-// "<subject>.EML", or with "-2", "-3", ... when the folder has that name.
-Text deliveryName(const Node& folder, const Properties& props) {
+// "<subject>.EML"; the save numbers it ("-2", "-3", ...) when the folder
+// holds that name when the item is written.
+Text deliveryName(const Properties& props) {
   Text base;
   for (char16_t c : props.text(prop::subject)) base += (c == u'/' || c < 0x20) ? u'_' : c;
   base = trimBlanks(base);
   if (base.size() > 200) base.resize(200);
   if (base.empty()) base = u"Message";
-  Text name = base + u".EML";
-  for (int n = 2; tree::child(folder.id, name); ++n) name = base + u"-" + fromUtf8(std::to_string(n)) + u".EML";
-  return name;
+  return base + u".EML";
 }
 
-Node createFolderNode(const Node& parent, const Text& name, const FolderSpec& spec) {
+Node createFolderNode(const Node& parent, const Text& name, const FolderSpec& spec, IfTaken ifTaken) {
   SaveRequest r;
   r.parent = parent.id;
   r.name = name;
+  r.ifTaken = ifTaken;
   r.folder = true;
   r.access = spec.access;
   r.values.set(prop::contentClass, spec.contentClass.empty() ? Text(contentclass::folder) : spec.contentClass);
@@ -180,14 +180,15 @@ FolderInfo createFolder(const FolderSpec& spec) {
   Node at = *tree::node(tree::server().root);
   for (std::size_t i = 0; i + 1 < path.size(); ++i) {
     auto next = tree::child(at.id, path[i]);
-    if (!next && spec.createParents) next = createFolderNode(at, path[i], FolderSpec{});
+    // Another program may create the same parent meanwhile: then it is used.
+    if (!next && spec.createParents) next = createFolderNode(at, path[i], FolderSpec{}, IfTaken::Open);
     if (!next)
       throw ComError(ado::adErrResourceNotFound, u"The folder \"" + joinFolderPath({path.begin(), path.begin() + static_cast<std::ptrdiff_t>(i) + 1}) +
                                                      u"\" does not exist; create it first.");
     if (!next->folder) throw ComError(E_NOT_A_FOLDER, u"\"" + path[i] + u"\" is an item, not a folder.");
     at = *next;
   }
-  return infoOf(createFolderNode(at, path.back(), spec));
+  return infoOf(createFolderNode(at, path.back(), spec, IfTaken::Fail));
 }
 
 std::optional<FolderInfo> findFolder(TextView path) {
@@ -225,7 +226,8 @@ SaveOutcome deliver(TextView folderPath, const Properties& properties, bool dryR
   Node folder = folderAt(folderPath);
   SaveRequest r;
   r.parent = folder.id;
-  r.name = deliveryName(folder, properties);
+  r.name = deliveryName(properties);
+  r.ifTaken = IfTaken::Number;
   r.values = properties;
   if (!r.values.contains(prop::contentClass)) r.values.set(prop::contentClass, contentclass::message);
   r.delivered = true;
@@ -236,12 +238,9 @@ SaveOutcome deliver(TextView folderPath, const Properties& properties, bool dryR
 SaveOutcome save(TextView folderPath, TextView name, const Properties& properties) {
   Node folder = folderAt(folderPath);
   SaveRequest r;
-  if (auto existing = tree::child(folder.id, name))
-    r.existing = existing->id;
-  else {
-    r.parent = folder.id;
-    r.name = Text(name);
-  }
+  r.parent = folder.id;
+  r.name = Text(name);
+  r.ifTaken = IfTaken::Change;
   r.values = properties;
   return outcomeOf(saveNode(r));
 }

@@ -1,6 +1,8 @@
 #include "platform/store/tree.h"
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/store/ado.h"
 #include "platform/store/names.h"
@@ -52,6 +54,13 @@ std::string nodeQuery(std::string_view where) {
   return "SELECT " + std::string(kNodeColumns) + " FROM store_node WHERE " + std::string(where);
 }
 
+void refreshRegistrationFlag(const Node& node) {
+  bool reg = isRegistration(stored(node.id), node.folder);
+  database().prepare("UPDATE store_node SET registration = ? WHERE id = ?").bind(1, reg ? 1 : 0).bind(2, node.id).run();
+}
+
+} // namespace
+
 void checkName(TextView name) {
   if (name.empty()) throw ComError(E_BAD_NAME, u"A folder or item name cannot be empty.");
   if (name.find(u'/') != TextView::npos)
@@ -63,13 +72,6 @@ void checkName(TextView name) {
     if (c < 0x20)
       throw ComError(E_BAD_NAME, u"The name \"" + Text(name) + u"\" holds a control character.");
 }
-
-void refreshRegistrationFlag(const Node& node) {
-  bool reg = isRegistration(stored(node.id), node.folder);
-  database().prepare("UPDATE store_node SET registration = ? WHERE id = ?").bind(1, reg ? 1 : 0).bind(2, node.id).run();
-}
-
-} // namespace
 
 db::Database& database() {
   db::Database& db = db::Database::current();
@@ -301,7 +303,9 @@ Properties stored(std::int64_t id) {
   return out;
 }
 
-Properties full(const Node& n) {
+Properties full(const Node& n) { return full(n, stored(n.id)); }
+
+Properties full(const Node& n, const Properties& storedValues) {
   Properties p;
   // The parent's path is this path without its last name.
   std::vector<Text> path = pathOf(n);
@@ -315,15 +319,61 @@ Properties full(const Node& n) {
     p.set(prop::parentName, Variant::null());
   p.set(prop::isFolder, n.folder);
   p.set(prop::isCollection, n.folder);
-  auto counts = database().prepare("SELECT count(*), coalesce(sum(folder), 0) FROM store_node WHERE parent = ?");
-  counts.bind(1, n.id);
-  counts.step();
-  p.set(prop::hasSubs, counts.integer(1) > 0);
-  p.set(prop::childCount, counts.integer(0));
-  p.set(prop::isHidden, false);
-  p.set(prop::contentClass, n.folder ? contentclass::folder : contentclass::message);
-  for (const auto& [name, value] : stored(n.id)) p.set(name, value);
+  std::int64_t children = 0, folders = 0;
+  if (n.id != 0) {
+    auto counts = database().prepare("SELECT count(*), coalesce(sum(folder), 0) FROM store_node WHERE parent = ?");
+    counts.bind(1, n.id);
+    counts.step();
+    children = counts.integer(0);
+    folders = counts.integer(1);
+  }
+  p.set(prop::hasSubs, folders > 0);
+  p.set(prop::childCount, children);
+  setDefaults(p, n.folder);
+  for (const auto& [name, value] : storedValues) p.set(name, value);
   return p;
+}
+
+void setDefaults(Properties& p, bool folder) {
+  if (!p.contains(prop::isHidden)) p.set(prop::isHidden, false);
+  if (!p.contains(prop::contentClass)) p.set(prop::contentClass, folder ? contentclass::folder : contentclass::message);
+}
+
+void apply(Properties& props, const Properties& changes) {
+  for (const auto& [name, value] : changes) {
+    if (value.isEmpty())
+      props.erase(name);
+    else
+      props.set(name, value);
+  }
+}
+
+Text freeName(std::int64_t parent, TextView name) {
+  if (!child(parent, name)) return Text(name);
+  // "<stem>-<n><ext>", numbered before the extension like "Report-2.EML".
+  const std::size_t dot = name.rfind(u'.');
+  const TextView stem = dot == TextView::npos || dot == 0 ? name : name.substr(0, dot);
+  const TextView ext = name.substr(stem.size());
+  const Text prefix = foldCase(Text(stem) + u"-"), foldedExt = foldCase(ext);
+  // Every name that starts with the prefix, through the (parent, folded)
+  // index: the cost grows with the names of that stem only.
+  Text after = prefix;
+  after.back() = u'.';
+  auto s = database().prepare("SELECT folded FROM store_node WHERE parent = ? AND folded >= ? AND folded < ?");
+  s.bind(1, parent).bind(2, TextView(prefix)).bind(3, TextView(after));
+  std::set<std::int64_t> taken;
+  while (s.step()) {
+    const Text folded = s.text(0);
+    if (folded.size() <= prefix.size() + foldedExt.size() || !folded.ends_with(foldedExt)) continue;
+    const Text digits = folded.substr(prefix.size(), folded.size() - prefix.size() - foldedExt.size());
+    if (digits.size() > 12 || digits.front() == u'0' ||
+        !std::all_of(digits.begin(), digits.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }))
+      continue;
+    taken.insert(std::stoll(toUtf8(digits)));
+  }
+  std::int64_t n = 2;
+  while (taken.contains(n)) ++n;
+  return Text(stem) + u"-" + fromUtf8(std::to_string(n)) + Text(ext);
 }
 
 void write(const Node& n, const Properties& changes) {

@@ -62,6 +62,8 @@ Target resolve(TextView url);
 // The node a folder path ("Sales/Orders", "" for the root) names, if any.
 std::optional<Node> findPath(const std::vector<Text>& segments);
 
+// Throws E_BAD_NAME for a name that no item or folder may have.
+void checkName(TextView name);
 // Inserts a node; throws ado::adErrResourceExists when the folder has one of
 // that name (ignoring letter case) and E_BAD_NAME for an unusable name.
 Node insert(std::int64_t parent, TextView name, bool folder, Access access);
@@ -73,6 +75,17 @@ bool isComputed(TextView name);
 Properties stored(std::int64_t id);
 // Stored properties with the computed ones and the defaults, computed first.
 Properties full(const Node& node);
+// The same for a node whose stored properties are `stored` (id 0: a node
+// that is not written yet, which has no children).
+Properties full(const Node& node, const Properties& stored);
+// The defaults of properties that were never written.
+void setDefaults(Properties& props, bool folder);
+// Applies changes to a property bag as write() does to a node: an empty
+// value removes the property.
+void apply(Properties& props, const Properties& changes);
+// `name` when the folder holds nothing of that name, else the first free
+// numbered name: "Report.EML", "Report-2.EML", "Report-3.EML", ...
+Text freeName(std::int64_t parent, TextView name);
 // Writes the values; an empty value removes the property.
 void write(const Node& node, const Properties& changes);
 void clear(const Node& node);

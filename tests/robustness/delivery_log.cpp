@@ -24,12 +24,13 @@ struct StoredItem {
   std::string folder, messageClass, url;
 };
 
-std::map<std::string, std::vector<StoredItem>> itemsBySubject(const std::vector<std::string>& folders) {
+std::map<std::string, std::vector<StoredItem>> itemsByKey(const std::vector<std::string>& folders) {
   std::map<std::string, std::vector<StoredItem>> out;
   for (const auto& folder : folders)
     for (const auto& item : store::listItems(fromUtf8(folder))) {
       if (item.properties.contains(store::prop::sinkClass)) continue;  // a registration item
-      out[toUtf8(item.properties.text(store::prop::subject))].push_back(
+      const auto& p = item.properties;
+      out[toUtf8(p.contains(kKeyProperty) ? p.text(kKeyProperty) : p.text(store::prop::subject))].push_back(
           {folder, toUtf8(item.properties.text(store::prop::messageClass)), toUtf8(item.url)});
     }
   return out;
@@ -43,12 +44,6 @@ bool allowedClass(const Delivery& d, const std::string& stored, Mapping mapping)
 
 } // namespace
 
-const Delivery* DeliveryLog::find(const std::string& subject) const {
-  for (const auto& d : deliveries)
-    if (d.subject == subject) return &d;
-  return nullptr;
-}
-
 DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
   DeliveryLog log;
   std::map<std::string, std::size_t> index;
@@ -56,19 +51,20 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
   std::string line;
   while (std::getline(in, line)) {
     auto f = tabFields(line);
-    if (f[0] == "start" && f.size() == 4 && !index.contains(f[1])) {
+    if (f[0] == "start" && f.size() == 5 && !index.contains(f[1])) {
       index[f[1]] = log.deliveries.size();
       Delivery d;
-      d.subject = f[1];
+      d.key = f[1];
       d.folder = f[2];
       d.messageClass = f[3];
+      d.subject = f[4];
       log.deliveries.push_back(d);
-    } else if (f[0] == "done" && f.size() == 7 && index.contains(f[1]) && !log.deliveries[index[f[1]]].done) {
+    } else if (f[0] == "done" && f.size() == 8 && index.contains(f[1]) && !log.deliveries[index[f[1]]].done) {
       Delivery& d = log.deliveries[index[f[1]]];
       d.done = true;
-      d.deleted = f[4] == "deleted";
-      d.resultClass = f[5];
-      d.url = f[6];
+      d.deleted = f[5] == "deleted";
+      d.resultClass = f[6];
+      d.url = f[7];
     } else {
       log.problems.push_back("malformed log line in " + file.string() + ": " + line);
     }
@@ -78,15 +74,15 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
 
 std::vector<std::string> checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& o) {
   std::vector<std::string> problems;
-  auto stored = itemsBySubject(o.folders);
+  auto stored = itemsByKey(o.folders);
   std::set<std::string> logged(o.preexisting.begin(), o.preexisting.end());
   for (const auto& log : logs) {
     problems.insert(problems.end(), log.problems.begin(), log.problems.end());
     for (const Delivery& d : log.deliveries) {
-      logged.insert(d.subject);
-      const auto it = stored.find(d.subject);
+      logged.insert(d.key);
+      const auto it = stored.find(d.key);
       const std::size_t copies = it == stored.end() ? 0 : it->second.size();
-      const std::string what = "item " + d.subject + " (" + d.messageClass + " into " + d.folder + ")";
+      const std::string what = "item " + d.key + " (" + d.messageClass + " into " + d.folder + ")";
       if (copies > 1) problems.push_back(what + " is stored " + std::to_string(copies) + " times");
       if (d.done && d.deleted) {
         if (o.mapping(d.messageClass)) problems.push_back(what + " was deleted, but its class is not mapped to NULL");
@@ -105,9 +101,9 @@ std::vector<std::string> checkDeliveries(const std::vector<DeliveryLog>& logs, c
       if (d.done && s.url != d.url) problems.push_back(what + " is stored at " + s.url + ", delivered to " + d.url);
     }
   }
-  for (const auto& [subject, items] : stored)
-    if (!logged.contains(subject))
-      problems.push_back("the stored item " + subject + " in " + items.front().folder + " was delivered by nobody");
+  for (const auto& [key, items] : stored)
+    if (!logged.contains(key))
+      problems.push_back("the stored item " + key + " in " + items.front().folder + " was delivered by nobody");
   return problems;
 }
 

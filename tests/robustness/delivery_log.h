@@ -12,18 +12,21 @@
 
 namespace korvane::robustness {
 
+// The property that holds each delivered item's own key ("W-I"): subjects
+// repeat, keys do not.
+inline constexpr char16_t kKeyProperty[] = u"urn:schemas:mailheader:message-id";
+
 struct Delivery {
-  std::string subject, folder, messageClass;
+  std::string key, folder, messageClass, subject;
   bool done = false;      // the helper saw the delivery return
   bool deleted = false;   // the sink deleted it (done only)
   std::string resultClass, url;
 };
 
-// By subject, in log order of their start lines.
+// In log order of their start lines.
 struct DeliveryLog {
   std::vector<Delivery> deliveries;
   std::vector<std::string> problems;  // malformed lines
-  const Delivery* find(const std::string& subject) const;
 };
 
 DeliveryLog readDeliveryLog(const std::filesystem::path& file);
@@ -37,7 +40,8 @@ struct CheckOptions {
   // Subjects that were in flight when their process was killed: may be
   // missing or present (once) with either class.
   bool inFlightMayExist = true;
-  // Items stored before the logged runs, by subject: not checked.
+  // Items stored before the logged runs, by key (their subject when they
+  // have none): not checked.
   std::vector<std::string> preexisting;
 };
 

@@ -43,10 +43,10 @@ void RobustnessTest::addFolder(TextView path) {
 
 Text RobustnessTest::folderUrl(TextView path) const { return store::publicRootUrl() + u"/" + Text(path); }
 
-void RobustnessTest::registerOn(TextView path, TextView priority) {
+void RobustnessTest::registerOn(TextView path, TextView priority, TextView sinkClass) {
   setup::TextBox log;
   Text written = setup::CreateRegItem(log, folderUrl(path), u"", setup::kRegItemName, setup::kEventMethod,
-                                      setup::kSinkClass, u"SHALLOW", setup::kCriteria, priority, true);
+                                      Text(sinkClass), u"SHALLOW", setup::kCriteria, priority, true);
   ASSERT_FALSE(written.empty()) << toUtf8(log.text);
 }
 
@@ -60,11 +60,13 @@ void RobustnessTest::registerStoreWide() {
 }
 
 ChildOptions RobustnessTest::delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
-                                              const std::vector<std::string>& classes) {
+                                              const std::vector<std::string>& classes,
+                                              const std::vector<std::string>& subjects) {
   ChildOptions o;
   o.args = {helperProgram("robustness_deliver").string(), "--id", id, "--count", std::to_string(count),
             "--folders", commaSeparated(folders), "--classes", commaSeparated(classes),
             "--log", file(id + ".log").string()};
+  if (!subjects.empty()) o.args.insert(o.args.end(), {"--subjects", commaSeparated(subjects)});
   o.out = file(id + ".out");
   o.err = file(id + ".err");
   o.unsetEnv = kFaultVariables;
@@ -96,19 +98,24 @@ ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
 ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                                 bool asNobody, const std::optional<std::string>& input) {
   db::Database::closeCurrent();
-  ChildOptions o;
-  o.args = {(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string()};
-  o.args.insert(o.args.end(), args.begin(), args.end());
-  o.out = file("lab.out");
-  o.err = file("lab.err");
+  ChildOptions o = labOptions(args);
   if (input) {
     o.in = file("lab.in");
     std::ofstream(o.in, std::ios::binary) << *input;
   }
-  o.unsetEnv = kFaultVariables;
   o.setEnv = env;
   o.asNobody = asNobody;
   return run(o);
+}
+
+ChildOptions RobustnessTest::labOptions(const std::vector<std::string>& args, const std::string& name) {
+  ChildOptions o;
+  o.args = {(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string()};
+  o.args.insert(o.args.end(), args.begin(), args.end());
+  o.out = file(name + ".out");
+  o.err = file(name + ".err");
+  o.unsetEnv = kFaultVariables;
+  return o;
 }
 
 std::vector<std::string> RobustnessTest::problemsWithRegistrations() {

@@ -25,21 +25,24 @@ protected:
   void installSink(TextView ctor = kCtor);
   void addFolder(TextView path);
   Text folderUrl(TextView path) const;
-  // Registers the sink on the folder with the setup's own item operation.
-  void registerOn(TextView path, TextView priority = u"65223");
+  // Registers the sink (or another class) on the folder with the setup's own
+  // item operation.
+  void registerOn(TextView path, TextView priority = u"65223", TextView sinkClass = u"Korvane.KorvaneCls");
   void registerStoreWide();
 
   std::filesystem::path file(const std::string& name) const { return workDir() / name; }
 
   // robustness_deliver with COUNT items into FOLDERS; `env` adds variables
-  // (a fault point, say).
+  // (a fault point, say). SUBJECTS repeat in turn (empty: each item's key).
   ChildResult deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
                         const std::vector<std::string>& classes, const std::map<std::string, std::string>& env = {});
   ChildOptions delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
-                                const std::vector<std::string>& classes);
+                                const std::vector<std::string>& classes, const std::vector<std::string>& subjects = {});
   ChildResult registrar(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
   ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                   bool asNobody = false, const std::optional<std::string>& input = std::nullopt);
+  // korvane-lab with its output in NAME.out and NAME.err, to run beside others.
+  ChildOptions labOptions(const std::vector<std::string>& args, const std::string& name = "lab");
 
   // What the registration items hold now, for comparisons after a crash.
   std::vector<std::string> problemsWithRegistrations();

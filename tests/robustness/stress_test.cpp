@@ -1,6 +1,8 @@
 // Load: four delivery processes into eight folders while a fifth process
 // creates, replaces and deletes the registrations of every folder and the
-// store-wide one, all through the real sink in COM+. Afterwards every
+// store-wide one, all through the real sink in COM+. The deliveries repeat
+// a few subjects, as daily reports and alerts do, so that processes keep
+// choosing the same item names at the same moment. Afterwards every
 // delivered item is stored exactly once with its delivered or its mapped
 // class (or was deleted by the NULL mapping), and the database is sound.
 //
@@ -19,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/complus/admin.h"
+#include "platform/complus/host.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
 
@@ -60,6 +64,9 @@ protected:
                                          "Πωλήσεις", "Load 8"};
   // Spam (any case) is deleted by the mapping; the rest becomes IPM.Note.
   const std::vector<std::string> classes{"IPM.Note", "IPM.Spam.Offer", "IPM.Post", "ipm.spam", "IPM.Note.Заказ"};
+  // Seven subjects against eight folders: each subject comes round to every folder.
+  const std::vector<std::string> subjects{"Daily report", "ALERT: disk full", "Daily report", "Rapport été",
+                                          "Re: Заказ", "Daily report", "Weekly summary"};
 };
 
 TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
@@ -78,7 +85,8 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   Child registrarProcess(churn);
 
   std::vector<Child> deliverers;
-  for (int w = 0; w < 4; ++w) deliverers.emplace_back(delivererOptions("w" + std::to_string(w), count, folders, classes));
+  for (int w = 0; w < 4; ++w)
+    deliverers.emplace_back(delivererOptions("w" + std::to_string(w), count, folders, classes, subjects));
   // Batch runs one after the other while the deliverers are busy.
   int batchRuns = 0;
   std::vector<ChildResult> failedBatches;
@@ -130,6 +138,8 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   db::Database::closeCurrent();
   EXPECT_EQ(joinLines(checkDeliveries(logs, {folders, mappedClass, false, {}})), "");
   EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
+  // The sink ran in the host of its server application (the default).
+  EXPECT_TRUE(complus::host::status(complus::Catalog().listApplications().at(0).id).running);
   EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
 
   const double rate = static_cast<double>(4 * count) / deliverySeconds;

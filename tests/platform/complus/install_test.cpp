@@ -16,10 +16,12 @@ Text windowsStyle(const Text& path) { return replaceAll(path, u"/", u"\\"); }
 
 class Install : public Catalog {
 protected:
-  // Installs the test server into a new application "Korvane" and returns its ID.
+  // Installs the test server into a new application "Korvane" and returns
+  // its ID: a library application, so that tests can look into its objects.
   Text installed(TextView path = kServerPath) {
     Text id = addApplication(catalog.get(), u"Korvane");
     check(catalog->InstallComponent(u"Korvane", path, u"", u""));
+    complus::Catalog().setServerApplication(id, false);
     return id;
   }
 
@@ -283,6 +285,8 @@ TEST_F(Install, InstallApplicationMakesTheWholeApplication) {
   auto list = admin.listApplications();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].id, app.id);
+  EXPECT_TRUE(list[0].serverApplication);
+  admin.setServerApplication(app.id, false);
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"IPM.Note\r*"));
 }
 
@@ -315,7 +319,8 @@ TEST(InstallRolledBack, ObjectCreationStillWorksAndALaterInstallActivates) {
   EXPECT_TRUE(createInstance<IUnknown>(u"ADODB.Connection"));
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
 
-  complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"second"));
+  auto app = complus::Catalog().installApplication(u"Korvane", kServerPath, u"", u"", Text(u"second"));
+  complus::Catalog().setServerApplication(app.id, false);
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"second"));
 }
 

@@ -303,6 +303,28 @@ TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
   EXPECT_FALSE(findItem(u"Sales/New.EML"));
 }
 
+TEST_F(EventService, ASaveWhoseItemKeepsChangingWhileItsSinksRunWritesNothingAndSaysSo) {
+  Registration meddler;
+  meddler.sink = kMeddler;
+  registerOk(url(u"Sales"), meddler);
+  save(u"Sales", u"Note.EML", mail(u"IPM.Note", u"Before"));  // not written yet: nothing to meddle with
+  sinkCalls().clear();
+  try {
+    save(u"Sales", u"Note.EML", mail(u"IPM.Note", u"After"));
+    ADD_FAILURE() << "the save went through";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), E_STORE_CHANGED);
+    EXPECT_NE(e.description().find(u"try again"), Text::npos) << toUtf8(e.description());
+  }
+  auto item = findItem(u"Sales/Note.EML");
+  EXPECT_EQ(item->properties.text(prop::subject), u"Before");
+  // Each attempt's begin phase ended with the abort phase; the sink's own
+  // saves are its own and stay.
+  EXPECT_EQ(item->properties.get(u"urn:test:meddled"), Variant(std::int64_t{5}));
+  auto list = calls();
+  EXPECT_EQ(std::count_if(list.begin(), list.end(), [](const SinkCall& c) { return c.flags & EVT_SYNC_ABORTED; }), 5);
+}
+
 TEST_F(EventService, TheRecordCannotChangeTheItemAfterTheBeginPhase) {
   Registration late;
   late.sink = kLateWriter;

@@ -56,6 +56,28 @@ HRESULT writeClass(ado::IRecord* record, TextView value) {
   return h;
 }
 
+// Counts up "urn:test:meddled" on the item through a record of its own, as
+// any other program could; an item that is not written yet cannot be opened.
+void meddle(TextView url) {
+  static bool meddling = false;  // its own save calls it too
+  if (meddling) return;
+  meddling = true;
+  struct Done {
+    ~Done() { meddling = false; }
+  } done;
+  auto record = createInstance<ado::IRecord>(u"ADODB.Record");
+  ComPtr<ado::IFields> fields;
+  ComPtr<ado::IField> field;
+  Variant count;
+  if (failed(record->Open(Variant(url), Variant(), 3, ado::adFailIfNotExists, -1, u"", u"")) ||
+      failed(record->get_Fields(fields.put())) || failed(fields->get_Item(Variant(u"urn:test:meddled"), field.put())) ||
+      failed(field->get_Value(&count)) ||
+      failed(field->put_Value(Variant(count.kind() == Variant::Kind::Int ? count.intValue() + 1 : 1))))
+    return (void)takeErrorInfo();
+  fields->Update();
+  takeErrorInfo();
+}
+
 class TestSink final : public ComObject<IExStoreSyncEvents, ICreateRegistration> {
 public:
   explicit TestSink(Text progId) : progId_(std::move(progId)) {
@@ -70,6 +92,7 @@ public:
       if (progId_ == kRewriter && record) writeClass(record.get(), u"IPM.Rewritten");
       if (progId_ == kDeleter && record) record->DeleteRecord(u"", false);
       if (progId_ == kAborter) info->AbortChange(1);
+      if (progId_ == kMeddler) meddle(url);
     }
     if ((flags & EVT_SYNC_COMMITTED) && progId_ == kLateWriter) {
       call.lateWrite = record ? writeClass(record.get(), u"IPM.TooLate") : E_POINTER;
@@ -125,6 +148,7 @@ void registerTestSinks() {
     registerSink("{7A1E0001-0000-4000-8000-00000000A006}", kRefuser);
     registerSink("{7A1E0001-0000-4000-8000-00000000A007}", kLateWriter);
     registerSink("{7A1E0001-0000-4000-8000-00000000A008}", kVanishing);
+    registerSink("{7A1E0001-0000-4000-8000-00000000A009}", kMeddler);
     return true;
   }();
   (void)done;

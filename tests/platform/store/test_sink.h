@@ -1,7 +1,8 @@
 // Event sinks for the event service tests: built-in classes whose objects
 // write down every call they get (phase flags, URL, the message class they
 // read through the event record) and act by their ProgID: rewrite the class,
-// delete the item, abort the change, refuse registration.
+// delete the item, abort the change, refuse registration, change the item
+// behind the save's back.
 #pragma once
 
 #include <vector>
@@ -18,6 +19,7 @@ inline constexpr char16_t kAborter[] = u"KorvaneTest.Aborter";
 inline constexpr char16_t kRefuser[] = u"KorvaneTest.Refuser";      // Register answers 1
 inline constexpr char16_t kLateWriter[] = u"KorvaneTest.LateWriter";  // writes in the commit phase
 inline constexpr char16_t kVanishing[] = u"KorvaneTest.Vanishing";   // creatable while available
+inline constexpr char16_t kMeddler[] = u"KorvaneTest.Meddler";  // saves its item through a record of its own
 inline constexpr char16_t kUnregistered[] = u"KorvaneTest.NoSuchClass";
 
 struct SinkCall {

@@ -3,9 +3,12 @@
 // registered), and appends what it did to a log: a "start" line before each
 // delivery and a "done" line with the outcome after it. Any failure ends it
 // with a message on stderr and exit code 1, so that a caller sees every
-// delivery that did not go through (a busy database included).
+// delivery that did not go through (a busy database or a name clash
+// included). Each item carries its own key ("W-I") in kKeyProperty; its
+// subject is the key, or with --subjects the next of those, as daily
+// reports and alerts repeat theirs.
 //
-//   robustness_deliver --id W --count N --folders A,B --classes C1,C2 --log FILE
+//   robustness_deliver --id W --count N --folders A,B --classes C1,C2 [--subjects S1,S2] --log FILE
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 
 #include "platform/com/runtime.h"
 #include "platform/store/store.h"
+#include "tests/robustness/delivery_log.h"
 
 namespace {
 
@@ -28,6 +32,7 @@ struct Options {
   long count = 10;
   std::vector<std::string> folders;
   std::vector<std::string> classes{"IPM.Note"};
+  std::vector<std::string> subjects;
   std::string log;
 };
 
@@ -52,6 +57,7 @@ Options parse(int argc, char** argv) {
     else if (a == "--count") o.count = std::stol(v);
     else if (a == "--folders") o.folders = commaList(v);
     else if (a == "--classes") o.classes = commaList(v);
+    else if (a == "--subjects") o.subjects = commaList(v);
     else if (a == "--log") o.log = v;
     else throw std::invalid_argument("unknown option " + a);
   }
@@ -81,24 +87,27 @@ int deliverAll(const Options& o) {
   Log log(o.log);
   auto started = std::chrono::steady_clock::now();
   for (long i = 0; i < o.count; ++i) {
-    const std::string subject = o.id + "-" + std::to_string(i);
-    const std::string& folder = o.folders[static_cast<std::size_t>(i) % o.folders.size()];
-    const std::string& cls = o.classes[static_cast<std::size_t>(i) % o.classes.size()];
-    const std::string fields = subject + "\t" + folder + "\t" + cls;
+    const std::string key = o.id + "-" + std::to_string(i);
+    const auto at = static_cast<std::size_t>(i);
+    const std::string subject = o.subjects.empty() ? key : o.subjects[at % o.subjects.size()];
+    const std::string& folder = o.folders[at % o.folders.size()];
+    const std::string& cls = o.classes[at % o.classes.size()];
+    const std::string fields = key + "\t" + folder + "\t" + cls + "\t" + subject;
     log.line("start\t" + fields);
     store::SaveOutcome outcome;
     try {
       outcome = store::deliver(fromUtf8(folder),
                                store::Properties{{store::prop::subject, Variant(fromUtf8(subject))},
-                                                 {store::prop::messageClass, Variant(fromUtf8(cls))}});
+                                                 {store::prop::messageClass, Variant(fromUtf8(cls))},
+                                                 {robustness::kKeyProperty, Variant(fromUtf8(key))}});
     } catch (const ComError& e) {
-      std::fprintf(stderr, "robustness_deliver %s: the delivery of %s into %s failed: %s\n", o.id.c_str(),
-                   subject.c_str(), folder.c_str(), e.what());
+      std::fprintf(stderr, "robustness_deliver %s: the delivery of %s (\"%s\") into %s failed: %s\n", o.id.c_str(),
+                   key.c_str(), subject.c_str(), folder.c_str(), e.what());
       return 1;
     }
     if (outcome.aborted) {
       std::fprintf(stderr, "robustness_deliver %s: the delivery of %s was vetoed by %s\n", o.id.c_str(),
-                   subject.c_str(), toUtf8(outcome.abortedBy).c_str());
+                   key.c_str(), toUtf8(outcome.abortedBy).c_str());
       return 1;
     }
     log.line("done\t" + fields + "\t" + (outcome.deleted ? "deleted" : "kept") + "\t" +

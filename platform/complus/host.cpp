@@ -1,0 +1,376 @@
+// The caller's side of host processes: settings, finding or starting a
+// host, calls with their time limit, status and shutdown.
+#include "platform/complus/host.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <pthread.h>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/complus/host_files.h"
+#include "platform/db/database.h"
+#include "platform/registry/registry.h"
+#include "platform/store/eventlog.h"
+
+namespace korvane::complus::host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Korvane Platform\\COM+";
+// How long a new host may take to say hello, and how long past the time
+// limit a caller waits for the host's own note before ending it itself.
+constexpr int kStartMs = 30000;
+constexpr int kGraceMs = 2000;
+
+std::int32_t setting(TextView name, std::int32_t fallback) {
+  try {
+    auto v = registry::getValue(registry::Root::LocalMachine, kSettingsKey, name);
+    if (!v || v->isEmpty() || v->isNull()) return fallback;
+    auto n = v->toInt();
+    return n > 0 && n <= 86400 ? static_cast<std::int32_t>(n) : fallback;
+  } catch (const ComError&) {
+    return fallback;
+  }
+}
+
+void putSetting(TextView name, std::int32_t seconds) {
+  if (seconds < 1 || seconds > 86400)
+    throw ComError(E_INVALIDARG, u"A time in seconds between 1 and 86400 is needed.");
+  registry::setValue(registry::Root::LocalMachine, kSettingsKey, name, Variant(seconds));
+}
+
+// The program next to the platform library, unless KORVANE_COMHOST names one.
+std::string hostProgram() {
+  if (const char* override = std::getenv("KORVANE_COMHOST"); override && *override) return override;
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&hostProgram), &info) && info.dli_fname)
+    return (fs::path(info.dli_fname).parent_path() / "korvane-comhost").string();
+  return "korvane-comhost";
+}
+
+// Holds a flock for its lifetime.
+class FileLock {
+public:
+  FileLock(int fd, int how) : fd_(fd) {
+    while (::flock(fd_, how) != 0 && errno == EINTR) {
+    }
+  }
+  ~FileLock() { unlock(); }
+  void unlock() {
+    if (fd_ >= 0) ::flock(std::exchange(fd_, -1), LOCK_UN);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+private:
+  int fd_;
+};
+
+std::atomic<std::uint64_t> trips{0};
+
+[[noreturn]] void cannotStart(const Target& t, TextView why) {
+  throw ComError(CO_E_SERVER_EXEC_FAILURE, u"The host process of the COM+ server application \"" + t.applicationName +
+                                               u"\" could not be started: " + Text(why));
+}
+
+int openLockFile(const Target& t) {
+  std::error_code ec;
+  fs::create_directory(files::directory(), ec);
+  ::chmod(files::directory().c_str(), 0700);
+  int fd = ::open(files::lockFile(t.applicationId).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) cannotStart(t, u"its lock file cannot be opened: " + fromUtf8(std::strerror(errno)) + u".");
+  return fd;
+}
+
+// Starts korvane-comhost on `listener` as a grandchild, so that it outlives
+// the caller and no caller has to reap it.
+void spawn(const Target& t, int listener) {
+  std::string program = hostProgram();
+  if (::access(program.c_str(), X_OK) != 0)
+    cannotStart(t, u"the host program " + fromUtf8(program) + u" is missing; build it, or name it in KORVANE_COMHOST.");
+  std::string server = db::serverDirectory().string(), app = toUtf8(t.applicationId);
+  std::string limit = std::to_string(sinkTimeLimit()), idle = std::to_string(idleShutdown());
+  const char* argv[] = {program.c_str(), "--server",     server.c_str(), "--application", app.c_str(),
+                        "--time-limit",  limit.c_str(), "--idle",       idle.c_str(),    nullptr};
+  wire::Writer note;
+  note.text(u"the host program " + fromUtf8(program) + u" could not be run");
+  std::string died = wire::frameBytes(Died, note);
+
+  pid_t child = ::fork();
+  if (child < 0) cannotStart(t, u"fork failed: " + fromUtf8(std::strerror(errno)) + u".");
+  if (child == 0) {
+    ::setsid();
+    if (::fork() != 0) ::_exit(0);
+    if (listener != 3) ::dup2(listener, 3);
+    ::fcntl(3, F_SETFD, 0);
+    int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
+    ::close_range(4, ~0U, 0);
+    ::execv(argv[0], const_cast<char* const*>(argv));
+    int caller = ::accept(3, nullptr, nullptr);
+    if (caller >= 0) (void)!::write(caller, died.data(), died.size());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A connection to the running host, or -1.
+int connectHost(const Target& t) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (files::withAddress(files::socketFile(t.applicationId), [&](const sockaddr_un& a) {
+        return ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+      }) == 0)
+    return fd;
+  ::close(fd);
+  return -1;
+}
+
+int listenHost(const Target& t) {
+  auto path = files::socketFile(t.applicationId);
+  ::unlink(path.c_str());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool ok = fd >= 0 && files::withAddress(path, [&](const sockaddr_un& a) {
+                         return ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+                       }) == 0 &&
+            ::listen(fd, 64) == 0;
+  if (!ok) {
+    Text why = fromUtf8(std::strerror(errno));
+    if (fd >= 0) ::close(fd);
+    cannotStart(t, u"its socket " + fromUtf8(path.string()) + u" cannot be made: " + why + u".");
+  }
+  return fd;
+}
+
+} // namespace
+
+std::uint64_t roundTrips() { return trips.load(); }
+
+std::int32_t sinkTimeLimit() { return setting(u"SinkTimeLimit", kDefaultSinkTimeLimit); }
+std::int32_t idleShutdown() { return setting(u"IdleShutdown", kDefaultIdleShutdown); }
+void setSinkTimeLimit(std::int32_t seconds) { putSetting(u"SinkTimeLimit", seconds); }
+void setIdleShutdown(std::int32_t seconds) { putSetting(u"IdleShutdown", seconds); }
+
+// --- one connection ----------------------------------------------------------
+
+Link::Link(Target target, int fd, int lockFd)
+    : target_(std::move(target)), channel_(std::make_unique<wire::Channel>(fd)), lockFd_(lockFd),
+      limitMs_(sinkTimeLimit() * 1000) {}
+
+Link::~Link() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+void Link::awaitHello() {
+  try {
+    auto f = channel_->receive(kStartMs);
+    if (!f) cannotStart(target_, u"it did not answer within " + fromUtf8(std::to_string(kStartMs / 1000)) + u" s.");
+    if (f->type == Died) cannotStart(target_, f->body.text() + u".");
+    if (f->type != Hello) cannotStart(target_, u"it answered with something else than a greeting.");
+    pid_ = f->body.i32();
+    if (Text warning = f->body.text(); !warning.empty())
+      store::writeEvent(u"COM+", store::EventLevel::Warning, warning);
+  } catch (const wire::ChannelClosed&) {
+    cannotStart(target_, u"it ended at once.");
+  }
+}
+
+void Link::died(TextView during, Text what) {
+  dead_ = true;
+  throw ComError(RPC_E_SERVERDIED, u"The host process (pid " + fromUtf8(std::to_string(pid_)) +
+                                       u") of the COM+ server application \"" + target_.applicationName +
+                                       u"\" (library " + target_.library + u") ended during " + Text(during) + u": " +
+                                       what + u". The next activation starts a new host.");
+}
+
+wire::Reader Link::call(Message type, const wire::Writer& body, TextView during, const CallbackHandler& callbacks) {
+  if (dead_) died(during, u"it had ended before the call");
+  try {
+    channel_->send(type, body);
+  } catch (const wire::ChannelClosed&) {
+    died(during, u"it had ended before the call");
+  }
+  return awaitReply(during, callbacks);
+}
+
+wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::milliseconds(limitMs_ + kGraceMs);
+  try {
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      auto f = channel_->receive(static_cast<int>(std::max<long long>(0, left)));
+      if (!f) {
+        ::kill(pid_, SIGKILL);
+        died(during, u"it did not return within the sink time limit of " + fromUtf8(std::to_string(limitMs_ / 1000)) +
+                         u" s and was ended");
+      }
+      if (f->type == Reply) {
+        ++trips;
+        return std::move(f->body);
+      }
+      if (f->type == Died) died(during, f->body.text());
+      if (f->type != Callback) continue;
+      wire::Writer answer;
+      if (callbacks) callbacks(f->body, answer);
+      channel_->send(CallbackReply, answer);
+      ++trips;
+    }
+  } catch (const wire::ChannelClosed&) {
+    died(during, u"it ended without a word, as a killed process does");
+  }
+}
+
+void Link::release(std::int64_t object) noexcept {
+  if (dead_) return;
+  try {
+    wire::Writer w;
+    w.i64(object);
+    channel_->send(Release, w);
+  } catch (...) {
+    dead_ = true;
+  }
+}
+
+// --- the links of this process -----------------------------------------------
+
+struct Links {
+  std::mutex lock;
+  std::map<std::pair<std::string, Text>, std::shared_ptr<Link>> byApplication;
+
+  static Links& instance() {
+    static Links* l = [] {
+      // A forked child must not talk on its parent's connections.
+      ::pthread_atfork(nullptr, nullptr, [] {
+        auto& mine = instance();
+        for (auto& [key, link] : mine.byApplication)
+          if (link) link->dead_ = true;
+        mine.byApplication.clear();
+      });
+      return new Links;
+    }();
+    return *l;
+  }
+
+  // Connects to the running host or starts one; under the exclusive lock.
+  static std::shared_ptr<Link> open(const Target& t) {
+    int lockFd = openLockFile(t);
+    FileLock exclusive(lockFd, LOCK_EX);
+    int fd = connectHost(t);
+    if (fd < 0) {
+      int listener = listenHost(t);
+      spawn(t, listener);
+      ::close(listener);
+      fd = connectHost(t);
+      if (fd < 0) {
+        ::close(lockFd);
+        cannotStart(t, u"its socket takes no connection.");
+      }
+    }
+    auto link = std::make_shared<Link>(t, fd, lockFd);
+    link->awaitHello();
+    return link;
+  }
+};
+
+Created create(const Target& target, const Guid& clsid) {
+  auto& links = Links::instance();
+  std::lock_guard guard(links.lock);
+  auto& slot = links.byApplication[{db::serverDirectory().string(), foldCase(target.applicationId)}];
+  wire::Writer request;
+  request.text(clsid.toText());
+  Text during = u"the creation of an object of class " + clsid.toText();
+  bool sent = false;
+  if (slot && !slot->dead_) {
+    // Shared: a host that is going waits until the request is in its socket.
+    FileLock shared(slot->lockFd_, LOCK_SH);
+    if (!slot->channel_->peerGone()) {
+      try {
+        slot->channel_->send(Create, request);
+        sent = true;
+      } catch (const wire::ChannelClosed&) {
+      }
+    }
+  }
+  if (!sent) {
+    slot = Links::open(target);
+    try {
+      slot->channel_->send(Create, request);
+    } catch (const wire::ChannelClosed&) {
+      slot->died(during, u"it ended before the request reached it");
+    }
+  }
+  auto link = slot;
+  wire::Reader reply = link->awaitReply(during, {});
+  HRESULT h = reply.i32();
+  Text description = reply.text();
+  if (failed(h)) throw ComError(h, description);
+  Created out{link, reply.i64(), reply.u8()};
+  return out;
+}
+
+Status status(TextView applicationId) {
+  Target t{Text(applicationId), Text(applicationId), {}};
+  std::error_code ec;
+  if (!fs::exists(files::socketFile(applicationId), ec)) return {};
+  int fd = connectHost(t);
+  if (fd < 0) return {};
+  // A host busy with a long call greets late: it runs, its pid unknown.
+  wire::Channel channel(fd);
+  try {
+    auto f = channel.receive(1000);
+    if (!f) return {true, 0};
+    if (f->type == Hello) return {true, f->body.i32()};
+  } catch (const wire::ChannelClosed&) {
+  }
+  return {};
+}
+
+bool shutdown(TextView applicationId) {
+  Target t{Text(applicationId), Text(applicationId), {}};
+  std::error_code ec;
+  if (!fs::exists(files::socketFile(applicationId), ec)) return false;
+  int lockFd = openLockFile(t);
+  FileLock exclusive(lockFd, LOCK_EX);
+  int fd = connectHost(t);
+  bool ended = false;
+  if (fd >= 0) {
+    wire::Channel channel(fd);
+    try {
+      auto hello = channel.receive(2000);
+      int pid = hello && hello->type == Hello ? hello->body.i32() : 0;
+      channel.send(Shutdown, {});
+      // The host closes the connection as it ends.
+      try {
+        while (channel.receive(5000)) {
+        }
+        if (pid > 0) ::kill(pid, SIGKILL);
+      } catch (const wire::ChannelClosed&) {
+      }
+      ended = true;
+    } catch (const wire::ChannelClosed&) {
+    }
+  }
+  ::unlink(files::socketFile(applicationId).c_str());
+  exclusive.unlock();
+  ::close(lockFd);
+  return ended;
+}
+
+} // namespace korvane::complus::host

@@ -1,0 +1,117 @@
+// Host processes of COM+ server applications. A class installed in a server
+// application runs in that application's host, korvane-comhost: one process
+// per application and server, started by the first activation, reached by
+// every process of that server through a Unix socket in the server's "hosts"
+// directory (owner-only, like the database), and ended after an idle time
+// with no objects, by `shutdown` (application removed, component
+// reinstalled, the lab's "complus shutdown"), or when it dies.
+//
+// Start and stop are serialised by a lock file beside the socket: a starter
+// holds it exclusively while it connects or spawns; a host ending for
+// idleness takes it too and goes only when no request is waiting, and a
+// caller holds it shared while it sends a creation to a host it already
+// knows, so that no creation is lost to a host that is just going.
+//
+// A call waits at most the server's sink time limit (plus a short grace);
+// a host that dies, or does not answer in time, fails the call with
+// RPC_E_SERVERDIED and a text naming the application, the library and what
+// happened (the host leaves a note when it crashes, aborts, calls exit or
+// overruns the limit). The next activation starts a fresh host.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/com/channel.h"
+#include "platform/com/guid.h"
+
+namespace korvane::complus::host {
+
+enum Message : std::uint8_t {
+  Hello = 1,      // host -> caller on connect: pid
+  Create,         // clsid -> hr, description, object, offered interfaces
+  Call,           // object, interface-specific request -> Reply
+  Release,        // object (no reply)
+  Shutdown,       // (no reply): the host ends at once
+  Reply,
+  Callback,       // host -> caller during a call; answered by CallbackReply
+  CallbackReply,
+  Died,           // host -> caller: what ended it
+};
+
+// Settings of the server, in seconds: how long one call into a hosted
+// object may run, and how long a host without objects stays.
+inline constexpr std::int32_t kDefaultSinkTimeLimit = 30;
+inline constexpr std::int32_t kDefaultIdleShutdown = 180;
+std::int32_t sinkTimeLimit();
+std::int32_t idleShutdown();
+void setSinkTimeLimit(std::int32_t seconds);
+void setIdleShutdown(std::int32_t seconds);
+
+struct Status {
+  bool running = false;
+  int pid = 0;  // 0 while the host is too busy to say
+};
+Status status(TextView applicationId);
+// Ends the application's host, if one runs; true when one did.
+bool shutdown(TextView applicationId);
+
+// The application whose classes a host serves, as callers name it.
+struct Target {
+  Text applicationId;
+  Text applicationName;
+  Text library;
+};
+
+// Answers one callback: reads the request, writes the answer. Never throws.
+using CallbackHandler = std::function<void(wire::Reader& request, wire::Writer& answer)>;
+
+// One caller's connection to one host.
+class Link {
+public:
+  Link(Target target, int fd, int lockFd);
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Sends a request and waits for its reply, answering callbacks meanwhile.
+  // Throws ComError(RPC_E_SERVERDIED) when the host ends or overruns the
+  // time limit; `during` says what the call was ("OnSyncSave of ...").
+  wire::Reader call(Message type, const wire::Writer& body, TextView during, const CallbackHandler& callbacks = {});
+  // Tells the host an object is no longer used; nothing when it has ended.
+  void release(std::int64_t object) noexcept;
+  int pid() const { return pid_; }
+  const Target& target() const { return target_; }
+
+private:
+  friend struct Links;
+  friend struct Created create(const Target& target, const Guid& clsid);
+  void awaitHello();
+  wire::Reader awaitReply(TextView during, const CallbackHandler& callbacks);
+  [[noreturn]] void died(TextView during, Text what);
+  Target target_;
+  std::unique_ptr<wire::Channel> channel_;
+  int lockFd_;
+  int pid_ = 0;
+  bool dead_ = false;
+  std::int32_t limitMs_;
+};
+
+// Requests answered by hosts in this process so far (each reply to a call
+// or creation, and each callback answered, is one round trip).
+std::uint64_t roundTrips();
+
+struct Created {
+  std::shared_ptr<Link> link;
+  std::int64_t object = 0;
+  std::uint8_t offers = 0;  // bits the host's object handler defines
+};
+// Creates an object of the class in the application's host, starting the
+// host when none runs. Throws ComError.
+Created create(const Target& target, const Guid& clsid);
+
+// The host program: `korvane-comhost --server DIR --application ID`, with
+// the listening socket as descriptor 3. Returns the exit status.
+int runHost(int argc, char** argv);
+
+} // namespace korvane::complus::host

@@ -1,0 +1,19 @@
+// A store event sink that misbehaves on purpose, for the tests of server
+// applications: in its begin phase it rewrites the message class to
+// "IPM.Rewritten" (through the event record) and then does what
+// KORVANE_FAULTY_SINK says: "crash", "abort", "exit" or "hang"; "factory"
+// and "construct" crash in the class factory and in Construct instead.
+// When hanging it writes its process id to KORVANE_FAULTY_SINK_PIDFILE.
+#pragma once
+
+#include "platform/com/guid.h"
+
+namespace korvane::faultysink {
+
+inline constexpr Guid CLSID_FaultySink = "{6B0E4C1A-52D7-4E1B-8F3A-2C9D7E4B1F60}"_guid;
+inline constexpr const char16_t* kProgId = u"KorvaneFaulty.Sink";
+inline constexpr const char* kFaultVariable = "KORVANE_FAULTY_SINK";
+inline constexpr const char* kPidFileVariable = "KORVANE_FAULTY_SINK_PIDFILE";
+inline constexpr const char16_t* kRewritten = u"IPM.Rewritten";
+
+} // namespace korvane::faultysink

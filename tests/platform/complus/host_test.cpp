@@ -1,0 +1,195 @@
+// Server applications: the sink runs in the application's host process,
+// a host that dies or overruns the time limit costs one failed call and an
+// event-log entry, idle hosts end, and the host takes the identity's account.
+#include <csignal>
+#include <fstream>
+#include <pwd.h>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "faultysink/faultysink.h"
+#include "platform/complus/admin.h"
+#include "platform/complus/host.h"
+#include "platform/store/eventlog.h"
+#include "platform/store/names.h"
+#include "support/server_fixture.h"
+
+namespace korvane::complus {
+namespace {
+
+using namespace std::chrono_literals;
+using korvane::testing::ScopedEnv;
+namespace prop = store::prop;
+
+const Text kLibrary = fromUtf8(KORVANE_FAULTYSINK_PATH);
+
+class ServerApplication : public korvane::testing::ServerFixture {
+protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    store::createFolder(korvane::testing::mailFolder(u"Sales", u"sales@corp.example.com"));
+  }
+
+  // Installs the sink and registers it on "Sales"; the host that checked
+  // the registration is ended, so that the next one sees the test's faults.
+  void install(TextView identity = u"") {
+    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, u"secret", Text(u"construct me")).id;
+    store::Properties reg{{prop::contentClass, Variant(store::contentclass::registration)},
+                          {prop::eventMethod, Variant(u"onsyncsave")},
+                          {prop::sinkClass, Variant(faultysink::kProgId)},
+                          {prop::matchScope, Variant(u"SHALLOW")},
+                          {prop::isHidden, Variant(true)}};
+    store::save(u"Sales", u"Faulty.reg", reg);
+    host::shutdown(appId_);
+  }
+
+  store::SaveOutcome deliver() {
+    return store::deliver(u"Sales", {{prop::subject, Variant(u"Order")}, {prop::messageClass, Variant(u"IPM.Note")}});
+  }
+
+  std::vector<store::EventEntry> events(store::EventLevel level) {
+    std::vector<store::EventEntry> out;
+    for (auto& e : store::listEvents())
+      if (e.level == level) out.push_back(e);
+    return out;
+  }
+
+  host::Status waitForHost(bool running) {
+    for (int i = 0; i < 100; ++i) {
+      auto s = host::status(appId_);
+      if (s.running == running) return s;
+      std::this_thread::sleep_for(100ms);
+    }
+    return host::status(appId_);
+  }
+
+  Text appId_;
+};
+
+TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip) {
+  install();
+  auto before = host::roundTrips();
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  // Creation, the begin phase (reading and writing the item) and the commit phase.
+  EXPECT_EQ(host::roundTrips() - before, 3u);
+  auto s = host::status(appId_);
+  EXPECT_TRUE(s.running);
+  EXPECT_NE(s.pid, ::getpid());
+  EXPECT_TRUE(store::listEvents().empty());
+}
+
+struct Fault {
+  const char* name;
+  const char* note;  // what the event log says happened
+};
+
+class HostFault : public ServerApplication, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
+  install();
+  host::setSinkTimeLimit(1);
+  {
+    ScopedEnv fault(faultysink::kFaultVariable, GetParam().name);
+    auto outcome = deliver();
+    EXPECT_FALSE(outcome.aborted);
+    EXPECT_EQ(outcome.messageClass, u"IPM.Note");  // saved as it came
+  }
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  for (const Text& part : {Text(u"\"Faulty\""), kLibrary, fromUtf8(GetParam().note)})
+    EXPECT_NE(errors[0].text.find(part), Text::npos) << toUtf8(errors[0].text);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HostFault,
+                         ::testing::Values(Fault{"factory", "SIGSEGV"}, Fault{"construct", "SIGSEGV"},
+                                           Fault{"crash", "SIGSEGV"}, Fault{"abort", "SIGABRT"},
+                                           Fault{"exit", "exit(3)"}, Fault{"hang", "time limit of 1 s"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
+  install();
+  auto pidFile = workDir() / "sink.pid";
+  ScopedEnv fault(faultysink::kFaultVariable, "hang");
+  ScopedEnv where(faultysink::kPidFileVariable, pidFile.string());
+  std::thread killer([&] {
+    for (int i = 0; i < 200 && !std::filesystem::exists(pidFile); ++i) std::this_thread::sleep_for(50ms);
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    if (pid > 0) ::kill(pid, SIGKILL);
+  });
+  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
+  killer.join();
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
+}
+
+TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
+  host::setIdleShutdown(1);
+  install();
+  deliver();
+  int first = host::status(appId_).pid;
+  EXPECT_GT(first, 0);
+  EXPECT_FALSE(waitForHost(false).running);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  EXPECT_NE(host::status(appId_).pid, first);
+}
+
+TEST_F(ServerApplication, RemovingTheApplicationOrMakingItALibraryEndsTheHost) {
+  install();
+  deliver();
+  ASSERT_TRUE(host::status(appId_).running);
+  Catalog().setServerApplication(appId_, false);
+  EXPECT_FALSE(host::status(appId_).running);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);  // in this process now
+  EXPECT_FALSE(host::status(appId_).running);
+
+  Catalog().setServerApplication(appId_, true);
+  deliver();
+  ASSERT_TRUE(host::status(appId_).running);
+  Catalog().removeApplication(u"Faulty");
+  EXPECT_FALSE(host::status(appId_).running);
+}
+
+uid_t uidOf(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Uid:", 0) == 0) return static_cast<uid_t>(std::stoul(line.substr(4)));
+  return static_cast<uid_t>(-1);
+}
+
+struct Identity {
+  const char* name;
+  const char16_t* identity;
+  const char* account;  // the host's account; null: the caller's
+};
+
+class HostIdentity : public ServerApplication, public ::testing::WithParamInterface<Identity> {};
+
+TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPerStart) {
+  const Identity& p = GetParam();
+  if (p.account && ::geteuid() != 0) GTEST_SKIP() << "switching accounts needs the superuser";
+  install(p.identity);
+  deliver();
+  deliver();
+  auto s = host::status(appId_);
+  ASSERT_TRUE(s.running);
+  uid_t expected = p.account ? ::getpwnam(p.account)->pw_uid : ::geteuid();
+  EXPECT_EQ(uidOf(s.pid), expected);
+  auto warnings = events(store::EventLevel::Warning);
+  // The registration's host started once too.
+  EXPECT_EQ(warnings.size(), p.account ? 0u : 2u);
+  for (const auto& w : warnings) EXPECT_NE(w.text.find(u"no local account"), Text::npos) << toUtf8(w.text);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(Identities, HostIdentity,
+                         ::testing::Values(Identity{"LocalAccount", u"CORP\\nobody", "nobody"},
+                                           Identity{"NoSuchAccount", u"CORP\\svc-korvane-nobody-has", nullptr}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace korvane::complus
