@@ -3,6 +3,8 @@
 #include "platform/mail/message.h"
 #include "platform/registry/registry.h"
 #include "platform/store/store.h"
+#include "platform/store/tree.h"
+#include "platform/store/url.h"
 
 namespace korvane::mail {
 
@@ -35,8 +37,12 @@ std::string printable(std::string_view text) {
 std::optional<Text> StoreMailboxes::cachedFolder(const Text& folded, TextView address) {
   auto it = folders_.find(folded);
   if (it == folders_.end()) return std::nullopt;
-  auto folder = store::findFolder(it->second);
-  if (folder && equalsIgnoreCase(folder->mailAddress, address)) return it->second;
+  // The folder's own stored address, without the computed properties that
+  // a full look-up would add.
+  auto path = store::splitFolderPath(it->second);
+  auto node = path ? store::tree::findPath(*path) : std::nullopt;
+  if (node && node->folder && equalsIgnoreCase(store::tree::stored(node->id).text(store::prop::mailAddress), address))
+    return it->second;
   return std::nullopt;
 }
 
@@ -57,7 +63,8 @@ std::optional<std::string> StoreMailboxes::folderOf(std::string_view address) {
 }
 
 std::vector<DeliveryResult> StoreMailboxes::deliver(const Envelope& envelope, std::string_view message) {
-  const Text messageClass = incomingMessageClass();
+  if (storeKey_.empty()) storeKey_ = publicStoreKey();  // the server's identity stays while it serves
+  const Text messageClass = incomingMessageClass(storeKey_);
   const store::Properties item = itemProperties(message, envelope.sender, messageClass);
   std::vector<DeliveryResult> results;
   std::map<std::string, DeliveryResult> byFolder;  // one item per folder, however often it is named
@@ -106,8 +113,9 @@ Text publicStoreKey() {
   return u"SYSTEM\\CurrentControlSet\\Services\\MSExchangeIS\\" + toUpperSimple(info.host) + u"\\Public-" + guid;
 }
 
-Text incomingMessageClass() {
-  auto value = registry::getValue(registry::Root::LocalMachine, publicStoreKey(), kIncomingNoteValue);
+Text incomingMessageClass(TextView storeKey) {
+  auto value = registry::getValue(registry::Root::LocalMachine, storeKey.empty() ? publicStoreKey() : Text(storeKey),
+                                  kIncomingNoteValue);
   const bool note = value && value->kind() == Variant::Kind::Int && value->intValue() == 1;
   return note ? u"IPM.Note" : u"IPM.Post";
 }

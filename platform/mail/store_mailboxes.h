@@ -27,13 +27,15 @@ private:
   std::optional<Text> cachedFolder(const Text& folded, TextView address);
   Log log_;
   std::map<Text, Text> folders_;  // folded address -> folder path, checked on every use
+  Text storeKey_;
 };
 
 // HKEY_LOCAL_MACHINE path of the public store's own settings.
 Text publicStoreKey();
 inline constexpr char16_t kIncomingNoteValue[] = u"Incoming defaults to IPM.Note";
-// "IPM.Note" when the registry value is 1, else "IPM.Post".
-Text incomingMessageClass();
+// "IPM.Note" when the registry value is 1, else "IPM.Post"; `storeKey` is
+// publicStoreKey() when already known.
+Text incomingMessageClass(TextView storeKey = {});
 void setIncomingDefaultsToNote(bool on);
 
 // A text from a client, made safe for one line of a log or a terminal.
