@@ -11,11 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "bench/bench_server.h"
+#include "bench/folder_tree.h"
 #include "bench/setup_call_counter.h"
 #include "bench/sqlite_counter.h"
-#include "platform/complus/admin.h"
-#include "platform/db/database.h"
 #include "platform/store/store.h"
 #include "setup/discovery/discovery.h"
 #include "setup/folders/enumeration.h"
@@ -25,47 +23,6 @@ namespace {
 
 constexpr int kDepth = 4;
 
-Text folderName(int level, int index) {
-  return fromUtf8("Folder " + std::to_string(level) + "-" + std::to_string(index));
-}
-
-// Creates `fanOut` children of `parent` (a path, "" for the root) and so
-// on down to kDepth, depth-first; returns the number of folders made.
-int createLevel(const Text& parent, int level, int fanOut) {
-  if (level > kDepth) return 0;
-  int made = 0;
-  for (int i = 0; i < fanOut; ++i) {
-    store::FolderSpec spec;
-    spec.path = parent.empty() ? folderName(level, i) : parent + u"/" + folderName(level, i);
-    spec.mailAddress = fromUtf8("f" + std::to_string(level) + "-" + std::to_string(i) + "@corp.example.com");
-    spec.contentClass = u"urn:content-classes:mailfolder";
-    store::createFolder(spec);
-    made += 1 + createLevel(spec.path, level + 1, fanOut);
-  }
-  return made;
-}
-
-// The tree's server, made once for the program: every folder is still one
-// store save, all inside one outer transaction so that the set-up does not
-// wait for a disk flush per folder. The sink's COM+ application is installed.
-struct TreeServer {
-  explicit TreeServer(int fanOut) {
-    auto start = std::chrono::steady_clock::now();
-    db::Transaction tx(db::Database::current());
-    folders = createLevel(u"", 1, fanOut);
-    tx.commit();
-    // As on a server the setup has run on: every object the enumeration
-    // creates is first looked up in a populated COM+ catalog.
-    complus::Catalog().installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"",
-                                          u"IPM.Note\r*\r65223");
-    creationSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "Created %d folders in %.2f s (one transaction)\n", folders, creationSeconds);
-  }
-  BenchServer server;  // first member: made before the tree, removed last
-  int folders = 0;
-  double creationSeconds = 0;
-};
-
 // Each tree is made on first use and kept for the program; main() removes
 // them while the runtime is still up. Other benchmarks switch servers, so
 // each use makes the tree's server current again.
@@ -74,9 +31,9 @@ std::map<int, std::unique_ptr<TreeServer>> trees;
 TreeServer& treeServer(int fanOut) {
   auto& tree = trees[fanOut];
   if (!tree)
-    tree = std::make_unique<TreeServer>(fanOut);
+    tree = std::make_unique<TreeServer>(std::vector<int>(kDepth, fanOut));
   else
-    db::setServerDirectory(tree->server.dir());
+    tree->makeCurrent();
   return *tree;
 }
 

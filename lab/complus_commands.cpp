@@ -1,9 +1,13 @@
+#include <csignal>
 #include <iostream>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 #include "lab/commands.h"
 #include "lab/output.h"
 #include "platform/complus/admin.h"
+#include "platform/db/database.h"
 #include "platform/complus/host.h"
 
 namespace korvane::lab {
@@ -17,6 +21,50 @@ std::string passwordLine(std::istream& in) {
     throw ComError(E_INVALIDARG, u"--password-stdin found no password on standard input.");
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
+}
+
+// The terminal's settings while a password is typed, for putting echo back
+// when the user breaks off with Ctrl-C.
+termios savedTerminal;
+
+void restoreTerminalAndDie(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// Echo off for as long as it lives; on again afterwards, also after Ctrl-C.
+class QuietTerminal {
+public:
+  QuietTerminal() {
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    oldInt_ = std::signal(SIGINT, restoreTerminalAndDie);
+    oldTerm_ = std::signal(SIGTERM, restoreTerminalAndDie);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  ~QuietTerminal() {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(SIGINT, oldInt_);
+    std::signal(SIGTERM, oldTerm_);
+  }
+  QuietTerminal(const QuietTerminal&) = delete;
+  QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+  void (*oldInt_)(int);
+  void (*oldTerm_)(int);
+};
+
+// From a terminal: a prompt, and what is typed is not shown. Piped input
+// is read as it comes.
+std::string readPassword(const std::string& identity) {
+  if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return passwordLine(std::cin);
+  QuietTerminal quiet;  // before the prompt, so that nothing typed after it is shown
+  std::fprintf(stderr, "Password for %s: ", identity.c_str());
+  std::fflush(stderr);
+  return passwordLine(std::cin);
 }
 
 } // namespace
@@ -41,7 +89,8 @@ void addComPlusCommands(CLI::App& app) {
       "--password", install->password,
       "Password of the run-as account (other users can see it in the process list; prefer --password-stdin)");
   auto* passwordFromStdin = installCmd->add_flag("--password-stdin", install->passwordFromStdin,
-                                                 "Read the password of the run-as account from standard input");
+                                                 "Read the password of the run-as account from standard input "
+                                                 "(on a terminal: asks for it without showing it)");
   password->needs(identity)->excludes(passwordFromStdin);
   passwordFromStdin->needs(identity);
   installCmd->add_option("--ctor", install->ctor,
@@ -50,16 +99,19 @@ void addComPlusCommands(CLI::App& app) {
                          "server: its classes run in a host process of their own (the default); library: in each caller")
       ->check(CLI::IsMember({"server", "library"}));
   installCmd->callback([install, identity, password] {
-    if (install->passwordFromStdin) install->password = passwordLine(std::cin);
+    if (install->passwordFromStdin) install->password = readPassword(install->identity);
     else if (identity->count() > 0 && password->count() == 0)
       throw ComError(E_INVALIDARG, u"--identity needs the account's password: give --password-stdin and type it, "
                                    u"or --password.");
     complus::Catalog catalog;
     std::optional<Text> ctor;
     if (install->ctor) ctor = unescape(*install->ctor);
+    // One transaction with the activation, so that the install stays all or nothing.
+    db::Transaction all(db::Database::current());
     auto info = catalog.installApplication(text(install->app), text(install->library), text(install->identity),
                                            text(install->password), ctor);
     if (install->activation == "library") catalog.setServerApplication(info.id, false);
+    all.commit();
     std::printf("Installed %s as application %s with %zu component(s)\n", install->library.c_str(),
                 utf8(info.id).c_str(), info.components.size());
   });
@@ -105,7 +157,7 @@ void addComPlusCommands(CLI::App& app) {
       if (a.components.empty()) row({"", "", ""});
       for (const auto& c : a.components)
         row({utf8(c.progId), c.constructionEnabled ? "yes" : "no",
-             c.constructorString ? escapeControls(*c.constructorString) : "(null)"});
+             c.constructorString ? utf8(*c.constructorString) : "(null)"});
     }
     printTable({"APPLICATION", "ID", "IDENTITY", "ACTIVATION", "HOST", "COMPONENT", "CONSTRUCTION", "CONSTRUCTOR STRING"},
                rows);

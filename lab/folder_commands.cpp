@@ -66,7 +66,7 @@ void addFolderCommands(CLI::App& app) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& f : folders)
       rows.push_back({utf8(f.path), utf8(f.mailAddress), utf8(f.contentClass), utf8(store::accessName(f.access)),
-                      f.hidden ? "hidden" : "", escapeControls(f.description)});
+                      f.hidden ? "hidden" : "", utf8(f.description)});
     printTable({"PATH", "E-MAIL", "CONTENT CLASS", "ACCESS", "", "DESCRIPTION"}, rows);
   });
 

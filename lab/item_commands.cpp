@@ -15,11 +15,11 @@ void requireFolder(const std::string& path) {
 
 void printOutcome(const store::SaveOutcome& outcome) {
   if (outcome.aborted)
-    std::printf("(aborted by %s)\n", utf8(outcome.abortedBy).c_str());
+    std::printf("(aborted by %s)\n", escapeControls(outcome.abortedBy).c_str());
   else if (outcome.deleted)
     std::printf("(deleted)\n");
   else
-    std::printf("%s\n", utf8(outcome.messageClass).c_str());
+    std::printf("%s\n", escapeControls(outcome.messageClass).c_str());
 }
 
 struct ItemOptions {
@@ -94,15 +94,26 @@ void addItemCommands(CLI::App& app) {
     printTable({"ITEM", "SENDER", "SUBJECT", "MESSAGE CLASS"}, rows);
   });
 
-  auto target = std::make_shared<std::string>();
-  auto* deleteCmd = app.add_subcommand("delete", "Delete an item (PATH/NAME or its URL), firing delete events");
-  deleteCmd->add_option("ITEM", *target, "Item path or URL")->required();
-  deleteCmd->callback([target] {
-    auto outcome = store::deleteItem(text(*target));
+  struct DeleteOptions {
+    std::string target;
+    bool recursive = false;
+  };
+  auto del = std::make_shared<DeleteOptions>();
+  auto* deleteCmd = app.add_subcommand(
+      "delete", "Delete an item (PATH/NAME or its URL), firing delete events; a folder only with --recursive");
+  deleteCmd->add_option("ITEM", del->target, "Item path or URL")->required();
+  deleteCmd->add_flag("--recursive", del->recursive, "Delete a folder with every folder and item below it");
+  deleteCmd->callback([del] {
+    const std::string& target = del->target;
+    auto found = store::findItem(text(target));
+    if (found && found->folder && !del->recursive)
+      throw ComError(E_INVALIDARG, u"\"" + text(target) + u"\" is a folder: deleting it deletes every folder and "
+                                   u"item below it. Add --recursive if that is what you want.");
+    auto outcome = store::deleteItem(text(target));
     if (outcome.aborted)
       std::printf("(aborted by %s)\n", utf8(outcome.abortedBy).c_str());
     else
-      std::printf("Deleted %s\n", target->c_str());
+      std::printf("Deleted %s\n", target.c_str());
   });
 
   auto eventsJson = std::make_shared<bool>(false);

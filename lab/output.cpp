@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fmt/format.h>
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
 
 namespace korvane::lab {
 
@@ -18,7 +20,13 @@ std::size_t width(const std::string& s) {
 }
 } // namespace
 
-void printTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows) {
+void printTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& cells) {
+  // What a sender controls (subjects, names, classes) must not forge rows.
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& row : cells) {
+    rows.emplace_back();
+    for (const auto& cell : row) rows.back().push_back(escapeControls(text(cell)));
+  }
   std::vector<std::size_t> widths(header.size());
   for (std::size_t i = 0; i < header.size(); ++i) widths[i] = width(header[i]);
   for (const auto& row : rows)
@@ -78,13 +86,41 @@ Text unescape(const std::string& argument) {
   return text(out);
 }
 
+namespace {
+
+// What could move the cursor, end a line, reorder or hide text on a terminal:
+// controls (C0, DEL, C1), format characters (bidirectional overrides and
+// isolates, zero-width characters), line and paragraph separators, and
+// halves of broken surrogate pairs.
+bool mustEscape(UChar32 c) {
+  switch (u_charType(c)) {
+    case U_CONTROL_CHAR:
+    case U_FORMAT_CHAR:
+    case U_LINE_SEPARATOR:
+    case U_PARAGRAPH_SEPARATOR:
+    case U_SURROGATE: return true;
+    default: return false;
+  }
+}
+
+} // namespace
+
 std::string escapeControls(TextView t) {
   std::string out;
-  for (char c : utf8(t)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+  for (std::size_t i = 0; i < t.size();) {
+    UChar32 c;
+    U16_NEXT(t.data(), i, t.size(), c);
+    if (c == u'\r') out += "\\r";
+    else if (c == u'\t') out += "\\t";
+    else if (c == u'\n') out += "\\n";
+    else if (c < 0x100 && mustEscape(c)) out += fmt::format("\\x{:02x}", c);
+    else if (mustEscape(c)) out += fmt::format("\\u{:04x}", c);
+    else {
+      char16_t unit[2];
+      std::size_t n = 0;
+      U16_APPEND_UNSAFE(unit, n, c);
+      out += utf8(TextView(unit, n));
+    }
   }
   return out;
 }

@@ -12,7 +12,8 @@ namespace korvane::lab {
 
 using Json = nlohmann::ordered_json;
 
-// Prints rows under a header, each column as wide as its widest cell.
+// Prints rows under a header, each column as wide as its widest cell, with
+// every control character of a cell escaped (escapeControls).
 void printTable(const std::vector<std::string>& header, const std::vector<std::vector<std::string>>& rows);
 void printJson(const Json& value);
 
@@ -23,7 +24,9 @@ std::string display(const Variant& value);
 
 // "\r" -> CR, "\t" -> TAB, "\n" -> LF, "\\" -> "\"; anything else stays.
 Text unescape(const std::string& argument);
-// The reverse, for showing texts that hold control characters.
+// For showing texts on a terminal: CR, TAB and LF as "\r", "\t", "\n", other
+// controls as "\x1b", format characters (bidirectional overrides, zero-width
+// characters) and line separators as "\u202e". JSON output is never escaped.
 std::string escapeControls(TextView text);
 
 } // namespace korvane::lab

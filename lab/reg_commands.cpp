@@ -121,7 +121,7 @@ void addRegistrationCommands(CLI::App& app) {
     std::vector<std::vector<std::string>> rows;
     for (const auto& item : items) {
       std::vector<std::string> row{utf8(item.url)};
-      for (auto* c : columns) row.push_back(escapeControls(property(item, c)));
+      for (auto* c : columns) row.push_back(utf8(property(item, c)));
       rows.push_back(row);
     }
     printTable({"REGISTRATION", "SINK", "METHOD", "SCOPE", "PRIORITY", "CRITERIA"}, rows);

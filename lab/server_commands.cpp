@@ -30,8 +30,7 @@ void addInit(CLI::App& app) {
     setup.host = text(o->host);
     setup.domain = text(o->domain);
     setup.user = text(o->user);
-    server::createServer(db::serverDirectory(), setup);
-    if (o->sample) server::addSampleContent();
+    server::initServer(db::serverDirectory(), setup, o->sample);
     auto info = store::serverInfo();
     std::printf("Created server %s (%s) at %s; public store %s\n", utf8(info.host).c_str(), utf8(info.domain).c_str(),
                 db::serverDirectory().c_str(), utf8(info.storeGuid).c_str());

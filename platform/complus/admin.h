@@ -39,8 +39,8 @@ public:
   // Creates the application (access checks off; identity and password when
   // both are given), installs the library into it and, when a constructor
   // string is given, enables construction with it on every component it
-  // installed. When a step fails the application is removed again and the
-  // error is thrown: nothing is left half-made.
+  // installed. All in one transaction: when a step fails, or the process
+  // dies, nothing of it is left (not even the library's registry entries).
   ApplicationInfo installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
                                      const std::optional<Text>& constructorString);
 

@@ -2,6 +2,8 @@
 #include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
 #include "platform/complus/store.h"
+#include "platform/db/database.h"
+#include "platform/db/fault.h"
 
 namespace korvane::complus {
 
@@ -77,18 +79,6 @@ ApplicationInfo applicationInfo(ICatalogCollection* applications, ICatalogObject
   return a;
 }
 
-// Removes the application with this ID, if it is still there.
-void removeById(ICOMAdminCatalog* catalog, const Text& id) {
-  auto applications = populated(catalog, u"Applications");
-  for (std::int32_t i = 0, n = countOf(applications.get()); i < n; ++i) {
-    if (valueOf(itemOf(applications.get(), i).get(), u"ID").toText() != id) continue;
-    check(applications->Remove(i));
-    std::int32_t changes = 0;
-    check(applications->SaveChanges(&changes));
-    return;
-  }
-}
-
 } // namespace
 
 Catalog::Catalog() : catalog_(createInstance<ICOMAdminCatalog>(CLSID_COMAdminCatalog)) {}
@@ -103,6 +93,10 @@ std::vector<ApplicationInfo> Catalog::listApplications() {
 
 ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath, TextView identity, TextView password,
                                             const std::optional<Text>& constructorString) {
+  // One transaction around every step: a failure or a killed process
+  // leaves neither an application without its component nor one without
+  // its constructor string, and no registry entry of the library.
+  db::Transaction all(db::Database::current());
   auto applications = populated(catalog_.get(), u"Applications");
   ComPtr<IDispatch> added;
   check(applications->Add(added.put()));
@@ -116,27 +110,23 @@ ApplicationInfo Catalog::installApplication(TextView name, TextView libraryPath,
   }
   std::int32_t changes = 0;
   check(applications->SaveChanges(&changes));
+  db::faultPoint("complus.install-component");
   Text id = valueOf(application.get(), u"ID").toText();
-  try {
-    check(catalog_->InstallComponent(id, libraryPath, {}, {}));
-    if (constructorString) {
-      auto list = components(applications.get(), id);
-      for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i) {
-        auto component = itemOf(list.get(), i);
-        put(component.get(), u"ConstructionEnabled", Variant(true));
-        put(component.get(), u"ConstructorString", Variant(*constructorString));
-      }
-      check(list->SaveChanges(&changes));
+  check(catalog_->InstallComponent(id, libraryPath, {}, {}));
+  db::faultPoint("complus.install-constructor");
+  if (constructorString) {
+    auto list = components(applications.get(), id);
+    for (std::int32_t i = 0, n = countOf(list.get()); i < n; ++i) {
+      auto component = itemOf(list.get(), i);
+      put(component.get(), u"ConstructionEnabled", Variant(true));
+      put(component.get(), u"ConstructorString", Variant(*constructorString));
     }
-    return applicationInfo(applications.get(), application.get());
-  } catch (...) {
-    // The first failure is the one to report; a failing clean-up adds nothing.
-    try {
-      removeById(catalog_.get(), id);
-    } catch (...) {
-    }
-    throw;
+    check(list->SaveChanges(&changes));
   }
+  ApplicationInfo info = applicationInfo(applications.get(), application.get());
+  db::faultPoint("complus.install-commit");
+  all.commit();
+  return info;
 }
 
 std::optional<ApplicationInfo> Catalog::findApplication(TextView nameOrId) {

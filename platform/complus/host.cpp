@@ -217,7 +217,7 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       auto f = channel_->receive(static_cast<int>(std::max<long long>(0, left)));
       if (!f) {
-        ::kill(pid_, SIGKILL);
+        if (pid_ > 0) ::kill(pid_, SIGKILL);
         died(during, u"it did not return within the sink time limit of " + fromUtf8(std::to_string(limitMs_ / 1000)) +
                          u" s and was ended");
       }
@@ -274,8 +274,15 @@ struct Links {
     FileLock exclusive(lockFd, LOCK_EX);
     int fd = connectHost(t);
     if (fd < 0) {
-      int listener = listenHost(t);
-      spawn(t, listener);
+      int listener = -1;
+      try {
+        listener = listenHost(t);
+        spawn(t, listener);
+      } catch (...) {
+        if (listener >= 0) ::close(listener);
+        ::close(lockFd);
+        throw;
+      }
       ::close(listener);
       fd = connectHost(t);
       if (fd < 0) {
@@ -334,7 +341,7 @@ Status status(TextView applicationId) {
   // A host busy with a long call greets late: it runs, its pid unknown.
   wire::Channel channel(fd);
   try {
-    auto f = channel.receive(1000);
+    auto f = channel.receive(2000);
     if (!f) return {true, 0};
     if (f->type == Hello) return {true, f->body.i32()};
   } catch (const wire::ChannelClosed&) {

@@ -53,6 +53,12 @@ void tellCaller(const std::string& frame) {
   if (fd >= 0) (void)!::write(fd, frame.data(), frame.size());
 }
 
+// Ends every connection at once, before the process goes (see Host::end);
+// safe in a signal handler. Descriptors that are no sockets refuse.
+void cutConnections() {
+  for (int fd = kListener; fd < 1024; ++fd) ::shutdown(fd, SHUT_RDWR);
+}
+
 struct FatalSignal {
   int number;
   const char16_t* what;
@@ -73,6 +79,7 @@ void onFatalSignal(int number) {
   ::close(kListener);
   for (const auto& s : fatalSignals)
     if (s.number == number) tellCaller(s.frame);
+  cutConnections();
   ::signal(number, SIG_DFL);
   ::raise(number);
 }
@@ -80,6 +87,7 @@ void onFatalSignal(int number) {
 void onExit(int status, void*) {
   ::close(kListener);
   if (busyFd.load() >= 0) tellCaller(note(u"its library called exit(" + fromUtf8(std::to_string(status)) + u")"));
+  cutConnections();
 }
 
 void leaveNotes() {
@@ -104,6 +112,7 @@ void startWatchdog(std::int32_t limitSeconds) {
       if (since != 0 && nowMs() - since > limitMs) {
         ::close(kListener);
         tellCaller(overrun);
+        cutConnections();
         ::_exit(3);
       }
     }
@@ -119,6 +128,7 @@ Text userName(uid_t uid) {
 // ("DOMAIN\user" or "user@domain"); where that cannot be, it runs as the
 // caller and returns the warning for the event log (which its starter
 // writes: the host writes nothing, its caller may hold the write lock).
+// The catalog's default identity, "Interactive User", is the caller.
 Text takeIdentity(const Text& appName, const Text& identity) {
   Text account = identity;
   if (auto slash = account.rfind(u'\\'); slash != Text::npos) account = account.substr(slash + 1);
@@ -149,7 +159,7 @@ public:
       : applicationId_(std::move(applicationId)), lockFd_(lockFd), idleMs_(std::int64_t{idleSeconds} * 1000),
         warning_(std::move(warning)) {}
 
-  void run() {
+  [[noreturn]] void run() {
     for (;;) {
       std::vector<pollfd> fds{{kListener, POLLIN, 0}};
       for (auto& c : connections_) fds.push_back({c.channel->fd(), POLLIN, 0});
@@ -159,9 +169,16 @@ public:
       for (std::size_t i = 1; i < fds.size(); ++i, ++it)
         if (fds[i].revents) serveNext(*it);
       connections_.remove_if([](const Connection& c) { return !c.channel; });
-      if (serverGone()) return;
-      if (idleLongEnough() && nothingWaiting()) return;
+      if (serverGone() || (idleLongEnough() && nothingWaiting())) end();
     }
+  }
+
+  // Closes every connection before the process goes: a dying process
+  // releases its descriptors one by one, and a caller that sees one of its
+  // connections end must not find another still open.
+  [[noreturn]] void end() {
+    cutConnections();
+    ::_exit(0);
   }
 
 private:
@@ -200,7 +217,7 @@ private:
       case Create: return create(c, f.body);
       case Call: return call(c, f.body);
       case Release: c.objects.erase(f.body.i64()); return;
-      case Shutdown: ::_exit(0);
+      case Shutdown: end();
       default: return;
     }
   }
@@ -278,9 +295,13 @@ private:
   }
 
   // Under the start lock: no request in any socket, and none can arrive
-  // from a caller that knows this host without finding it gone.
+  // from a caller that knows this host without finding it gone. A caller
+  // holding the lock is about to use this host: it stays.
   bool nothingWaiting() {
-    ::flock(lockFd_, LOCK_EX);
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+      lastActive_ = nowMs();
+      return false;
+    }
     std::vector<pollfd> fds{{kListener, POLLIN, 0}};
     for (auto& c : connections_) fds.push_back({c.channel->fd(), POLLIN, 0});
     if (::poll(fds.data(), fds.size(), 0) == 0) return true;  // the lock goes with the process
@@ -342,7 +363,6 @@ int runHost(int argc, char** argv) {
   leaveNotes();
   startWatchdog(number("--time-limit", kDefaultSinkTimeLimit));
   Host(appId, lockFd, number("--idle", kDefaultIdleShutdown), std::move(warning)).run();
-  ::_exit(0);
 }
 
 } // namespace korvane::complus::host

@@ -80,6 +80,10 @@ void installComponent(TextView applicationIdOrName, TextView libraryPath) {
     throw ComError(COMADMIN_E_KEYMISSING, u"No COM+ application is named or has the ID \"" + Text(applicationIdOrName) +
                                               u"\". Create the application and save it before installing into it.");
   checkFile(libraryPath);
+  // The library's classes are known only once it has registered them; the
+  // refusals come after that, so its registry entries are rolled back with
+  // them and a refused install leaves registry and catalog as they were.
+  db::Transaction t(catalogDatabase());
   registerLibrary(libraryPath);
   auto classes = classesServedBy(libraryPath);
   if (classes.empty())
@@ -87,6 +91,7 @@ void installComponent(TextView applicationIdOrName, TextView libraryPath) {
                                                    u" registered no class of its own, so it holds no component "
                                                    u"to install.");
   recordComponents(*application, classes);
+  t.commit();
 }
 
 void refreshComponents() {

@@ -7,12 +7,15 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <map>
+#include <pwd.h>
 #include <random>
 #include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#include "platform/db/trust.h"
 
 namespace korvane::db {
 
@@ -55,19 +58,43 @@ int waitForLock(void* context, int tries) {
 
 } // namespace
 
+namespace {
+
+// The per-user default: never a shared directory such as /tmp, where another
+// user could put a server of their own first.
+fs::path defaultServerDirectory() {
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') return fs::path(xdg) / "korvane" / "server";
+  const char* home = std::getenv("HOME");
+  if (!home || !*home)
+    if (const passwd* pw = ::getpwuid(::geteuid())) home = pw->pw_dir;
+  if (!home || !*home)
+    raiseText("You have no home directory (HOME is not set and the user database names none), so there is no "
+              "per-user server location. Give the server directory with --server DIR or set KORVANE_SERVER.");
+  std::error_code ec;
+  if (!fs::is_directory(home, ec))
+    raiseText(fmt::format("Your home directory {} does not exist, so there is no per-user server location. Give "
+                          "the server directory with --server DIR or set KORVANE_SERVER.",
+                          home));
+  return fs::path(home) / ".local" / "share" / "korvane" / "server";
+}
+
+} // namespace
+
 fs::path serverDirectory() {
   if (overrideDir()) return *overrideDir();
-  if (const char* env = std::getenv("KORVANE_SERVER"); env && *env) return fs::path(env);
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
-    return fs::path(xdg) / "korvane" / "server";
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : "/tmp") / ".local" / "share" / "korvane" / "server";
+  // Absolute, so that no path is ever taken for an SQLite URI ("file:...").
+  if (const char* env = std::getenv("KORVANE_SERVER"); env && *env) return fs::absolute(env);
+  return defaultServerDirectory();
 }
 
 void setServerDirectory(const fs::path& dir) {
   Database::closeCurrent();
-  overrideDir() = dir;
-  ::setenv("KORVANE_SERVER", dir.c_str(), 1);
+  if (dir.empty()) {
+    overrideDir().reset();
+    return;
+  }
+  overrideDir() = fs::absolute(dir);
+  ::setenv("KORVANE_SERVER", overrideDir()->c_str(), 1);
 }
 
 fs::path databaseFile(const fs::path& dir) { return dir / "server.db"; }
@@ -86,7 +113,9 @@ struct Database::Cache {
 Database& Database::current() {
   auto& db = currentDb();
   if (!db) {
-    fs::path file = databaseFile(serverDirectory());
+    const fs::path dir = serverDirectory();
+    checkPrivate(dir);
+    fs::path file = databaseFile(dir);
     std::error_code ec;
     if (!fs::exists(file, ec))
       raiseText(fmt::format("No emulated server at {}: the file {} does not exist. Create one "
@@ -107,11 +136,29 @@ Database& Database::current() {
 
 void Database::closeCurrent() { currentDb().reset(); }
 
-void Database::create(const fs::path& dir) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec)
-    raiseText(fmt::format("Cannot create the server directory {}: {}.", dir.string(), ec.message()));
+namespace {
+
+// A new file gets its identity and schema version before anyone uses it.
+void stampNewDatabase(const fs::path& file) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db,
+                      fmt::format("PRAGMA application_id={}; PRAGMA user_version={}; PRAGMA journal_mode=WAL;",
+                                  kApplicationId, kSchemaVersion)
+                          .c_str(),
+                      nullptr, nullptr, nullptr);
+  std::string why = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) raiseText(fmt::format("Cannot create the server database {}: {}.", file.string(), why));
+}
+
+} // namespace
+
+void Database::create(const fs::path& where) {
+  const fs::path dir = fs::absolute(where);
+  makePrivateDirectory(dir);
+  checkPrivate(dir);
   fs::path file = databaseFile(dir);
   // Created here, owner-only, so that SQLite's journal files inherit the mode.
   int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
@@ -122,7 +169,9 @@ void Database::create(const fs::path& dir) {
                             dir.string()));
     raiseText(fmt::format("Cannot create {}: {}.", file.string(), std::strerror(errno)));
   }
+  ::fchmod(fd, 0600);  // the open's mode passes through the umask
   ::close(fd);
+  stampNewDatabase(file);
   Database probe(file);
 }
 
@@ -133,16 +182,74 @@ std::uint64_t nextSerial() {
 }
 } // namespace
 
-Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<Cache>()), serial_(nextSerial()) {
+namespace {
+
+// Why a file that SQLite cannot use was refused, with what to do about it.
+[[noreturn]] void raiseOpenFailure(const fs::path& file, int code, const std::string& why) {
+  // A sound file that cannot be used must not be called damaged: the
+  // advice would be to throw it away.
+  if (code == SQLITE_CANTOPEN || code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_AUTH ||
+      code == SQLITE_IOERR)
+    raiseText(fmt::format("The server database {} cannot be opened ({}). SQLite keeps its -wal and -shm "
+                          "files beside it, so its directory {} must be writable by the server's owner "
+                          "as well: check the owner and permissions of the file and the directory.",
+                          file.string(), why, file.parent_path().string()));
+  if (code == SQLITE_BUSY)
+    raiseText(fmt::format("The server database {} stayed locked by another process for {} seconds; try again "
+                          "when it has finished.",
+                          file.string(), kBusyTimeout.count()));
+  raiseText(fmt::format("The server database {} is damaged or not a database: {}. Restore it "
+                        "from a backup or create a new server with 'korvane-lab init'.",
+                        file.string(), "SQLite cannot read it"));
+}
+
+std::int64_t pragmaValue(sqlite3* db, const char* sql) {
+  sqlite3_stmt* s = nullptr;
+  std::int64_t value = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+    value = sqlite3_column_int64(s, 0);
+  const int rc = sqlite3_finalize(s);
+  if (rc != SQLITE_OK) throw rc;
+  return value;
+}
+
+// Read from the header before anything is written: a file of another program
+// or of an unknown schema is left exactly as it is.
+std::string identityProblem(sqlite3* db, const fs::path& file) {
+  const std::int64_t id = pragmaValue(db, "PRAGMA application_id");
+  const std::int64_t version = pragmaValue(db, "PRAGMA user_version");
+  if (id != kApplicationId)
+    return fmt::format("{} is not a Korvane server database ({}); nothing in it was changed. Point --server or "
+                          "KORVANE_SERVER at a Korvane server, or create one with 'korvane-lab --server DIR init'.",
+                          file.string(),
+                          id == 0 ? "it carries no application id: another program's file, or a server made by an "
+                                    "earlier build, which has to be created again"
+                                  : fmt::format("its application id {:#010x} is another program's", id));
+  if (version != kSchemaVersion)
+    return fmt::format("The server database {} has schema version {}, which this build of Korvane does not know "
+                          "(it reads version {}); nothing in it was changed. Use the Korvane build that made it, or "
+                          "create a new server with 'korvane-lab --server DIR init'.",
+                          file.string(), version, kSchemaVersion);
+  return {};
+}
+
+} // namespace
+
+Database::Database(const fs::path& path)
+    : file_(fs::absolute(path)), cache_(std::make_unique<Cache>()), serial_(nextSerial()) {
+  const fs::path& file = file_;
+  checkPrivate(file.parent_path());
   std::error_code ec;
   auto status = fs::status(file, ec);
   if (ec || !fs::is_regular_file(status))
     raiseText(fmt::format("The server database {} is missing or not a file.", file.string()));
+  checkPrivate(file);
   if (::access(file.c_str(), R_OK | W_OK) != 0)
     raiseText(fmt::format("The server database {} cannot be opened for reading and writing ({}). "
                           "Check its owner and permissions (it should be readable and writable by "
                           "its owner only).",
                           file.string(), std::strerror(errno)));
+  // Absolute and without SQLITE_OPEN_URI: never read as a "file:" URI.
   int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -152,33 +259,28 @@ Database::Database(const fs::path& file) : file_(file), cache_(std::make_unique<
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_handler(db_, waitForLock, &cache_->busy);
+  std::string refused;
+  int failure = SQLITE_OK;
   try {
-    exec("PRAGMA journal_mode=WAL");
-    exec("PRAGMA synchronous=FULL");
-    exec("PRAGMA foreign_keys=ON");
-    // Reading the schema proves that the file really is a database.
-    exec("SELECT count(*) FROM sqlite_master");
+    refused = identityProblem(db_, file);
+    if (refused.empty()) {
+      exec("PRAGMA journal_mode=WAL");
+      exec("PRAGMA synchronous=FULL");
+      exec("PRAGMA foreign_keys=ON");
+      // Reading the schema proves that the file really is a database.
+      exec("SELECT count(*) FROM sqlite_master");
+    }
   } catch (const ComError&) {
-    const int code = sqlite3_extended_errcode(db_) & 0xFF;
-    const std::string why = sqlite3_errmsg(db_);
-    sqlite3_close(db_);
-    db_ = nullptr;
-    // A sound file that cannot be used must not be called damaged: the
-    // advice would be to throw it away.
-    if (code == SQLITE_CANTOPEN || code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_AUTH ||
-        code == SQLITE_IOERR)
-      raiseText(fmt::format("The server database {} cannot be opened ({}). SQLite keeps its -wal and -shm "
-                            "files beside it, so its directory {} must be writable by the server's owner "
-                            "as well: check the owner and permissions of the file and the directory.",
-                            file.string(), why, file.parent_path().string()));
-    if (code == SQLITE_BUSY)
-      raiseText(fmt::format("The server database {} is locked by another process ({}); try again when "
-                            "it has finished.",
-                            file.string(), why));
-    raiseText(fmt::format("The server database {} is damaged or not a database: {}. Restore it "
-                          "from a backup or create a new server with 'korvane-lab init'.",
-                          file.string(), "SQLite cannot read it"));
+    failure = sqlite3_extended_errcode(db_) & 0xFF;
+  } catch (int rc) {
+    failure = rc & 0xFF;
   }
+  if (refused.empty() && failure == SQLITE_OK) return;
+  const std::string why = sqlite3_errmsg(db_);
+  sqlite3_close(db_);
+  db_ = nullptr;
+  if (failure != SQLITE_OK) raiseOpenFailure(file, failure, why);
+  raiseText(refused);
 }
 
 Database::~Database() {
@@ -188,17 +290,24 @@ Database::~Database() {
   sqlite3_close_v2(db_);
 }
 
-void Database::raise(std::string_view what) const {
-  int code = sqlite3_extended_errcode(db_);
+void Database::raise() const {
+  const int code = sqlite3_extended_errcode(db_) & 0xFF;
   std::string advice;
-  if ((code & 0xFF) == SQLITE_READONLY)
+  if (code == SQLITE_READONLY)
     advice = " The file or its directory is read-only; give the server's owner write access.";
-  else if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB)
+  else if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
     advice = " The file is damaged; restore it from a backup or create a new server.";
-  else if ((code & 0xFF) == SQLITE_FULL)
+  else if (code == SQLITE_FULL)
     advice = " The disk is full; free some space and try again.";
-  raiseText(fmt::format("Server database {}: {} failed: {}.{}", file_.string(), what,
-                        sqlite3_errmsg(db_), advice));
+  else if (code == SQLITE_BUSY)
+    advice = fmt::format(
+        " Another process held the server's write lock for all of the {} seconds this one waited; usually a long "
+        "run of deliveries or registrations, or a process stopped in a debugger or at a prompt. Let it finish or "
+        "end it, then try again.",
+        kBusyTimeout.count());
+  else if (code == SQLITE_ERROR)
+    advice = " Its tables are not the ones this build of Korvane uses; create a new server with 'korvane-lab init'.";
+  raiseText(fmt::format("Server database {}: {}.{}", file_.string(), sqlite3_errmsg(db_), advice));
 }
 
 void Database::exec(std::string_view sql) {
@@ -206,7 +315,7 @@ void Database::exec(std::string_view sql) {
   char* err = nullptr;
   if (sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     sqlite3_free(err);
-    raise(sql.substr(0, 60));
+    raise();
   }
 }
 
@@ -220,7 +329,7 @@ Statement Database::prepare(std::string_view sql) {
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                          &s, nullptr) != SQLITE_OK)
-    raise(sql.substr(0, 60));
+    raise();
   return Statement(*this, s, true);
 }
 
@@ -259,7 +368,7 @@ void Database::settleSchemas(int depth, bool committed) {
 Database::Generation Database::generation() {
   if (depth_ == 0 || !othersVersionKnown_) {
     Statement s = prepare("PRAGMA data_version");
-    if (!s.step()) raise("PRAGMA data_version");
+    if (!s.step()) raise();
     othersVersion_ = s.integer(0);
     othersVersionKnown_ = depth_ > 0;
   }
@@ -296,22 +405,22 @@ Statement::~Statement() {
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-  if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) db_->raise("bind");
+  if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) db_->raise();
   return *this;
 }
 Statement& Statement::bind(int index, double value) {
-  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) db_->raise("bind");
+  if (sqlite3_bind_double(stmt_, index, value) != SQLITE_OK) db_->raise();
   return *this;
 }
 Statement& Statement::bind(int index, TextView value) { return bind(index, std::string_view(toUtf8(value))); }
 Statement& Statement::bind(int index, std::string_view utf8) {
   if (sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) !=
       SQLITE_OK)
-    db_->raise("bind");
+    db_->raise();
   return *this;
 }
 Statement& Statement::bindNull(int index) {
-  if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) db_->raise("bind");
+  if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) db_->raise();
   return *this;
 }
 
@@ -334,7 +443,7 @@ bool Statement::step() {
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  db_->raise(std::string_view(sqlite3_sql(stmt_)).substr(0, 60));
+  db_->raise();
 }
 
 void Statement::run() {

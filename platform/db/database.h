@@ -19,18 +19,25 @@ struct sqlite3_stmt;
 
 namespace korvane::db {
 
-// Where the current server lives: the directory set by setServerDirectory,
-// else $KORVANE_SERVER, else $XDG_DATA_HOME/korvane/server (or
-// ~/.local/share/korvane/server).
+// Where the current server lives, as an absolute path: the directory set by
+// setServerDirectory, else $KORVANE_SERVER, else $XDG_DATA_HOME/korvane/server
+// (or ~/.local/share/korvane/server). Without a home directory it fails
+// and asks for --server or KORVANE_SERVER.
 std::filesystem::path serverDirectory();
 // Switches the process to another server (closes the open connection) and
-// exports KORVANE_SERVER so that child processes use the same one.
+// exports KORVANE_SERVER so that child processes use the same one. An empty
+// path goes back to KORVANE_SERVER as it stands and the per-user default.
 void setServerDirectory(const std::filesystem::path& dir);
 std::filesystem::path databaseFile(const std::filesystem::path& dir);
 
 // Thrown as ComError with this code for every database failure; the text
 // names the file and what to do.
 inline constexpr HRESULT E_DATABASE = hr(0x8004D100);
+
+// The header fields that say a file is a Korvane server database ("KRVN")
+// and which version of its tables it holds; checked before any write.
+inline constexpr std::int32_t kApplicationId = 0x4B52564E;
+inline constexpr std::int32_t kSchemaVersion = 1;
 
 class Statement;
 
@@ -39,8 +46,9 @@ public:
   // The connection to the current server, opened on first use. Fails with a
   // clear message when the directory holds no server database.
   static Database& current();
-  // Creates a new, empty server database (readable by its owner only).
-  // Fails when one exists already.
+  // Creates a new, empty server database with its identity, in a directory
+  // made owner-only (as the file is) whatever the umask. Fails when one
+  // exists already.
   static void create(const std::filesystem::path& dir);
   // Closes the current connection (the next current() opens it again).
   static void closeCurrent();
@@ -86,8 +94,9 @@ public:
   // "ok" when the file passes SQLite's integrity check.
   std::string integrityCheck();
 
-  // Raises the database failure for the last SQLite error.
-  [[noreturn]] void raise(std::string_view what) const;
+  // Raises the database failure for the last SQLite error: what happened and
+  // what to do, never the statement's text.
+  [[noreturn]] void raise() const;
 
 private:
   friend class Statement;

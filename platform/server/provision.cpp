@@ -1,6 +1,14 @@
 #include "platform/server/provision.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/db/database.h"
+#include "platform/db/fault.h"
 #include "platform/directory/directory.h"
 #include "platform/exchange/exchange.h"
 #include "platform/store/store.h"
@@ -24,7 +32,71 @@ void addMailbox(TextView account, TextView cn, const Text& domain, std::optional
   directory::addPerson(person);
 }
 
+namespace fs = std::filesystem;
+
+[[noreturn]] void refuse(const std::string& text) { throw ComError(db::E_DATABASE, fromUtf8(text)); }
+
+// Where init builds: ".<name>.init-<pid>" beside the server directory.
+std::string asidePrefix(const fs::path& dir) { return "." + dir.filename().string() + ".init-"; }
+
+void refuseTaken(const fs::path& dir) {
+  std::error_code ec;
+  if (!fs::exists(dir, ec)) return;
+  if (fs::exists(db::databaseFile(dir), ec))
+    refuse("A server exists already at " + dir.string() + "; remove the directory first or choose another one.");
+  if (!fs::is_directory(dir, ec) || !fs::is_empty(dir, ec))
+    refuse(dir.string() + " exists and is not an empty directory; give a new or empty directory for the server.");
+}
+
+// What killed inits left: their processes are gone.
+void removeAbandonedAsides(const fs::path& dir) {
+  std::error_code ec;
+  const std::string prefix = asidePrefix(dir);
+  for (const auto& entry : fs::directory_iterator(dir.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) != 0) continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), ec);
+  }
+}
+
+void moveIntoPlace(const fs::path& aside, const fs::path& dir) {
+  // No-replace when nothing is there; an empty directory is replaced as a
+  // whole (rename fails if someone has filled it meanwhile).
+  std::error_code ec;
+  const bool emptyDirThere = fs::is_directory(dir, ec);
+  const int rc = emptyDirThere ? std::rename(aside.c_str(), dir.c_str())
+                               : ::renameat2(AT_FDCWD, aside.c_str(), AT_FDCWD, dir.c_str(), RENAME_NOREPLACE);
+  if (rc != 0) {
+    if (errno == EEXIST || errno == ENOTEMPTY) refuseTaken(dir);
+    refuse("Cannot move the new server into " + dir.string() + ": " + std::strerror(errno) + ".");
+  }
+}
+
 } // namespace
+
+void initServer(const fs::path& where, const ServerSetup& setup, bool sample) {
+  fs::path dir = fs::absolute(where).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();  // "server/" names "server"
+  if (dir == dir.root_path()) refuse("Give the server a directory of its own, not " + dir.string() + ".");
+  refuseTaken(dir);
+  removeAbandonedAsides(dir);
+  const fs::path aside = dir.parent_path() / (asidePrefix(dir) + std::to_string(::getpid()));
+  try {
+    createServer(aside, setup);
+    db::faultPoint("server.init-content");
+    if (sample) addSampleContent();
+    db::faultPoint("server.init-move");
+    db::Database::closeCurrent();  // folds the journal into the file before the move
+    moveIntoPlace(aside, dir);
+  } catch (...) {
+    db::Database::closeCurrent();
+    std::error_code ec;
+    fs::remove_all(aside, ec);
+    throw;
+  }
+  db::setServerDirectory(dir);
+}
 
 Text homeServerValue(TextView organisation, TextView server) {
   return u"/o=" + Text(organisation) + u"/ou=First Administrative Group/cn=Configuration/cn=Servers/cn=" +
@@ -33,6 +105,7 @@ Text homeServerValue(TextView organisation, TextView server) {
 
 void createServer(const std::filesystem::path& dir, const ServerSetup& setup) {
   store::createServer(dir, {setup.host, setup.domain, {}});
+  db::faultPoint("server.init-exchange");
   auto info = store::serverInfo();
   const Text computer = toUpperSimple(setup.host);
 

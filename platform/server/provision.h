@@ -22,6 +22,13 @@ struct ServerSetup {
 // process's current server.
 void createServer(const std::filesystem::path& dir, const ServerSetup& setup = {});
 
+// What `korvane-lab init` does: builds the whole server (with the sample
+// content when asked) in a private directory beside `dir` and moves it into
+// place in one rename, so that a killed init leaves a complete server or
+// none. Fails when `dir` holds a server or anything else already. Then
+// makes it the process's current server.
+void initServer(const std::filesystem::path& dir, const ServerSetup& setup, bool sample);
+
 // Adds the sample folders (mail-enabled and not, calendar and contact
 // folders, a hidden folder, a read-only one, names with an apostrophe) and
 // a few users.

@@ -1,6 +1,7 @@
 #include "platform/store/eventlog.h"
 
 #include <ctime>
+#include <fmt/format.h>
 
 #include "platform/db/database.h"
 
@@ -8,10 +9,14 @@ namespace korvane::store {
 
 namespace {
 
-constexpr std::string_view kSchema = R"sql(
+// As a real event log overwrites its oldest entries, each new entry pushes
+// out the one kEventLogSize places before it.
+constexpr std::string_view kSchemaTemplate = R"sql(
 CREATE TABLE IF NOT EXISTS store_event_log(
   id INTEGER PRIMARY KEY, time TEXT NOT NULL, source TEXT NOT NULL,
   level INTEGER NOT NULL, text TEXT NOT NULL);
+CREATE TRIGGER IF NOT EXISTS store_event_log_bound AFTER INSERT ON store_event_log
+BEGIN DELETE FROM store_event_log WHERE id <= new.id - {}; END;
 )sql";
 
 struct Waiting {
@@ -26,7 +31,8 @@ std::vector<Waiting>& waiting() {
 
 db::Database& logDatabase() {
   db::Database& db = db::Database::current();
-  db.ensureSchema("store.eventlog", kSchema);
+  static const std::string schema = fmt::format(fmt::runtime(kSchemaTemplate), kEventLogSize);
+  db.ensureSchema("store.eventlog", schema);
   return db;
 }
 

@@ -2,7 +2,8 @@
 // is told about (an event sink that could not be created, a registration
 // whose criteria do not parse). Entries written while a store transaction is
 // open wait in memory and are written after it ends, so that a rolled-back
-// save does not take its log entries with it.
+// save does not take its log entries with it. The log keeps the newest
+// kEventLogSize entries.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 #include "platform/com/text.h"
 
 namespace korvane::store {
+
+inline constexpr int kEventLogSize = 10000;
 
 enum class EventLevel { Information, Warning, Error };
 

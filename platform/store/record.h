@@ -1,8 +1,9 @@
 // The record object ("ADODB.Record"): one item or folder of the store opened
 // by URL, its properties as Fields, saved with Fields.Update (one store save,
 // with its events) and deleted with DeleteRecord. The event record is the
-// same object bound to a save in progress: its changes become part of that
-// save and fire no events of their own.
+// same object bound to a save in progress: in the begin phase it shows the
+// item the save holds in memory, and its changes (Fields.Update,
+// DeleteRecord) become part of that save and fire no events of their own.
 //
 // Open(source, connection, mode, createOptions, options, user, password):
 // - mode 1 (or 0) reads, 2 or 3 reads and writes; writing needs a folder of

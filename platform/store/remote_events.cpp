@@ -216,8 +216,10 @@ struct CallState {
   Writer steps;
   std::int32_t stepCount = 0;
 
-  bool writable() const { return kind == Kind::Save && begin; }
-  bool changeEnded() const { return !begin || kind != Kind::Save || deleted; }
+  // As the event record of the change: writable in the begin phase of a save
+  // (a registration item's too).
+  bool writable() const { return kind != Kind::Delete && begin; }
+  bool changeEnded() const { return !begin || kind == Kind::Delete || deleted; }
 
   Writer& push(Step s) {
     ++stepCount;

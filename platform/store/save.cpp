@@ -64,12 +64,15 @@ public:
                              u"Fix the sink so that it commits or rolls back what it begins.");
     tx_.emplace(db_);
   }
+  // Ends a transaction that wrote nothing. A commit, not a rollback: a
+  // rollback makes this connection's caches of the tree start afresh.
   void releaseForSinks() {
-    if (!callerHolds_) tx_.reset();
+    if (!callerHolds_) commit();
   }
+  void release() { commit(); }
   void rollback() { tx_.reset(); }
   void commit() {
-    tx_->commit();
+    if (tx_) tx_->commit();
     tx_.reset();
   }
 
@@ -154,9 +157,9 @@ Plan planSave(const SaveRequest& r, Change& change) {
   }
   if (!plan.created) plan.stored = tree::stored(plan.node.id);
   change.node = plan.node;
-  change.url = plan.node.id ? tree::urlOf(plan.node) : tree::urlOf(*tree::node(*plan.node.parent)) + u"/" + plan.node.name;
   change.method = Method::Save;
   change.item = tree::full(plan.node, plan.stored);
+  change.url = change.item.text(prop::href);
   change.changes = r.values;
   tree::apply(change.item, r.values);
   tree::setDefaults(change.item, plan.node.folder);
@@ -190,7 +193,7 @@ Node writeItem(const Plan& plan, const Change& change) {
     return node;
   }
   if (node.id == 0)
-    node = tree::insert(*node.parent, node.name, node.folder, node.access);
+    node = tree::add(*node.parent, node.name, node.folder, node.access);  // placed under this lock
   else if (plan.created)
     tree::clear(node);
   tree::write(node, change.changes);
@@ -231,8 +234,8 @@ SaveResult written(WriteLock& lock, const Plan& plan, Change& change) {
   SaveResult r = resultOf(plan, change);
   r.node = node;
   if (!change.deleted) {
-    r.url = tree::urlOf(node);
     r.after = tree::full(node);
+    r.url = r.after.text(prop::href);
   }
   db::faultPoint("store.before-commit");
   lock.commit();
@@ -274,11 +277,17 @@ SaveResult saveNode(const SaveRequest& request) {
     WriteLock lock(tree::database());
     auto change = std::make_shared<Change>();
     Plan plan = planSave(request, *change);
-    if (plan.opened) return openedFolder(plan.node);
+    if (plan.opened) {
+      lock.release();
+      return openedFolder(plan.node);
+    }
     const std::int32_t flags = flagsOf(request, plan.node, plan.created);
     if (!plan.registration && plan.registrations.empty()) {
       db::faultPoint("store.begin-phase");  // where the sinks would run
-      if (request.dryRun) return resultOf(plan, *change);
+      if (request.dryRun) {
+        lock.release();
+        return resultOf(plan, *change);
+      }
       return written(lock, plan, *change);  // nothing to call: all in this one transaction
     }
 
@@ -308,7 +317,7 @@ SaveResult saveNode(const SaveRequest& request) {
       events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
       return *result;
     }
-    lock.rollback();
+    lock.release();
     abortPhase();
     if (plan.opened) return openedFolder(plan.node);
     if (attempt == kAttempts) throwChanged(change->url, u"save");
@@ -323,7 +332,10 @@ DeleteResult deleteNode(const Node& target) {
   for (int attempt = 1;; ++attempt) {
     WriteLock lock(tree::database());
     auto node = tree::node(target.id);
-    if (!node) return {};  // gone already
+    if (!node) {  // gone already
+      lock.release();
+      return {};
+    }
     const Properties stored = tree::stored(node->id);
     auto change = std::make_shared<Change>();
     change->node = *node;
@@ -370,7 +382,7 @@ DeleteResult deleteNode(const Node& target) {
       events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_COMMITTED | flags);
       return {};
     }
-    lock.rollback();
+    lock.release();
     abortPhase();
     if (!now) return {};  // another program deleted it meanwhile
     if (attempt == kAttempts) throwChanged(change->url, u"delete");

@@ -82,6 +82,7 @@ ItemInfo itemInfoOf(const Node& n) {
   ItemInfo i;
   i.url = tree::urlOf(n);
   i.name = n.name;
+  i.folder = n.folder;
   std::vector<Text> path = tree::pathOf(n);
   path.pop_back();
   i.folderPath = joinFolderPath(path);

@@ -86,6 +86,7 @@ struct ItemInfo {
   Text url;
   Text name;
   Text folderPath;
+  bool folder = false;    // findItem also finds folders
   Properties properties;  // stored properties
 };
 

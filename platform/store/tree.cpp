@@ -270,6 +270,10 @@ Node insert(std::int64_t parent, TextView name, bool folder, Access access) {
   if (child(parent, name))
     throw ComError(ado::adErrResourceExists, u"An item or folder named \"" + Text(name) + u"\" exists already in \"" +
                                                  urlOf(*p) + u"\".");
+  return add(parent, name, folder, access);
+}
+
+Node add(std::int64_t parent, TextView name, bool folder, Access access) {
   database()
       .prepare("INSERT INTO store_node(parent, name, folded, folder, access) VALUES (?, ?, ?, ?, ?)")
       .bind(1, parent)

@@ -67,6 +67,9 @@ void checkName(TextView name);
 // Inserts a node; throws ado::adErrResourceExists when the folder has one of
 // that name (ignoring letter case) and E_BAD_NAME for an unusable name.
 Node insert(std::int64_t parent, TextView name, bool folder, Access access);
+// The same without the checks, for a caller that made them under the same
+// write lock.
+Node add(std::int64_t parent, TextView name, bool folder, Access access);
 void setAccess(std::int64_t id, Access access);
 // Removes a node with everything below it.
 void remove(std::int64_t id);

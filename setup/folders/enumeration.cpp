@@ -44,6 +44,15 @@ Text folderPath(const InstallForm& form, TextView parentName, TextView displayNa
   return Text(displayName);
 }
 
+// Selects the row of strLastSelectedItemKey when it is listed already,
+// without searching the list: each level ends with this.
+void selectLastSelectedRow(InstallForm& form) {
+  ListView& list = form.ui.ListView1;
+  if (form.strLastSelectedItemKey.empty() || !form.lastSelectedRow) return;
+  if (*form.lastSelectedRow < list.rows.size() && list.rows[*form.lastSelectedRow].key == form.strLastSelectedItemKey)
+    list.selected = form.lastSelectedRow;
+}
+
 void drawProgressCleared(InstallForm& form) {
   form.ui.Picture1.percentText.clear();
   form.ui.Picture1.filledWidth = 0;
@@ -85,6 +94,8 @@ void GetPublicFolders(InstallForm& form) {
   form.ui.ListView1.rows.clear();
   form.ui.ListView1.selected.reset();
   form.blnListReady = false;
+  form.listedKeys.clear();
+  form.lastSelectedRow.reset();
   ComPtr<ado::IConnection> none;
   getFolderList(form, form.strPublicRoot, none, false);
   form.blnListReady = true;
@@ -161,6 +172,9 @@ std::int16_t getFolderList(InstallForm& form, TextView sUrl, ComPtr<ado::IConnec
       failedStep([&] { mailValue = store::field(rs.get(), kMailAddressProperty); });
       listIt = !trimBlanks(textOf(mailValue)).empty();
     }
+    // A folder already listed (by a fill that ran inside this one) keeps its
+    // one row: "Change" must meet every folder once.
+    if (listIt) listIt = form.listedKeys.insert(url).second;
     if (listIt) {
       ListRow row;
       row.key = url;
@@ -171,6 +185,7 @@ std::int16_t getFolderList(InstallForm& form, TextView sUrl, ComPtr<ado::IConnec
                                     form.cnn1) > 0;
       failedStep([&] { row.subItem1 = textOf(store::field(rs.get(), u"DAV:DisplayName")); });
       row.subItem2 = textOf(mailValue);
+      if (row.key == form.strLastSelectedItemKey) form.lastSelectedRow = form.ui.ListView1.rows.size();
       form.ui.ListView1.rows.push_back(std::move(row));
     }
 
@@ -185,7 +200,7 @@ std::int16_t getFolderList(InstallForm& form, TextView sUrl, ComPtr<ado::IConnec
   failedStep([&] { store::close(rs.get()); });
   rs.reset();
   if (ownConnection) Conn.reset();
-  if (!form.strLastSelectedItemKey.empty()) form.ui.ListView1.select(form.strLastSelectedItemKey);
+  selectLastSelectedRow(form);
   return result;
 }
 

@@ -1,8 +1,11 @@
 #include "setup/folders/list_behaviour.h"
 
 #include <algorithm>
-#include <unicode/uchar.h>
-#include <unicode/ustring.h>
+#include <cstdlib>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <unicode/ucol.h>
 
 namespace korvane::setup {
 
@@ -21,10 +24,49 @@ const Text& columnText(const ListRow& row, int sortKey) {
   }
 }
 
-int compareIgnoringCase(TextView a, TextView b) {
+// The locale whose collation orders the list: LC_ALL, LC_COLLATE or LANG,
+// the first one set, without encoding and modifier; the root collation
+// (which also keeps accented letters beside their base letter) for "C".
+std::string collationLocale() {
+  for (const char* name : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string id(value);
+    id = id.substr(0, id.find_first_of(".@"));
+    return id == "C" || id == "POSIX" ? std::string() : id;
+  }
+  return {};
+}
+
+struct CollatorCloser {
+  void operator()(UCollator* c) const { ucol_close(c); }
+};
+
+// One collation key per row: comparing keys orders the rows as the user's
+// language does, at a cost per row that does not grow with the list.
+std::vector<std::string> collationKeys(const std::vector<ListRow>& rows, int sortKey) {
   UErrorCode status = U_ZERO_ERROR;
-  return u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(),
-                          static_cast<int32_t>(b.size()), U_FOLD_CASE_DEFAULT, &status);
+  std::unique_ptr<UCollator, CollatorCloser> collator(ucol_open(collationLocale().c_str(), &status));
+  if (U_FAILURE(status)) {
+    status = U_ZERO_ERROR;
+    collator.reset(ucol_open("", &status));  // the root collation
+  }
+  std::vector<std::string> keys;
+  keys.reserve(rows.size());
+  std::string key;
+  for (const ListRow& row : rows) {
+    const Text& text = columnText(row, sortKey);
+    const auto length = static_cast<int32_t>(text.size());
+    key.resize(std::max<std::size_t>(key.capacity(), 64));
+    int32_t needed = ucol_getSortKey(collator.get(), text.data(), length,
+                                     reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    if (needed > static_cast<int32_t>(key.size())) {
+      key.resize(static_cast<std::size_t>(needed));
+      ucol_getSortKey(collator.get(), text.data(), length, reinterpret_cast<uint8_t*>(key.data()), needed);
+    }
+    keys.emplace_back(key.data(), needed > 0 ? static_cast<std::size_t>(needed) - 1 : 0);  // without the 0 byte
+  }
+  return keys;
 }
 
 } // namespace
@@ -63,12 +105,17 @@ void ListView1_ItemCheck(InstallForm& form, std::size_t index) {
 void sortRows(ListView& list) {
   std::optional<Text> selectedKey;
   if (list.selected && *list.selected < list.rows.size()) selectedKey = list.rows[*list.selected].key;
-  const int key = list.sortKey;
+  const std::vector<std::string> keys = collationKeys(list.rows, list.sortKey);
   const bool descending = list.sortOrder == 1;
-  std::stable_sort(list.rows.begin(), list.rows.end(), [&](const ListRow& a, const ListRow& b) {
-    int c = compareIgnoringCase(columnText(a, key), columnText(b, key));
-    return descending ? c > 0 : c < 0;
+  std::vector<std::size_t> order(list.rows.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return descending ? keys[b] < keys[a] : keys[a] < keys[b];
   });
+  std::vector<ListRow> sorted;
+  sorted.reserve(order.size());
+  for (std::size_t i : order) sorted.push_back(std::move(list.rows[i]));
+  list.rows = std::move(sorted);
   if (selectedKey) list.select(*selectedKey);
 }
 

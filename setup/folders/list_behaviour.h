@@ -26,6 +26,8 @@ void ShowColumnHeaderSortIcon(ListView& list);
 void SetHeaderItemFormat(ListView& list, int columnIndex, int imageIndex, bool showImage, int alignment);
 
 // Sorts the rows by the list's sort key and order, keeping the selected row.
+// Texts compare by the collation of the user's locale (LC_ALL, LC_COLLATE or
+// LANG): "Émile" sorts beside "Emil", not after "Z".
 void sortRows(ListView& list);
 
 } // namespace korvane::setup

@@ -70,12 +70,13 @@ struct InstallControls {
 InstallControls buildInstallControls(QMainWindow* window, const InstallFormModel& ui);
 
 // Writes the whole model into the widgets. The caller blocks the widgets'
-// signals, so that nothing written here runs a handler.
-void showModel(InstallControls& c, const InstallFormModel& ui);
+// signals, so that nothing written here runs a handler. While the folder
+// list is being filled (`listFilling`) its rows are not shown.
+void showModel(InstallControls& c, const InstallFormModel& ui, bool listFilling = false);
 
 // The list part of showModel: rows (rebuilt when keys or order changed),
 // check boxes, icons, the selection and the header items.
-void showList(InstallControls& c, const ListView& list);
+void showList(InstallControls& c, const ListView& list, bool filling = false);
 
 // The error log as the box shows it (each CR LF as one line break).
 QString logForDisplay(const Text& log);

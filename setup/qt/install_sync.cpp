@@ -91,8 +91,17 @@ void showHeaders(InstallControls& c, const ListView& list) {
 
 QString logForDisplay(const Text& log) { return q(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
-void showList(InstallControls& c, const ListView& list) {
+void showList(InstallControls& c, const ListView& list, bool filling) {
   QTreeWidget* w = c.ListView1;
+  if (filling) {
+    // The rows arrive unsorted and are sorted at the end: the list stays
+    // empty meanwhile, so that the fill costs no redraw of the whole list
+    // each time it lets the window's events run.
+    if (w->topLevelItemCount() > 0) w->clear();
+    showHeaders(c, list);
+    showControl(w, list);
+    return;
+  }
   if (!sameRows(w, list.rows)) {
     // Rows that stay keep their items (a sort only reorders them).
     QHash<QString, QTreeWidgetItem*> kept;
@@ -129,7 +138,7 @@ void showList(InstallControls& c, const ListView& list) {
   showControl(w, list);
 }
 
-void showModel(InstallControls& c, const InstallFormModel& ui) {
+void showModel(InstallControls& c, const InstallFormModel& ui, bool listFilling) {
   QWidget* window = c.Frame1->window();
   if (window->windowTitle() != q(ui.caption)) window->setWindowTitle(q(ui.caption));
 
@@ -156,22 +165,23 @@ void showModel(InstallControls& c, const InstallFormModel& ui) {
   showButton(c.btnRegisterSW, ui.btnRegisterSW);
 
   showFrame(c.Frame2, ui.Frame2);
-  showList(c, ui.ListView1);
+  showList(c, ui.ListView1, listFilling);
   showButton(c.Command4, ui.Command4);
   showButton(c.Command5, ui.Command5);
   showLabel(c.Label4, ui.Label4);
   showButton(c.btnChange, ui.btnChange);
   showButton(c.Command1, ui.Command1);
 
-  QString log = logForDisplay(ui.txtErr.text);
-  if (c.txtErr->toPlainText() != log) c.txtErr->setPlainText(log);
+  if (!listFilling) {  // the refresh shows the log at its end
+    QString log = logForDisplay(ui.txtErr.text);
+    if (c.txtErr->toPlainText() != log) c.txtErr->setPlainText(log);
+  }
   showControl(c.txtErr, ui.txtErr);
   showButton(c.Command3, ui.Command3);
   showButton(c.Command2, ui.Command2);
 
-  c.Picture1->display(ui.Picture1);
+  if (c.Picture1->display(ui.Picture1)) c.Picture1->update();
   showControl(c.Picture1, ui.Picture1);
-  c.Picture1->update();
 }
 
 } // namespace korvane::setup::qt

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -11,11 +12,15 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "platform/exchange/exchange.h"
 #include "platform/win32/environment.h"
 #include "setup/folders/list_behaviour.h"
 #include "setup/qt/progress_box.h"
 #include "setup/qt/runtime_error.h"
+#include "setup/qt/state_report.h"
 #include "setup/registration/procedures.h"
 #include "setup/window/error_log.h"
 #include "setup/window/install.h"
@@ -35,6 +40,8 @@ int characterCode(const QKeyEvent& event) {
   if (key == Qt::Key_Backspace) return 8;
   if (key == Qt::Key_Return || key == Qt::Key_Enter) return 13;
   if (key == Qt::Key_Escape) return 27;
+  // Focus keys move the focus; they never reach a key filter.
+  if (key == Qt::Key_Tab || key == Qt::Key_Backtab) return -1;
   if ((event.modifiers() & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
   if (key == Qt::Key_Delete || event.text().isEmpty()) return -1;
   return event.text().at(0).unicode();
@@ -59,6 +66,9 @@ InstallWindow::InstallWindow(QString commandLineArguments, std::function<void(in
   connectControls();
   connectList();
   refreshWidgets();
+  qApp->installEventFilter(this);
+  stateReport_ = StateReport::fromEnvironment();
+  if (stateReport_) connect(qApp, &QApplication::focusChanged, this, [this] { reportState(); });
 }
 
 InstallWindow::~InstallWindow() {
@@ -67,6 +77,7 @@ InstallWindow::~InstallWindow() {
     Form_Unload(form_);
   }
   form_.hooks = nullptr;
+  qApp->removeEventFilter(this);
   if (waitCursor_) QApplication::restoreOverrideCursor();
 }
 
@@ -78,6 +89,7 @@ QString InstallWindow::caption() const {
 template <typename F>
 void InstallWindow::handle(F&& handler) {
   if (ended_) return;
+  if (depth_ == 0) sinceEvents_.invalidate();  // an action's first chance to repaint is taken
   ++depth_;
   try {
     handler();
@@ -87,7 +99,12 @@ void InstallWindow::handle(F&& handler) {
     if (!ended_) reportRuntimeError(std::current_exception());
   }
   --depth_;
-  if (!ended_) refreshWidgets();
+  if (ended_) return;
+  refreshWidgets();
+  if (depth_ == 0) {
+    ++actionsDone_;
+    reportState();
+  }
 }
 
 bool InstallWindow::load() {
@@ -111,6 +128,7 @@ void InstallWindow::reportRuntimeError(std::exception_ptr error) {
 
 void InstallWindow::endProgram(int code) {
   if (ended_) return;
+  if (batchFailed_ && code == 0) code = kBatchRunFailedExitCode;
   ended_ = true;
   if (waitCursor_) {
     QApplication::restoreOverrideCursor();
@@ -121,7 +139,7 @@ void InstallWindow::endProgram(int code) {
 
 void InstallWindow::refreshWidgets() {
   syncing_ = true;
-  showModel(c_, form_.ui);
+  showModel(c_, form_.ui, !form_.blnListReady);
   syncing_ = false;
   showMousePointer();
 }
@@ -198,12 +216,59 @@ void InstallWindow::connectList() {
   });
 }
 
+bool InstallWindow::isOwnInput(QObject* watched) const {
+  return watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this;
+}
+
+// Every event of the program passes here: only clicks and keys for this
+// window's own widgets are looked at.
 bool InstallWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == c_.txtPriority && event->type() == QEvent::KeyPress) {
-    int code = characterCode(*static_cast<QKeyEvent*>(event));
+  if (filterInput(watched, event)) return true;
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool InstallWindow::filterInput(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+      break;
+    default:
+      return false;
+  }
+  if (!isOwnInput(watched)) return false;
+  if (busy() && watched != c_.Command2) {
+    if (event->type() != QEvent::MouseButtonRelease && event->type() != QEvent::KeyRelease) ++refusedInputs_;
+    return true;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+  if (enter && key->modifiers() == Qt::NoModifier) {
+    if (auto* button = qobject_cast<QPushButton*>(watched); button && button->isEnabled()) {
+      button->click();  // as in any dialog: Return presses the focused button
+      return true;
+    }
+  }
+  if (watched == c_.ListView1 && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+    toggleCurrentRow();
+    return true;
+  }
+  if (watched == c_.txtPriority) {
+    int code = characterCode(*key);
     if (code >= 0 && txtPriority_KeyPress(code) == 0) return true;  // the key is discarded
   }
-  return QMainWindow::eventFilter(watched, event);
+  return false;
+}
+
+// Space toggles the focused row's check mark, whichever of its columns was
+// clicked last (the list would toggle it only from the first column).
+void InstallWindow::toggleCurrentRow() {
+  QTreeWidgetItem* item = c_.ListView1->currentItem();
+  if (!item || !(item->flags() & Qt::ItemIsUserCheckable) || !item->data(0, Qt::CheckStateRole).isValid()) return;
+  item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }
 
 void InstallWindow::showEvent(QShowEvent* event) {
@@ -214,6 +279,7 @@ void InstallWindow::showEvent(QShowEvent* event) {
   QTimer::singleShot(0, this, [this] {
     handle([this] { Form_Activate(form_); });
     activated_ = true;
+    reportState();
   });
 }
 
@@ -229,25 +295,57 @@ void InstallWindow::closeEvent(QCloseEvent* event) {
 // --- What the procedures call back ------------------------------------------
 
 void InstallWindow::processEvents() {
+  // A fill asks once per first-level folder; the events run at most every
+  // few milliseconds, often enough to repaint and answer, rarely enough that
+  // the fill's cost per folder stays that of the enumeration.
+  constexpr qint64 kEventsEveryMs = 30;
+  if (sinceEvents_.isValid() && !sinceEvents_.hasExpired(kEventsEveryMs)) return;
   refreshWidgets();
   QCoreApplication::processEvents();
+  sinceEvents_.start();
   if (ended_) throw ProgramEnded{};
 }
 
-void InstallWindow::lockListRedraw(bool lock) { c_.ListView1->setUpdatesEnabled(!lock); }
+void InstallWindow::lockListRedraw(bool lock) {
+  // The levels of a fill nest: the list is redrawn again when the outermost
+  // level ends, not at every inner level's end (which would redraw it once
+  // per folder).
+  listLocks_ = std::max(0, listLocks_ + (lock ? 1 : -1));
+  const bool locked = listLocks_ > 0;
+  if (c_.ListView1->updatesEnabled() == locked) c_.ListView1->setUpdatesEnabled(!locked);
+}
 
 void InstallWindow::progressChanged() {
   const ProgressBox& box = form_.ui.Picture1;
-  c_.Picture1->display(box);
+  const QString shownText = c_.Picture1->percentText();
+  const bool changed = c_.Picture1->display(box);
   if (c_.Picture1->isHidden() == box.visible) c_.Picture1->setVisible(box.visible);
-  // Drawn at once, not at the next paint.
-  if (c_.Picture1->isVisible()) c_.Picture1->repaint();
+  if (!changed || !c_.Picture1->isVisible()) return;
+  // A new percentage is drawn at once; a longer bar alone at the next paint
+  // (the fill lets events run every few milliseconds).
+  if (c_.Picture1->percentText() != shownText)
+    c_.Picture1->repaint();
+  else
+    c_.Picture1->update();
 }
+
+namespace {
+
+// A message box waits for the administrator, not for the action that opened
+// it: the pointer over it is the arrow, the hourglass comes back after it.
+int execWithArrow(QMessageBox& box) {
+  QApplication::setOverrideCursor(Qt::ArrowCursor);
+  int answer = box.exec();
+  QApplication::restoreOverrideCursor();
+  return answer;
+}
+
+} // namespace
 
 void InstallWindow::exclamation(TextView message) {
   refreshWidgets();
   QMessageBox box(QMessageBox::Warning, caption(), QString::fromStdU16String(Text(message)), QMessageBox::Ok, this);
-  box.exec();
+  execWithArrow(box);
 }
 
 bool InstallWindow::askYesNo(TextView question) {
@@ -255,13 +353,25 @@ bool InstallWindow::askYesNo(TextView question) {
   QMessageBox box(QMessageBox::Question, caption(), QString::fromStdU16String(Text(question)),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
+  return execWithArrow(box) == QMessageBox::Yes;
 }
 
 void InstallWindow::closeWindow() {
   unloaded_ = true;  // Command2_Click has run the unload step
   refreshWidgets();
   close();
+}
+
+void InstallWindow::batchRunFailed(TextView log) {
+  batchFailed_ = true;
+  std::fprintf(stderr, "%s: the batch run wrote its error log:\n\n%s", toUtf8(form_.ui.caption).c_str(),
+               logForDisplay(Text(log)).toUtf8().constData());
+  std::fflush(stderr);
+}
+
+void InstallWindow::reportState() {
+  if (!stateReport_ || ended_) return;
+  stateReport_->write(*this, c_, {actionsDone_, busy(), activated_, refusedInputs_});
 }
 
 void InstallWindow::ensureRowVisible(std::size_t row) {

@@ -5,10 +5,16 @@
 
 // Writing the model into the widgets never runs a handler. While the
 // store-wide registration exists the folder rows show no check boxes.
+// While an action runs (a refresh, "Change", a registration, install or
+// uninstall) the window keeps repainting, but takes no click or key of its
+// own: a second click, as in a double click, is simply not taken, as on a
+// disabled button. Only "Exit" and the close box still end the program.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 
 class QKeyEvent;
 
@@ -16,6 +22,12 @@ class QKeyEvent;
 #include "setup/window/form_state.h"
 
 namespace korvane::setup::qt {
+
+// The exit code of a batch run that ended with entries in its error log
+// (they are printed on stderr); 1 is a run-time error report.
+inline constexpr int kBatchRunFailedExitCode = 4;
+
+class StateReport;
 
 class InstallWindow : public QMainWindow, public WindowHooks {
 public:
@@ -35,6 +47,8 @@ public:
   bool busy() const { return depth_ > 0; }
   // True once the first activation (and in batch mode its run) has finished.
   bool activated() const { return activated_; }
+  // Clicks and keys that arrived while an action ran and were not taken.
+  int refusedInputs() const { return refusedInputs_; }
 
   // Shows the model in the widgets now.
   void refreshWidgets();
@@ -47,6 +61,7 @@ public:
   bool askYesNo(TextView text) override;
   void closeWindow() override;
   void ensureRowVisible(std::size_t row) override;
+  void batchRunFailed(TextView log) override;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -62,6 +77,10 @@ private:
   void endProgram(int code);
   void connectControls();
   void connectList();
+  bool filterInput(QObject* watched, QEvent* event);
+  bool isOwnInput(QObject* watched) const;
+  void toggleCurrentRow();
+  void reportState();
   void showMousePointer();
   QString caption() const;
 
@@ -76,6 +95,12 @@ private:
   bool activationQueued_ = false;
   bool activated_ = false;
   bool waitCursor_ = false;
+  bool batchFailed_ = false;
+  int refusedInputs_ = 0;
+  int actionsDone_ = 0;
+  int listLocks_ = 0;  // fill levels holding the list's redraw lock
+  QElapsedTimer sinceEvents_;  // since the window's events last ran
+  std::unique_ptr<StateReport> stateReport_;
 };
 
 // The character code a key press delivers to a text box, as its key filter

@@ -29,7 +29,9 @@ void ModalAnswerer::poll() {
     if (!press) press = box->defaultButton();
     if (!press && !box->buttons().isEmpty()) press = box->buttons().front();
     if (!press) continue;
-    SeenMessageBox seen{box->windowTitle(), box->text(), box->icon(), press->text().remove(QLatin1Char('&'))};
+    const QCursor* override = QApplication::overrideCursor();
+    SeenMessageBox seen{box->windowTitle(), box->text(), box->icon(), press->text().remove(QLatin1Char('&')),
+                        override ? override->shape() : box->cursor().shape()};
     seen_.append(seen);
     press->click();
     if (onAnswered) onAnswered(seen);

@@ -18,6 +18,7 @@ struct SeenMessageBox {
   QString text;
   QMessageBox::Icon icon;
   QString pressed;  // the caption of the button pressed
+  Qt::CursorShape pointer;  // the mouse pointer over the box
 };
 
 class ModalAnswerer {

@@ -21,10 +21,14 @@ ProgressBoxWidget::ProgressBoxWidget(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void ProgressBoxWidget::display(const ProgressBox& box) {
-  text_ = QString::fromStdU16String(box.percentText);
+bool ProgressBoxWidget::display(const ProgressBox& box) {
+  const QString text = QString::fromStdU16String(box.percentText);
+  const int pixelsBefore = filledPixels();
+  const bool textChanged = text != text_;
+  text_ = text;
   filled_ = box.filledWidth;
   scaleWidth_ = box.scaleWidth > 0 ? box.scaleWidth : 1;
+  return textChanged || filledPixels() != pixelsBefore;
 }
 
 int ProgressBoxWidget::filledPixels() const {

@@ -14,8 +14,10 @@ class ProgressBoxWidget : public QWidget {
 public:
   explicit ProgressBoxWidget(QWidget* parent = nullptr);
 
-  // Takes the model's values; draws them at the next paint.
-  void display(const ProgressBox& box);
+  // Takes the model's values; draws them at the next paint. True when what
+  // the box shows changed (its text or its filled pixels), so that a fill
+  // repaints it only as often as it changes, not once per folder.
+  bool display(const ProgressBox& box);
   // The picture as drawn now, at the widget's size.
   QImage picture() const;
   const QString& percentText() const { return text_; }

@@ -16,6 +16,48 @@ ComPtr<ado::IConnection> openConnectionOn(TextView baseUrl) {
   store::open(connection.get(), baseUrl);
   return connection;
 }
+
+bool isTrue(const Variant& v) { return v == Variant(true); }
+
+// Only a registration item is ever replaced or deleted under the item's
+// name: hidden, not a folder, of the registration content class. A user's
+// folder or item that happens to have the name is left alone.
+bool isRegistrationItem(ado::IRecord* record) {
+  try {
+    return isTrue(store::field(record, u"DAV:ishidden")) && !isTrue(store::field(record, u"DAV:isfolder")) &&
+           store::field(record, u"DAV:contentclass") == Variant(u"urn:content-class:storeeventreg");
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+Text notARegistration(ado::IRecord* record, TextView folderUrl, TextView itemName) {
+  bool folder = false;
+  try {
+    folder = isTrue(store::field(record, u"DAV:isfolder"));
+  } catch (const ComError&) {
+  }
+  const Text kind = folder ? u"folder" : u"item";
+  return u"The folder " + Text(folderUrl) + u" holds a " + kind + u" named \"" + Text(itemName) +
+         u"\" that is not an event registration, so the sink cannot be registered there. Rename that " + kind +
+         u" (or move it elsewhere), then register the folder again.";
+}
+
+// Inside the create's transaction, so that nothing can take the name
+// between this look and the write.
+void refuseOtherHolder(ado::IConnection* connection, TextView folderUrl, TextView itemName) {
+  auto existing = store::newRecord();
+  try {
+    store::openRecord(existing.get(), Text(folderUrl) + u"/" + Text(itemName), connection, ado::adModeRead,
+                      ado::adFailIfNotExists, ado::adOpenUnspecified);
+  } catch (const ComError& e) {
+    if (e.code() == ado::adErrResourceNotFound) return;
+    throw;
+  }
+  if (!isRegistrationItem(existing.get()))
+    throw ComError(ado::adErrResourceExists, notARegistration(existing.get(), folderUrl, itemName));
+  store::close(existing.get());
+}
 } // namespace
 
 Text storeWideBaseUrl(TextView publicRoot) { return Text(publicRoot) + u"non_ipm_subtree"; }
@@ -40,6 +82,7 @@ Text CreateRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, Tex
     auto record = store::newRecord();
     Text folderUrl = composeFolderUrl(baseUrl, relativePath);
     store::beginTrans(connection.get());
+    refuseOtherHolder(connection.get(), folderUrl, itemName);
     store::openRecord(record.get(), folderUrl + u"/" + Text(itemName), connection.get(),
                       ado::adModeReadWrite, ado::adCreateOverwrite, ado::adDelayFetchFields);
     store::setField(record.get(), u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg"));
@@ -75,6 +118,9 @@ bool DeleteRegItem(TextBox& txtErr, TextView baseUrl, TextView relativePath, Tex
     Text itemUrl = composeFolderUrl(baseUrl, relativePath) + u"/" + Text(itemName);
     store::openRecord(record.get(), itemUrl, connection.get(), ado::adModeReadWrite,
                       ado::adFailIfNotExists, ado::adOpenUnspecified);
+    if (!isRegistrationItem(record.get()))
+      throw ComError(ado::adErrResourceExists,
+                     notARegistration(record.get(), composeFolderUrl(baseUrl, relativePath), itemName));
     store::deleteRecord(record.get(), itemUrl);
     return true;
   } catch (const ComError& e) {
@@ -99,7 +145,7 @@ Text itemLookupQuery(TextView folderUrl, TextView name, TextView extraCondition)
 
 std::int16_t CheckItemExists(TextBox& txtErr, TextView baseUrl, TextView relativePath, TextView name,
                              TextView extraCondition, bool logErrors,
-                             ComPtr<ado::IConnection>& connection) {
+                             ComPtr<ado::IConnection>& connection, std::optional<ComError>* failure) {
   std::int16_t result = -1;
   Text subject(baseUrl);
   ComPtr<ado::IRecord> record;
@@ -130,6 +176,7 @@ std::int16_t CheckItemExists(TextBox& txtErr, TextView baseUrl, TextView relativ
   } catch (const ComError& e) {
     result = -1;
     if (logErrors) addErrorEntry(txtErr, subject, e);
+    if (failure) failure->emplace(e);
   }
   // Closing is part of every return, after an error too.
   try {

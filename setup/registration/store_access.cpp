@@ -22,6 +22,16 @@ ComPtr<ado::IField> fieldOf(ado::IFields* fields, TextView name) {
   check(fields->get_Item(Variant(name), field.put()));
   return field;
 }
+
+// A record's or a recordset's field value.
+template <typename Object>
+Variant valueOf(Object* object, TextView name) {
+  ComPtr<ado::IFields> fields;
+  check(object->get_Fields(fields.put()));
+  Variant value;
+  check(fieldOf(fields.get(), name)->get_Value(&value));
+  return value;
+}
 } // namespace
 
 ComPtr<ado::IConnection> newConnection() { return createInstance<ado::IConnection>(u"ADODB.Connection"); }
@@ -56,6 +66,8 @@ void setField(ado::IRecord* record, TextView name, const Variant& value) {
   check(fieldOf(fields.get(), name)->put_Value(value));
 }
 
+Variant field(ado::IRecord* record, TextView name) { return valueOf(record, name); }
+
 void updateFields(ado::IRecord* record) {
   ComPtr<ado::IFields> fields;
   check(record->get_Fields(fields.put()));
@@ -82,12 +94,6 @@ std::int32_t recordCount(ado::IRecordset* recordset) {
 }
 void moveNext(ado::IRecordset* recordset) { check(recordset->MoveNext()); }
 
-Variant field(ado::IRecordset* recordset, TextView name) {
-  ComPtr<ado::IFields> fields;
-  check(recordset->get_Fields(fields.put()));
-  Variant value;
-  check(fieldOf(fields.get(), name)->get_Value(&value));
-  return value;
-}
+Variant field(ado::IRecordset* recordset, TextView name) { return valueOf(recordset, name); }
 
 } // namespace korvane::setup::store

@@ -30,6 +30,7 @@ void openRecord(ado::IRecord* record, TextView url, ado::IConnection* connection
 bool isOpen(ado::IRecord* record);
 void close(ado::IRecord* record);
 void setField(ado::IRecord* record, TextView name, const Variant& value);
+Variant field(ado::IRecord* record, TextView name);
 void updateFields(ado::IRecord* record);
 void deleteRecord(ado::IRecord* record, TextView url);
 

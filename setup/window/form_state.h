@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <unordered_set>
 
 #include "platform/com/unknown.h"
 #include "platform/store/ado.h"
@@ -31,6 +33,8 @@ public:
   virtual void closeWindow() {}
   // Scrolls the folder list so that the row is visible.
   virtual void ensureRowVisible(std::size_t /*row*/) {}
+  // A batch run ends with entries in the error log (the whole log's text).
+  virtual void batchRunFailed(TextView /*log*/) {}
 };
 
 struct InstallForm {
@@ -56,6 +60,10 @@ struct InstallForm {
   std::int32_t lngProgress = 0;
   Text strLastSelectedItemKey;
   std::int16_t sortOrders[3] = {0, 0, 0};
+  // The fill in progress: the keys listed so far (each folder gets one row),
+  // and the row of strLastSelectedItemKey once it is listed.
+  std::unordered_set<Text> listedKeys;
+  std::optional<std::size_t> lastSelectedRow;
 
   // The priority field's last accepted text and re-entry flag.
   Text priorityLastAccepted;

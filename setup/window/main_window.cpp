@@ -104,16 +104,26 @@ void Form_Activate(InstallForm& form) {
     subRegister(form, false);
   else
     subRegisterSW(form);
+  // Nobody reads the window of an unattended run: its log goes to the caller.
+  if (!form.ui.txtErr.text.empty() && form.hooks) form.hooks->batchRunFailed(form.ui.txtErr.text);
   Command2_Click(form);
 }
 
 void subRefresh(InstallForm& form) {
   auto& ui = form.ui;
-  std::int16_t found = CheckItemExists(ui.txtErr, storeWideBaseUrl(form.strPublicRoot),
-                                       storeWideRelativePath(form.strStoreGuid), kRegItemName,
-                                       kRegItemCondition, false, form.cnn1);
+  const Text base = storeWideBaseUrl(form.strPublicRoot);
+  const Text relative = storeWideRelativePath(form.strStoreGuid);
+  std::optional<ComError> failure;
+  std::int16_t found =
+      CheckItemExists(ui.txtErr, base, relative, kRegItemName, kRegItemCondition, false, form.cnn1, &failure);
   const bool storeWide = found != 0;  // a failed look-up counts as registered
   showStoreWideState(form, storeWide);
+  if (found < 0 && failure) {
+    // The captions say "registered"; the log says that this is not known.
+    addErrorEntry(ui.txtErr, composeFolderUrl(base, relative), failure->code(),
+                  u"The store-wide registration could not be looked up, so it is shown as registered: " +
+                      failure->description());
+  }
 
   Text identity;
   if (CheckComPlusAppExists(form, kApplicationName, identity)) {

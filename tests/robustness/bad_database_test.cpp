@@ -1,4 +1,4 @@
-// A server database that is missing, unreadable, read-only or damaged: every
+// A server database that is missing, open to others, another user's or damaged: every
 // korvane-lab command ends with one message that names the file and says
 // what to do, and a non-zero exit; the store and its event service raise the
 // same clear error in-process; nothing crashes.
@@ -40,9 +40,9 @@ enum class Damage {
   DamagedPages,     // the header kept, the pages after it overwritten
   Truncated,        // cut in the middle of its first page
   Empty,            // zero bytes: a database without any table
-  Unreadable,       // mode 000, for a user other than its owner
-  ReadOnlyFile,     // mode 0644, for a user other than its owner
-  ReadOnlyDirectory // file writable, directory not: no -wal or -shm can be made
+  OpenDirectory,    // mode 0755: others could read the server
+  OpenFile,         // mode 0666: others could write the database
+  AnotherUsers      // the server of another user (run as nobody)
 };
 
 struct Case {
@@ -103,12 +103,10 @@ protected:
       case Damage::DamagedPages: removeJournals(dbFile); writeGarbage(dbFile, 4096, size - 4096); break;
       case Damage::Truncated: removeJournals(dbFile); fs::resize_file(dbFile, 1000); break;
       case Damage::Empty: removeJournals(dbFile); fs::resize_file(dbFile, 0); break;
-      case Damage::Unreadable: ::chmod(dbFile.c_str(), 0); break;
-      case Damage::ReadOnlyFile: removeJournals(dbFile); ::chmod(dbFile.c_str(), 0644); break;
-      case Damage::ReadOnlyDirectory:
-        removeJournals(dbFile);
-        ::chmod(dbFile.c_str(), 0666);
-        ::chmod(serverDir().c_str(), 0755);
+      case Damage::OpenDirectory: ::chmod(serverDir().c_str(), 0755); break;
+      case Damage::OpenFile: ::chmod(dbFile.c_str(), 0666); break;
+      case Damage::AnotherUsers:  // reachable, so that the owner is what stops the other user
+        fs::permissions(serverDir().parent_path(), fs::perms::others_exec, fs::perm_options::add);
         break;
     }
   }
@@ -122,7 +120,8 @@ TEST_P(BadDatabase, EveryLabCommandSaysWhatIsWrongAndWhatToDo) {
     GTEST_SKIP() << "needs root and the user nobody: the owner of a file may read it whatever its mode";
   if (c.asNobody) fs::permissions(workDir(), fs::perms::all, fs::perm_options::add);  // for the output files
   damage(c.damage);
-  const std::string named = c.damage == Damage::NoDirectory ? serverDir().string() : dbFile.string();
+  const bool dirNamed = c.damage == Damage::NoDirectory || c.damage == Damage::OpenDirectory || c.asNobody;
+  const std::string named = dirNamed ? serverDir().string() : dbFile.string();
   const std::string before = contents(dbFile);
   for (const auto& command : kLabCommands) {
     ChildResult r = lab(command, {}, c.asNobody);
@@ -146,9 +145,9 @@ const Case kCases[] = {
     {"DamagedPages", Damage::DamagedPages, false, {"damaged", "backup"}},
     {"Truncated", Damage::Truncated, false, {"damaged", "backup"}},
     {"Empty", Damage::Empty, false, {"init"}},
-    {"Unreadable", Damage::Unreadable, true, {"permissions"}},
-    {"ReadOnlyFile", Damage::ReadOnlyFile, true, {"permissions"}},
-    {"ReadOnlyDirectory", Damage::ReadOnlyDirectory, true, {"directory", "writable"}},
+    {"OpenDirectory", Damage::OpenDirectory, false, {"read by other users", "chmod 700"}},
+    {"OpenFile", Damage::OpenFile, false, {"read and written by other users", "chmod 600"}},
+    {"AnotherUsers", Damage::AnotherUsers, true, {"belongs to the user root", "chown"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Damages, BadDatabase, ::testing::ValuesIn(kCases),

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/complus/admin.h"
+#include "platform/registry/registry.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
 #include "setup/discovery/discovery.h"
@@ -16,6 +18,13 @@ namespace korvane::robustness {
 namespace {
 
 const std::vector<std::string> kKept{"Kept 1", "Kept 2"};
+
+// A fault point as a test name.
+std::string pointName(std::string name) {
+  for (char& c : name)
+    if (c == '.' || c == '-') c = '_';
+  return name;
+}
 
 class Crashes : public RobustnessTest {
 protected:
@@ -123,15 +132,10 @@ INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
                          ::testing::Values(DeliveryFault{"store.begin-phase", false},
                                            DeliveryFault{"store.before-commit", false},
                                            DeliveryFault{"store.after-save-before-commit-phase", true}),
-                         [](const auto& info) {
-                           std::string name = info.param.point;
-                           for (char& c : name)
-                             if (c == '.' || c == '-') c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return pointName(info.param.point); });
 
 TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
-  ChildResult r = lab({"delete", "Sales/Kept 2.EML"}, {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
+  ChildResult r = faultyLab({"delete", "Sales/Kept 2.EML"}, {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
   expectKilled(r);
   EXPECT_FALSE(store::findItem(u"Sales/Kept 2.EML"));
   ASSERT_TRUE(store::findItem(u"Sales/Kept 1.EML"));
@@ -180,12 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
                                            RegistrationFault{"store.before-commit", "Sales"},
                                            RegistrationFault{"setup.create-reg-item-commit", "Sales"},
                                            RegistrationFault{"setup.create-reg-item-commit", "Support"}),
-                         [](const auto& info) {
-                           std::string name = std::string(info.param.point) + "_" + info.param.folder;
-                           for (char& c : name)
-                             if (c == '.' || c == '-') c = '_';
-                           return name;
-                         });
+                         [](const auto& info) { return pointName(std::string(info.param.point) + "_" + info.param.folder); });
 
 // One of two deliverers is killed in the middle of its run while the other
 // goes on and registrations change: only the killed delivery is in doubt.
@@ -227,6 +226,81 @@ TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
   EXPECT_EQ(joinLines(problems), "");
   expectCommittedItemsKept();
   expectSoundDatabase();
+}
+
+namespace fs = std::filesystem;
+
+void expectKilledBySignal(const ChildResult& r) {
+  EXPECT_FALSE(r.exited) << describe(r);
+  EXPECT_EQ(r.signal, SIGKILL) << describe(r);
+}
+
+struct SetUpFault {
+  const char* point;
+  bool init;  // korvane-lab init, else korvane-lab complus install
+};
+
+void PrintTo(const SetUpFault& f, std::ostream* os) { *os << f.point; }
+
+// A set-up command killed at any of its steps leaves all of it or nothing,
+// and the same command then goes through.
+class SetUpKilled : public RobustnessTest, public ::testing::WithParamInterface<SetUpFault> {
+protected:
+  std::vector<std::string> command() const {
+    if (GetParam().init) return {"--server", (workDir() / "fresh").string(), "init", "--sample"};
+    return {"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(), "--ctor", "IPM.Note\\r*\\r1"};
+  }
+  void expectNothingMade() {
+    if (GetParam().init) {
+      EXPECT_FALSE(fs::exists(workDir() / "fresh"));
+      ChildResult r = lab({"--server", (workDir() / "fresh").string(), "folder", "list"});
+      EXPECT_NE(r.err.find("No emulated server at " + (workDir() / "fresh").string()), std::string::npos) << r.err;
+      return;
+    }
+    EXPECT_TRUE(complus::Catalog().listApplications().empty());
+    EXPECT_FALSE(registry::keyExists(registry::Root::ClassesRoot, u"Korvane.KorvaneCls"));
+  }
+  void expectAllMade() {
+    if (GetParam().init) {
+      ChildResult r = lab({"--server", (workDir() / "fresh").string(), "folder", "list"});
+      EXPECT_EQ(r.exitCode, 0) << describe(r);
+      EXPECT_NE(r.out.find("Sales/Orders"), std::string::npos);
+      for (const auto& entry : fs::directory_iterator(workDir()))
+        EXPECT_EQ(entry.path().filename().string().find(".fresh.init-"), std::string::npos) << entry.path();
+      return;
+    }
+    auto apps = complus::Catalog().listApplications();
+    ASSERT_EQ(apps.size(), 1u);
+    ASSERT_EQ(apps[0].components.size(), 1u);
+    EXPECT_TRUE(apps[0].components[0].constructionEnabled);
+    EXPECT_EQ(apps[0].components[0].constructorString, Text(u"IPM.Note\r*\r1"));
+  }
+};
+
+TEST_P(SetUpKilled, LeavesAllOrNothingAndTheCommandThenGoesThrough) {
+  expectKilledBySignal(faultyLab(command(), {{"KORVANE_FAULT", GetParam().point}}));
+  expectNothingMade();
+  ChildResult again = lab(command());
+  ASSERT_TRUE(again.exited && again.exitCode == 0) << describe(again);
+  expectAllMade();
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, SetUpKilled,
+                         ::testing::Values(SetUpFault{"server.init-exchange", true},
+                                           SetUpFault{"server.init-content", true},
+                                           SetUpFault{"server.init-move", true},
+                                           SetUpFault{"complus.install-component", false},
+                                           SetUpFault{"complus.install-constructor", false},
+                                           SetUpFault{"complus.install-commit", false}),
+                         [](const auto& info) { return pointName(info.param.point); });
+
+// The switch is for the tests' own copies: the programs people run ignore it.
+TEST_F(RobustnessTest, TheProgramsPeopleRunIgnoreTheFaultSwitch) {
+  ChildResult init = lab({"--server", (workDir() / "fresh").string(), "init"}, {{"KORVANE_FAULT", "server.init-move"}});
+  EXPECT_TRUE(init.exited && init.exitCode == 0) << describe(init);
+  addFolder(u"Sales");
+  ChildResult delivery = lab({"deliver", "Sales", "--class", "IPM.Note"}, {{"KORVANE_FAULT", "store.begin-phase"}});
+  EXPECT_TRUE(delivery.exited && delivery.exitCode == 0) << describe(delivery);
 }
 
 } // namespace

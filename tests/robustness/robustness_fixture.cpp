@@ -95,6 +95,15 @@ ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
   return run(o);
 }
 
+ChildResult RobustnessTest::faultyLab(const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& env) {
+  db::Database::closeCurrent();
+  ChildOptions o = labOptions(args);
+  o.args[0] = helperProgram("korvane-lab-faults").string();
+  o.setEnv = env;
+  return run(o);
+}
+
 ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                                 bool asNobody, const std::optional<std::string>& input) {
   db::Database::closeCurrent();

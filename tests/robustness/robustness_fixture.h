@@ -41,6 +41,8 @@ protected:
   ChildResult registrar(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
   ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                   bool asNobody = false, const std::optional<std::string>& input = std::nullopt);
+  // The test copy of korvane-lab, which KORVANE_FAULT in `env` kills.
+  ChildResult faultyLab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
   // korvane-lab with its output in NAME.out and NAME.err, to run beside others.
   ChildOptions labOptions(const std::vector<std::string>& args, const std::string& name = "lab");
 

@@ -1,7 +1,13 @@
 // The COM+ password: never shown by any korvane-lab command, never in the
 // event log or an error text, never read back; and the server database with
 // its -wal and -shm files is readable by its owner only.
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -156,6 +162,50 @@ TEST_F(Secrets, ThePasswordCanComeFromStandardInput) {
     EXPECT_EQ(storedPassword(), kSecret);
     EXPECT_TRUE(complus::Catalog().removeApplication(u"Korvane"));
   }
+}
+
+// What the process wrote to the terminal until it ended (at most 60 s);
+// `answer` is typed once the prompt has appeared.
+std::string talkOnTerminal(int terminal, const std::string& prompt, const std::string& answer) {
+  std::string seen;
+  bool answered = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{terminal, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;  // the process has ended
+    seen.append(buffer, static_cast<std::size_t>(n));
+    if (!answered && seen.find(prompt) != std::string::npos) {
+      EXPECT_EQ(::write(terminal, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+      answered = true;
+    }
+  }
+  return seen;
+}
+
+// Typed on a terminal, the password is asked for and never shown.
+TEST_F(Secrets, OnATerminalThePasswordIsAskedForAndNotEchoed) {
+  const std::string program = (fs::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string();
+  const std::string library = (workDir() / "Korvane.dll").string();
+  db::Database::closeCurrent();
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(program.c_str(), program.c_str(), "complus", "install", "Korvane", library.c_str(), "--identity",
+            "CORP\\svc-korvane", "--password-stdin", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const std::string seen = talkOnTerminal(terminal, "Password for CORP\\svc-korvane: ", kSecret + "\n");
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  EXPECT_NE(seen.find("Password for CORP\\svc-korvane: "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find(kSecret), std::string::npos) << "the password was echoed: " << seen;
+  EXPECT_EQ(storedPassword(), kSecret);
 }
 
 TEST_F(Secrets, TheDatabaseAndItsJournalsAreForTheOwnerOnly) {

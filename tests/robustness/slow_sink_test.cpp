@@ -29,8 +29,12 @@ protected:
     installSink();
     registerOn(u"Fast");
     std::filesystem::create_directory(control());
-    complus::Catalog().installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
-                                          control().u16string());
+    // A library application: the sink runs, and is held, in the delivering
+    // process itself (the time limit of a host would end it).
+    complus::Catalog catalog;
+    auto blocking = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
+                                               control().u16string());
+    catalog.setServerApplication(blocking.id, false);
     registerOn(u"Slow", u"1", kBlocking);
     db::Database::closeCurrent();
   }

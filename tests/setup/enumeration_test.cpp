@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <utility>
+
 #include "platform/complus/admin.h"
 #include "platform/store/store.h"
 #include "setup/discovery/discovery.h"
@@ -94,6 +97,26 @@ TEST_F(Enumeration, UpdateStatusClampsAtTheScale) {
   form.ui.Picture1.scaleWidth = 3;
   UpdateStatus(form, 1);
   EXPECT_EQ(form.ui.Picture1.percentText, u"33%");
+}
+
+TEST_F(Enumeration, AFillStartedInsideAFillListsEveryFolderOnce) {
+  GetPublicFolders(form);
+  const std::size_t folders = form.ui.ListView1.rows.size();
+  struct Nesting : WindowHooks {
+    void processEvents() override {
+      if (std::exchange(nested, true)) return;
+      GetPublicFolders(*form);
+    }
+    InstallForm* form = nullptr;
+    bool nested = false;
+  } nesting;
+  nesting.form = &form;
+  form.hooks = &nesting;
+  GetPublicFolders(form);
+  std::set<Text> keys;
+  for (const auto& r : form.ui.ListView1.rows) keys.insert(r.key);
+  EXPECT_EQ(form.ui.ListView1.rows.size(), folders);
+  EXPECT_EQ(keys.size(), folders);
 }
 
 TEST_F(Enumeration, FoldersWithTheSameNameInTwoBranchesGiveTwoRows) {

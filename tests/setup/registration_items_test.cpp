@@ -3,6 +3,8 @@
 #include "platform/complus/admin.h"
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
+#include "setup/registration/procedures.h"
+#include "setup/window/main_window.h"
 #include "support/server_fixture.h"
 
 namespace korvane::setup {
@@ -107,6 +109,86 @@ TEST_F(RegistrationItems, LookUpCreatesTheConnectionOnceAndClosesItEveryTime) {
   lookUp(folder(u"Sales"));
   EXPECT_EQ(connection.get(), first);
 }
+
+struct NameHolder {
+  const char* what;
+  bool folder;
+  bool hidden;
+  const char16_t* contentClass;
+};
+
+void PrintTo(const NameHolder& h, std::ostream* os) { *os << h.what; }
+
+// Something that is not a registration item but is named "Korvane.reg": no
+// registration run deletes or overwrites it, and registering its folder fails
+// into the error log with what to rename.
+class TakenName : public RegistrationItems, public ::testing::WithParamInterface<NameHolder> {
+protected:
+  void SetUp() override {
+    RegistrationItems::SetUp();
+    const NameHolder& h = GetParam();
+    store::Properties p{{u"DAV:contentclass", Variant(h.contentClass)}, {u"DAV:ishidden", Variant(h.hidden)}};
+    if (h.folder) {
+      store::FolderSpec spec;
+      spec.path = u"Sales/Korvane.reg";
+      spec.hidden = h.hidden;
+      spec.contentClass = h.contentClass;
+      store::createFolder(spec);
+      store::save(u"Sales/Korvane.reg", u"Inside.EML", {{store::prop::subject, Variant(u"inside")}});
+    } else {
+      store::save(u"Sales", u"Korvane.reg", p);
+    }
+    create(folder(u"Bob's Orders"));  // a real registration, which the runs keep
+  }
+  void expectHolderKept() {
+    auto kept = store::findItem(u"Sales/Korvane.reg");
+    ASSERT_TRUE(kept) << "deleted";
+    EXPECT_EQ(kept->folder, GetParam().folder);
+    EXPECT_EQ(kept->properties.text(u"DAV:contentclass"), GetParam().contentClass);
+    if (GetParam().folder) {
+      EXPECT_TRUE(store::findItem(u"Sales/Korvane.reg/Inside.EML"));
+    }
+    ASSERT_EQ(store::registrations().size(), 1u);
+    EXPECT_EQ(store::registrations()[0].url, folder(u"Bob's Orders") + u"/Korvane.reg");
+  }
+  void expectLoggedWithWhatToRename(const Text& logText) {
+    EXPECT_NE(logText.find(folder(u"Sales") + u" - ERROR: "), Text::npos) << toUtf8(logText);
+    EXPECT_NE(logText.find(u"Rename that " + Text(GetParam().folder ? u"folder" : u"item")), Text::npos)
+        << toUtf8(logText);
+  }
+  void run(TextView arguments, bool checkSales) {
+    InstallForm form;
+    Form_Load(form, arguments);
+    Form_Activate(form);
+    if (checkSales) {
+      for (auto& row : form.ui.ListView1.rows) row.checked = row.text == u"Sales" || row.text == u"Bob's Orders";
+      btnChange_Click(form);
+      expectLoggedWithWhatToRename(form.ui.txtErr.text);
+    }
+    Form_Unload(form);
+  }
+};
+
+TEST_P(TakenName, TheItemOperationsLeaveItAlone) {
+  EXPECT_FALSE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
+  EXPECT_EQ(create(folder(u"Sales")), u"");
+  expectLoggedWithWhatToRename(log.text);
+  expectHolderKept();
+}
+
+TEST_P(TakenName, ChangeAndTheBatchRunLeaveIt) {
+  run(u"", true);
+  expectHolderKept();
+  run(u"-b", false);
+  expectHolderKept();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, TakenName,
+    ::testing::Values(NameHolder{"Folder", true, false, u"urn:content-classes:folder"},
+                      NameHolder{"UsersItem", false, false, u"urn:content-classes:message"},
+                      NameHolder{"HiddenItemOfAnotherClass", false, true, u"urn:content-classes:message"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 TEST(RegistrationQuery, IsSentCharacterForCharacter) {
   EXPECT_EQ(itemLookupQuery(u"http://S/Public/Sales", kRegItemName, kRegItemCondition),

@@ -1,6 +1,8 @@
 // The window's input rules and list behaviour that need no server.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "setup/complus/complus.h"
 #include "setup/folders/list_behaviour.h"
 #include "setup/window/install.h"
@@ -128,6 +130,35 @@ TEST(ListSort, SelectedRowIsRememberedBySortingIt) {
   ListView1_ColumnClick(form, 2);
   EXPECT_EQ(form.strLastSelectedItemKey, u"http://exch01/Public/Sales/Orders");
   EXPECT_EQ(form.ui.ListView1.rows[*form.ui.ListView1.selected].text, u"Sales/Orders");
+}
+
+TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
+  struct Row {
+    const char* locale;
+    std::vector<Text> sorted;
+  } rows[] = {
+      {"en_US.UTF-8", {u"apple", u"Eagle", u"Émile", u"Ölfeld", u"Oslo", u"Zürich"}},
+      {"sv_SE.UTF-8", {u"apple", u"Eagle", u"Émile", u"Oslo", u"Zürich", u"Ölfeld"}},  // Ö after Z
+      {"C", {u"apple", u"Eagle", u"Émile", u"Ölfeld", u"Oslo", u"Zürich"}},
+  };
+  const char* before = std::getenv("LC_ALL");
+  const std::string saved = before ? before : "";
+  for (const Row& r : rows) {
+    ::setenv("LC_ALL", r.locale, 1);
+    InstallForm form;
+    for (const char16_t* path : {u"Zürich", u"Ölfeld", u"Émile", u"Oslo", u"apple", u"Eagle"}) {
+      ListRow row;
+      row.key = Text(u"k/") + path;
+      row.text = path;
+      form.ui.ListView1.rows.push_back(row);
+    }
+    ResetListSort(form);
+    EXPECT_EQ(paths(form), r.sorted) << r.locale;
+  }
+  if (before)
+    ::setenv("LC_ALL", saved.c_str(), 1);
+  else
+    ::unsetenv("LC_ALL");
 }
 
 TEST(ListChecks, FollowTheInstallationState) {

@@ -41,6 +41,7 @@ TEST_F(Install, MissingFieldsAreRefusedWithTheirMessages) {
     EXPECT_EQ(answerer->seen()[0].title, "Korvane setup");
     EXPECT_EQ(answerer->seen()[0].icon, QMessageBox::Warning);
     EXPECT_EQ(answerer->seen()[0].pressed, "OK");
+    EXPECT_EQ(answerer->seen()[0].pointer, Qt::ArrowCursor);
     EXPECT_FALSE(application()) << r.message;
     EXPECT_EQ(button("btnInstall")->text(), "Install");
     EXPECT_EQ(form().ui.mousePointer, Default);
@@ -188,7 +189,8 @@ TEST(CharacterCodes, AsTheKeyFilterSeesThem) {
       {Qt::Key_Backspace, Qt::NoModifier, "\b", 8},   {Qt::Key_Backspace, Qt::NoModifier, "", 8},
       {Qt::Key_Return, Qt::NoModifier, "\r", 13},     {Qt::Key_Space, Qt::NoModifier, " ", 32},
       {Qt::Key_Left, Qt::NoModifier, "", -1},         {Qt::Key_Delete, Qt::NoModifier, "\x7f", -1},
-      {Qt::Key_Minus, Qt::NoModifier, "-", '-'},
+      {Qt::Key_Minus, Qt::NoModifier, "-", '-'},       {Qt::Key_Tab, Qt::NoModifier, "\t", -1},
+      {Qt::Key_Backtab, Qt::ShiftModifier, "", -1},
   };
   for (const Row& r : rows) {
     QKeyEvent event(QEvent::KeyPress, r.key, r.modifiers, QString::fromLatin1(r.text));

@@ -180,6 +180,19 @@ TEST_F(Activation, ExitUnloadsAndEndsWithZero) {
   EXPECT_FALSE(form().cnn1);
 }
 
+TEST_F(Activation, AFailedStoreWideLookUpShowsRegisteredAndTheLogSaysWhy) {
+  Text events;
+  for (const Text& part : store::globalEventsPath()) events += (events.empty() ? u"" : u"/") + part;
+  store::setFolderAccess(events, store::Access::None);
+  startAndAccept();
+  EXPECT_EQ(button("btnRegisterSW")->text(), "Unregister");
+  auto* log = widget<QPlainTextEdit>("txtErr");
+  EXPECT_TRUE(log->isVisible());
+  EXPECT_TRUE(log->toPlainText().contains("StoreEvents")) << log->toPlainText().toStdString();
+  EXPECT_TRUE(log->toPlainText().contains(" - ERROR: ")) << log->toPlainText().toStdString();
+  EXPECT_TRUE(log->toPlainText().contains("could not be looked up")) << log->toPlainText().toStdString();
+}
+
 TEST_F(Activation, TheCloseBoxUnloadsAndEndsWithZero) {
   startAndAccept();
   window().close();

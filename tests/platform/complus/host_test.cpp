@@ -23,6 +23,7 @@ using korvane::testing::ScopedEnv;
 namespace prop = store::prop;
 
 const Text kLibrary = fromUtf8(KORVANE_FAULTYSINK_PATH);
+constexpr char kPassword[] = "Pa55-never-shown";
 
 class ServerApplication : public korvane::testing::ServerFixture {
 protected:
@@ -34,7 +35,7 @@ protected:
   // Installs the sink and registers it on "Sales"; the host that checked
   // the registration is ended, so that the next one sees the test's faults.
   void install(TextView identity = u"") {
-    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, u"secret", Text(u"construct me")).id;
+    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, fromUtf8(kPassword), Text(u"construct me")).id;
     store::Properties reg{{prop::contentClass, Variant(store::contentclass::registration)},
                           {prop::eventMethod, Variant(u"onsyncsave")},
                           {prop::sinkClass, Variant(faultysink::kProgId)},
@@ -55,10 +56,12 @@ protected:
     return out;
   }
 
+  // The host's state once it is `running` (with its pid) or not, waiting
+  // up to 10 s: a busy machine may be slow to start or end one.
   host::Status waitForHost(bool running) {
     for (int i = 0; i < 100; ++i) {
       auto s = host::status(appId_);
-      if (s.running == running) return s;
+      if (s.running == running && (!running || s.pid > 0)) return s;
       std::this_thread::sleep_for(100ms);
     }
     return host::status(appId_);
@@ -73,7 +76,7 @@ TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip)
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
   // Creation, the begin phase (reading and writing the item) and the commit phase.
   EXPECT_EQ(host::roundTrips() - before, 3u);
-  auto s = host::status(appId_);
+  auto s = waitForHost(true);
   EXPECT_TRUE(s.running);
   EXPECT_NE(s.pid, ::getpid());
   EXPECT_TRUE(store::listEvents().empty());
@@ -108,6 +111,55 @@ INSTANTIATE_TEST_SUITE_P(Faults, HostFault,
                                            Fault{"exit", "exit(3)"}, Fault{"hang", "time limit of 1 s"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct ItemUse {
+  const char* name;
+  bool aborted;
+  bool deleted;
+  const char16_t* warning;  // part of the one warning it gives, if any
+};
+
+class HostedItem : public ServerApplication, public ::testing::WithParamInterface<ItemUse> {};
+
+// What the sink does to the item, and the errors it meets doing it, come
+// out of the host as they do in the caller's own process.
+TEST_P(HostedItem, IsUsedAsInTheCallersProcess) {
+  const ItemUse& use = GetParam();
+  install();
+  ScopedEnv behaviour(faultysink::kFaultVariable, use.name);
+  struct Seen {
+    store::SaveOutcome outcome;
+    std::vector<Text> warnings;  // the item's URL taken out
+  };
+  auto run = [&] {
+    Seen seen{deliver(), {}};
+    for (const auto& w : events(store::EventLevel::Warning))
+      seen.warnings.push_back(replaceAll(w.text, seen.outcome.url, u"<item>"));
+    for (const auto& e : events(store::EventLevel::Error)) ADD_FAILURE() << toUtf8(e.text);
+    store::clearEvents();
+    return seen;
+  };
+  Seen hosted = run();
+  Catalog().setServerApplication(appId_, false);
+  Seen inProcess = run();
+  for (const Seen* seen : {&hosted, &inProcess}) {
+    EXPECT_EQ(seen->outcome.aborted, use.aborted);
+    EXPECT_EQ(seen->outcome.deleted, use.deleted);
+    ASSERT_EQ(seen->warnings.size(), use.warning ? 1u : 0u);
+    if (use.warning) {
+      EXPECT_NE(seen->warnings[0].find(use.warning), Text::npos) << toUtf8(seen->warnings[0]);
+    }
+  }
+  EXPECT_EQ(hosted.outcome.abortedBy, inProcess.outcome.abortedBy);
+  EXPECT_EQ(hosted.outcome.messageClass, inProcess.outcome.messageClass);
+  EXPECT_EQ(hosted.warnings, inProcess.warnings);
+}
+
+INSTANTIATE_TEST_SUITE_P(Uses, HostedItem,
+                         ::testing::Values(ItemUse{"veto", true, false, nullptr}, ItemUse{"delete", false, true, nullptr},
+                                           ItemUse{"computed", false, false, u"computed by the store"},
+                                           ItemUse{"late", false, false, u"opened for reading only"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   install();
   auto pidFile = workDir() / "sink.pid";
@@ -126,15 +178,24 @@ TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
 }
 
+TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
+  install();
+  ScopedEnv program("KORVANE_COMHOST", (workDir() / "no-such-comhost").string());
+  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
+  auto errors = events(store::EventLevel::Error);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].text.find(u"no-such-comhost is missing"), Text::npos) << toUtf8(errors[0].text);
+}
+
 TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
-  host::setIdleShutdown(1);
+  host::setIdleShutdown(2);
   install();
   deliver();
-  int first = host::status(appId_).pid;
+  int first = waitForHost(true).pid;
   EXPECT_GT(first, 0);
   EXPECT_FALSE(waitForHost(false).running);
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
-  EXPECT_NE(host::status(appId_).pid, first);
+  EXPECT_NE(waitForHost(true).pid, first);
 }
 
 TEST_F(ServerApplication, RemovingTheApplicationOrMakingItALibraryEndsTheHost) {
@@ -175,7 +236,7 @@ TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPe
   install(p.identity);
   deliver();
   deliver();
-  auto s = host::status(appId_);
+  auto s = waitForHost(true);
   ASSERT_TRUE(s.running);
   uid_t expected = p.account ? ::getpwnam(p.account)->pw_uid : ::geteuid();
   EXPECT_EQ(uidOf(s.pid), expected);
@@ -183,6 +244,12 @@ TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPe
   // The registration's host started once too.
   EXPECT_EQ(warnings.size(), p.account ? 0u : 2u);
   for (const auto& w : warnings) EXPECT_NE(w.text.find(u"no local account"), Text::npos) << toUtf8(w.text);
+  for (const char* what : {"cmdline", "environ"}) {
+    std::ifstream file("/proc/" + std::to_string(s.pid) + "/" + what);
+    std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(content.empty());
+    EXPECT_EQ(content.find(kPassword), std::string::npos) << what;
+  }
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
 }
 

@@ -124,9 +124,16 @@ TEST_F(Install, AClassBelongsToOneApplication) {
   Text id = installed();
   configure(id, kEchoProgId, true, u"kept");
   addApplication(catalog.get(), u"Second");
-  Failure f = failureOf(catalog->InstallComponent(u"Second", kServerPath, u"", u""));
+  // A copy of the library elsewhere registers the same class: the refusal
+  // takes its registration back, so the class still names the installed file.
+  const auto copy = server.dir() / "Copy.dll";
+  std::filesystem::copy_file(KORVANE_TESTSERVER_PATH, copy);
+  const Text serverKey = u"CLSID\\" + CLSID_Echo.toText() + u"\\InprocServer32";
+  const auto registered = registry::getText(Root::ClassesRoot, serverKey, u"");
+  Failure f = failureOf(catalog->InstallComponent(u"Second", fromUtf8(copy.string()), u"", u""));
   EXPECT_EQ(f.code, COMADMIN_E_ALREADYINSTALLED);
   EXPECT_TRUE(contains(f.description, u"\"Korvane\"")) << toUtf8(f.description);
+  EXPECT_EQ(registry::getText(Root::ClassesRoot, serverKey, u""), registered);
   // Installing again into the same application keeps its settings.
   check(catalog->InstallComponent(u"Korvane", kServerPath, u"", u""));
   EXPECT_EQ(value(component(id, kEchoProgId).get(), u"ConstructorString"), Variant(u"kept"));

@@ -1,5 +1,11 @@
 #include "platform/db/database.h"
 
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
 #include "support/temp_server.h"
 
 namespace korvane::db {
@@ -95,6 +101,167 @@ TEST_F(DatabaseTest, TheGenerationMovesWithEveryChangeAndOnlyThen) {
   Database::Generation afterRollback = db().generation();
   EXPECT_NE(afterRollback, afterOther) << "a rolled-back change";
   EXPECT_EQ(db().generation(), afterRollback) << "nothing happened since";
+}
+
+
+namespace fs = std::filesystem;
+
+std::string bytesOf(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string refusal(const fs::path& file) {
+  try {
+    Database d(file);
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), E_DATABASE);
+    return e.what();
+  }
+  return "";
+}
+
+mode_t modeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+// Whatever the umask, what makes up a server is its owner's alone, the
+// -wal and -shm files SQLite adds included.
+TEST(ServerFiles, AreOwnerOnlyWhateverTheUmask) {
+  for (mode_t mask : {0000, 0022, 0077, 0277}) {
+    SCOPED_TRACE(mask);
+    testing::TempServer scratch(false);
+    const fs::path dir = scratch.dir() / "a" / "server";
+    const mode_t old = ::umask(mask);
+    Database::create(dir);
+    setServerDirectory(dir);
+    Database::current().exec("CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES ('x')");
+    ::umask(old);
+    EXPECT_EQ(modeOf(dir), 0700u);
+    EXPECT_EQ(modeOf(dir.parent_path()), 0700u);
+    for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(modeOf(dir / (std::string("server.db") + suffix)), 0600u) << suffix;
+    Database::closeCurrent();
+  }
+}
+
+struct TrustRow {
+  const char* what;
+  mode_t dirMode, fileMode;
+  uid_t fileOwner;  // 0: the test's own user
+  const char* fix;  // what the refusal must advise; "" when the server is accepted
+};
+
+// Another user's or an open server is refused before a byte of it is read.
+TEST(ServerFiles, AreRefusedWhenAnotherUserOwnsThemOrOthersMayUseThem) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give a file to another user";
+  const TrustRow rows[] = {
+      {"private", 0700, 0600, 0, ""},
+      {"directory open to all", 0777, 0600, 0, "chmod 700"},
+      {"directory shared like /tmp", 01777, 0600, 0, "shared by all users"},
+      {"directory readable", 0755, 0600, 0, "chmod 700"},
+      {"directory group-writable", 0770, 0600, 0, "chmod 700"},
+      {"database world-writable", 0700, 0666, 0, "chmod 600"},
+      {"database readable", 0700, 0644, 0, "chmod 600"},
+      {"database of another user", 0700, 0600, 65534, "chown -R root"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::TempServer server;
+    Database::closeCurrent();
+    const fs::path file = databaseFile(server.serverPath());
+    ::chmod(server.serverPath().c_str(), row.dirMode);
+    ::chmod(file.c_str(), row.fileMode);
+    ASSERT_EQ(::chown(file.c_str(), row.fileOwner, static_cast<gid_t>(-1)), 0);
+    const std::string before = bytesOf(file);
+    const std::string message = refusal(file);
+    if (!*row.fix) {
+      EXPECT_EQ(message, "");
+      continue;
+    }
+    const std::string named = row.dirMode != 0700 ? server.serverPath().string() : file.string();
+    EXPECT_NE(message.find(named), std::string::npos) << message;
+    EXPECT_NE(message.find(row.fix), std::string::npos) << message;
+    EXPECT_EQ(bytesOf(file), before);
+    EXPECT_FALSE(fs::exists(file.string() + "-wal"));
+  }
+}
+
+struct IdentityRow {
+  const char* what;
+  const char* pragmas;
+  const char* says;
+};
+
+// Another program's database, or a schema this build does not know, is left
+// exactly as it is: no table added, no switch to WAL.
+TEST(ServerFiles, AnotherProgramsDatabaseOrAnUnknownSchemaIsNeverWritten) {
+  const IdentityRow rows[] = {
+      {"another program's", "PRAGMA application_id=1234;", "is not a Korvane server database"},
+      {"no identity", "", "carries no application id"},
+      {"a newer schema", "PRAGMA application_id=1263687246; PRAGMA user_version=2;", "schema version 2"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::TempServer scratch(false);
+    fs::create_directory(scratch.serverPath());
+    const fs::path file = databaseFile(scratch.serverPath());
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    sqlite3_exec(raw, (std::string(row.pragmas) + "CREATE TABLE theirs(x);").c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+    ::chmod(scratch.serverPath().c_str(), 0700);
+    ::chmod(file.c_str(), 0600);
+    const std::string before = bytesOf(file);
+    const std::string message = refusal(file);
+    EXPECT_NE(message.find(file.string()), std::string::npos) << message;
+    EXPECT_NE(message.find(row.says), std::string::npos) << message;
+    EXPECT_EQ(message.find("CREATE"), std::string::npos) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 0) << message;
+    EXPECT_EQ(bytesOf(file), before);
+  }
+}
+
+// "file:" names a directory, never an SQLite URI with its options.
+TEST(ServerFiles, APathIsNeverReadAsAUri) {
+  testing::TempServer scratch(false);
+  const fs::path previous = fs::current_path();
+  fs::current_path(scratch.dir());
+  Database::create("file:x?mode=memory");
+  setServerDirectory("file:x?mode=memory");
+  Database::current().exec("CREATE TABLE notes(text TEXT)");
+  fs::current_path(previous);
+  EXPECT_TRUE(fs::exists(scratch.dir() / "file:x?mode=memory" / "server.db"));
+  EXPECT_EQ(serverDirectory(), scratch.dir() / "file:x?mode=memory");
+  Database::closeCurrent();
+}
+
+struct LocationRow {
+  const char* what;
+  std::optional<std::string> server, xdg, home;
+  const char* expected;  // a path, or what the refusal says
+};
+
+// The per-user default never falls back to a shared directory.
+TEST(ServerLocation, ComesFromTheVariablesOrTheHomeDirectoryOnly) {
+  const LocationRow rows[] = {
+      {"KORVANE_SERVER", "/srv/k", "/x", "/root", "/srv/k"},
+      {"XDG_DATA_HOME", std::nullopt, "/x", "/root", "/x/korvane/server"},
+      {"a relative XDG_DATA_HOME is ignored", std::nullopt, "x", "/root", "/root/.local/share/korvane/server"},
+      {"a missing home", std::nullopt, std::nullopt, "/nonexistent-home", "--server DIR or set KORVANE_SERVER"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testing::ScopedEnv server("KORVANE_SERVER", row.server), xdg("XDG_DATA_HOME", row.xdg), home("HOME", row.home);
+    setServerDirectory({});
+    try {
+      EXPECT_EQ(serverDirectory().string(), row.expected);
+    } catch (const ComError& e) {
+      EXPECT_NE(std::string(e.what()).find(row.expected), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("/nonexistent-home"), std::string::npos) << e.what();
+    }
+  }
 }
 
 } // namespace

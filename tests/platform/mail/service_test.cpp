@@ -28,6 +28,8 @@ using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
 const std::string kLab = std::string(KORVANE_BINARY_DIR) + "/lab/korvane-lab";
+// The same tool with the fault hook: KORVANE_FAULT kills it at a named point.
+const std::string kLabWithFaults = std::string(KORVANE_BINARY_DIR) + "/tests/robustness/korvane-lab-faults";
 const std::string kClient = std::string(KORVANE_SOURCE_DIR) + "/tests/platform/mail/mail_client.py";
 constexpr char kSales[] = "sales@corp.example.com";
 constexpr char kSupport[] = "support@corp.example.com";
@@ -70,7 +72,7 @@ protected:
 
   // Starts the service on free loopback ports and waits for it to listen.
   void start(const std::vector<std::string>& extra = {}, const std::map<std::string, std::string>& env = {}) {
-    std::vector<std::string> args{kLab, "--server", serverDir().string(), "serve", "--smtp", "127.0.0.1:0",
+    std::vector<std::string> args{env.empty() ? kLab : kLabWithFaults, "--server", serverDir().string(), "serve", "--smtp", "127.0.0.1:0",
                                   "--lmtp", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
     std::filesystem::remove(log());

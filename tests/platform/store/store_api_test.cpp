@@ -1,5 +1,7 @@
 #include "platform/store/store.h"
 
+#include <fmt/format.h>
+
 #include "store_fixture.h"
 
 namespace korvane::store {
@@ -137,6 +139,29 @@ TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubject) {
   EXPECT_THROW(deliver(u"Nowhere", mail), ComError);
 }
 
+TEST_F(StoreApi, ATakenDeliveryNameGetsTheFirstFreeNumber) {
+  struct Row {
+    std::vector<const char16_t*> existing;
+    const char16_t* subject;
+    const char16_t* expected;
+  };
+  const Row rows[] = {
+      {{u"Report.EML"}, u"Report", u"Report-2.EML"},
+      {{u"report.eml", u"REPORT-2.EML"}, u"Report", u"Report-3.EML"},  // letter case is ignored
+      {{u"Report.EML", u"Report-3.EML"}, u"Report", u"Report-2.EML"},
+      {{u"Report.EML", u"Report-02.EML", u"Report-2x.EML", u"Report-2"}, u"Report", u"Report-2.EML"},
+      {{u"été.EML", u"ÉTÉ-2.EML"}, u"Été", u"Été-3.EML"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    const Text path = u"F" + fromUtf8(std::to_string(++n));
+    folder(path);
+    for (const char16_t* name : row.existing) save(path, name, {});
+    auto out = deliver(path, {{prop::subject, Variant(Text(row.subject))}});
+    EXPECT_EQ(out.url, url(path) + u"/" + row.expected) << n;
+  }
+}
+
 TEST_F(StoreApi, SaveCreatesOrChangesAnItem) {
   folder(u"Sales");
   save(u"Sales", u"Note.EML", {{prop::messageClass, Variant(u"IPM.Note")}, {prop::subject, Variant(u"a")}});
@@ -190,6 +215,25 @@ TEST_F(StoreApi, TheEventLogKeepsEntriesInOrder) {
   EXPECT_EQ(levelName(EventLevel::Error), u"Error");
   clearEvents();
   EXPECT_TRUE(listEvents().empty());
+}
+
+// Like a real event log, it overwrites its oldest entries.
+TEST_F(StoreApi, TheEventLogKeepsOnlyItsNewestEntries) {
+  writeEvent(u"Lab", EventLevel::Information, u"first");
+  {
+    auto& db = db::Database::current();
+    db::Transaction t(db);
+    db.exec(fmt::format("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < {}) "
+                        "INSERT INTO store_event_log(time, source, level, text) "
+                        "SELECT '2026-01-01T00:00:00Z', 'Lab', 0, 'filler ' || i FROM n",
+                        kEventLogSize));
+    t.commit();
+  }
+  writeEvent(u"Lab", EventLevel::Error, u"newest");
+  auto log = listEvents();
+  ASSERT_EQ(log.size(), static_cast<std::size_t>(kEventLogSize));
+  EXPECT_EQ(log.front().text, u"filler 2");
+  EXPECT_EQ(log.back().text, u"newest");
 }
 
 TEST_F(StoreApi, AccessNamesRoundTrip) {

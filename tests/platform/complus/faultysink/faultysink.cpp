@@ -33,11 +33,10 @@ void misbehave() {
   }
 }
 
+ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info);
+
 void rewrite(exoledb::IExStoreEventInfo* info) {
-  auto disp = ComPtr<exoledb::IExStoreEventInfo>(info).query<exoledb::IExStoreDispEventInfo>();
-  ComPtr<IUnknown> unknown;
-  check(disp->get_EventRecord(unknown.put()));
-  auto record = unknown.query<ado::IRecord>();
+  auto record = eventRecord(info);
   ComPtr<ado::IFields> fields;
   check(record->get_Fields(fields.put()));
   ComPtr<ado::IField> field;
@@ -46,13 +45,39 @@ void rewrite(exoledb::IExStoreEventInfo* info) {
   check(fields->Update());
 }
 
+ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info) {
+  auto disp = ComPtr<exoledb::IExStoreEventInfo>(info).query<exoledb::IExStoreDispEventInfo>();
+  ComPtr<IUnknown> unknown;
+  check(disp->get_EventRecord(unknown.put()));
+  return unknown.query<ado::IRecord>();
+}
+
+// The sink's other uses of the item, whose results and errors must be the
+// same in a host as in the caller's process.
+void act(exoledb::IExStoreEventInfo* info, bool begin) {
+  if (faultIs("late")) {
+    if (!begin) rewrite(info);
+    return;
+  }
+  if (!begin) return;
+  if (faultIs("veto")) return check(info->AbortChange(1));
+  if (faultIs("delete")) return check(eventRecord(info)->DeleteRecord(u"", false));
+  rewrite(info);
+  if (faultIs("computed")) {
+    ComPtr<ado::IFields> fields;
+    check(eventRecord(info)->get_Fields(fields.put()));
+    ComPtr<ado::IField> href;
+    check(fields->get_Item(Variant(store::prop::href), href.put()));
+    check(href->put_Value(Variant(u"http://elsewhere/")));
+  }
+  misbehave();
+}
+
 class Sink : public ComObject<exoledb::IExStoreSyncEvents, exoledb::ICreateRegistration, complus::IObjectConstruct> {
 public:
   HRESULT OnSyncSave(exoledb::IExStoreEventInfo* info, TextView, std::int32_t flags) noexcept override {
-    if (!(flags & exoledb::EVT_SYNC_BEGIN)) return S_OK;
     return guarded([&] {
-      rewrite(info);
-      misbehave();
+      act(info, (flags & exoledb::EVT_SYNC_BEGIN) != 0);
       return S_OK;
     });
   }

@@ -4,6 +4,9 @@
 // KORVANE_FAULTY_SINK says: "crash", "abort", "exit" or "hang"; "factory"
 // and "construct" crash in the class factory and in Construct instead.
 // When hanging it writes its process id to KORVANE_FAULTY_SINK_PIDFILE.
+// Other uses of the item: "veto" aborts the change, "delete" deletes the
+// item, "computed" then writes DAV:href (refused), "late" rewrites in the
+// commit phase only (refused).
 #pragma once
 
 #include "platform/com/guid.h"

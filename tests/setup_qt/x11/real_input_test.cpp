@@ -1,0 +1,149 @@
+// KorvaneSetup as an administrator uses it: the real program on a real X
+// server, driven by real mouse and key events (XTest through xdotool).
+// Every wait is for a condition the window reports, with a time limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/complus/admin.h"
+#include "platform/db/database.h"
+#include "platform/store/store.h"
+#include "setup_qt/x11/x_session.h"
+#include "support/server_fixture.h"
+
+namespace korvane::setup::x11 {
+namespace {
+
+class RealInput : public testing::ServerFixture {
+protected:
+  static void SetUpTestSuite() { x = new XSession(); }
+  static void TearDownTestSuite() {
+    delete x;
+    x = nullptr;
+  }
+
+  void installApplication() {
+    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"CORP\\svc", u"pw",
+                                          u"IPM.Note\r*\r65223");
+  }
+  // first x second mail-enabled folders: "Branch i" and "Branch i/Folder j".
+  int createTree(int first, int second) {
+    db::Transaction tx(db::Database::current());  // one disk flush for the whole tree
+    int made = 0;
+    for (int i = 0; i < first; ++i) {
+      Text branch = fromUtf8("Branch " + std::to_string(100 + i));
+      store::createFolder(testing::mailFolder(branch, fromUtf8("b" + std::to_string(i) + "@corp.example.com")));
+      ++made;
+      for (int j = 0; j < second; ++j, ++made)
+        store::createFolder(testing::mailFolder(branch + fromUtf8("/Folder " + std::to_string(100 + j)),
+                                                fromUtf8("f" + std::to_string(i) + "-" + std::to_string(j) + "@corp.example.com")));
+    }
+    tx.commit();
+    return made;
+  }
+  std::vector<std::string> registeredFolders() {
+    std::vector<std::string> out;
+    for (const auto& item : store::registrations()) out.push_back(toUtf8(item.folderPath));
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  std::unique_ptr<SetupProcess> startSetup(std::vector<std::string> arguments = {}) {
+    auto setup = std::make_unique<SetupProcess>(*x, serverDir(), std::move(arguments));
+    setup->acceptDisclaimer();
+    return setup;
+  }
+  // Clicks the row's "Name" cell and presses Space: its check mark toggles.
+  WindowState checkRow(SetupProcess& setup, const WindowState& state, const std::string& path) {
+    const WindowState::Row* row = state.row(path);
+    EXPECT_NE(row, nullptr) << path << " is not in view";
+    if (!row) return state;
+    const auto& list = state.widgets.at("ListView1");
+    setup.clickAt(state, std::min(row->rect.x + 250, list.x + list.width - 30), row->rect.y + row->rect.height / 2);
+    setup.key("space");
+    return setup.waitFor([&](const WindowState& s) { return s.row(path) && s.row(path)->checked == "1"; },
+                         path + " checked");
+  }
+
+  static XSession* x;
+};
+
+XSession* RealInput::x = nullptr;
+
+TEST_F(RealInput, DoubleClicksDuringAFillAreNotTakenAndChangeRegistersExactlyTheCheckedFolder) {
+  installApplication();
+  const int folders = createTree(30, 30);  // a fill long enough for the second click to land in it
+  auto setup = startSetup();
+  WindowState s = setup->waitFor([](const WindowState& s) { return s.activated && !s.busy; }, "first refresh");
+  ASSERT_EQ(s.rows, folders);
+
+  setup->click(s, "Command1", 2);  // "Refresh"
+  s = setup->waitUntilIdle(s.actions);
+  EXPECT_GE(s.refused, 1) << "the second click came after the fill: the test proves nothing";
+  EXPECT_EQ(s.rows, folders) << "a folder listed twice";
+  x->screenshot("after-double-refresh");
+
+  const std::string first = s.rowsInView.at(2).path, second = s.rowsInView.at(4).path;
+  s = checkRow(*setup, s, first);
+  const int refusedBefore = s.refused;
+  setup->click(s, "btnChange", 2);
+  s = setup->waitUntilIdle(s.actions);
+  EXPECT_GT(s.refused, refusedBefore);
+  EXPECT_EQ(s.rows, folders);
+  EXPECT_EQ(registeredFolders(), std::vector<std::string>{first});
+
+  s = checkRow(*setup, s, second);
+  setup->click(s, "btnChange");
+  s = setup->waitUntilIdle(s.actions);
+  std::vector<std::string> both{first, second};
+  std::sort(both.begin(), both.end());
+  EXPECT_EQ(registeredFolders(), both);
+  x->screenshot("after-change");
+}
+
+// The install frame's fields in their order; Tab goes forward, Shift+Tab back.
+const std::vector<std::string> kInstallFrame{"txtIdent", "txtPwd", "txtPriority", "txtOrigMsgClass", "txtNewMsgClass",
+                                             "btnInstall"};
+
+TEST_F(RealInput, TabAndShiftTabVisitEveryFieldOfTheInstallFrameAndReturnPressesTheFocusedButton) {
+  auto setup = startSetup();
+  WindowState s = setup->waitFor([](const WindowState& s) { return s.activated && !s.busy; }, "first refresh");
+  setup->click(s, "txtIdent");
+  setup->waitFor([](const WindowState& s) { return s.focus == "txtIdent"; }, "focus in txtIdent");
+  for (std::size_t i = 1; i < kInstallFrame.size(); ++i) {
+    setup->key("Tab");
+    setup->waitFor([&](const WindowState& s) { return s.focus == kInstallFrame[i]; }, "Tab to " + kInstallFrame[i]);
+  }
+  for (std::size_t i = kInstallFrame.size() - 1; i-- > 0;) {
+    setup->key("shift+Tab");
+    setup->waitFor([&](const WindowState& s) { return s.focus == kInstallFrame[i]; },
+                   "Shift+Tab to " + kInstallFrame[i]);
+  }
+
+  // Keyboard only: the password, then Tab to "Install" and Return.
+  setup->key("Tab");
+  setup->waitFor([](const WindowState& s) { return s.focus == "txtPwd"; }, "focus in txtPwd");
+  setup->type("secret");
+  for (int i = 0; i < 4; ++i) setup->key("Tab");
+  s = setup->waitFor([](const WindowState& s) { return s.focus == "btnInstall"; }, "focus on Install");
+  setup->key("Return");
+  setup->waitUntilIdle(s.actions);
+  x->screenshot("after-return-on-install");
+  EXPECT_EQ(complus::Catalog().listApplications().size(), 1u);
+}
+
+TEST_F(RealInput, ABatchRunWhoseRegistrationFailsPrintsItsLogAndExitsWithFour) {
+  // The store's events folder cannot be opened: the look-up counts as a
+  // store-wide registration, which the run then fails to create again.
+  Text events;
+  for (const Text& part : store::globalEventsPath()) events += (events.empty() ? u"" : u"/") + part;
+  store::setFolderAccess(events, store::Access::None);
+  installApplication();
+
+  auto setup = startSetup({"-b"});
+  robustness::ChildResult r = setup->waitForExit();
+  EXPECT_TRUE(r.exited && r.exitCode == 4) << robustness::describe(r);
+  EXPECT_NE(r.err.find("/non_ipm_subtree - ERROR: "), std::string::npos) << r.err;
+}
+
+} // namespace
+} // namespace korvane::setup::x11
