@@ -314,7 +314,7 @@ TEST_F(MailService, FailureBeforeTheCommitIsNeverAcknowledged) {
   // The folder goes away between RCPT and the end of the message: 451, so the sender tries again.
   Child late = talking(Json::array({{envelope, 3}, {"DATA\r\nSubject: Gone\r\n\r\nx\r\n.\r\n", 2, 1.0}}), "late.out",
                        "step 4");
-  ASSERT_EQ(lab({"delete", "Support"}).exitCode, 0);
+  ASSERT_EQ(lab({"delete", "--recursive", "Support"}).exitCode, 0);
   EXPECT_EQ(result(late.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 250, 250, 250, 354, 451}));
   stop();
 
