@@ -12,5 +12,6 @@ void addFolderCommands(CLI::App& app);    // folder add/list/set
 void addComPlusCommands(CLI::App& app);   // complus install/list/remove
 void addRegistrationCommands(CLI::App& app);  // reg add/delete/list
 void addItemCommands(CLI::App& app);      // deliver, save, items, delete, events
+void addMailCommands(CLI::App& app);      // serve, show, incoming
 
 } // namespace korvane::lab

@@ -34,6 +34,12 @@ store::Properties itemProperties(const ItemOptions& o) {
   return p;
 }
 
+// The From of a message received by mail, else its envelope sender.
+Text senderOf(const store::ItemInfo& item) {
+  Text from = item.properties.text(store::prop::from);
+  return from.empty() ? item.properties.text(store::prop::envelopeSender) : from;
+}
+
 } // namespace
 
 void addItemCommands(CLI::App& app) {
@@ -68,7 +74,7 @@ void addItemCommands(CLI::App& app) {
   auto items = std::make_shared<ListOptions>();
   auto* itemsCmd = app.add_subcommand("items", "List the items of a folder with their message class");
   itemsCmd->add_option("PATH", items->path, "Folder path")->required();
-  itemsCmd->add_flag("--json", items->json, "Print JSON: url, subject, messageclass");
+  itemsCmd->add_flag("--json", items->json, "Print JSON: url, sender, subject, messageclass");
   itemsCmd->callback([items] {
     requireFolder(items->path);
     auto list = store::listItems(text(items->path));
@@ -76,15 +82,16 @@ void addItemCommands(CLI::App& app) {
       Json out = Json::array();
       for (const auto& item : list)
         out.push_back({{"url", utf8(item.url)},
+                       {"sender", utf8(senderOf(item))},
                        {"subject", utf8(item.properties.text(store::prop::subject))},
                        {"messageclass", utf8(item.properties.text(store::prop::messageClass))}});
       return printJson(out);
     }
     std::vector<std::vector<std::string>> rows;
     for (const auto& item : list)
-      rows.push_back({utf8(item.name), utf8(item.properties.text(store::prop::subject)),
+      rows.push_back({utf8(item.name), escapeControls(senderOf(item)), escapeControls(item.properties.text(store::prop::subject)),
                       utf8(item.properties.text(store::prop::messageClass))});
-    printTable({"ITEM", "SUBJECT", "MESSAGE CLASS"}, rows);
+    printTable({"ITEM", "SENDER", "SUBJECT", "MESSAGE CLASS"}, rows);
   });
 
   struct DeleteOptions {

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   lab::addComPlusCommands(app);
   lab::addRegistrationCommands(app);
   lab::addItemCommands(app);
+  lab::addMailCommands(app);
 
   int status = 0;
   try {

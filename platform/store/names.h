@@ -26,6 +26,19 @@ inline constexpr char16_t messageClass[] = u"http://schemas.microsoft.com/exchan
 inline constexpr char16_t description[] = u"http://schemas.microsoft.com/mapi/proptag/x3004001f";
 inline constexpr char16_t subject[] = u"urn:schemas:httpmail:subject";
 
+// What the mail service stores with a message it received.
+inline constexpr char16_t from[] = u"urn:schemas:httpmail:from";
+inline constexpr char16_t to[] = u"urn:schemas:httpmail:to";
+inline constexpr char16_t cc[] = u"urn:schemas:httpmail:cc";
+inline constexpr char16_t date[] = u"urn:schemas:httpmail:date";  // ISO 8601, UTC
+inline constexpr char16_t messageId[] = u"urn:schemas:mailheader:message-id";
+inline constexpr char16_t textBody[] = u"urn:schemas:httpmail:textdescription";
+inline constexpr char16_t hasAttachment[] = u"urn:schemas:httpmail:hasattachment";
+inline constexpr char16_t attachmentNames[] = u"urn:schemas:httpmail:attachmentnames";  // one per line
+inline constexpr char16_t envelopeSender[] = u"urn:schemas:mailheader:return-path";
+// The message exactly as received, one UTF-16 code unit per octet.
+inline constexpr char16_t rawMessage[] = u"urn:schemas:mailheader:rawmessage";
+
 // Event registration items.
 inline constexpr char16_t eventMethod[] = u"http://schemas.microsoft.com/exchange/events/EventMethod";
 inline constexpr char16_t sinkClass[] = u"http://schemas.microsoft.com/exchange/events/SinkClass";

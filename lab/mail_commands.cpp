@@ -1,0 +1,115 @@
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "lab/commands.h"
+#include "lab/output.h"
+#include "platform/mail/message.h"
+#include "platform/mail/server.h"
+#include "platform/mail/store_mailboxes.h"
+#include "platform/registry/registry.h"
+#include "platform/store/store.h"
+
+namespace korvane::lab {
+
+namespace {
+
+void logLine(const std::string& line) {
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  std::fprintf(stderr, "korvane-lab serve: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+void addServe(CLI::App& app) {
+  struct Options {
+    std::vector<std::string> smtp, lmtp;
+    std::size_t maxSize = mail::Limits{}.maxMessageBytes;
+    int idleSeconds = 300;
+    std::size_t maxConnections = 50;
+    std::string hostName;
+  };
+  auto o = std::make_shared<Options>();
+  auto* cmd = app.add_subcommand(
+      "serve", "Run the server's mail service in the foreground: SMTP and LMTP for the addresses of mail-enabled "
+               "public folders (Ctrl-C stops it)");
+  cmd->add_option("--smtp", o->smtp, "Listen for SMTP on HOST:PORT (PORT alone: loopback)");
+  cmd->add_option("--lmtp", o->lmtp, "Listen for LMTP on HOST:PORT or unix:PATH");
+  cmd->add_option("--max-size", o->maxSize, "Largest message in bytes (announced as SIZE)")->check(CLI::PositiveNumber);
+  cmd->add_option("--idle-timeout", o->idleSeconds, "Seconds a client may stay silent")->check(CLI::PositiveNumber);
+  cmd->add_option("--max-connections", o->maxConnections, "Connections at once")->check(CLI::PositiveNumber);
+  cmd->add_option("--hostname", o->hostName, "Name in the greeting (default: the server's host and domain)");
+  cmd->callback([o] {
+    if (o->smtp.empty() && o->lmtp.empty())
+      throw ComError(E_INVALIDARG, u"Say where to listen: --smtp 127.0.0.1:2525 and/or --lmtp unix:PATH.");
+    auto info = store::serverInfo();  // fails clearly when there is no server
+    mail::ServerOptions options;
+    for (const auto& a : o->smtp) options.listeners.push_back({mail::Protocol::Smtp, a});
+    for (const auto& a : o->lmtp) options.listeners.push_back({mail::Protocol::Lmtp, a});
+    options.limits.maxMessageBytes = o->maxSize;
+    options.idleTimeout = std::chrono::seconds(o->idleSeconds);
+    options.maxConnections = o->maxConnections;
+    options.hostName = o->hostName.empty() ? utf8(info.host) + (info.domain.empty() ? "" : "." + utf8(info.domain))
+                                           : o->hostName;
+    logLine("incoming mail is stored as " + utf8(mail::incomingMessageClass()));
+    mail::StoreMailboxes mailboxes(logLine);
+    try {
+      mail::serve(options, mailboxes, logLine);
+    } catch (const std::runtime_error& e) {
+      throw ComError(E_FAIL, text(e.what()));
+    }
+  });
+}
+
+void addShow(CLI::App& app) {
+  struct Options {
+    std::string item;
+    bool raw = false;
+  };
+  auto o = std::make_shared<Options>();
+  auto* cmd = app.add_subcommand("show", "Print an item's properties, or with --raw the message it was delivered from");
+  cmd->add_option("ITEM", o->item, "Item path (Folder/Name.EML) or URL")->required();
+  cmd->add_flag("--raw", o->raw, "Print the message exactly as received");
+  cmd->callback([o] {
+    auto item = store::findItem(text(o->item));
+    if (!item) throw ComError(E_INVALIDARG, u"There is no item \"" + text(o->item) + u"\" (see korvane-lab items FOLDER).");
+    const Variant* raw = item->properties.find(store::prop::rawMessage);
+    if (o->raw) {
+      if (!raw || !raw->isText())
+        throw ComError(E_INVALIDARG, u"\"" + text(o->item) + u"\" did not arrive by mail; it has no message to print.");
+      const std::string octets = mail::rawOctets(raw->textValue());
+      std::fwrite(octets.data(), 1, octets.size(), stdout);
+      return;
+    }
+    std::vector<std::vector<std::string>> rows{{"DAV:href", utf8(item->url)}};
+    for (const auto& [name, value] : item->properties)
+      rows.push_back({utf8(name), name == store::prop::rawMessage && value.isText()
+                                      ? "(" + std::to_string(value.textValue().size()) + " bytes; see --raw)"
+                                      : display(value)});
+    printTable({"PROPERTY", "VALUE"}, rows);
+  });
+}
+
+void addIncoming(CLI::App& app) {
+  auto choice = std::make_shared<std::string>();
+  auto* cmd = app.add_subcommand("incoming", "Show or set the class of mail arriving by SMTP/LMTP (the public "
+                                             "store's value \"Incoming defaults to IPM.Note\")");
+  cmd->add_option("CLASS", *choice, "IPM.Note or IPM.Post")->check(CLI::IsMember({"IPM.Note", "IPM.Post"}, CLI::ignore_case));
+  cmd->callback([choice] {
+    if (!choice->empty()) mail::setIncomingDefaultsToNote(equalsIgnoreCase(text(*choice), u"IPM.Note"));
+    auto value = registry::getValue(registry::Root::LocalMachine, mail::publicStoreKey(), mail::kIncomingNoteValue);
+    std::printf("Incoming mail is stored as %s (%s, value \"%s\" = %s)\n", utf8(mail::incomingMessageClass()).c_str(),
+                utf8(registry::keyName(registry::Root::LocalMachine, mail::publicStoreKey())).c_str(),
+                utf8(mail::kIncomingNoteValue).c_str(), value ? display(*value).c_str() : "not set");
+  });
+}
+
+} // namespace
+
+void addMailCommands(CLI::App& app) {
+  addServe(app);
+  addShow(app);
+  addIncoming(app);
+}
+
+} // namespace korvane::lab

@@ -1,0 +1,39 @@
+// The mail service's network side, on Asio: listens for SMTP and LMTP on
+// TCP or Unix sockets, runs one Session per connection, and keeps the
+// connection limit and the idle timeout. SIGINT or SIGTERM stops it
+// gracefully: no new connections, idle ones are told so, running messages
+// are finished; a second signal ends it at once. Every session (and with it
+// every store call) runs on one worker thread, since the platform is used
+// from one thread at a time; the network waits on the calling thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/mail/session.h"
+
+namespace korvane::mail {
+
+struct Listener {
+  Protocol protocol = Protocol::Smtp;
+  // "HOST:PORT", "[V6]:PORT" or "PORT" (loopback), or "unix:PATH".
+  std::string address;
+};
+
+struct ServerOptions {
+  std::vector<Listener> listeners;
+  Limits limits;
+  std::chrono::seconds idleTimeout{300};
+  std::size_t maxConnections = 50;
+  std::string hostName = "localhost";
+};
+
+// Runs until stopped by a signal. Binds every listener first and fails
+// (throwing std::runtime_error) before serving when one cannot be bound.
+// `log` gets one line per event: listening, each message (from the
+// mailboxes), refused connections, the stop.
+void serve(const ServerOptions& options, Mailboxes& mailboxes, const std::function<void(const std::string&)>& log);
+
+} // namespace korvane::mail

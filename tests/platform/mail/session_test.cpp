@@ -1,0 +1,169 @@
+// The SMTP/LMTP state machine fed with whole conversations: the reply codes
+// it gives, in order, and what it hands over for delivery.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+
+#include "platform/mail/session.h"
+
+namespace korvane::mail {
+namespace {
+
+class FakeMailboxes : public Mailboxes {
+public:
+  std::optional<std::string> folderOf(std::string_view address) override {
+    if (address == "down@x") throw std::runtime_error("database busy");
+    auto it = known.find(std::string(address));
+    return it == known.end() ? std::nullopt : std::optional(it->second);
+  }
+  std::vector<DeliveryResult> deliver(const Envelope& envelope, std::string_view message) override {
+    delivered.push_back({envelope, std::string(message)});
+    std::vector<DeliveryResult> out;
+    for (const auto& r : envelope.recipients)
+      out.push_back(r.folder == "Broken" ? DeliveryResult{DeliveryResult::Status::Failed, "disk full"}
+                    : r.folder == "Vetoed" ? DeliveryResult{DeliveryResult::Status::Refused, "vetoed"}
+                                           : DeliveryResult{DeliveryResult::Status::Delivered, "IPM.Post"});
+    return out;
+  }
+  void refused(const Envelope&, std::string_view, std::string_view) override { ++refusals; }
+
+  std::map<std::string, std::string> known{
+      {"sales@x", "Sales"}, {"support@x", "Support"}, {"broken@x", "Broken"}, {"vetoed@x", "Vetoed"}};
+  std::vector<std::pair<Envelope, std::string>> delivered;
+  int refusals = 0;
+};
+
+// The codes of the final reply lines ("250 ..."; continuation lines "250-" skipped).
+std::vector<int> codes(const std::string& replies) {
+  std::vector<int> out;
+  static const std::regex final("(^|\n)(\\d{3}) ");
+  for (std::sregex_iterator it(replies.begin(), replies.end(), final), end; it != end; ++it)
+    out.push_back(std::stoi((*it)[2]));
+  return out;
+}
+
+Limits smallLimits() {
+  Limits l;
+  l.maxMessageBytes = 100;
+  l.maxLineBytes = 64;
+  l.maxRecipients = 2;
+  l.maxCommands = 30;
+  l.maxErrors = 5;
+  return l;
+}
+
+struct Case {
+  const char* name;
+  Protocol protocol;
+  std::string input;
+  std::vector<int> codes;
+  std::vector<std::string> delivered;  // the messages handed over
+  bool closed = false;
+};
+
+const std::string kHello = "EHLO client\r\n";
+const std::string kLhlo = "LHLO client\r\n";
+const std::string kMail = "MAIL FROM:<a@b>\r\n";
+
+class Conversations : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Conversations, RepliesAndDeliveries) {
+  const Case& c = GetParam();
+  FakeMailboxes boxes;
+  Session session(c.protocol, smallLimits(), "mx.test", boxes);
+  EXPECT_THAT(session.greeting(), ::testing::StartsWith("220 mx.test"));
+  // Fed one byte at a time and all at once, the session answers the same.
+  std::string oneByOne;
+  for (char ch : c.input) oneByOne += session.receive(std::string_view(&ch, 1));
+  FakeMailboxes boxes2;
+  Session whole(c.protocol, smallLimits(), "mx.test", boxes2);
+  EXPECT_EQ(whole.receive(c.input), oneByOne);
+
+  EXPECT_EQ(codes(oneByOne), c.codes) << oneByOne;
+  std::vector<std::string> messages;
+  for (const auto& [envelope, message] : boxes.delivered) messages.push_back(message);
+  EXPECT_EQ(messages, c.delivered);
+  EXPECT_EQ(session.closed(), c.closed);
+}
+
+const Case kCases[] = {
+    {"OneMessage", Protocol::Smtp, kHello + kMail + "RCPT TO:<sales@x>\r\nDATA\r\nSubject: a\r\n\r\nbody\r\n.\r\nQUIT\r\n",
+     {250, 250, 250, 354, 250, 221}, {"Subject: a\r\n\r\nbody\r\n"}, true},
+    {"DotsUndoneAndBareLineFeeds", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:sales@x\r\nDATA\r\n..leading\r\n.x\r\nnot the end\n.\n", {250, 250, 250, 354, 250},
+     {".leading\r\nx\r\nnot the end\n"}},
+    {"UnknownRecipientRefused", Protocol::Smtp, kHello + kMail + "RCPT TO:<nobody@x>\r\nDATA\r\n",
+     {250, 250, 550, 554}, {}},
+    {"LookupFailureIsTemporary", Protocol::Smtp, kHello + kMail + "RCPT TO:<down@x>\r\n", {250, 250, 451}, {}},
+    {"SequenceErrors", Protocol::Smtp, kMail + "RCPT TO:<sales@x>\r\nDATA\r\n" + kHello + kMail + kMail,
+     {503, 503, 503, 250, 250, 503}, {}},
+    {"LmtpNeedsLhlo", Protocol::Lmtp, kHello + kLhlo, {500, 250}, {}},
+    {"SmtpRefusesLhlo", Protocol::Smtp, kLhlo + "HELO\r\nHELO c\r\n", {500, 501, 250}, {}},
+    {"LmtpAnswersEachRecipient", Protocol::Lmtp,
+     kLhlo + kMail + "RCPT TO:<sales@x>\r\nRCPT TO:<broken@x>\r\nDATA\r\nx\r\n.\r\n", {250, 250, 250, 250, 354, 250, 451},
+     {"x\r\n"}},
+    {"SmtpFailureAnywhereIs451", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:<sales@x>\r\nRCPT TO:<broken@x>\r\nDATA\r\nx\r\n.\r\n", {250, 250, 250, 250, 354, 451},
+     {"x\r\n"}},
+    {"SmtpAllVetoedIs550", Protocol::Smtp, kHello + kMail + "RCPT TO:<vetoed@x>\r\nDATA\r\nx\r\n.\r\n",
+     {250, 250, 250, 354, 550}, {"x\r\n"}},
+    {"TooManyRecipients", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:<sales@x>\r\nRCPT TO:<support@x>\r\nRCPT TO:<sales@x>\r\n", {250, 250, 250, 250, 452}, {}},
+    {"AnnouncedSizeTooBig", Protocol::Smtp, kHello + "MAIL FROM:<a@b> SIZE=101\r\nMAIL FROM:<a@b> SIZE=100 BODY=8BITMIME\r\n",
+     {250, 552, 250}, {}},
+    {"MessageTooBigIsRefusedAfterItsEnd", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:<sales@x>\r\nDATA\r\n" + std::string(150, 'x') + "\r\n.\r\nNOOP\r\n",
+     {250, 250, 250, 354, 552, 250}, {}},
+    {"BadParameters", Protocol::Smtp,
+     kHello + "MAIL FROM:<a@b> BODY=BINARY\r\nMAIL FROM:<a@b> RET=FULL\r\nMAIL FROM:<a b>\r\nMAIL TO:<a@b>\r\n",
+     {250, 501, 555, 501, 501}, {}},
+    {"NonAsciiNeedsSmtputf8", Protocol::Smtp, kHello + "MAIL FROM:<é@b>\r\nMAIL FROM:<é@b> SMTPUTF8\r\n", {250, 553, 250}, {}},
+    {"LongLineRefusedAndSkipped", Protocol::Smtp, std::string(200, 'A') + "\r\nNOOP\r\n", {500, 250}, {}},
+    {"GarbageAndUnimplemented", Protocol::Smtp, std::string("\x01\xff\0junk\r\nSTARTTLS\r\nVRFY x\r\n", 27), {500, 502, 252}, {}},
+    {"TooManyErrorsClose", Protocol::Smtp, "x\r\nx\r\nx\r\nx\r\nx\r\nNOOP\r\n", {500, 500, 500, 500, 500, 421}, {}, true},
+    {"RsetEndsTheTransaction", Protocol::Smtp, kHello + kMail + "RSET\r\n" + kMail, {250, 250, 250, 250}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Session, Conversations, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Session, EhloAnnouncesTheExtensions) {
+  FakeMailboxes boxes;
+  Session session(Protocol::Smtp, smallLimits(), "mx.test", boxes);
+  const std::string reply = session.receive(kHello);
+  for (const char* ext : {"250-SIZE 100\r\n", "250-PIPELINING\r\n", "250-8BITMIME\r\n", "250-ENHANCEDSTATUSCODES\r\n",
+                          "250 SMTPUTF8\r\n"})
+    EXPECT_THAT(reply, ::testing::HasSubstr(ext));
+}
+
+TEST(Session, CommandLimitCloses) {
+  FakeMailboxes boxes;
+  Session session(Protocol::Smtp, smallLimits(), "mx.test", boxes);
+  std::string input;
+  for (int i = 0; i < 31; ++i) input += "NOOP\r\n";
+  auto got = codes(session.receive(input));
+  EXPECT_EQ(got.size(), 31u);
+  EXPECT_EQ(got.back(), 421);
+  EXPECT_TRUE(session.closed());
+}
+
+TEST(Session, ShutdownWaitsForTheMessageInProgress) {
+  FakeMailboxes boxes;
+  Session idle(Protocol::Smtp, smallLimits(), "mx.test", boxes);
+  EXPECT_EQ(codes(idle.shutdown()), std::vector<int>{421});
+  EXPECT_TRUE(idle.closed());
+
+  Session busy(Protocol::Smtp, smallLimits(), "mx.test", boxes);
+  busy.receive(kHello + kMail + "RCPT TO:<sales@x>\r\nDATA\r\nhalf");
+  EXPECT_EQ(busy.shutdown(), "");
+  EXPECT_FALSE(busy.closed());
+  EXPECT_EQ(codes(busy.receive(" done\r\n.\r\nNOOP\r\n")), (std::vector<int>{250, 421}));
+  EXPECT_TRUE(busy.closed());
+  ASSERT_EQ(boxes.delivered.size(), 1u);
+  EXPECT_EQ(boxes.delivered[0].second, "half done\r\n");
+}
+
+} // namespace
+} // namespace korvane::mail
