@@ -302,11 +302,24 @@ private:
       lastActive_ = nowMs();
       return false;
     }
-    std::vector<pollfd> fds{{kListener, POLLIN, 0}};
-    for (auto& c : connections_) fds.push_back({c.channel->fd(), POLLIN, 0});
-    if (::poll(fds.data(), fds.size(), 0) == 0) return true;  // the lock goes with the process
+    // A caller still in the listen queue may have sent its request already:
+    // take it in, so that what it sent can be seen below.
+    pollfd listener{kListener, POLLIN, 0};
+    while (::poll(&listener, 1, 0) > 0 && (listener.revents & POLLIN)) accept();
+    if (!requestPending()) return true;  // the lock goes with the process
     ::flock(lockFd_, LOCK_UN);
     lastActive_ = nowMs();
+    return false;
+  }
+
+  // Bytes waiting in any connection. A connection that only closed (a status
+  // query, say) is no request and must not keep an idle host alive.
+  bool requestPending() const {
+    for (const auto& c : connections_) {
+      if (!c.channel) continue;
+      char byte;
+      if (::recv(c.channel->fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+    }
     return false;
   }
 
