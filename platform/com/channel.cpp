@@ -66,6 +66,11 @@ Writer& Writer::text(TextView v) {
   bytes_.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(char16_t));
   return *this;
 }
+Writer& Writer::blob(std::string_view bytes) {
+  i32(static_cast<std::int32_t>(bytes.size()));
+  bytes_.append(bytes);
+  return *this;
+}
 Writer& Writer::raw(const std::string& bytes) {
   bytes_ += bytes;
   return *this;
@@ -106,6 +111,12 @@ Text Reader::text() {
   Text out(static_cast<std::size_t>(n), u'\0');
   std::memcpy(out.data(), p, out.size() * sizeof(char16_t));
   return out;
+}
+
+std::string Reader::blob() {
+  std::int32_t n = i32();
+  if (n < 0) throw ChannelClosed("a negative length");
+  return std::string(take(static_cast<std::size_t>(n)), static_cast<std::size_t>(n));
 }
 
 Variant Reader::variant() {

@@ -30,6 +30,8 @@ public:
   // Objects do not cross: throws ComError(DISP_E_TYPEMISMATCH).
   Writer& variant(const Variant& v);
   Writer& raw(const std::string& bytes);
+  // Bytes of any kind, with their length.
+  Writer& blob(std::string_view bytes);
   const std::string& bytes() const { return bytes_; }
   bool empty() const { return bytes_.empty(); }
 
@@ -48,6 +50,7 @@ public:
   std::int64_t i64();
   Text text();
   Variant variant();
+  std::string blob();
 
 private:
   const char* take(std::size_t n);
