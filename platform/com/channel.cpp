@@ -34,17 +34,22 @@ using Clock = std::chrono::steady_clock;
 // Long enough to cover a host's answer to a short request; a process that
 // waits longer sleeps.
 constexpr auto kSpin = std::chrono::microseconds(250);
+// A yield that took longer than this ran another task: the processor is
+// wanted, and spinning would only take time from the peer being waited for.
+constexpr auto kContended = std::chrono::microseconds(20);
 
 } // namespace
 
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs) {
   if (timeoutMs != 0) {
-    const auto until = Clock::now() + kSpin;
-    do {
+    auto now = Clock::now();
+    const auto until = now + kSpin;
+    for (auto last = now; now < until && now - last < kContended; last = now) {
       int ready = ::poll(fds, count, 0);
       if (ready != 0) return ready;
       ::sched_yield();
-    } while (Clock::now() < until);
+      now = Clock::now();
+    }
   }
   return ::poll(fds, count, timeoutMs);
 }

@@ -61,7 +61,8 @@ private:
 // poll(2) that first spins for a short while, yielding the processor, before
 // it sleeps: the answer to a request usually comes within tens of
 // microseconds, and waking a sleeping processor costs more than that on
-// virtual machines. Spinning stops at once when anything else wants to run.
+// virtual machines. Spinning stops as soon as another task gets the
+// processor, since then it would take time from the peer being waited for.
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs);
 
 // A whole frame as bytes, for writing where no Channel may be used (after
