@@ -94,9 +94,7 @@ TEST_F(EventService, MatchScopesDecideWhichSavesFire) {
       {u"shallow", u"Sales", true},   {u"EXACT", u"Sales", false},          {u"", u"Sales", false},
   };
   for (const auto& row : rows) {
-    Registration reg;
-    reg.scope = row.scope;
-    registerOk(url(u"Sales"), reg);
+    registerOk(url(u"Sales"), {.scope = row.scope});
     sinkCalls().clear();
     deliver(row.deliveredTo, mail(u"IPM.Note"));
     EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN).size(), row.fires ? 1u : 0u)
@@ -105,9 +103,7 @@ TEST_F(EventService, MatchScopesDecideWhichSavesFire) {
 }
 
 TEST_F(EventService, AnyInGlobalEventsFiresForSavesAnywhere) {
-  Registration reg;
-  reg.scope = u"ANY";
-  registerOk(globalEventsUrl(), reg);
+  registerOk(globalEventsUrl(), {.scope = u"ANY"});
   for (const char16_t* path : {u"Sales", u"Sales/Orders", u"Other", u""}) {
     sinkCalls().clear();
     auto out = deliver(path, mail(u"IPM.Note"));
@@ -118,18 +114,13 @@ TEST_F(EventService, AnyInGlobalEventsFiresForSavesAnywhere) {
 }
 
 TEST_F(EventService, AnyIsAcceptedOnlyInGlobalEvents) {
-  Registration reg;
-  reg.scope = u"ANY";
-  ASSERT_EQ(registerIn(url(u"Sales"), reg), E_REGISTRATION_REFUSED);
+  ASSERT_EQ(registerIn(url(u"Sales"), {.scope = u"ANY"}), E_REGISTRATION_REFUSED);
   EXPECT_NE(takeErrorInfo().find(u"GlobalEvents"), Text::npos);
   EXPECT_FALSE(findItem(u"Sales/Korvane.reg"));
 }
 
 TEST_F(EventService, ExactFiresForSavesOfTheFolderItself) {
-  Registration reg;
-  reg.scope = u"EXACT";
-  reg.criteria = u"";
-  registerOk(url(u"Sales"), reg);
+  registerOk(url(u"Sales"), {.scope = u"EXACT", .criteria = u""});
   sinkCalls().clear();
   setFolderProperties(u"Sales", {{prop::description, Variant(u"Orders of the sales team")}});
   auto folderSaves = calls();
@@ -142,9 +133,8 @@ TEST_F(EventService, ExactFiresForSavesOfTheFolderItself) {
 }
 
 TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItem) {
-  Registration reg;
-  reg.criteria = u" WHERE \"DAV:ishidden\" = FALSE AND \"http://schemas.microsoft.com/exchange/outlookmessageclass\" LIKE 'IPM.Note%'";
-  registerOk(url(u"Sales"), reg);
+  registerOk(url(u"Sales"), {.criteria = u" WHERE \"DAV:ishidden\" = FALSE AND "
+                                         u"\"http://schemas.microsoft.com/exchange/outlookmessageclass\" LIKE 'IPM.Note%'"});
   sinkCalls().clear();
   deliver(u"Sales", mail(u"IPM.Note.Order"));
   deliver(u"Sales", mail(u"IPM.Appointment"));
@@ -157,31 +147,13 @@ TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItem) {
 }
 
 TEST_F(EventService, RegistrationsRunInPriorityOrderThenByUrl) {
-  Registration a;
-  a.sink = kSecondRecorder;
-  a.priority = u" 200 ";
-  a.name = u"a.reg";
-  registerOk(url(u"Sales"), a);
-  Registration b;
-  b.sink = kRecorder;
-  b.priority = u"5";
-  b.name = u"b.reg";
-  registerOk(url(u"Sales"), b);
-  Registration c;
-  c.sink = kDeleter;
-  c.priority = u"";
-  c.name = u"c.reg";
-  registerOk(url(u"Sales"), c);
-  Registration d;
-  d.sink = kRewriter;
-  d.priority = u"200";
-  d.name = u"0.reg";  // same priority as a.reg, earlier URL
-  registerOk(url(u"Sales"), d);
-  Registration global;
-  global.sink = kLateWriter;
-  global.scope = u"ANY";
-  global.priority = u"not a number";  // counts as missing; its URL sorts before c.reg's
-  registerOk(globalEventsUrl(), global);
+  registerOk(url(u"Sales"), {.sink = kSecondRecorder, .priority = u" 200 ", .name = u"a.reg"});
+  registerOk(url(u"Sales"), {.sink = kRecorder, .priority = u"5", .name = u"b.reg"});
+  registerOk(url(u"Sales"), {.sink = kDeleter, .priority = u"", .name = u"c.reg"});
+  // Same priority as a.reg, earlier URL.
+  registerOk(url(u"Sales"), {.sink = kRewriter, .priority = u"200", .name = u"0.reg"});
+  // A priority that is no number counts as missing; this URL sorts before c.reg's.
+  registerOk(globalEventsUrl(), {.sink = kLateWriter, .scope = u"ANY", .priority = u"not a number"});
   sinkCalls().clear();
   deliver(u"Sales", mail(u"IPM.Note"));
   EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN),
@@ -189,13 +161,8 @@ TEST_F(EventService, RegistrationsRunInPriorityOrderThenByUrl) {
 }
 
 TEST_F(EventService, DisabledRegistrationsAndOtherMethodsDoNotFire) {
-  Registration deletes;
-  deletes.method = u"onsyncdelete";
-  deletes.name = u"deletes.reg";
-  registerOk(url(u"Sales"), deletes);
-  Registration off;
-  off.name = u"off.reg";
-  registerOk(url(u"Sales"), off);
+  registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"deletes.reg"});
+  registerOk(url(u"Sales"), {.name = u"off.reg"});
   save(u"Sales", u"off.reg", {{prop::enabled, Variant(false)}});
   sinkCalls().clear();
   deliver(u"Sales", mail(u"IPM.Note"));
@@ -205,7 +172,7 @@ TEST_F(EventService, DisabledRegistrationsAndOtherMethodsDoNotFire) {
 // --- the phases --------------------------------------------------------------------
 
 TEST_F(EventService, DeliveriesCarryTheDeliveredFlagAndPlainSavesDoNot) {
-  registerOk(url(u"Sales"), Registration{});
+  registerOk(url(u"Sales"), {});
   sinkCalls().clear();
   auto delivered = deliver(u"Sales", mail(u"IPM.Note"));
   save(u"Sales", u"Plain.EML", mail(u"IPM.Note"));
@@ -221,11 +188,8 @@ TEST_F(EventService, DeliveriesCarryTheDeliveredFlagAndPlainSavesDoNot) {
 }
 
 TEST_F(EventService, TheCommitPhaseGoesToTheSameSinkObjects) {
-  registerOk(url(u"Sales"), Registration{});
-  Registration second;
-  second.sink = kSecondRecorder;
-  second.name = u"second.reg";
-  registerOk(url(u"Sales"), second);
+  registerOk(url(u"Sales"), {});
+  registerOk(url(u"Sales"), {.sink = kSecondRecorder, .name = u"second.reg"});
   sinkCalls().clear();
   deliver(u"Sales", mail(u"IPM.Note"));
   auto list = calls();
@@ -240,14 +204,8 @@ TEST_F(EventService, TheCommitPhaseGoesToTheSameSinkObjects) {
 }
 
 TEST_F(EventService, ABeginPhaseChangeIsSavedWithTheItem) {
-  Registration rewrite;
-  rewrite.sink = kRewriter;
-  rewrite.priority = u"1";
-  registerOk(url(u"Sales"), rewrite);
-  Registration later;
-  later.priority = u"2";
-  later.name = u"later.reg";
-  registerOk(url(u"Sales"), later);
+  registerOk(url(u"Sales"), {.sink = kRewriter, .priority = u"1"});
+  registerOk(url(u"Sales"), {.priority = u"2", .name = u"later.reg"});
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
@@ -260,14 +218,8 @@ TEST_F(EventService, ABeginPhaseChangeIsSavedWithTheItem) {
 }
 
 TEST_F(EventService, ADeleteInTheBeginPhaseRemovesTheItemAndStopsLaterSinks) {
-  Registration del;
-  del.sink = kDeleter;
-  del.priority = u"1";
-  registerOk(url(u"Sales"), del);
-  Registration later;
-  later.priority = u"2";
-  later.name = u"later.reg";
-  registerOk(url(u"Sales"), later);
+  registerOk(url(u"Sales"), {.sink = kDeleter, .priority = u"1"});
+  registerOk(url(u"Sales"), {.priority = u"2", .name = u"later.reg"});
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   EXPECT_TRUE(out.deleted);
@@ -281,9 +233,7 @@ TEST_F(EventService, ADeleteInTheBeginPhaseRemovesTheItemAndStopsLaterSinks) {
 }
 
 TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
-  Registration abort;
-  abort.sink = kAborter;
-  registerOk(url(u"Sales"), abort);
+  registerOk(url(u"Sales"), {.sink = kAborter});
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   EXPECT_TRUE(out.aborted);
@@ -304,9 +254,7 @@ TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
 }
 
 TEST_F(EventService, ASaveWhoseItemKeepsChangingWhileItsSinksRunWritesNothingAndSaysSo) {
-  Registration meddler;
-  meddler.sink = kMeddler;
-  registerOk(url(u"Sales"), meddler);
+  registerOk(url(u"Sales"), {.sink = kMeddler});
   save(u"Sales", u"Note.EML", mail(u"IPM.Note", u"Before"));  // not written yet: nothing to meddle with
   sinkCalls().clear();
   try {
@@ -326,9 +274,7 @@ TEST_F(EventService, ASaveWhoseItemKeepsChangingWhileItsSinksRunWritesNothingAnd
 }
 
 TEST_F(EventService, TheRecordCannotChangeTheItemAfterTheBeginPhase) {
-  Registration late;
-  late.sink = kLateWriter;
-  registerOk(url(u"Sales"), late);
+  registerOk(url(u"Sales"), {.sink = kLateWriter});
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   auto list = calls();
@@ -338,9 +284,7 @@ TEST_F(EventService, TheRecordCannotChangeTheItemAfterTheBeginPhase) {
 }
 
 TEST_F(EventService, ADryRunShowsTheBeginPhaseAndKeepsNothing) {
-  Registration rewrite;
-  rewrite.sink = kRewriter;
-  registerOk(url(u"Sales"), rewrite);
+  registerOk(url(u"Sales"), {.sink = kRewriter});
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"), true);
   EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
@@ -352,15 +296,8 @@ TEST_F(EventService, ADryRunShowsTheBeginPhaseAndKeepsNothing) {
 // --- sinks that cannot be created -----------------------------------------------
 
 TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOn) {
-  Registration vanishing;
-  vanishing.sink = kVanishing;
-  vanishing.priority = u"1";
-  registerOk(url(u"Sales"), vanishing);
-  Registration rewrite;
-  rewrite.sink = kRewriter;
-  rewrite.priority = u"2";
-  rewrite.name = u"rewrite.reg";
-  registerOk(url(u"Sales"), rewrite);
+  registerOk(url(u"Sales"), {.sink = kVanishing, .priority = u"1"});
+  registerOk(url(u"Sales"), {.sink = kRewriter, .priority = u"2", .name = u"rewrite.reg"});
   setVanishingAvailable(false);
   clearEvents();
   sinkCalls().clear();
@@ -376,14 +313,8 @@ TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOn) {
 }
 
 TEST_F(EventService, TheLogEntryOutlivesAnAbortedSave) {
-  Registration vanishing;
-  vanishing.sink = kVanishing;
-  vanishing.priority = u"1";
-  registerOk(url(u"Sales"), vanishing);
-  Registration abort;
-  abort.sink = kAborter;
-  abort.name = u"abort.reg";
-  registerOk(url(u"Sales"), abort);
+  registerOk(url(u"Sales"), {.sink = kVanishing, .priority = u"1"});
+  registerOk(url(u"Sales"), {.sink = kAborter, .name = u"abort.reg"});
   setVanishingAvailable(false);
   clearEvents();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
@@ -394,7 +325,7 @@ TEST_F(EventService, TheLogEntryOutlivesAnAbortedSave) {
 // --- registration items -----------------------------------------------------------
 
 TEST_F(EventService, CreatingARegistrationAsksItsSink) {
-  registerOk(url(u"Sales"), Registration{});
+  registerOk(url(u"Sales"), {});
   auto reg = calls(u"register");
   ASSERT_EQ(reg.size(), 1u);
   EXPECT_EQ(reg[0].url, url(u"Sales/Korvane.reg"));
@@ -420,10 +351,8 @@ TEST_F(EventService, ARefusedRegistrationIsNotWritten) {
       {kRecorder, u" WHERE \"DAV:ishidden\" = ", u"criteria"},
   };
   for (const auto& row : rows) {
-    Registration reg;
-    reg.sink = row.sink;
-    reg.criteria = row.criteria;
-    ASSERT_EQ(registerIn(url(u"Sales"), reg), E_REGISTRATION_REFUSED) << toUtf8(row.sink);
+    ASSERT_EQ(registerIn(url(u"Sales"), {.sink = row.sink, .criteria = row.criteria}), E_REGISTRATION_REFUSED)
+        << toUtf8(row.sink);
     Text why = takeErrorInfo();
     EXPECT_NE(why.find(row.mentioned), Text::npos) << toUtf8(why);
     EXPECT_NE(why.find(url(u"Sales/Korvane.reg")), Text::npos) << toUtf8(why);
@@ -432,12 +361,8 @@ TEST_F(EventService, ARefusedRegistrationIsNotWritten) {
 }
 
 TEST_F(EventService, ReplacingARegistrationKeepsOnlyTheNewOne) {
-  Registration reg;
-  reg.priority = u"100";
-  registerOk(url(u"Sales"), reg);
-  reg.priority = u"7";
-  reg.scope = u"DEEP";
-  registerOk(url(u"Sales"), reg);
+  registerOk(url(u"Sales"), {.priority = u"100"});
+  registerOk(url(u"Sales"), {.scope = u"DEEP", .priority = u"7"});
   auto all = registrations();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].properties.get(prop::priority), Variant(u"7"));
@@ -448,9 +373,7 @@ TEST_F(EventService, ReplacingARegistrationKeepsOnlyTheNewOne) {
 // --- deletes ------------------------------------------------------------------------
 
 TEST_F(EventService, DeletesFireBeginBeforeAndCommitAfter) {
-  Registration reg;
-  reg.method = u"onsyncsave;OnSyncDelete";
-  registerOk(url(u"Sales"), reg);
+  registerOk(url(u"Sales"), {.method = u"onsyncsave;OnSyncDelete"});
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   sinkCalls().clear();
   EXPECT_FALSE(deleteItem(out.url).aborted);
@@ -464,10 +387,7 @@ TEST_F(EventService, DeletesFireBeginBeforeAndCommitAfter) {
 }
 
 TEST_F(EventService, AnAbortedDeleteKeepsTheItem) {
-  Registration reg;
-  reg.sink = kAborter;
-  reg.method = u"onsyncdelete";
-  registerOk(url(u"Sales"), reg);
+  registerOk(url(u"Sales"), {.sink = kAborter, .method = u"onsyncdelete"});
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   auto r = newRecord();
   check(openRecord(r.get(), out.url, nullptr, 3, -1));
@@ -477,13 +397,8 @@ TEST_F(EventService, AnAbortedDeleteKeepsTheItem) {
 }
 
 TEST_F(EventService, DeletingARegistrationItemFiresNothing) {
-  Registration reg;
-  reg.method = u"onsyncdelete";
-  registerOk(url(u"Sales"), reg);
-  Registration other;
-  other.name = u"other.reg";
-  other.method = u"onsyncdelete";
-  registerOk(url(u"Sales"), other);
+  registerOk(url(u"Sales"), {.method = u"onsyncdelete"});
+  registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"other.reg"});
   sinkCalls().clear();
   auto r = newRecord();
   check(openRecord(r.get(), url(u"Sales/Korvane.reg"), nullptr, 3, -1));
