@@ -195,7 +195,7 @@ TEST_F(StoreApi, RegistrationsAreListedWithTheirProperties) {
   EXPECT_EQ(all[0].properties.text(prop::sinkClass), u"ADODB.Connection");
 }
 
-TEST_F(StoreApi, TheEventLogKeepsEntriesInOrder) {
+TEST_F(StoreApi, TheEventLogKeepsItsNewestEntriesInOrder) {
   clearEvents();
   writeEvent(u"Lab", EventLevel::Information, u"first");
   writeEvent(u"Lab", EventLevel::Warning, u"second: Ünïcødé");
@@ -208,10 +208,7 @@ TEST_F(StoreApi, TheEventLogKeepsEntriesInOrder) {
   EXPECT_EQ(log[0].time.back(), u'Z');
   clearEvents();
   EXPECT_TRUE(listEvents().empty());
-}
-
-// Like a real event log, it overwrites its oldest entries.
-TEST_F(StoreApi, TheEventLogKeepsOnlyItsNewestEntries) {
+  // Like a real event log, it overwrites its oldest entries.
   writeEvent(u"Lab", EventLevel::Information, u"first");
   {
     auto& db = db::Database::current();
@@ -223,7 +220,7 @@ TEST_F(StoreApi, TheEventLogKeepsOnlyItsNewestEntries) {
     t.commit();
   }
   writeEvent(u"Lab", EventLevel::Error, u"newest");
-  auto log = listEvents();
+  log = listEvents();
   ASSERT_EQ(log.size(), static_cast<std::size_t>(kEventLogSize));
   EXPECT_EQ(log.front().text, u"filler 2");
   EXPECT_EQ(log.back().text, u"newest");

@@ -39,12 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseRow{u"http://exch01", false, {}}, ParseRow{u"http:///Public", false, {}},
                       ParseRow{u"file://./backofficestorage/Public", false, {}}, ParseRow{u"", false, {}}));
 
-TEST(ComposeUrl, FolderUrlsHaveNoTrailingSlash) {
+TEST(FolderPath, UrlsHaveNoTrailingSlashPathsIgnoreOuterSlashesAndRefuseEmptyNames) {
   EXPECT_EQ(composeStoreUrl(u"exch01", {}), u"http://exch01/Public");
   EXPECT_EQ(composeStoreUrl(u"exch01", {u"Sales", u"Bob's"}), u"http://exch01/Public/Sales/Bob's");
-}
-
-TEST(FolderPath, IgnoresOuterSlashesAndRefusesEmptyNames) {
   EXPECT_EQ(splitFolderPath(u"/Sales/Orders/"), (std::vector<Text>{u"Sales", u"Orders"}));
   EXPECT_EQ(splitFolderPath(u""), std::vector<Text>{});
   EXPECT_FALSE(splitFolderPath(u"Sales//Orders").has_value());
