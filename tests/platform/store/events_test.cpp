@@ -244,8 +244,7 @@ TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
   EXPECT_TRUE(list[1].flags & EVT_SYNC_ABORTED);
 
   // Through a record the caller gets the failure, and the item is not written.
-  auto r = newRecord();
-  check(openRecord(r.get(), url(u"Sales/New.EML"), nullptr, 3, 0x4000000));
+  auto r = openedRecord(url(u"Sales/New.EML"), 3, 0x4000000);
   auto f = fieldsOf(r.get());
   setValue(f.get(), prop::messageClass, Variant(u"IPM.Note"));
   ASSERT_EQ(f->Update(), E_STORE_ABORTED);
@@ -389,8 +388,7 @@ TEST_F(EventService, DeletesFireBeginBeforeAndCommitAfter) {
 TEST_F(EventService, AnAbortedDeleteKeepsTheItem) {
   registerOk(url(u"Sales"), {.sink = kAborter, .method = u"onsyncdelete"});
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
-  auto r = newRecord();
-  check(openRecord(r.get(), out.url, nullptr, 3, -1));
+  auto r = openedRecord(out.url, 3, -1);
   EXPECT_EQ(failure(r->DeleteRecord(u"", false)), E_STORE_ABORTED);
   EXPECT_TRUE(findItem(out.url));
   EXPECT_TRUE(deleteItem(out.url).aborted);
@@ -400,8 +398,7 @@ TEST_F(EventService, DeletingARegistrationItemFiresNothing) {
   registerOk(url(u"Sales"), {.method = u"onsyncdelete"});
   registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"other.reg"});
   sinkCalls().clear();
-  auto r = newRecord();
-  check(openRecord(r.get(), url(u"Sales/Korvane.reg"), nullptr, 3, -1));
+  auto r = openedRecord(url(u"Sales/Korvane.reg"), 3, -1);
   check(r->DeleteRecord(url(u"Sales/Korvane.reg"), false));
   EXPECT_TRUE(sinkCalls().empty());
   EXPECT_EQ(registrations().size(), 1u);
