@@ -110,16 +110,6 @@ TEST_F(FolderList, WithoutTheApplicationChecksAreUndoneButUnchecksAllowed) {
   EXPECT_TRUE(registeredFolders().empty());
 }
 
-TEST_F(FolderList, WithTheApplicationEveryChangeEnablesChange) {
-  installApplication();
-  startAndAccept();
-  clickCheckBox("Sales");
-  EXPECT_TRUE(isChecked("Sales"));
-  EXPECT_TRUE(button("btnChange")->isEnabled());
-  clickCheckBox("Sales");
-  EXPECT_FALSE(isChecked("Sales"));
-}
-
 TEST_F(FolderList, ClicksWhileAnActionRunsAreNotTaken) {
   installApplication();
   startAndAccept();
@@ -134,16 +124,6 @@ TEST_F(FolderList, ClicksWhileAnActionRunsAreNotTaken) {
   QStringList all = paths();
   all.removeDuplicates();
   EXPECT_EQ(all.size(), list()->topLevelItemCount());
-}
-
-TEST_F(FolderList, SelectAllAndDeselectAllSetEveryMark) {
-  installApplication();
-  startAndAccept();
-  click("Command4");
-  for (const QString& p : paths()) EXPECT_TRUE(isChecked(p)) << p.toStdString();
-  EXPECT_TRUE(button("btnChange")->isEnabled());
-  click("Command5");
-  for (const QString& p : paths()) EXPECT_FALSE(isChecked(p)) << p.toStdString();
 }
 
 TEST_F(FolderList, RowsShowTheIconOfTheirKind) {
