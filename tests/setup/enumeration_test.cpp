@@ -31,23 +31,6 @@ protected:
   InstallForm form;
 };
 
-TEST_F(Enumeration, SampleTreeListsMailEnabledFoldersChildrenFirst) {
-  GetPublicFolders(form);
-  EXPECT_EQ(paths(), (std::vector<Text>{u"Contacts", u"Forms", u"Sales/Orders", u"Sales/Quotes", u"Sales",
-                                         u"Support/Bob's Escalations", u"Support/Tickets", u"Team Calendar"}));
-  const ListRow& orders = row(u"Sales/Orders");
-  EXPECT_EQ(orders.key, u"http://exch01/Public/Sales/Orders");
-  EXPECT_EQ(orders.subItem1, u"Orders");
-  EXPECT_EQ(orders.subItem2, u"orders@corp.example.com");
-  EXPECT_EQ(orders.smallIcon, u"folder1");
-  EXPECT_EQ(row(u"Team Calendar").smallIcon, u"calendarfolder");
-  EXPECT_EQ(row(u"Contacts").smallIcon, u"contactfolder");
-  for (const auto& r : form.ui.ListView1.rows) EXPECT_FALSE(r.checked) << toUtf8(r.text);
-  EXPECT_TRUE(form.blnListReady);
-  EXPECT_EQ(form.ui.mousePointer, Default);
-  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
-}
-
 TEST_F(Enumeration, UpdateStatusClampsAtTheScale) {
   form.ui.Picture1.scaleWidth = 4;
   form.lngProgress = 3;
