@@ -124,15 +124,5 @@ TEST_F(Discovery, UserNameWithAnApostropheStaysInsideTheQueryLiteral) {
             u"sAMAccountName='o''brien'");
 }
 
-TEST_F(Discovery, WindowsCallsGiveNameAndDomain) {
-  EXPECT_EQ(GetCurrentUserName(), u"Administrator");
-  EXPECT_EQ(GetWorkstationDomain(), u"CORP");
-  failWorkstation();
-  EXPECT_EQ(GetWorkstationDomain(), u"");
-  EXPECT_FALSE(IsClusterNode());
-  registry::createKey(registry::Root::LocalMachine, u"Cluster");
-  EXPECT_TRUE(IsClusterNode());
-}
-
 } // namespace
 } // namespace korvane::setup
