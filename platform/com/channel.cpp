@@ -5,6 +5,7 @@
 #include <cstring>
 #include <algorithm>
 #include <poll.h>
+#include <sched.h>
 #include <system_error>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,7 +31,28 @@ T fromLittleEndian(const char* p) {
 
 using Clock = std::chrono::steady_clock;
 
+// Long enough to cover a host's answer to a short request; a process that
+// waits longer sleeps.
+constexpr auto kSpin = std::chrono::microseconds(250);
+// A yield that took longer than this ran another task: the processor is
+// wanted, and spinning would only take time from the peer being waited for.
+constexpr auto kContended = std::chrono::microseconds(20);
+
 } // namespace
+
+int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs) {
+  if (timeoutMs != 0) {
+    auto now = Clock::now();
+    const auto until = now + kSpin;
+    for (auto last = now; now < until && now - last < kContended; last = now) {
+      int ready = ::poll(fds, count, 0);
+      if (ready != 0) return ready;
+      ::sched_yield();
+      now = Clock::now();
+    }
+  }
+  return ::poll(fds, count, timeoutMs);
+}
 
 Writer& Writer::u8(std::uint8_t v) {
   bytes_.push_back(static_cast<char>(v));
@@ -47,6 +69,11 @@ Writer& Writer::i64(std::int64_t v) {
 Writer& Writer::text(TextView v) {
   i32(static_cast<std::int32_t>(v.size()));
   bytes_.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(char16_t));
+  return *this;
+}
+Writer& Writer::blob(std::string_view bytes) {
+  i32(static_cast<std::int32_t>(bytes.size()));
+  bytes_.append(bytes);
   return *this;
 }
 Writer& Writer::raw(const std::string& bytes) {
@@ -89,6 +116,12 @@ Text Reader::text() {
   Text out(static_cast<std::size_t>(n), u'\0');
   std::memcpy(out.data(), p, out.size() * sizeof(char16_t));
   return out;
+}
+
+std::string Reader::blob() {
+  std::int32_t n = i32();
+  if (n < 0) throw ChannelClosed("a negative length");
+  return std::string(take(static_cast<std::size_t>(n)), static_cast<std::size_t>(n));
 }
 
 Variant Reader::variant() {
@@ -148,7 +181,7 @@ void Channel::readExactly(char* out, std::size_t n, int timeoutMs) {
       wait = static_cast<int>(std::max<long long>(0, left));
     }
     pollfd p{fd_, POLLIN, 0};
-    int ready = ::poll(&p, 1, wait);
+    int ready = pollSpinning(&p, 1, wait);
     if (ready < 0 && errno != EINTR) throw ChannelClosed(std::strerror(errno));
     if (ready == 0) throw std::system_error(ETIMEDOUT, std::generic_category());
   }
