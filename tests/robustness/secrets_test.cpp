@@ -57,17 +57,13 @@ protected:
 
 TEST_F(Secrets, NoLabCommandPrintsThePassword) {
   install();
+  // Every command that reads the catalog, runs the sink or shows what it logged.
   const std::vector<std::vector<std::string>> commands{
       {"info"}, {"complus", "list"}, {"complus", "list", "--json"},
       {"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"}, {"reg", "list"}, {"reg", "list", "--json"},
       {"deliver", "Sales", "--class", "IPM.Post", "--subject", "One"}, {"save", "Sales", "--class", "IPM.Post"},
-      {"items", "Sales"}, {"items", "Sales", "--json"}, {"folder", "list"}, {"folder", "list", "--json"},
-      {"folder", "add", "Support", "--mail", "support@corp.example.com"}, {"folder", "set", "Support", "--description", "x"},
-      {"user", "list"}, {"user", "list", "--json"}, {"user", "add", "jdoe"}, {"user", "remove", "jdoe"},
-      {"machine"}, {"machine", "--user", "svc-korvane"}, {"cluster", "on"}, {"cluster", "off"},
-      {"exchange", "server", "EXCH02"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
-      {"--server", (workDir() / "another").string(), "init", "--sample"},
-      {"reg", "delete", "Sales"}, {"--help"}, {"complus", "--help"}, {"complus", "install", "--help"},
+      {"items", "Sales", "--json"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
+      {"reg", "delete", "Sales"}, {"complus", "install", "--help"},
   };
   for (const auto& c : commands) labWithoutSecret(c);
   // Failures that involve the application say so without the password.
