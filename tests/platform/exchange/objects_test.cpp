@@ -162,6 +162,10 @@ TEST_F(ObjectsTest, EachClassOpensItsOwnKindOnly) {
   auto ps = openObject(CLSID_PublicStoreDB, store());
   EXPECT_EQ(getProperty(ps.get(), u"FolderTree").toText(), u"");
   EXPECT_EQ(getProperty(ps.get(), u"status").toInt(), kStoreOnline);
+  // Values are read at Open.
+  dismountPublicStore(u"EXCH01", u"SG1", u"PFS");
+  EXPECT_EQ(getProperty(ps.get(), u"Status").toInt(), kStoreOnline);
+  EXPECT_EQ(getProperty(openObject(CLSID_PublicStoreDB, store()).get(), u"Status").toInt(), kStoreOffline);
 }
 
 TEST_F(ObjectsTest, PropertiesNeedAnOpenObjectAndAreReadOnly) {
@@ -206,15 +210,6 @@ TEST_F(ObjectsTest, DataSourceInterfacesAndLateBoundAccess) {
   Variant beyond(2);
   EXPECT_EQ(list->Invoke(u"Item", std::span<const Variant>(&beyond, 1), &out), E_INVALIDARG);
   EXPECT_THROW(listTexts(Variant(u"not a list")), ComError);
-}
-
-TEST_F(ObjectsTest, ValuesAreReadAtOpen) {
-  addPublicStore(u"EXCH01", u"SG1", {u"PFS", u"Public Folders", true, std::nullopt});
-  auto ps = openObject(CLSID_PublicStoreDB, publicStoreUrl(u"EXCH01", u"SG1", u"PFS"));
-  dismountPublicStore(u"EXCH01", u"SG1", u"PFS");
-  EXPECT_EQ(getProperty(ps.get(), u"Status").toInt(), kStoreOnline);
-  ps = openObject(CLSID_PublicStoreDB, publicStoreUrl(u"EXCH01", u"SG1", u"PFS"));
-  EXPECT_EQ(getProperty(ps.get(), u"Status").toInt(), kStoreOffline);
 }
 
 } // namespace
