@@ -5,6 +5,7 @@
 #include <cstring>
 #include <algorithm>
 #include <poll.h>
+#include <sched.h>
 #include <system_error>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,7 +31,23 @@ T fromLittleEndian(const char* p) {
 
 using Clock = std::chrono::steady_clock;
 
+// Long enough to cover a host's answer to a short request; a process that
+// waits longer sleeps.
+constexpr auto kSpin = std::chrono::microseconds(250);
+
 } // namespace
+
+int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs) {
+  if (timeoutMs != 0) {
+    const auto until = Clock::now() + kSpin;
+    do {
+      int ready = ::poll(fds, count, 0);
+      if (ready != 0) return ready;
+      ::sched_yield();
+    } while (Clock::now() < until);
+  }
+  return ::poll(fds, count, timeoutMs);
+}
 
 Writer& Writer::u8(std::uint8_t v) {
   bytes_.push_back(static_cast<char>(v));
@@ -148,7 +165,7 @@ void Channel::readExactly(char* out, std::size_t n, int timeoutMs) {
       wait = static_cast<int>(std::max<long long>(0, left));
     }
     pollfd p{fd_, POLLIN, 0};
-    int ready = ::poll(&p, 1, wait);
+    int ready = pollSpinning(&p, 1, wait);
     if (ready < 0 && errno != EINTR) throw ChannelClosed(std::strerror(errno));
     if (ready == 0) throw std::system_error(ETIMEDOUT, std::generic_category());
   }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
 
@@ -53,6 +54,12 @@ private:
   std::string bytes_;
   std::size_t at_ = 0;
 };
+
+// poll(2) that first spins for a short while, yielding the processor, before
+// it sleeps: the answer to a request usually comes within tens of
+// microseconds, and waking a sleeping processor costs more than that on
+// virtual machines. Spinning stops at once when anything else wants to run.
+int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs);
 
 // A whole frame as bytes, for writing where no Channel may be used (after
 // fork, in a signal handler).

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <pthread.h>
 #include <mutex>
@@ -158,6 +159,19 @@ int listenHost(const Target& t) {
   return fd;
 }
 
+// Whether the process `pid` (not a child of ours) ends within `ms`.
+bool awaitEnd(int pid, int ms) {
+  for (int waited = 0; waited < ms; waited += 5) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    // Ended but not yet reaped by its parent.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidField, name, state;
+    if (stat >> pidField >> name >> state && state == "Z") return true;
+    ::usleep(5000);
+  }
+  return false;
+}
+
 } // namespace
 
 std::uint64_t roundTrips() { return trips.load(); }
@@ -217,7 +231,7 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       auto f = channel_->receive(static_cast<int>(std::max<long long>(0, left)));
       if (!f) {
-        if (pid_ > 0) ::kill(pid_, SIGKILL);
+        if (workerPid_ > 0) ::kill(workerPid_, SIGKILL);
         died(during, u"it did not return within the sink time limit of " + fromUtf8(std::to_string(limitMs_ / 1000)) +
                          u" s and was ended");
       }
@@ -226,6 +240,7 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
         return std::move(f->body);
       }
       if (f->type == Died) died(during, f->body.text());
+      if (f->type == Serving) workerPid_ = f->body.i32();
       if (f->type != Callback) continue;
       wire::Writer answer;
       if (callbacks) callbacks(f->body, answer);
@@ -268,8 +283,10 @@ struct Links {
     return *l;
   }
 
-  // Connects to the running host or starts one; under the exclusive lock.
-  static std::shared_ptr<Link> open(const Target& t) {
+  // Connects to the running host or starts one, and sends the first
+  // request; under the exclusive lock, so that a host does not end for
+  // idleness between its greeting and the request.
+  static std::shared_ptr<Link> open(const Target& t, const wire::Writer& first, TextView during) {
     int lockFd = openLockFile(t);
     FileLock exclusive(lockFd, LOCK_EX);
     int fd = connectHost(t);
@@ -292,6 +309,11 @@ struct Links {
     }
     auto link = std::make_shared<Link>(t, fd, lockFd);
     link->awaitHello();
+    try {
+      link->channel_->send(Create, first);
+    } catch (const wire::ChannelClosed&) {
+      link->died(during, u"it ended before the request reached it");
+    }
     return link;
   }
 };
@@ -315,14 +337,7 @@ Created create(const Target& target, const Guid& clsid) {
       }
     }
   }
-  if (!sent) {
-    slot = Links::open(target);
-    try {
-      slot->channel_->send(Create, request);
-    } catch (const wire::ChannelClosed&) {
-      slot->died(during, u"it ended before the request reached it");
-    }
-  }
+  if (!sent) slot = Links::open(target, request, during);
   auto link = slot;
   wire::Reader reply = link->awaitReply(during, {});
   HRESULT h = reply.i32();
@@ -363,13 +378,8 @@ bool shutdown(TextView applicationId) {
       auto hello = channel.receive(2000);
       int pid = hello && hello->type == Hello ? hello->body.i32() : 0;
       channel.send(Shutdown, {});
-      // The host closes the connection as it ends.
-      try {
-        while (channel.receive(5000)) {
-        }
-        if (pid > 0) ::kill(pid, SIGKILL);
-      } catch (const wire::ChannelClosed&) {
-      }
+      // The host ends its workers, then itself.
+      if (pid > 0 && !awaitEnd(pid, 5000)) ::kill(pid, SIGKILL);
       ended = true;
     } catch (const wire::ChannelClosed&) {
     }

@@ -6,6 +6,9 @@
 // with no objects, by `shutdown` (application removed, component
 // reinstalled, the lab's "complus shutdown"), or when it dies.
 //
+// The host hands each caller's connection to a worker process of its own,
+// so that callers do not wait for each other's sinks.
+//
 // Start and stop are serialised by a lock file beside the socket: a starter
 // holds it exclusively while it connects or spawns; a host ending for
 // idleness takes it too and goes only when no request is waiting, and a
@@ -28,7 +31,7 @@
 namespace korvane::complus::host {
 
 enum Message : std::uint8_t {
-  Hello = 1,      // host -> caller on connect: pid
+  Hello = 1,      // host -> caller on connect: pid, warning
   Create,         // clsid -> hr, description, object, offered interfaces
   Call,           // object, interface-specific request -> Reply
   Release,        // object (no reply)
@@ -37,6 +40,7 @@ enum Message : std::uint8_t {
   Callback,       // host -> caller during a call; answered by CallbackReply
   CallbackReply,
   Died,           // host -> caller: what ended it
+  Serving,        // host -> caller: the pid of the process that serves it
 };
 
 // Settings of the server, in seconds: how long one call into a hosted
@@ -93,6 +97,7 @@ private:
   std::unique_ptr<wire::Channel> channel_;
   int lockFd_;
   int pid_ = 0;
+  int workerPid_ = 0;  // the host's process that serves this link
   bool dead_ = false;
   std::int32_t limitMs_;
 };

@@ -1,9 +1,15 @@
-// The host process of a server application (korvane-comhost): takes the
-// application's identity, then serves its callers one request at a time
-// (the platform is used from one thread), as one apartment does. A watchdog
-// thread ends it when a call overruns the sink time limit; handlers of the
-// fatal signals and of exit leave a note for the caller whose call was
-// running, so that the caller can say what happened.
+// The host process of a server application (korvane-comhost). The process
+// that callers find through the socket only listens: it takes the
+// application's identity and hands each caller's connection to a worker
+// process of its own, which serves that caller one request at a time (the
+// platform is used from one thread, as one apartment is). So a slow sink
+// holds up only the saves of its own caller, and a crash costs only that
+// caller's call. A worker ends with its parent, when its caller goes, and
+// after the idle time; the host ends when it has had no worker for that long.
+//
+// In a worker a watchdog thread ends it when a call overruns the sink time
+// limit; handlers of the fatal signals and of exit leave a note for the
+// caller whose call was running, so that the caller can say what happened.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,9 +21,12 @@
 #include <map>
 #include <poll.h>
 #include <pwd.h>
+#include <set>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -32,6 +41,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kListener = 3;
+// How a worker ends: a caller that only looked (a status query) is no
+// activity that keeps an idle host alive.
+constexpr int kServed = 0;
+constexpr int kServedNothing = 2;
 
 // What a signal handler may touch: the caller whose call runs, and when it
 // began (0: no call).
@@ -53,8 +66,9 @@ void tellCaller(const std::string& frame) {
   if (fd >= 0) (void)!::write(fd, frame.data(), frame.size());
 }
 
-// Ends every connection at once, before the process goes (see Host::end);
-// safe in a signal handler. Descriptors that are no sockets refuse.
+// Ends every connection at once, before the process goes (see
+// Worker::end); safe in a signal handler. Descriptors that are no sockets
+// refuse.
 void cutConnections() {
   for (int fd = kListener; fd < 1024; ++fd) ::shutdown(fd, SHUT_RDWR);
 }
@@ -75,8 +89,6 @@ FatalSignal fatalSignals[] = {
 };
 
 void onFatalSignal(int number) {
-  // No caller may reach a host that is going (a core dump takes a while).
-  ::close(kListener);
   for (const auto& s : fatalSignals)
     if (s.number == number) tellCaller(s.frame);
   cutConnections();
@@ -85,7 +97,6 @@ void onFatalSignal(int number) {
 }
 
 void onExit(int status, void*) {
-  ::close(kListener);
   if (busyFd.load() >= 0) tellCaller(note(u"its library called exit(" + fromUtf8(std::to_string(status)) + u")"));
   cutConnections();
 }
@@ -98,7 +109,6 @@ void leaveNotes() {
     a.sa_flags = SA_NODEFER;
     ::sigaction(s.number, &a, nullptr);
   }
-  ::signal(SIGPIPE, SIG_IGN);
   ::on_exit(onExit, nullptr);
 }
 
@@ -110,7 +120,6 @@ void startWatchdog(std::int32_t limitSeconds) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<std::int64_t>(limitMs / 20, 10, 250)));
       std::int64_t since = busySinceMs.load();
       if (since != 0 && nowMs() - since > limitMs) {
-        ::close(kListener);
         tellCaller(overrun);
         cutConnections();
         ::_exit(3);
@@ -124,109 +133,122 @@ Text userName(uid_t uid) {
   return fromUtf8(std::to_string(uid));
 }
 
-// Runs the host as the local account of the identity's user name
-// ("DOMAIN\user" or "user@domain"); where that cannot be, it runs as the
-// caller and returns the warning for the event log (which its starter
-// writes: the host writes nothing, its caller may hold the write lock).
-// The catalog's default identity, "Interactive User", is the caller.
-Text takeIdentity(const Text& appName, const Text& identity) {
+// The local account a host runs as: the identity's user name ("DOMAIN\user"
+// or "user@domain") where this machine has it and the caller may become it;
+// otherwise the caller, with the warning for the event log (which its
+// starter writes: the host writes nothing, its caller may hold the write
+// lock). The catalog's default identity, "Interactive User", is the caller.
+struct Account {
+  bool switches = false;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;
+  Text warning;
+};
+
+Text identityWarning(const Text& appName, const Text& identity, TextView why) {
+  return u"The COM+ server application \"" + appName + u"\" runs as \"" + userName(::geteuid()) +
+         u"\", not as its identity \"" + identity + u"\": " + Text(why);
+}
+
+Account accountOf(const Text& appName, const Text& identity) {
   Text account = identity;
   if (auto slash = account.rfind(u'\\'); slash != Text::npos) account = account.substr(slash + 1);
   if (auto at = account.find(u'@'); at != Text::npos) account = account.substr(0, at);
   account = trimBlanks(account);
   if (account.empty() || equalsIgnoreCase(identity, u"Interactive User")) return {};
-  auto warn = [&](TextView why) {
-    return u"The COM+ server application \"" + appName + u"\" runs as \"" + userName(::geteuid()) +
-           u"\", not as its identity \"" + identity + u"\": " + Text(why);
-  };
+  auto warn = [&](TextView why) { return Account{false, 0, 0, {}, identityWarning(appName, identity, why)}; };
   passwd* pw = ::getpwnam(toUtf8(account).c_str());
   if (!pw) return warn(u"this machine has no local account \"" + account + u"\".");
   if (pw->pw_uid == ::geteuid()) return {};
   if (::geteuid() != 0) return warn(u"only the superuser may start a process as another account.");
-  if (::initgroups(pw->pw_name, pw->pw_gid) != 0 || ::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0)
-    return warn(u"switching to the account failed: " + fromUtf8(std::strerror(errno)) + u".");
-  return {};
+  return Account{true, pw->pw_uid, pw->pw_gid, pw->pw_name, {}};
 }
 
-struct Connection {
-  std::unique_ptr<wire::Channel> channel;
-  std::map<std::int64_t, ComPtr<IUnknown>> objects;
-};
+// The listening host becomes the account but keeps the superuser as its
+// saved identity, so that a worker can open the owner-only database before
+// it drops the superuser for good. No sink code ever runs in the listener.
+Text becomeListener(const Account& a) {
+  if (!a.switches) return {};
+  if (::initgroups(a.name.c_str(), a.gid) == 0 && ::setresgid(a.gid, a.gid, 0) == 0 && ::setresuid(a.uid, a.uid, 0) == 0)
+    return {};
+  return u"switching to the account \"" + fromUtf8(a.name) + u"\" failed: " + fromUtf8(std::strerror(errno)) + u".";
+}
 
-class Host {
+// In a worker: opens what needs the superuser, then leaves it for good.
+bool becomeWorker(const Account& a, const std::function<void()>& openFiles) {
+  if (a.switches && (::setresuid(0, 0, -1) != 0 || ::setresgid(0, 0, -1) != 0)) return false;
+  openFiles();
+  if (!a.switches) return true;
+  return ::setresgid(a.gid, a.gid, a.gid) == 0 && ::setresuid(a.uid, a.uid, a.uid) == 0;
+}
+
+// Holds a flock only when it can take it at once.
+bool tryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// Bytes waiting on a connection. A connection that only closed (a status
+// query, say) is no request and must not keep an idle host alive.
+bool requestPending(int fd) {
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// Serves one caller's connection in a process of its own.
+class Worker {
 public:
-  Host(Text applicationId, int lockFd, std::int32_t idleSeconds, Text warning)
-      : applicationId_(std::move(applicationId)), lockFd_(lockFd), idleMs_(std::int64_t{idleSeconds} * 1000),
-        warning_(std::move(warning)) {}
+  Worker(Text applicationId, int fd, int lockFd, std::int64_t idleMs)
+      : applicationId_(std::move(applicationId)), channel_(fd), lockFd_(lockFd), idleMs_(idleMs) {}
 
   [[noreturn]] void run() {
-    for (;;) {
-      std::vector<pollfd> fds{{kListener, POLLIN, 0}};
-      for (auto& c : connections_) fds.push_back({c.channel->fd(), POLLIN, 0});
-      ::poll(fds.data(), fds.size(), 500);
-      if (fds[0].revents & POLLIN) accept();
-      auto it = connections_.begin();
-      for (std::size_t i = 1; i < fds.size(); ++i, ++it)
-        if (fds[i].revents) serveNext(*it);
-      connections_.remove_if([](const Connection& c) { return !c.channel; });
-      if (serverGone() || (idleLongEnough() && nothingWaiting())) end();
+    wire::Writer serving;
+    serving.i32(static_cast<std::int32_t>(::getpid()));
+    try {
+      channel_.send(Serving, serving);
+    } catch (const wire::ChannelClosed&) {
+      end();
     }
-  }
-
-  // Closes every connection before the process goes: a dying process
-  // releases its descriptors one by one, and a caller that sees one of its
-  // connections end must not find another still open.
-  [[noreturn]] void end() {
-    cutConnections();
-    ::_exit(0);
+    for (;;) {
+      pollfd p{channel_.fd(), POLLIN, 0};
+      if (wire::pollSpinning(&p, 1, 500) > 0) serveNext();
+      if (objects_.empty() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
+    }
   }
 
 private:
-  void accept() {
-    int fd = ::accept4(kListener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    Connection c{std::make_unique<wire::Channel>(fd), {}};
+  // Releases the objects (their destructors are sink code), closes the
+  // connection and goes.
+  [[noreturn]] void end() {
+    objects_.clear();
+    cutConnections();
+    ::_exit(served_ ? kServed : kServedNothing);
+  }
+
+  void serveNext() {
     try {
-      wire::Writer hello;
-      hello.i32(static_cast<std::int32_t>(::getpid())).text(warning_);
-      warning_.clear();  // once per start
-      c.channel->send(Hello, hello);
-      connections_.push_back(std::move(c));
+      auto f = channel_.receive(5000);
+      if (f) serve(*f);
     } catch (const wire::ChannelClosed&) {
+      end();
     }
   }
 
-  void serveNext(Connection& c) {
-    try {
-      auto f = c.channel->receive(5000);
-      if (f) serve(c, *f);
-    } catch (const wire::ChannelClosed&) {
-      drop(c);
-    }
-  }
-
-  void drop(Connection& c) {
-    if (!c.objects.empty()) lastActive_ = nowMs();
-    c.objects.clear();
-    c.channel.reset();
-  }
-
-  void serve(Connection& c, wire::Frame& f) {
+  void serve(wire::Frame& f) {
     lastActive_ = nowMs();
+    served_ = true;
     switch (f.type) {
-      case Create: return create(c, f.body);
-      case Call: return call(c, f.body);
-      case Release: c.objects.erase(f.body.i64()); return;
-      case Shutdown: end();
+      case Create: return create(f.body);
+      case Call: return call(f.body);
+      case Release: objects_.erase(f.body.i64()); return;
+      case Shutdown: ::kill(::getppid(), SIGTERM); end();
       default: return;
     }
   }
 
-  // Marks the caller whose request runs, for the watchdog and the notes.
+  // Marks the caller's request as running, for the watchdog and the notes.
   class Busy {
   public:
-    explicit Busy(const Connection& c) : outer_(busyFd.load()), since_(busySinceMs.load()) {
-      busyFd = c.channel->fd();
+    explicit Busy(int fd) : outer_(busyFd.load()), since_(busySinceMs.load()) {
+      busyFd = fd;
       if (since_ == 0) busySinceMs = nowMs();
     }
     ~Busy() {
@@ -239,13 +261,13 @@ private:
     std::int64_t since_;
   };
 
-  void create(Connection& c, wire::Reader& body) {
+  void create(wire::Reader& body) {
     Text clsidText = body.text();
     std::int64_t id = 0;
     std::uint8_t offered = 0;
     HRESULT h;
     {
-      Busy busy(c);
+      Busy busy(channel_.fd());
       h = guarded([&] {
         auto clsid = Guid::parse(TextView(clsidText));
         auto how = clsid ? detail::activationOf(*clsid) : std::nullopt;
@@ -254,72 +276,178 @@ private:
         auto object = createLocal(*clsid, *how);
         offered = store::remote::offers(object.get());
         id = ++lastObject_;
-        c.objects[id] = std::move(object);
+        objects_[id] = std::move(object);
         return S_OK;
       });
     }
     wire::Writer reply;
     reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered);
-    c.channel->send(Reply, reply);
+    channel_.send(Reply, reply);
   }
 
-  void call(Connection& c, wire::Reader& body) {
+  void call(wire::Reader& body) {
     std::int64_t id = body.i64();
     wire::Writer reply;
-    auto it = c.objects.find(id);
-    if (it == c.objects.end()) {
+    auto it = objects_.find(id);
+    if (it == objects_.end()) {
       reply.i32(0).i32(RPC_E_DISCONNECTED).text(u"The object has been released in its host.").i32(0);
     } else {
       ComPtr<IUnknown> object = it->second;
-      Busy busy(c);
-      store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(c, q); });
+      Busy busy(channel_.fd());
+      store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
     }
-    c.channel->send(Reply, reply);
+    channel_.send(Reply, reply);
   }
 
   // Asks the caller in the middle of a call; serves what the caller sends
   // meanwhile (a save it makes may call this host again).
-  wire::Reader callBack(Connection& c, const wire::Writer& question) {
-    c.channel->send(Callback, question);
+  wire::Reader callBack(const wire::Writer& question) {
+    channel_.send(Callback, question);
     for (;;) {
-      auto f = c.channel->receive(-1);
+      auto f = channel_.receive(-1);
       if (f->type == CallbackReply) return std::move(f->body);
-      serve(c, *f);
+      serve(*f);
     }
   }
 
-  bool idleLongEnough() const {
-    for (const auto& c : connections_)
-      if (!c.objects.empty()) return false;
-    return nowMs() - lastActive_ >= idleMs_;
-  }
-
-  // Under the start lock: no request in any socket, and none can arrive
-  // from a caller that knows this host without finding it gone. A caller
-  // holding the lock is about to use this host: it stays.
+  // Under the start lock, which a caller holds shared while it sends to a
+  // worker it knows: no request waits, and none can arrive unseen.
   bool nothingWaiting() {
-    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    if (!tryLock(lockFd_)) {
       lastActive_ = nowMs();
       return false;
     }
-    // A caller still in the listen queue may have sent its request already:
-    // take it in, so that what it sent can be seen below.
-    pollfd listener{kListener, POLLIN, 0};
-    while (::poll(&listener, 1, 0) > 0 && (listener.revents & POLLIN)) accept();
-    if (!requestPending()) return true;  // the lock goes with the process
+    if (!requestPending(channel_.fd())) return true;  // the lock goes with the process
     ::flock(lockFd_, LOCK_UN);
     lastActive_ = nowMs();
     return false;
   }
 
-  // Bytes waiting in any connection. A connection that only closed (a status
-  // query, say) is no request and must not keep an idle host alive.
-  bool requestPending() const {
-    for (const auto& c : connections_) {
-      if (!c.channel) continue;
-      char byte;
-      if (::recv(c.channel->fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return true;
+  Text applicationId_;
+  wire::Channel channel_;
+  int lockFd_;
+  std::int64_t idleMs_;
+  std::int64_t lastActive_ = nowMs();
+  std::int64_t lastObject_ = 0;
+  bool served_ = false;
+  std::map<std::int64_t, ComPtr<IUnknown>> objects_;
+};
+
+struct Settings {
+  Text applicationId;
+  std::int32_t timeLimit = kDefaultSinkTimeLimit;
+  std::int64_t idleMs = std::int64_t{kDefaultIdleShutdown} * 1000;
+  Account account;
+};
+
+// The listening host: greets each caller, hands its connection to a worker.
+class Listener {
+public:
+  Listener(Settings settings, int lockFd, Text warning)
+      : settings_(std::move(settings)), lockFd_(lockFd), warning_(std::move(warning)) {}
+
+  [[noreturn]] void run() {
+    for (;;) {
+      std::vector<pollfd> fds{{kListener, POLLIN, 0}};
+      for (const auto& c : pending_) fds.push_back({c->fd(), POLLIN, 0});
+      ::poll(fds.data(), fds.size(), 500);
+      // Callers that asked something get a worker; those that only closed
+      // (a status query) are dropped.
+      auto it = pending_.begin();
+      for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (!fds[i].revents) {
+          ++it;
+          continue;
+        }
+        if (requestPending((*it)->fd())) startWorker(**it);
+        it = pending_.erase(it);
+      }
+      if (fds[0].revents & POLLIN) accept();
+      reap();
+      if (serverGone() || (workers_.empty() && nowMs() - lastActive_ >= settings_.idleMs && nothingWaiting()))
+        ::_exit(0);
     }
+  }
+
+private:
+  void accept() {
+    int fd = ::accept4(kListener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    auto channel = std::make_unique<wire::Channel>(fd);
+    wire::Writer hello;
+    hello.i32(static_cast<std::int32_t>(::getpid())).text(warning_);
+    try {
+      channel->send(Hello, hello);
+      warning_.clear();  // once per start
+      pending_.push_back(std::move(channel));
+    } catch (const wire::ChannelClosed&) {
+    }
+  }
+
+  void startWorker(const wire::Channel& caller) {
+    const pid_t parent = ::getpid();
+    pid_t worker = ::fork();
+    if (worker == 0) work(caller.fd(), parent);
+    if (worker > 0) {
+      workers_.insert(worker);
+      return;
+    }
+    std::string frame = note(u"it could not start a process for the call: " + fromUtf8(std::strerror(errno)));
+    (void)!::write(caller.fd(), frame.data(), frame.size());
+  }
+
+  [[noreturn]] void work(int fd, pid_t parent) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(0);
+    ::signal(SIGTERM, SIG_DFL);
+    ::close(kListener);
+    ::close(lockFd_);
+    for (const auto& c : pending_)
+      if (c->fd() != fd) ::close(c->fd());
+    int lockFd = -1;
+    Text failure;
+    bool ready = becomeWorker(settings_.account, [&] {
+      lockFd = ::open(files::lockFile(settings_.applicationId).c_str(), O_RDWR | O_CLOEXEC);
+      try {
+        db::Database::current().trustSchemas();
+        (void)detail::applicationById(settings_.applicationId);  // opens the journal files too
+      } catch (const ComError& e) {
+        failure = e.description();
+      }
+    });
+    if (!ready || lockFd < 0 || !failure.empty()) {
+      std::string frame = note(u"it could not open the server: " +
+                               (failure.empty() ? fromUtf8(std::strerror(errno)) : failure));
+      (void)!::write(fd, frame.data(), frame.size());
+      ::_exit(1);
+    }
+    setHostedApplication(settings_.applicationId);
+    leaveNotes();
+    startWatchdog(settings_.timeLimit);
+    Worker(settings_.applicationId, fd, lockFd, settings_.idleMs).run();
+  }
+
+  void reap() {
+    int status = 0;
+    for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
+      workers_.erase(pid);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != kServedNothing) lastActive_ = nowMs();
+    }
+  }
+
+  // Under the start lock: no caller waits in the listen queue or with a
+  // request, and none can arrive. A caller holding the lock is about to use this host: it stays.
+  bool nothingWaiting() {
+    if (!tryLock(lockFd_)) {
+      lastActive_ = nowMs();
+      return false;
+    }
+    pollfd p{kListener, POLLIN, 0};
+    bool waiting = ::poll(&p, 1, 0) != 0;
+    for (const auto& c : pending_) waiting = waiting || requestPending(c->fd());
+    if (!waiting) return true;  // the lock goes with the process
+    ::flock(lockFd_, LOCK_UN);
+    lastActive_ = nowMs();
     return false;
   }
 
@@ -329,14 +457,24 @@ private:
     return ::fstat(lockFd_, &st) != 0 || st.st_nlink == 0;
   }
 
-  Text applicationId_;
+  Settings settings_;
   int lockFd_;
-  std::int64_t idleMs_;
   Text warning_;
   std::int64_t lastActive_ = nowMs();
-  std::int64_t lastObject_ = 0;
-  std::list<Connection> connections_;
+  std::list<std::unique_ptr<wire::Channel>> pending_;
+  std::set<pid_t> workers_;
 };
+
+// Ends the host once its workers, told first, have ended: whoever asked
+// for the shutdown waits for this process, and must not find a worker left.
+void onListenerTerm(int) {
+  ::signal(SIGTERM, SIG_IGN);
+  ::close(kListener);
+  ::kill(0, SIGTERM);
+  while (::waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+  }
+  ::_exit(0);
+}
 
 // Tells the first caller why no host runs, then ends.
 int refuse(TextView why) {
@@ -357,25 +495,36 @@ int runHost(int argc, char** argv) {
   };
   if (options["--server"].empty() || options["--application"].empty())
     return refuse(u"it was started without --server and --application");
-  Text appId = fromUtf8(options["--application"]);
+  Settings settings;
+  settings.applicationId = fromUtf8(options["--application"]);
+  settings.timeLimit = number("--time-limit", kDefaultSinkTimeLimit);
+  settings.idleMs = std::int64_t{number("--idle", kDefaultIdleShutdown)} * 1000;
   int lockFd = -1;
-  Text warning;
+  Text warning, appName, identity;
   try {
     db::setServerDirectory(options["--server"]);
     db::Database::current().trustSchemas();
-    auto app = detail::applicationById(appId);
-    if (!app) return refuse(u"the application " + appId + u" is no longer in the catalog");
-    lockFd = ::open(files::lockFile(appId).c_str(), O_RDWR | O_CLOEXEC);
+    auto app = detail::applicationById(settings.applicationId);
+    if (!app) return refuse(u"the application " + settings.applicationId + u" is no longer in the catalog");
+    lockFd = ::open(files::lockFile(settings.applicationId).c_str(), O_RDWR | O_CLOEXEC);
     if (lockFd < 0) return refuse(u"its lock file cannot be opened: " + fromUtf8(std::strerror(errno)));
-    // The database stays open across the change of account.
-    warning = takeIdentity(app->name, detail::identityOf(appId).value_or(Text()));
+    appName = app->name;
+    identity = detail::identityOf(settings.applicationId).value_or(Text());
+    settings.account = accountOf(appName, identity);
+    warning = settings.account.warning;
+    // Each worker opens a connection of its own: one carried across fork
+    // would share the listener's locks.
+    db::Database::closeCurrent();
   } catch (const ComError& e) {
     return refuse(e.description());
   }
-  setHostedApplication(appId);
-  leaveNotes();
-  startWatchdog(number("--time-limit", kDefaultSinkTimeLimit));
-  Host(appId, lockFd, number("--idle", kDefaultIdleShutdown), std::move(warning)).run();
+  if (Text why = becomeListener(settings.account); !why.empty()) {
+    warning = identityWarning(appName, identity, why);
+    settings.account.switches = false;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGTERM, onListenerTerm);
+  Listener(std::move(settings), lockFd, std::move(warning)).run();
 }
 
 } // namespace korvane::complus::host

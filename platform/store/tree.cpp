@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <set>
+#include <tuple>
 
 #include "platform/store/ado.h"
 #include "platform/store/names.h"
@@ -352,13 +354,41 @@ void apply(Properties& props, const Properties& changes) {
   }
 }
 
-Text freeName(std::int64_t parent, TextView name) {
-  if (!child(parent, name)) return Text(name);
-  // "<stem>-<n><ext>", numbered before the extension like "Report-2.EML".
-  const std::size_t dot = name.rfind(u'.');
-  const TextView stem = dot == TextView::npos || dot == 0 ? name : name.substr(0, dot);
-  const TextView ext = name.substr(stem.size());
-  const Text prefix = foldCase(Text(stem) + u"-"), foldedExt = foldCase(ext);
+namespace {
+
+// The last number this process gave a stem in a folder. A long-running
+// deliverer (the mail service) names thousands of items "Message-N.EML";
+// reading every name of the stem for each would make a delivery cost more
+// the more came before it. A hint is trusted only while the name it gave
+// still exists, so a rolled-back save, a deleted item or another folder
+// that reuses the id sends the next save back to the full look.
+class NumberHints {
+public:
+  std::optional<std::int64_t> get(const std::string& server, std::int64_t parent, const Text& foldedStem) {
+    std::lock_guard guard(lock_);
+    auto it = hints_.find({server, parent, foldedStem});
+    if (it == hints_.end()) return std::nullopt;
+    return it->second;
+  }
+  void put(const std::string& server, std::int64_t parent, const Text& foldedStem, std::int64_t n) {
+    std::lock_guard guard(lock_);
+    if (hints_.size() >= kMaxHints) hints_.clear();
+    hints_[{server, parent, foldedStem}] = n;
+  }
+
+private:
+  static constexpr std::size_t kMaxHints = 4096;
+  std::mutex lock_;
+  std::map<std::tuple<std::string, std::int64_t, Text>, std::int64_t> hints_;
+};
+
+NumberHints& numberHints() {
+  static NumberHints hints;
+  return hints;
+}
+
+// The first free number, reading every numbered name of the stem.
+std::int64_t firstFreeNumber(std::int64_t parent, const Text& prefix, const Text& foldedExt) {
   // Every name that starts with the prefix, through the (parent, folded)
   // index: the cost grows with the names of that stem only.
   Text after = prefix;
@@ -377,7 +407,30 @@ Text freeName(std::int64_t parent, TextView name) {
   }
   std::int64_t n = 2;
   while (taken.contains(n)) ++n;
-  return Text(stem) + u"-" + fromUtf8(std::to_string(n)) + Text(ext);
+  return n;
+}
+
+} // namespace
+
+Text freeName(std::int64_t parent, TextView name) {
+  if (!child(parent, name)) return Text(name);
+  // "<stem>-<n><ext>", numbered before the extension like "Report-2.EML".
+  const std::size_t dot = name.rfind(u'.');
+  const TextView stem = dot == TextView::npos || dot == 0 ? name : name.substr(0, dot);
+  const TextView ext = name.substr(stem.size());
+  auto numbered = [&](std::int64_t n) { return Text(stem) + u"-" + fromUtf8(std::to_string(n)) + Text(ext); };
+  const Text prefix = foldCase(Text(stem) + u"-");
+  const std::string server = db::serverDirectory().string();
+
+  // After a number this process gave, the next free one is usually the next.
+  constexpr int kProbes = 16;
+  std::optional<std::int64_t> found;
+  if (auto last = numberHints().get(server, parent, prefix); last && child(parent, numbered(*last)))
+    for (std::int64_t n = *last + 1; n <= *last + kProbes && !found; ++n)
+      if (!child(parent, numbered(n))) found = n;
+  if (!found) found = firstFreeNumber(parent, prefix, foldCase(ext));
+  numberHints().put(server, parent, prefix, *found);
+  return numbered(*found);
 }
 
 void write(const Node& n, const Properties& changes) {

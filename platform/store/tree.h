@@ -86,8 +86,9 @@ void setDefaults(Properties& props, bool folder);
 // Applies changes to a property bag as write() does to a node: an empty
 // value removes the property.
 void apply(Properties& props, const Properties& changes);
-// `name` when the folder holds nothing of that name, else the first free
-// numbered name: "Report.EML", "Report-2.EML", "Report-3.EML", ...
+// `name` when the folder holds nothing of that name, else a free numbered
+// name: "Report.EML", "Report-2.EML", "Report-3.EML", ... The first free
+// number, except that a process goes on after the number it gave last.
 Text freeName(std::int64_t parent, TextView name);
 // Writes the values; an empty value removes the property.
 void write(const Node& node, const Properties& changes);

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <fstream>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -92,12 +94,14 @@ class HostFault : public ServerApplication, public ::testing::WithParamInterface
 TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
   install();
   host::setSinkTimeLimit(1);
-  {
-    ScopedEnv fault(faultysink::kFaultVariable, GetParam().name);
-    auto outcome = deliver();
-    EXPECT_FALSE(outcome.aborted);
-    EXPECT_EQ(outcome.messageClass, u"IPM.Note");  // saved as it came
-  }
+  // Through a file: the host, started with the fault, outlives it.
+  auto faultFile = workDir() / "fault";
+  ScopedEnv fault(faultysink::kFaultVariable, "@" + faultFile.string());
+  std::ofstream(faultFile) << GetParam().name;
+  auto outcome = deliver();
+  EXPECT_FALSE(outcome.aborted);
+  EXPECT_EQ(outcome.messageClass, u"IPM.Note");  // saved as it came
+  std::ofstream(faultFile).flush();
   auto errors = events(store::EventLevel::Error);
   ASSERT_EQ(errors.size(), 1u);
   for (const Text& part : {Text(u"\"Faulty\""), kLibrary, fromUtf8(GetParam().note)})
@@ -176,6 +180,34 @@ TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   auto errors = events(store::EventLevel::Error);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
+}
+
+// Each caller has a process of the host to itself: while one caller's sink
+// hangs, another caller's save through the same application goes through.
+TEST_F(ServerApplication, ASinkHeldInOneCallerHoldsUpNoOtherCaller) {
+  install();
+  auto faultFile = workDir() / "fault", pidFile = workDir() / "sink.pid";
+  std::ofstream(faultFile) << "hang";
+  ScopedEnv fault(faultysink::kFaultVariable, "@" + faultFile.string());
+  ScopedEnv where(faultysink::kPidFileVariable, pidFile.string());
+  db::Database::closeCurrent();
+  pid_t held = 0;
+  const char* argv[] = {KORVANE_LAB_PATH, "deliver", "Sales", "--class", "IPM.Note", nullptr};
+  ASSERT_EQ(::posix_spawn(&held, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
+  for (int i = 0; i < 400 && !std::filesystem::exists(pidFile); ++i) std::this_thread::sleep_for(25ms);
+  ASSERT_TRUE(std::filesystem::exists(pidFile)) << "the held caller's sink never ran";
+
+  std::ofstream(faultFile).flush();
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  int heldPid = 0;
+  std::ifstream(pidFile) >> heldPid;
+  EXPECT_NE(heldPid, waitForHost(true).pid);  // a worker, not the host itself
+
+  ::kill(heldPid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(held, &status, 0), held);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(events(store::EventLevel::Error).size(), 1u);  // the held caller's lost sink
 }
 
 TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -21,7 +22,10 @@ namespace {
 
 bool faultIs(const char* what) {
   const char* fault = std::getenv(kFaultVariable);
-  return fault && std::strcmp(fault, what) == 0;
+  if (!fault || *fault != '@') return fault && std::strcmp(fault, what) == 0;
+  std::string named;
+  std::ifstream(fault + 1) >> named;
+  return named == what;
 }
 
 void misbehave() {

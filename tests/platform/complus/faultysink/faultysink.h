@@ -3,7 +3,9 @@
 // "IPM.Rewritten" (through the event record) and then does what
 // KORVANE_FAULTY_SINK says: "crash", "abort", "exit" or "hang"; "factory"
 // and "construct" crash in the class factory and in Construct instead.
-// When hanging it writes its process id to KORVANE_FAULTY_SINK_PIDFILE.
+// "@FILE" reads the fault from FILE at each call, so that a test can change
+// it for a host that runs. When hanging it writes its process id to
+// KORVANE_FAULTY_SINK_PIDFILE.
 // Other uses of the item: "veto" aborts the change, "delete" deletes the
 // item, "computed" then writes DAV:href (refused), "late" rewrites in the
 // commit phase only (refused).
