@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <unistd.h>
 
 #include "lab/commands.h"
 #include "lab/output.h"
 #include "platform/mail/message.h"
+#include "platform/mail/process_mailboxes.h"
 #include "platform/mail/server.h"
 #include "platform/mail/store_mailboxes.h"
 #include "platform/registry/registry.h"
@@ -28,6 +30,7 @@ void addServe(CLI::App& app) {
     int idleSeconds = 300;
     std::size_t maxConnections = 50;
     std::string hostName;
+    std::size_t processes = 4;
   };
   auto o = std::make_shared<Options>();
   auto* cmd = app.add_subcommand(
@@ -38,6 +41,8 @@ void addServe(CLI::App& app) {
   cmd->add_option("--max-size", o->maxSize, "Largest message in bytes (announced as SIZE)")->check(CLI::PositiveNumber);
   cmd->add_option("--idle-timeout", o->idleSeconds, "Seconds a client may stay silent")->check(CLI::PositiveNumber);
   cmd->add_option("--max-connections", o->maxConnections, "Connections at once")->check(CLI::PositiveNumber);
+  cmd->add_option("--processes", o->processes, "Processes that store messages side by side (default 4)")
+      ->check(CLI::Range(1, 64));
   cmd->add_option("--hostname", o->hostName, "Name in the greeting (default: the server's host and domain)");
   cmd->callback([o] {
     if (o->smtp.empty() && o->lmtp.empty())
@@ -52,7 +57,15 @@ void addServe(CLI::App& app) {
     options.hostName = o->hostName.empty() ? utf8(info.host) + (info.domain.empty() ? "" : "." + utf8(info.domain))
                                            : o->hostName;
     logLine("incoming mail is stored as " + utf8(mail::incomingMessageClass()));
-    mail::StoreMailboxes mailboxes(logLine);
+    // Messages are stored by a few processes side by side; they log
+    // without the lock, which a thread of this process may hold at a fork.
+    options.sessionThreads = o->processes;
+    mail::ProcessMailboxes mailboxes(o->processes, [] {
+      return std::make_unique<mail::StoreMailboxes>([](const std::string& line) {
+        std::string out = "korvane-lab serve: " + line + "\n";
+        (void)!::write(STDERR_FILENO, out.data(), out.size());
+      });
+    });
     try {
       mail::serve(options, mailboxes, logLine);
     } catch (const std::runtime_error& e) {

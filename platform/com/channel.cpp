@@ -34,17 +34,22 @@ using Clock = std::chrono::steady_clock;
 // Long enough to cover a host's answer to a short request; a process that
 // waits longer sleeps.
 constexpr auto kSpin = std::chrono::microseconds(250);
+// A yield that took longer than this ran another task: the processor is
+// wanted, and spinning would only take time from the peer being waited for.
+constexpr auto kContended = std::chrono::microseconds(20);
 
 } // namespace
 
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs) {
   if (timeoutMs != 0) {
-    const auto until = Clock::now() + kSpin;
-    do {
+    auto now = Clock::now();
+    const auto until = now + kSpin;
+    for (auto last = now; now < until && now - last < kContended; last = now) {
       int ready = ::poll(fds, count, 0);
       if (ready != 0) return ready;
       ::sched_yield();
-    } while (Clock::now() < until);
+      now = Clock::now();
+    }
   }
   return ::poll(fds, count, timeoutMs);
 }
@@ -64,6 +69,11 @@ Writer& Writer::i64(std::int64_t v) {
 Writer& Writer::text(TextView v) {
   i32(static_cast<std::int32_t>(v.size()));
   bytes_.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(char16_t));
+  return *this;
+}
+Writer& Writer::blob(std::string_view bytes) {
+  i32(static_cast<std::int32_t>(bytes.size()));
+  bytes_.append(bytes);
   return *this;
 }
 Writer& Writer::raw(const std::string& bytes) {
@@ -106,6 +116,12 @@ Text Reader::text() {
   Text out(static_cast<std::size_t>(n), u'\0');
   std::memcpy(out.data(), p, out.size() * sizeof(char16_t));
   return out;
+}
+
+std::string Reader::blob() {
+  std::int32_t n = i32();
+  if (n < 0) throw ChannelClosed("a negative length");
+  return std::string(take(static_cast<std::size_t>(n)), static_cast<std::size_t>(n));
 }
 
 Variant Reader::variant() {

@@ -30,6 +30,8 @@ public:
   // Objects do not cross: throws ComError(DISP_E_TYPEMISMATCH).
   Writer& variant(const Variant& v);
   Writer& raw(const std::string& bytes);
+  // Bytes of any kind, with their length.
+  Writer& blob(std::string_view bytes);
   const std::string& bytes() const { return bytes_; }
   bool empty() const { return bytes_.empty(); }
 
@@ -48,6 +50,7 @@ public:
   std::int64_t i64();
   Text text();
   Variant variant();
+  std::string blob();
 
 private:
   const char* take(std::size_t n);
@@ -58,7 +61,8 @@ private:
 // poll(2) that first spins for a short while, yielding the processor, before
 // it sleeps: the answer to a request usually comes within tens of
 // microseconds, and waking a sleeping processor costs more than that on
-// virtual machines. Spinning stops at once when anything else wants to run.
+// virtual machines. Spinning stops as soon as another task gets the
+// processor, since then it would take time from the peer being waited for.
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs);
 
 // A whole frame as bytes, for writing where no Channel may be used (after

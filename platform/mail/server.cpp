@@ -87,6 +87,8 @@ private:
   void arm();
 
   Server& server_;
+  // The session's steps run one after another, on any worker thread.
+  asio::strand<asio::thread_pool::executor_type> steps_;
   Stream::socket socket_;
   asio::steady_timer timer_;
   Session session_;
@@ -137,7 +139,7 @@ public:
   Mailboxes& mailboxes;
   const Log& log;
   asio::io_context io;
-  asio::thread_pool worker{1};
+  asio::thread_pool worker{options.sessionThreads};
 
 private:
   struct Acceptor {
@@ -208,7 +210,7 @@ private:
 };
 
 Connection::Connection(Server& server, Stream::socket socket, Protocol protocol)
-    : server_(server), socket_(std::move(socket)), timer_(server.io),
+    : server_(server), steps_(asio::make_strand(server.worker)), socket_(std::move(socket)), timer_(server.io),
       session_(protocol, server.options.limits, server.options.hostName, server.mailboxes) {}
 
 void Connection::start() { write(session_.greeting(), false); }
@@ -248,7 +250,7 @@ void Connection::process(std::string bytes) {
 
 template <typename Step>
 void Connection::reply(Step step) {
-  asio::post(server_.worker, [self = shared_from_this(), step = std::move(step)] {
+  asio::post(steps_, [self = shared_from_this(), step = std::move(step)] {
     std::string out;
     bool closed = false;
     try {
@@ -288,7 +290,7 @@ void Connection::close() {
   socket_.shutdown(asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
   // The worker may still hold the session: let it finish before the end.
-  asio::post(server_.worker, [self = shared_from_this()] {
+  asio::post(steps_, [self = shared_from_this()] {
     asio::post(self->server_.io, [self] { self->server_.removed(self.get()); });
   });
 }

@@ -2,9 +2,9 @@
 // TCP or Unix sockets, runs one Session per connection, and keeps the
 // connection limit and the idle timeout. SIGINT or SIGTERM stops it
 // gracefully: no new connections, idle ones are told so, running messages
-// are finished; a second signal ends it at once. Every session (and with it
-// every store call) runs on one worker thread, since the platform is used
-// from one thread at a time; the network waits on the calling thread.
+// are finished; a second signal ends it at once. Sessions run on worker
+// threads, each session's steps one after another; the network waits on the
+// calling thread.
 #pragma once
 
 #include <chrono>
@@ -28,6 +28,9 @@ struct ServerOptions {
   std::chrono::seconds idleTimeout{300};
   std::size_t maxConnections = 50;
   std::string hostName = "localhost";
+  // Threads that run sessions; more than one only with Mailboxes that may
+  // be called from several threads at once (ProcessMailboxes).
+  std::size_t sessionThreads = 1;
 };
 
 // Runs until stopped by a signal. Binds every listener first and fails

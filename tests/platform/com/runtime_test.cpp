@@ -91,13 +91,9 @@ TEST_F(Runtime, BuiltinClassesResolveByProgIdIgnoringCaseAndComeBeforeTheRegistr
   EXPECT_EQ(progId, u"Korvane.Builtin");
   auto object = createInstance<IDispatch>(u"Korvane.Builtin");
   EXPECT_EQ(getProperty(object.get(), u"Anything"), Variant(u"builtin"));
-}
-
-TEST_F(Runtime, BuiltinClassesNeedNoServerDatabase) {
-  registerBuiltinClass(kBuiltin, u"Korvane.Builtin", fixedFactory(u"still here"));
+  // They need no server database.
   db::setServerDirectory(server.dir() / "missing");
-  auto object = createInstance<IDispatch>(u"Korvane.Builtin");
-  EXPECT_EQ(getProperty(object.get(), u"x"), Variant(u"still here"));
+  EXPECT_EQ(getProperty(createInstance<IDispatch>(u"Korvane.Builtin").get(), u"x"), Variant(u"builtin"));
   db::setServerDirectory(server.dir());
 }
 
@@ -156,47 +152,37 @@ TEST_F(Runtime, BackslashesInTheRegisteredPathAreSeparators) {
   EXPECT_EQ(std::count(list.begin(), list.end(), std::filesystem::weakly_canonical(kServerPath).string()), 1);
 }
 
-TEST_F(Runtime, MissingLibraryIsReportedWithItsPathAndClass) {
-  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
-                     u"\\nowhere\\Gone.dll");
-  Failure f = create(kOther);
-  EXPECT_EQ(f.code, CO_E_DLLNOTFOUND);
-  EXPECT_EQ(f.description, u"The library \\nowhere\\Gone.dll of class " + kOther.toText() + u" was not found.");
-}
+struct CreateFailureRow {
+  const char* what;
+  Text dll;  // registered for the class; empty: the class is not registered
+  HRESULT code;
+  Text says;
+};
 
-TEST_F(Runtime, AFileThatIsNoLibraryGivesTheLoadersReason) {
-  auto bogus = server.dir() / "Bogus.dll";
-  std::ofstream(bogus) << "this is not a shared object\n";
-  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
-                     fromUtf8(bogus.string()));
-  Failure f = create(kOther);
-  EXPECT_EQ(f.code, CO_E_ERRORINDLL);
-  EXPECT_TRUE(contains(f.description, u"could not be loaded: ")) << toUtf8(f.description);
-  EXPECT_TRUE(contains(f.description, fromUtf8(bogus.string()))) << toUtf8(f.description);
-
-  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
-                     fromUtf8(server.dir().string()));
-  EXPECT_EQ(create(kOther).code, CO_E_ERRORINDLL);
-}
-
-TEST_F(Runtime, UnregisteredClassIsNamedInTheError) {
-  Failure f = create(kOther);
-  EXPECT_EQ(f.code, REGDB_E_CLASSNOTREG);
-  EXPECT_TRUE(contains(f.description, kOther.toText())) << toUtf8(f.description);
+TEST_F(Runtime, ClassesThatCannotBeCreatedSayWhyWithPathAndClass) {
+  const Text other = kOther.toText(), bogus = fromUtf8((server.dir() / "Bogus.dll").string());
+  const Text directory = fromUtf8(server.dir().string()), self = fromUtf8(kServerPath);
+  std::ofstream(toUtf8(bogus)) << "this is not a shared object\n";
   Text progId;
   EXPECT_EQ(ProgIDFromCLSID(kOther, &progId), REGDB_E_CLASSNOTREG);
+  const CreateFailureRow rows[] = {
+      {"not registered", u"", REGDB_E_CLASSNOTREG, other},
+      {"missing library", u"\\nowhere\\Gone.dll", CO_E_DLLNOTFOUND,
+       u"The library \\nowhere\\Gone.dll of class " + other + u" was not found."},
+      {"not a library", bogus, CO_E_ERRORINDLL, u"The library " + bogus + u" of class " + other + u" could not be loaded: "},
+      {"a directory", directory, CO_E_ERRORINDLL, u" is not a library file."},
+      {"a class the library lacks", self, CLASS_E_CLASSNOTAVAILABLE, other},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (!row.dll.empty()) registry::setValue(Root::ClassesRoot, u"CLSID\\" + other + u"\\InprocServer32", u"", row.dll);
+    Failure f = create(kOther);
+    EXPECT_EQ(f.code, row.code);
+    EXPECT_TRUE(contains(f.description, row.says)) << toUtf8(f.description);
+  }
 }
 
-TEST_F(Runtime, AClassTheLibraryDoesNotKnowPassesItsAnswerOn) {
-  registerTestServer();
-  registry::setValue(Root::ClassesRoot, u"CLSID\\" + kOther.toText() + u"\\InprocServer32", u"",
-                     fromUtf8(kServerPath));
-  Failure f = create(kOther);
-  EXPECT_EQ(f.code, CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_TRUE(contains(f.description, kOther.toText())) << toUtf8(f.description);
-}
-
-TEST_F(Runtime, AggregationAndMissingOutPointersAreRefused) {
+TEST_F(Runtime, AggregationMissingOutPointersAndMissingInterfacesAreRefused) {
   registerTestServer();
   auto echo = createInstance<IUnknown>(CLSID_Echo);
   void* out = &out;
@@ -204,11 +190,9 @@ TEST_F(Runtime, AggregationAndMissingOutPointersAreRefused) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(CoCreateInstance(CLSID_Echo, nullptr, CLSCTX_ALL, IUnknown::iid, nullptr), E_POINTER);
   EXPECT_EQ(CLSIDFromProgID(u"KorvaneTest.Echo", nullptr), E_POINTER);
-}
-
-TEST_F(Runtime, AskingForAnInterfaceTheObjectLacksFailsCleanly) {
-  registerTestServer();
-  void* out = &out;
+  echo.reset();
+  // An interface the object lacks: nothing handed out, nothing left alive.
+  out = &out;
   EXPECT_EQ(CoCreateInstance(CLSID_Plain, nullptr, CLSCTX_ALL, IClassFactory::iid, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(serverExport<LiveObjectsFn>("KorvaneTestServerLiveObjects")(), 0);

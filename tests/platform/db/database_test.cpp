@@ -35,6 +35,10 @@ struct SchemaRow {
 };
 
 TEST_F(DatabaseTest, ASchemaIsRememberedOnlyWhenItsCreationCommits) {
+  EXPECT_FALSE(db().hasSchema("notes"));
+  db().ensureSchema("notes", kNotesSchema);  // outside a transaction: at once
+  EXPECT_TRUE(db().hasSchema("notes"));
+  EXPECT_TRUE(tableExists(db(), "notes"));
   const SchemaRow rows[] = {
       {"outer transaction committed", false, true, true, true},
       {"outer transaction rolled back", false, true, false, false},
@@ -66,13 +70,6 @@ TEST_F(DatabaseTest, ASchemaIsRememberedOnlyWhenItsCreationCommits) {
     db().prepare("INSERT INTO notes(text) VALUES ('x')").run();
     EXPECT_TRUE(db().hasSchema("notes"));
   }
-}
-
-TEST_F(DatabaseTest, ASchemaMadeOutsideATransactionIsRememberedAtOnce) {
-  EXPECT_FALSE(db().hasSchema("notes"));
-  db().ensureSchema("notes", kNotesSchema);
-  EXPECT_TRUE(db().hasSchema("notes"));
-  EXPECT_TRUE(tableExists(db(), "notes"));
 }
 
 // The generation is what caches of stored data are checked against: it must

@@ -60,6 +60,13 @@ inline HRESULT openRecord(ado::IRecord* r, TextView url, ado::IConnection* c, st
   return r->Open(Variant(url), conn, mode, create, options, u"", u"");
 }
 
+// A record opened on its own connection; the call must succeed.
+inline ComPtr<ado::IRecord> openedRecord(TextView url, std::int32_t mode, std::int32_t create, std::int32_t options = -1) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url, nullptr, mode, create, options));
+  return r;
+}
+
 inline ComPtr<ado::IField> field(ado::IFields* fields, TextView name) {
   ComPtr<ado::IField> f;
   check(fields->get_Item(Variant(name), f.put()));

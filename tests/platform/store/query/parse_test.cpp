@@ -18,44 +18,11 @@ constexpr const char16_t* enumerationQuery =
     u"\"http://S/Public/\"') where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True  ORDER BY "
     u"\"DAV:displayname\" ";
 
-TEST(Parse, RegistrationLookUp) {
-  const Query q = parse(lookupQuery);
-  EXPECT_EQ(q.select, std::vector<Text>{u"DAV:displayname"});
-  ASSERT_EQ(q.scopes.size(), 1u);
-  EXPECT_EQ(q.scopes[0].url, u"http://S/Public/Sales");
-  EXPECT_EQ(q.scopes[0].depth, Depth::Shallow);
-  EXPECT_EQ(toText(q.where),
-            u"\"DAV:displayname\" = 'Korvane.reg' AND \"DAV:ishidden\" = TRUE AND \"DAV:isfolder\" = FALSE");
-  EXPECT_TRUE(q.orderBy.empty());
-}
-
-TEST(Parse, FolderEnumeration) {
-  const Query q = parse(enumerationQuery);
-  EXPECT_EQ(q.select, (std::vector<Text>{u"DAV:displayname", u"DAV:hassubs", u"DAV:parentname", u"DAV:contentclass",
-                                         u"DAV:href", u"DAV:childcount",
-                                         u"http://schemas.microsoft.com/exchange/publicfolderemailaddress",
-                                         u"http://schemas.microsoft.com/mapi/proptag/x0fff0102"}));
-  ASSERT_EQ(q.scopes.size(), 1u);
-  EXPECT_EQ(q.scopes[0].url, u"http://S/Public/");  // the trailing "/" is the store's to resolve
-  EXPECT_EQ(q.scopes[0].depth, Depth::Shallow);
-  EXPECT_EQ(toText(q.where), u"\"DAV:ishidden\" = FALSE AND \"DAV:isfolder\" = TRUE");
-  ASSERT_EQ(q.orderBy.size(), 1u);
-  EXPECT_EQ(q.orderBy[0].property, u"DAV:displayname");
-  EXPECT_FALSE(q.orderBy[0].descending);
-}
-
 TEST(Parse, RegistrationCriteria) {
   EXPECT_EQ(toText(parseCriteria(u" WHERE \"DAV:ishidden\" = FALSE")), u"\"DAV:ishidden\" = FALSE");
   EXPECT_EQ(parseCriteria(u""), nullptr);
   EXPECT_EQ(parseCriteria(u"   "), nullptr);
   EXPECT_EQ(toText(parseCriteria(u"\twhere\r\n(\"a\" = 1)\n")), u"\"a\" = 1");
-}
-
-TEST(Parse, SelectStar) {
-  const Query q = parse(u"SELECT * FROM SCOPE('deep traversal of \"http://S/Public/A\"')");
-  EXPECT_EQ(q.select, std::vector<Text>{u"*"});
-  EXPECT_EQ(q.where, nullptr);
-  EXPECT_EQ(q.scopes[0].depth, Depth::Deep);
 }
 
 struct ScopeRow {

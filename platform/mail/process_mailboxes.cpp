@@ -1,0 +1,203 @@
+#include "platform/mail/process_mailboxes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/com/channel.h"
+#include "platform/db/database.h"
+
+namespace korvane::mail {
+
+namespace {
+
+enum Request : std::uint8_t { FolderOf = 1, Deliver, Refused };
+
+void putBytes(wire::Writer& w, std::string_view s) { w.blob(s); }
+std::string getString(wire::Reader& r) { return r.blob(); }
+
+void putEnvelope(wire::Writer& w, const Envelope& e) {
+  putBytes(w, e.sender);
+  w.i32(static_cast<std::int32_t>(e.recipients.size()));
+  for (const auto& r : e.recipients) {
+    putBytes(w, r.address);
+    putBytes(w, r.folder);
+  }
+}
+
+Envelope getEnvelope(wire::Reader& r) {
+  Envelope e;
+  e.sender = getString(r);
+  for (std::int32_t n = r.i32(); n > 0; --n) {
+    Recipient rc;
+    rc.address = getString(r);
+    rc.folder = getString(r);
+    e.recipients.push_back(std::move(rc));
+  }
+  return e;
+}
+
+// A process of the pool: answers calls until the service closes its end.
+[[noreturn]] void serve(int fd, const ProcessMailboxes::Make& make) {
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  wire::Channel channel(fd);
+  auto mailboxes = make();
+  for (;;) {
+    try {
+      auto f = channel.receive(-1);
+      wire::Writer reply;
+      if (f->type == FolderOf) {
+        auto folder = mailboxes->folderOf(getString(f->body));
+        reply.boolean(folder.has_value());
+        putBytes(reply, folder.value_or(""));
+      } else if (f->type == Deliver) {
+        Envelope e = getEnvelope(f->body);
+        auto results = mailboxes->deliver(e, getString(f->body));
+        reply.i32(static_cast<std::int32_t>(results.size()));
+        for (const auto& r : results) {
+          reply.u8(static_cast<std::uint8_t>(r.status));
+          putBytes(reply, r.detail);
+        }
+      } else if (f->type == Refused) {
+        Envelope e = getEnvelope(f->body);
+        std::string recipient = getString(f->body);
+        mailboxes->refused(e, recipient, getString(f->body));
+      }
+      channel.send(f->type, reply);
+    } catch (const wire::ChannelClosed&) {
+      ::_exit(0);
+    }
+  }
+}
+
+} // namespace
+
+ProcessMailboxes::ProcessMailboxes(std::size_t processes, Make make) : make_(std::move(make)) {
+  // Each process opens a connection of its own; one carried across fork
+  // would share this process's locks.
+  db::Database::closeCurrent();
+  for (std::size_t i = 0; i < std::max<std::size_t>(processes, 1); ++i) free_.push_back(start());
+}
+
+ProcessMailboxes::~ProcessMailboxes() {
+  free_.clear();  // the processes see their channel close and end
+  for (int pid : pids_) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+ProcessMailboxes::Process ProcessMailboxes::start() {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+    throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    serve(fds[1], make_);
+  }
+  ::close(fds[1]);
+  pids_.push_back(pid);
+  return {pid, std::make_unique<wire::Channel>(fds[0])};
+}
+
+ProcessMailboxes::Process ProcessMailboxes::take() {
+  std::unique_lock guard(lock_);
+  freed_.wait(guard, [&] { return !free_.empty(); });
+  Process p = std::move(free_.back());
+  free_.pop_back();
+  return p;
+}
+
+void ProcessMailboxes::give(Process p) {
+  {
+    std::lock_guard guard(lock_);
+    free_.push_back(std::move(p));
+  }
+  freed_.notify_one();
+}
+
+template <typename Ask>
+auto ProcessMailboxes::onProcess(Ask ask) {
+  Process p = take();
+  try {
+    auto answer = ask(*p.channel);
+    give(std::move(p));
+    return answer;
+  } catch (const wire::ChannelClosed& e) {
+    const std::string why = e.what();
+    const int dead = p.pid;
+    p.channel.reset();
+    ::kill(dead, SIGKILL);
+    {
+      std::lock_guard guard(lock_);
+      while (::waitpid(dead, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      std::erase(pids_, dead);
+      free_.push_back(start());
+    }
+    freed_.notify_one();
+    throw std::runtime_error("the delivery process " + std::to_string(dead) + " ended during the call (" + why + ")");
+  }
+}
+
+std::optional<std::string> ProcessMailboxes::folderOf(std::string_view address) {
+  return onProcess([&](wire::Channel& c) -> std::optional<std::string> {
+    wire::Writer w;
+    putBytes(w, address);
+    c.send(FolderOf, w);
+    auto f = c.receive(-1);
+    bool found = f->body.boolean();
+    std::string folder = getString(f->body);
+    if (!found) return std::nullopt;
+    return folder;
+  });
+}
+
+std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, std::string_view message) {
+  try {
+    return onProcess([&](wire::Channel& c) {
+      wire::Writer w;
+      putEnvelope(w, envelope);
+      putBytes(w, message);
+      c.send(Deliver, w);
+      auto f = c.receive(-1);
+      std::vector<DeliveryResult> results;
+      for (std::int32_t n = f->body.i32(); n > 0; --n) {
+        DeliveryResult r;
+        r.status = static_cast<DeliveryResult::Status>(f->body.u8());
+        r.detail = getString(f->body);
+        results.push_back(std::move(r));
+      }
+      return results;
+    });
+  } catch (const std::runtime_error& e) {
+    // Nothing was acknowledged: every recipient is asked to try again.
+    return std::vector<DeliveryResult>(envelope.recipients.size(), {DeliveryResult::Status::Failed, e.what()});
+  }
+}
+
+void ProcessMailboxes::refused(const Envelope& envelope, std::string_view recipient, std::string_view reason) {
+  onProcess([&](wire::Channel& c) {
+    wire::Writer w;
+    putEnvelope(w, envelope);
+    putBytes(w, recipient);
+    putBytes(w, reason);
+    c.send(Refused, w);
+    c.receive(-1);
+    return 0;
+  });
+}
+
+} // namespace korvane::mail

@@ -1,0 +1,58 @@
+// Mailboxes served by a few processes of the service's own, so that the
+// messages of several sessions are stored side by side: each process has
+// its own connection to the server, as separate delivering programs do, and
+// while one waits for its commit to reach the disk another goes on. Every
+// call is handed to a free process and waited for; a process that dies
+// fails only the call it ran (the client is told to try again) and is
+// started anew.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/mail/session.h"
+
+namespace korvane::wire {
+class Channel;
+}
+
+namespace korvane::mail {
+
+class ProcessMailboxes final : public Mailboxes {
+public:
+  using Make = std::function<std::unique_ptr<Mailboxes>()>;
+  // Starts `processes` processes, each with the Mailboxes that `make`
+  // builds in it. Call before any other thread starts: processes are forked.
+  ProcessMailboxes(std::size_t processes, Make make);
+  ~ProcessMailboxes() override;
+  ProcessMailboxes(const ProcessMailboxes&) = delete;
+  ProcessMailboxes& operator=(const ProcessMailboxes&) = delete;
+
+  std::optional<std::string> folderOf(std::string_view address) override;
+  std::vector<DeliveryResult> deliver(const Envelope& envelope, std::string_view message) override;
+  void refused(const Envelope& envelope, std::string_view recipient, std::string_view reason) override;
+
+private:
+  struct Process {
+    int pid = 0;
+    std::unique_ptr<wire::Channel> channel;
+  };
+  Process start();
+  Process take();
+  void give(Process p);
+  // Runs `ask` on a free process; a process that fails is replaced and the
+  // call throws std::runtime_error.
+  template <typename Ask>
+  auto onProcess(Ask ask);
+
+  Make make_;
+  std::mutex lock_;
+  std::condition_variable freed_;
+  std::vector<Process> free_;
+  std::vector<int> pids_;
+};
+
+} // namespace korvane::mail
