@@ -60,14 +60,6 @@ void writeGarbage(const fs::path& file, std::size_t offset, std::size_t length) 
   for (std::size_t i = 0; i < length; ++i) f.put(static_cast<char>(random() & 0xFF));
 }
 
-// The file's bytes, or "" when it is not a readable regular file.
-std::string contents(const fs::path& file) {
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) return {};
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void removeJournals(const fs::path& db) {
   fs::remove(db.string() + "-wal");
   fs::remove(db.string() + "-shm");
@@ -122,7 +114,7 @@ TEST_P(BadDatabase, EveryLabCommandSaysWhatIsWrongAndWhatToDo) {
   damage(c.damage);
   const bool dirNamed = c.damage == Damage::NoDirectory || c.damage == Damage::OpenDirectory || c.asNobody;
   const std::string named = dirNamed ? serverDir().string() : dbFile.string();
-  const std::string before = contents(dbFile);
+  const std::string before = slurp(dbFile);
   for (const auto& command : kLabCommands) {
     ChildResult r = lab(command, {}, c.asNobody);
     std::string shown;
@@ -134,7 +126,7 @@ TEST_P(BadDatabase, EveryLabCommandSaysWhatIsWrongAndWhatToDo) {
     EXPECT_NE(r.err.find(named), std::string::npos) << shown << "the message does not name " << named << ": " << r.err;
     for (const auto& words : c.advice) EXPECT_NE(r.err.find(words), std::string::npos) << shown << r.err;
   }
-  EXPECT_TRUE(contents(dbFile) == before) << "a command wrote into the bad database";
+  EXPECT_TRUE(slurp(dbFile) == before) << "a command wrote into the bad database";
 }
 
 const Case kCases[] = {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -22,14 +23,6 @@ namespace korvane::robustness {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& file) {
-  if (file.empty()) return {};
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The child's environment, built before fork: nothing after fork may allocate.
 std::vector<std::string> environmentFor(const ChildOptions& o) {
@@ -45,9 +38,9 @@ std::vector<std::string> environmentFor(const ChildOptions& o) {
   return out;
 }
 
-int openOutput(const fs::path& file) {
+int openFile(const fs::path& file, int flags) {
   const char* path = file.empty() ? "/dev/null" : file.c_str();
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(path, flags | O_CLOEXEC, 0644);
   if (fd < 0) throw std::runtime_error("cannot open " + std::string(path) + ": " + std::strerror(errno));
   return fd;
 }
@@ -66,11 +59,9 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
   std::vector<std::string> env = environmentFor(options_);
   std::vector<char*> envp = pointers(env);
   std::vector<char*> argv = pointers(options_.args);
-  int out = openOutput(options_.out);
-  int err = openOutput(options_.err);
-  const char* inPath = options_.in.empty() ? "/dev/null" : options_.in.c_str();
-  int in = ::open(inPath, O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw std::runtime_error("cannot open " + std::string(inPath) + ": " + std::strerror(errno));
+  int out = openFile(options_.out, O_WRONLY | O_CREAT | O_TRUNC);
+  int err = openFile(options_.err, O_WRONLY | O_CREAT | O_TRUNC);
+  int in = openFile(options_.in, O_RDONLY);
   uid_t uid = 0;
   gid_t gid = 0;
   if (options_.asNobody) {
@@ -88,7 +79,7 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
     ::dup2(err, 2);
     ::dup2(in, 0);
     if (options_.asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) _exit(125);
-    ::execve(argv[0], argv.data(), envp.data());
+    ::execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   ::close(out);
@@ -113,8 +104,8 @@ ChildResult Child::finish(int status, bool timedOut) {
   r.exited = WIFEXITED(status);
   if (r.exited) r.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  r.out = readFile(options_.out);
-  r.err = readFile(options_.err);
+  r.out = slurp(options_.out);
+  r.err = slurp(options_.err);
   return r;
 }
 
@@ -143,6 +134,13 @@ ChildResult Child::wait(std::chrono::steady_clock::time_point deadline) {
 ChildResult run(ChildOptions options, std::chrono::seconds limit) {
   Child child(std::move(options));
   return child.wait(std::chrono::steady_clock::now() + limit);
+}
+
+std::string slurp(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return {};
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 fs::path helperProgram(const char* name) { return fs::path(KORVANE_BINARY_DIR) / "tests" / "robustness" / name; }

@@ -16,7 +16,7 @@
 namespace korvane::robustness {
 
 struct ChildOptions {
-  std::vector<std::string> args;               // args[0] is the program path
+  std::vector<std::string> args;               // args[0] is the program (a path, or a name on PATH)
   std::map<std::string, std::string> setEnv;   // added to (or replacing in) the test's environment
   std::vector<std::string> unsetEnv;           // removed from it
   std::filesystem::path out, err;              // stdout and stderr go here (empty: /dev/null)
@@ -54,6 +54,9 @@ private:
 
 // Runs one program to its end (at most `limit`).
 ChildResult run(ChildOptions options, std::chrono::seconds limit = std::chrono::seconds(120));
+
+// What FILE holds (nothing when it is no regular file).
+std::string slurp(const std::filesystem::path& file);
 
 // The path of a program built next to the tests.
 std::filesystem::path helperProgram(const char* name);

@@ -92,7 +92,7 @@ protected:
   void expectSoundDatabase() {
     db::Database::closeCurrent();
     EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
-    EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+    EXPECT_EQ(problemsWithRegistrations(), "");
   }
 };
 
@@ -112,8 +112,7 @@ TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
   auto log = readDeliveryLog(file("w.log"));
   ASSERT_EQ(log.deliveries.size(), 4u) << "the kill came at the wrong delivery";
   EXPECT_FALSE(log.deliveries[3].done);
-  auto problems = checkDeliveries({log}, {{"Sales", "Support"}, mappedClass, true, kKept});
-  EXPECT_EQ(joinLines(problems), "");
+  EXPECT_EQ(checkDeliveries({log}, {{"Sales", "Support"}, mappedClass, true, kKept}), "");
 
   auto killed = store::findItem(u"Sales/w-3.EML");
   EXPECT_EQ(killed.has_value(), fault.itemStays);
@@ -135,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
                          [](const auto& info) { return pointName(info.param.point); });
 
 TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
-  ChildResult r = faultyLab({"delete", "Sales/Kept 2.EML"}, {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
+  ChildResult r = helper("korvane-lab-faults", {"delete", "Sales/Kept 2.EML"},
+                         {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
   expectKilled(r);
   EXPECT_FALSE(store::findItem(u"Sales/Kept 2.EML"));
   ASSERT_TRUE(store::findItem(u"Sales/Kept 1.EML"));
@@ -154,7 +154,8 @@ class RegistrationKilled : public Crashes, public ::testing::WithParamInterface<
 TEST_P(RegistrationKilled, LeavesTheOldItemOrNoneAndNeverAPartOfOne) {
   const RegistrationFault& fault = GetParam();
   const bool replacing = std::string(fault.folder) == "Sales";
-  ChildResult r = registrar({"create", fault.folder, "--priority", "7"}, {{"KORVANE_FAULT", fault.point}});
+  ChildResult r =
+      helper("robustness_registrar", {"create", fault.folder, "--priority", "7"}, {{"KORVANE_FAULT", fault.point}});
   expectKilled(r);
 
   auto registrations = store::registrations();
@@ -168,13 +169,13 @@ TEST_P(RegistrationKilled, LeavesTheOldItemOrNoneAndNeverAPartOfOne) {
   expectLookUpAndRefreshWork(true);
 
   // The same write, not killed, goes through.
-  ChildResult again = registrar({"create", fault.folder, "--priority", "7"});
+  ChildResult again = helper("robustness_registrar", {"create", fault.folder, "--priority", "7"});
   ASSERT_TRUE(again.exited && again.exitCode == 0) << describe(again);
   auto written = store::findItem(Text(fromUtf8(fault.folder)) + u"/Korvane.reg");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->properties.text(store::prop::priority), u"7");
   EXPECT_EQ(store::registrations().size(), replacing ? 1u : 2u);
-  EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+  EXPECT_EQ(problemsWithRegistrations(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
@@ -193,12 +194,10 @@ TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
   const std::vector<std::string> folders{"Sales", "Support"};
   const std::vector<std::string> classes{"IPM.Post", "IPM.Spam.Offer", "IPM.Note"};
   db::Database::closeCurrent();
-  ChildOptions churn;
-  churn.args = {helperProgram("robustness_registrar").string(), "churn", "--folders", "Sales,Support", "--store-wide",
-                "--until", file("stop").string(), "--max-seconds", "120"};
-  churn.out = file("churn.out");
-  churn.err = file("churn.err");
-  Child registrarProcess(churn);
+  Child registrarProcess(childOptions(helperProgram("robustness_registrar"),
+                                      {"churn", "--folders", "Sales,Support", "--store-wide", "--until",
+                                       file("stop").string(), "--max-seconds", "120"},
+                                      "churn"));
 
   ChildOptions victimOptions = delivererOptions("victim", 60, folders, classes);
   victimOptions.setEnv = {{"KORVANE_FAULT", "store.before-commit"}, {"KORVANE_FAULT_SKIP", "25"}};
@@ -222,8 +221,7 @@ TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
   EXPECT_FALSE(victimLog.deliveries.back().done);
   EXPECT_EQ(survivorLog.deliveries.size(), 60u);
   // Killed before its commit: the delivery in flight must not be stored.
-  auto problems = checkDeliveries({victimLog, survivorLog}, {folders, mappedClass, false, kKept});
-  EXPECT_EQ(joinLines(problems), "");
+  EXPECT_EQ(checkDeliveries({victimLog, survivorLog}, {folders, mappedClass, false, kKept}), "");
   expectCommittedItemsKept();
   expectSoundDatabase();
 }
@@ -273,7 +271,7 @@ protected:
 };
 
 TEST_P(SetUpKilled, LeavesAllOrNothingAndTheCommandThenGoesThrough) {
-  expectKilled(faultyLab(command(), {{"KORVANE_FAULT", GetParam().point}}));
+  expectKilled(helper("korvane-lab-faults", command(), {{"KORVANE_FAULT", GetParam().point}}));
   expectNothingMade();
   ChildResult again = lab(command());
   ASSERT_TRUE(again.exited && again.exitCode == 0) << describe(again);

@@ -61,38 +61,39 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
   return log;
 }
 
-std::vector<std::string> checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& o) {
-  std::vector<std::string> problems;
+std::string checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& o) {
+  std::string problems;
+  const auto problem = [&](const std::string& line) { problems += line + "\n"; };
   auto stored = itemsByKey(o.folders);
   std::set<std::string> logged(o.preexisting.begin(), o.preexisting.end());
   for (const auto& log : logs) {
-    problems.insert(problems.end(), log.problems.begin(), log.problems.end());
+    for (const auto& p : log.problems) problem(p);
     for (const Delivery& d : log.deliveries) {
       logged.insert(d.key);
       const auto it = stored.find(d.key);
       const std::size_t copies = it == stored.end() ? 0 : it->second.size();
       const std::string what = "item " + d.key + " (" + d.messageClass + " into " + d.folder + ")";
-      if (copies > 1) problems.push_back(what + " is stored " + std::to_string(copies) + " times");
+      if (copies > 1) problem(what + " is stored " + std::to_string(copies) + " times");
       if (d.done && d.deleted) {
-        if (o.mapping(d.messageClass)) problems.push_back(what + " was deleted, but its class is not mapped to NULL");
-        if (copies) problems.push_back(what + " was deleted by the sink, but it is still stored");
+        if (o.mapping(d.messageClass)) problem(what + " was deleted, but its class is not mapped to NULL");
+        if (copies) problem(what + " was deleted by the sink, but it is still stored");
         continue;
       }
-      if (d.done && copies == 0) problems.push_back(what + " was delivered, but it is gone");
-      if (!d.done && !o.inFlightMayExist && copies) problems.push_back(what + " never finished, but it is stored");
+      if (d.done && copies == 0) problem(what + " was delivered, but it is gone");
+      if (!d.done && !o.inFlightMayExist && copies) problem(what + " never finished, but it is stored");
       if (!copies) continue;
       const StoredItem& s = it->second.front();
-      if (s.folder != d.folder) problems.push_back(what + " is stored in " + s.folder);
+      if (s.folder != d.folder) problem(what + " is stored in " + s.folder);
       if (!allowedClass(d, s.messageClass, o.mapping))
-        problems.push_back(what + " has the class " + s.messageClass + ", neither delivered nor mapped");
+        problem(what + " has the class " + s.messageClass + ", neither delivered nor mapped");
       if (d.done && s.messageClass != d.resultClass)
-        problems.push_back(what + " is stored as " + s.messageClass + " but the delivery reported " + d.resultClass);
-      if (d.done && s.url != d.url) problems.push_back(what + " is stored at " + s.url + ", delivered to " + d.url);
+        problem(what + " is stored as " + s.messageClass + " but the delivery reported " + d.resultClass);
+      if (d.done && s.url != d.url) problem(what + " is stored at " + s.url + ", delivered to " + d.url);
     }
   }
   for (const auto& [key, items] : stored)
     if (!logged.contains(key))
-      problems.push_back("the stored item " + key + " in " + items.front().folder + " was delivered by nobody");
+      problem("the stored item " + key + " in " + items.front().folder + " was delivered by nobody");
   return problems;
 }
 

@@ -58,6 +58,6 @@ struct CheckOptions {
 
 // Compares the current server's folders with the logs; returns one line per
 // problem found (empty: all is well).
-std::vector<std::string> checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& options);
+std::string checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOptions& options);
 
 } // namespace korvane::robustness

@@ -85,14 +85,9 @@ ChildResult RobustnessTest::deliverer(const std::string& id, long count, const s
   return runWith(delivererOptions(id, count, folders, classes), env);
 }
 
-ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
-                                      const std::map<std::string, std::string>& env) {
-  return runWith(childOptions(helperProgram("robustness_registrar"), args, "registrar"), env);
-}
-
-ChildResult RobustnessTest::faultyLab(const std::vector<std::string>& args,
-                                      const std::map<std::string, std::string>& env) {
-  return runWith(childOptions(helperProgram("korvane-lab-faults"), args, "lab"), env);
+ChildResult RobustnessTest::helper(const char* program, const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& env) {
+  return runWith(childOptions(helperProgram(program), args, program), env);
 }
 
 ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
@@ -110,8 +105,8 @@ ChildOptions RobustnessTest::labOptions(const std::vector<std::string>& args, co
   return childOptions(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab", args, name);
 }
 
-std::vector<std::string> RobustnessTest::problemsWithRegistrations() {
-  std::vector<std::string> problems;
+std::string RobustnessTest::problemsWithRegistrations() {
+  std::string problems;
   const Text globalEvents = store::globalEventsUrl();
   for (const auto& folder : store::listFolders()) {
     for (const auto& item : store::listItems(folder.path)) {
@@ -127,10 +122,10 @@ std::vector<std::string> RobustnessTest::problemsWithRegistrations() {
       };
       for (const auto& [name, value] : expected)
         if (p.text(name) != value)
-          problems.push_back(toUtf8(item.url) + ": " + toUtf8(name) + " is \"" + toUtf8(p.text(name)) + "\"");
-      if (p.text(store::prop::priority).empty()) problems.push_back(toUtf8(item.url) + ": no priority");
+          problems += toUtf8(item.url) + ": " + toUtf8(name) + " is \"" + toUtf8(p.text(name)) + "\"\n";
+      if (p.text(store::prop::priority).empty()) problems += toUtf8(item.url) + ": no priority\n";
       auto hidden = p.get(store::prop::isHidden);
-      if (!hidden || !(*hidden == Variant(true))) problems.push_back(toUtf8(item.url) + ": not hidden");
+      if (!hidden || !(*hidden == Variant(true))) problems += toUtf8(item.url) + ": not hidden\n";
     }
   }
   return problems;
@@ -139,12 +134,6 @@ std::vector<std::string> RobustnessTest::problemsWithRegistrations() {
 std::string commaSeparated(const std::vector<std::string>& items) {
   std::string out;
   for (const auto& i : items) out += (out.empty() ? "" : ",") + i;
-  return out;
-}
-
-std::string joinLines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (const auto& l : lines) out += l + "\n";
   return out;
 }
 

@@ -38,11 +38,12 @@ protected:
                         const std::vector<std::string>& classes, const std::map<std::string, std::string>& env = {});
   ChildOptions delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
                                 const std::vector<std::string>& classes, const std::vector<std::string>& subjects = {});
-  ChildResult registrar(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {});
   ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                   bool asNobody = false, const std::optional<std::string>& input = std::nullopt);
-  // The test copy of korvane-lab, which KORVANE_FAULT in `env` kills.
-  ChildResult faultyLab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
+  // A PROGRAM built beside the tests run to its end: robustness_registrar, or
+  // korvane-lab-faults, the test copy of korvane-lab that KORVANE_FAULT in `env` kills.
+  ChildResult helper(const char* program, const std::vector<std::string>& args,
+                     const std::map<std::string, std::string>& env = {});
   // korvane-lab with its output in NAME.out and NAME.err, to run beside others.
   ChildOptions labOptions(const std::vector<std::string>& args, const std::string& name = "lab");
   // PROGRAM with ARGS, its output in NAME.out and NAME.err, no fault switch.
@@ -52,10 +53,9 @@ protected:
   ChildResult runWith(ChildOptions options, const std::map<std::string, std::string>& env);
 
   // What the registration items hold now, for comparisons after a crash.
-  std::vector<std::string> problemsWithRegistrations();
+  std::string problemsWithRegistrations();
 };
 
 std::string commaSeparated(const std::vector<std::string>& items);
-std::string joinLines(const std::vector<std::string>& lines);
 
 } // namespace korvane::robustness

@@ -113,7 +113,7 @@ TEST_P(HeldDelivery, OthersFinishMeanwhileAndItLeavesAllOrNothing) {
   auto heldLog = readDeliveryLog(file("held.log"));
   ASSERT_EQ(heldLog.deliveries.size(), 1u);
   EXPECT_EQ(heldLog.deliveries[0].done, ending.lands);
-  EXPECT_EQ(joinLines(checkDeliveries({heldLog, readDeliveryLog(file("others.log"))}, {kFolders, mappedClass, false, {}})), "");
+  EXPECT_EQ(checkDeliveries({heldLog, readDeliveryLog(file("others.log"))}, {kFolders, mappedClass, false, {}}), "");
   const std::vector<std::string> phases = ending.lands ? std::vector<std::string>{"begin", "committed"}
                                           : ending.word ? std::vector<std::string>{"begin", "aborted"}
                                                         : std::vector<std::string>{"begin"};

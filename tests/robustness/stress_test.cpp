@@ -75,14 +75,11 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   const auto started = std::chrono::steady_clock::now();
   const auto deadline = started + std::chrono::seconds(seconds);
 
-  ChildOptions churn;
-  churn.args = {helperProgram("robustness_registrar").string(), "churn", "--folders", commaSeparated(folders),
-                "--store-wide", "--until", file("stop").string(), "--max-seconds", std::to_string(seconds)};
   const auto batch = batchOptions();
-  if (batch) churn.args.push_back("--shared");
-  churn.out = file("registrar.out");
-  churn.err = file("registrar.err");
-  Child registrarProcess(churn);
+  std::vector<std::string> churn{"churn", "--folders", commaSeparated(folders), "--store-wide",
+                                 "--until", file("stop").string(), "--max-seconds", std::to_string(seconds)};
+  if (batch) churn.push_back("--shared");
+  Child registrarProcess(childOptions(helperProgram("robustness_registrar"), churn, "registrar"));
 
   std::vector<Child> deliverers;
   for (int w = 0; w < 4; ++w)
@@ -136,11 +133,11 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   EXPECT_GT(deleted, 0u) << "the NULL mapping never ran: the sink was not called";
 
   db::Database::closeCurrent();
-  EXPECT_EQ(joinLines(checkDeliveries(logs, {folders, mappedClass, false, {}})), "");
+  EXPECT_EQ(checkDeliveries(logs, {folders, mappedClass, false, {}}), "");
   EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
   // The sink ran in the host of its server application (the default).
   EXPECT_TRUE(complus::host::status(complus::Catalog().listApplications().at(0).id).running);
-  EXPECT_EQ(joinLines(problemsWithRegistrations()), "");
+  EXPECT_EQ(problemsWithRegistrations(), "");
 
   const double rate = static_cast<double>(4 * count) / deliverySeconds;
   std::printf("stress: %ld deliveries in %.1f s (%.1f items/s), %zu deleted by the mapping\n", 4 * count,

@@ -10,8 +10,6 @@
 #include <regex>
 #include <thread>
 
-#include <unistd.h>
-
 #include "platform/mail/message.h"
 #include "platform/store/store.h"
 #include "robustness/child_process.h"
@@ -24,6 +22,7 @@ using robustness::Child;
 using robustness::ChildOptions;
 using robustness::ChildResult;
 using robustness::describe;
+using robustness::slurp;
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
 
@@ -33,23 +32,6 @@ const std::string kLabWithFaults = std::string(KORVANE_BINARY_DIR) + "/tests/rob
 const std::string kClient = std::string(KORVANE_SOURCE_DIR) + "/tests/platform/mail/mail_client.py";
 constexpr char kSales[] = "sales@corp.example.com";
 constexpr char kSupport[] = "support@corp.example.com";
-
-// The program's path on PATH (the child helper runs paths, not names).
-std::string onPath(const std::string& name) {
-  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-  for (std::size_t start = 0; start <= path.size();) {
-    std::size_t end = std::min(path.find(':', start), path.size());
-    auto candidate = std::filesystem::path(path.substr(start, end - start)) / name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    start = end + 1;
-  }
-  return name;
-}
-
-std::string slurp(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 class MailService : public korvane::testing::ServerFixture {
 protected:
@@ -99,7 +81,7 @@ protected:
   }
 
   ChildOptions clientOptions(const std::vector<std::string>& args, const std::string& out) {
-    std::vector<std::string> all{onPath("python3"), kClient};
+    std::vector<std::string> all{"python3", kClient};
     all.insert(all.end(), args.begin(), args.end());
     return ChildOptions{all, {}, {}, workDir() / out, workDir() / (out + ".err"), {}, false};
   }
@@ -227,7 +209,7 @@ TEST_F(MailService, SwaksOverSmtpAndLmtp) {
   std::ofstream(workDir() / "offer.pdf") << "%PDF-1.4";
   for (int port : {smtp_, lmtp_}) {
     ChildResult r = robustness::run(
-        ChildOptions{{onPath("swaks"), "--silent", "2", "--server", "127.0.0.1:" + std::to_string(port), "--protocol",
+        ChildOptions{{"swaks", "--silent", "2", "--server", "127.0.0.1:" + std::to_string(port), "--protocol",
                       port == lmtp_ ? "LMTP" : "ESMTP", "--from", "bob@example.com", "--to", kSupport, "--header",
                       "Subject: =?utf-8?q?=C3=9Cber_swaks?=", "--body", "Grüße", "--attach",
                       (workDir() / "offer.pdf").string()},

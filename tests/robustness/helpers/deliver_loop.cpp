@@ -9,6 +9,7 @@
 // reports and alerts repeat theirs.
 //
 //   robustness_deliver --id W --count N --folders A,B --classes C1,C2 [--subjects S1,S2] --log FILE
+#include <CLI/CLI.hpp>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,24 +36,6 @@ struct Options {
   std::vector<std::string> subjects;
   std::string log;
 };
-
-Options parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (i + 1 >= argc) throw std::invalid_argument("the option " + a + " needs a value");
-    std::string v = argv[++i];
-    if (a == "--id") o.id = v;
-    else if (a == "--count") o.count = std::stol(v);
-    else if (a == "--folders") o.folders = robustness::split(v, ',');
-    else if (a == "--classes") o.classes = robustness::split(v, ',');
-    else if (a == "--subjects") o.subjects = robustness::split(v, ',');
-    else if (a == "--log") o.log = v;
-    else throw std::invalid_argument("unknown option " + a);
-  }
-  if (o.folders.empty() || o.log.empty()) throw std::invalid_argument("--folders and --log are required");
-  return o;
-}
 
 // One write per line: a line is either in the log whole or not at all,
 // even when the process is killed.
@@ -111,12 +94,20 @@ int deliverAll(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+  Options o;
+  CLI::App app{"robustness_deliver"};
+  app.add_option("--id", o.id);
+  app.add_option("--count", o.count);
+  app.add_option("--folders", o.folders)->delimiter(',')->required();
+  app.add_option("--classes", o.classes)->delimiter(',');
+  app.add_option("--subjects", o.subjects)->delimiter(',');
+  app.add_option("--log", o.log)->required();
+  CLI11_PARSE(app, argc, argv);
   int status = 1;
   try {
-    status = deliverAll(parse(argc, argv));
+    status = deliverAll(o);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "robustness_deliver: %s\n", e.what());
-    status = 1;
   }
   korvane::shutdownRuntime();
   return status;

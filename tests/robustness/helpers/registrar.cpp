@@ -1,7 +1,7 @@
 // robustness_registrar: writes the sink's registration items through the
 // setup's own item operations, as a separate process.
 //
-//   robustness_registrar create PATH|--store-wide [--priority P]
+//   robustness_registrar create PATH [--priority P]
 //       one CreateRegItem (the crash tests kill it inside)
 //   robustness_registrar churn --folders A,B [--store-wide] --until FILE [--max-seconds S] [--shared]
 //       creates, replaces and deletes the items of those folders (and the
@@ -10,6 +10,7 @@
 //       items meanwhile: each step starts from what the look-up finds, and
 //       a deletion may find the item gone already. Any failed step ends it
 //       with exit code 1.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,7 +22,6 @@
 #include "platform/com/runtime.h"
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
-#include "tests/robustness/delivery_log.h"
 
 namespace {
 
@@ -36,14 +36,12 @@ struct Target {
   std::string label;
 };
 
-Text publicRoot() { return store::publicRootUrl() + u"/"; }
-
 Target folderTarget(const std::string& path) {
   return Target{store::publicRootUrl() + u"/" + fromUtf8(path), u"", u"SHALLOW", path};
 }
 
 Target storeWideTarget() {
-  return Target{storeWideBaseUrl(publicRoot()), storeWideRelativePath(store::serverInfo().storeGuid), u"ANY",
+  return Target{storeWideBaseUrl(store::publicRootUrl() + u"/"), storeWideRelativePath(store::serverInfo().storeGuid), u"ANY",
                 "(store-wide)"};
 }
 
@@ -67,16 +65,6 @@ std::int16_t lookUp(const Target& t) {
   return found;
 }
 
-int createOne(const std::vector<std::string>& args) {
-  if (args.empty()) throw std::invalid_argument("create needs a folder PATH or --store-wide");
-  std::string priority = "65223";
-  for (std::size_t i = 1; i + 1 < args.size(); i += 2)
-    if (args[i] == "--priority") priority = args[i + 1];
-  create(args[0] == "--store-wide" ? storeWideTarget() : folderTarget(args[0]), fromUtf8(priority));
-  std::printf("registered %s\n", args[0].c_str());
-  return 0;
-}
-
 // One step on a target: replace, delete or create, then the look-up must
 // agree (unless others write the same items).
 void step(const Target& t, bool& registered, long n, bool shared) {
@@ -96,30 +84,8 @@ void step(const Target& t, bool& registered, long n, bool shared) {
     throw std::runtime_error("the look-up in " + t.label + " does not show what was just written");
 }
 
-int churn(const std::vector<std::string>& args) {
-  std::vector<Target> targets;
-  std::filesystem::path until;
-  double maxSeconds = 600;
-  bool shared = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--store-wide") {
-      targets.push_back(storeWideTarget());
-      continue;
-    }
-    if (args[i] == "--shared") {
-      shared = true;
-      continue;
-    }
-    if (i + 1 >= args.size()) throw std::invalid_argument("the option " + args[i] + " needs a value");
-    const std::string& v = args[++i];
-    if (args[i - 1] == "--folders")
-      for (const auto& path : robustness::split(v, ',')) targets.push_back(folderTarget(path));
-    else if (args[i - 1] == "--until") until = v;
-    else if (args[i - 1] == "--max-seconds") maxSeconds = std::stod(v);
-    else throw std::invalid_argument("unknown option " + args[i - 1]);
-  }
-  if (targets.empty() || until.empty()) throw std::invalid_argument("churn needs --folders or --store-wide, and --until");
-
+int churn(const std::vector<Target>& targets, const std::filesystem::path& until, double maxSeconds, bool shared) {
+  if (targets.empty()) throw std::invalid_argument("churn needs --folders or --store-wide");
   std::vector<bool> registered;
   for (const Target& t : targets) registered.push_back(lookUp(t) == 1);
   const auto started = std::chrono::steady_clock::now();
@@ -142,18 +108,36 @@ int churn(const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+  CLI::App app{"robustness_registrar"};
+  app.require_subcommand(1);
+  std::string path, priority = "65223", until;
+  std::vector<std::string> folders;
+  double maxSeconds = 600;
+  bool storeWide = false, shared = false;
+  auto* creating = app.add_subcommand("create");
+  creating->add_option("PATH", path)->required();
+  creating->add_option("--priority", priority);
+  auto* churning = app.add_subcommand("churn");
+  churning->add_option("--folders", folders)->delimiter(',');
+  churning->add_flag("--store-wide", storeWide);
+  churning->add_option("--until", until)->required();
+  churning->add_option("--max-seconds", maxSeconds);
+  churning->add_flag("--shared", shared);
+  CLI11_PARSE(app, argc, argv);
   int status = 1;
   try {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) throw std::invalid_argument("give a command: create or churn");
-    std::string command = args.front();
-    args.erase(args.begin());
-    if (command == "create") status = createOne(args);
-    else if (command == "churn") status = churn(args);
-    else throw std::invalid_argument("unknown command " + command);
+    if (*creating) {
+      create(folderTarget(path), fromUtf8(priority));
+      std::printf("registered %s\n", path.c_str());
+      status = 0;
+    } else {
+      std::vector<Target> targets;
+      for (const auto& f : folders) targets.push_back(folderTarget(f));
+      if (storeWide) targets.push_back(storeWideTarget());
+      status = churn(targets, until, maxSeconds, shared);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "robustness_registrar: %s\n", e.what());
-    status = 1;
   }
   korvane::shutdownRuntime();
   return status;
