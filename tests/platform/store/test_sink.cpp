@@ -1,5 +1,7 @@
 #include "test_sink.h"
 
+#include <fmt/format.h>
+
 #include "platform/com/runtime.h"
 #include "platform/store/ado.h"
 #include "platform/store/exoledb.h"
@@ -120,7 +122,7 @@ private:
   int id_ = 0;
 };
 
-void registerSink(const char* clsid, const char16_t* progId) {
+void registerSink(const std::string& clsid, const char16_t* progId) {
   Text name(progId);
   registerBuiltinClass(*Guid::parse(std::string_view(clsid)), progId, [name](const Guid& iid, void** out) -> HRESULT {
     if (name == kVanishing && !vanishingAvailable())
@@ -140,15 +142,10 @@ void setVanishingAvailable(bool available) { vanishingAvailable() = available; }
 
 void registerTestSinks() {
   static const bool done = [] {
-    registerSink("{7A1E0001-0000-4000-8000-00000000A001}", kRecorder);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A002}", kSecondRecorder);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A003}", kRewriter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A004}", kDeleter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A005}", kAborter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A006}", kRefuser);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A007}", kLateWriter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A008}", kVanishing);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A009}", kMeddler);
+    int n = 0;
+    for (const char16_t* progId :
+         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kLateWriter, kVanishing, kMeddler})
+      registerSink(fmt::format("{{7A1E0001-0000-4000-8000-00000000A{:03}}}", ++n), progId);
     return true;
   }();
   (void)done;
