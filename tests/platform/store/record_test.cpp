@@ -24,7 +24,7 @@ struct OpenRow {
   HRESULT expected;
 };
 
-TEST_F(Record, OpenFollowsModesAndCreateOptions) {
+TEST_F(Record, OpenFollowsModesAndCreateOptionsAndCreatesCollectionsAtOnce) {
   const OpenRow rows[] = {
       {u"existing folder, read", u"http://exch01/Public/Sales", 1, -1, S_OK},
       {u"folder with trailing slash", u"http://exch01/Public/Sales/", 1, -1, S_OK},
@@ -40,6 +40,9 @@ TEST_F(Record, OpenFollowsModesAndCreateOptions) {
       {u"overwrite a folder", u"http://exch01/Public/Sales", 3, 0x4000000, ado::adErrResourceExists},
       {u"the root", u"http://exch01/Public", 1, -1, S_OK},
       {u"another server", u"http://exch02/Public/Sales", 1, -1, E_NOT_THIS_SERVER},
+      {u"create collection", u"http://exch01/Public/Sales/Sub", 3, 0x2000, S_OK},
+      {u"create collection, existing", u"http://exch01/Public/Sales/sub", 3, 0x2000, ado::adErrResourceExists},
+      {u"create collection or open existing", u"http://exch01/Public/Sales/sub", 3, 0x2000 | 0x2000000, S_OK},
   };
   auto conn = openConnection(url(u"Sales"));
   for (const auto& row : rows) {
@@ -47,6 +50,7 @@ TEST_F(Record, OpenFollowsModesAndCreateOptions) {
     EXPECT_EQ(failure(openRecord(r.get(), row.url, conn.get(), row.mode, row.create)), row.expected)
         << toUtf8(row.what);
   }
+  EXPECT_EQ(valueOf(fieldsOf(openedRecord(url(u"Sales/Sub"), 1, -1).get()).get(), u"DAV:isfolder"), Variant(true));
 }
 
 TEST_F(Record, StateFollowsOpenAndClose) {
@@ -202,16 +206,6 @@ TEST_F(Record, DeleteRecordRemovesTheItemTheNamedUrlOrAFolderWithItsSubtreeButNo
   EXPECT_FALSE(findItem(u"Sales/Archive/Old.EML"));
   EXPECT_EQ(failure(openedRecord(globalEventsUrl(), 3, -1)->DeleteRecord(u"", false)), E_ACCESSDENIED);
   EXPECT_TRUE(findFolder(u"non_ipm_subtree"));
-}
-
-TEST_F(Record, CreateCollectionMakesAFolderAtOnce) {
-  auto r = openedRecord(url(u"Sales/Sub"), 3, 0x2000);
-  auto f = findFolder(u"Sales/Sub");
-  ASSERT_TRUE(f);
-  EXPECT_EQ(valueOf(fieldsOf(r.get()).get(), u"DAV:isfolder"), Variant(true));
-  auto again = newRecord();
-  EXPECT_EQ(failure(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000)), ado::adErrResourceExists);
-  check(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000 | 0x2000000));
 }
 
 struct AccessRow {
