@@ -7,25 +7,20 @@
 namespace korvane::store {
 namespace {
 
-Variant fieldValue(ado::IRecordset* rs, const Variant& index) {
+// What reading a field of the current row answered; the value goes to out.
+HRESULT fieldFailure(ado::IRecordset* rs, const Variant& index, Variant* out = nullptr) {
   ComPtr<ado::IFields> fields;
-  check(rs->get_Fields(fields.put()));
   ComPtr<ado::IField> field;
-  check(fields->get_Item(index, field.put()));
   Variant v;
-  check(field->get_Value(&v));
-  return v;
+  HRESULT h = rs->get_Fields(fields.put());
+  if (succeeded(h)) h = fields->get_Item(index, field.put());
+  return succeeded(h) ? field->get_Value(out ? out : &v) : h;
 }
 
-HRESULT fieldFailure(ado::IRecordset* rs, const Variant& index) {
-  ComPtr<ado::IFields> fields;
-  HRESULT h = rs->get_Fields(fields.put());
-  if (failed(h)) return h;
-  ComPtr<ado::IField> field;
-  h = fields->get_Item(index, field.put());
-  if (failed(h)) return h;
+Variant fieldValue(ado::IRecordset* rs, const Variant& index) {
   Variant v;
-  return field->get_Value(&v);
+  check(fieldFailure(rs, index, &v));
+  return v;
 }
 
 std::vector<Row> twoFolders() {
