@@ -70,7 +70,7 @@ TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnythingAndRefusesAnExistingSer
   }
 }
 
-TEST_F(StoreApi, FoldersCarryTheirSettings) {
+TEST_F(StoreApi, FoldersCarryTheirSettingsAndNeedTheirParentUnlessAskedToMakeIt) {
   FolderSpec spec;
   spec.path = u"Team/Calendar";
   spec.createParents = true;
@@ -94,10 +94,9 @@ TEST_F(StoreApi, FoldersCarryTheirSettings) {
   EXPECT_EQ(team->childCount, 1);
   EXPECT_EQ(team->contentClass, u"urn:content-classes:folder");
   EXPECT_FALSE(findFolder(u"Team/Calendar/Nope"));
-}
 
-TEST_F(StoreApi, FolderCreationNeedsTheParentUnlessAskedToMakeIt) {
-  FolderSpec spec;
+  // Without createParents the parent must be there.
+  spec = FolderSpec();
   spec.path = u"Missing/Child";
   try {
     createFolder(spec);
