@@ -46,54 +46,52 @@ TEST_F(ComPlusModule, IdentityIsWrittenOnlyWithAPassword) {
   EXPECT_NE(identity, u"CORP\\svc");
 }
 
-TEST_F(ComPlusModule, MissingApplicationLeavesIdentityAndLoadsDefaultsIntoEmptyBoxes) {
+// What the look-up reads back into the boxes: the first entry of each line
+// of the stored string, and the defaults into empty boxes where there is no
+// string to read.
+struct ReadBackRow {
+  const char* name;
+  enum { None, Added, ConstructionDisabled } app;
+  const char16_t* ctor;
+  const char16_t* lookedUpAs;
+  const char16_t* priorityBefore;  // in the box before the look-up
+  const char16_t *newClass, *origClass, *priority;
+};
+
+void PrintTo(const ReadBackRow& row, std::ostream* os) { *os << row.name; }
+
+class ReadBack : public ComPlusModule, public ::testing::WithParamInterface<ReadBackRow> {};
+
+TEST_P(ReadBack, FillsTheBoxesFromTheStoredString) {
+  const ReadBackRow& row = GetParam();
+  if (row.app == ReadBackRow::Added) AddComPlusApp(form, kApplicationName, u"a", u"b", row.ctor);
+  if (row.app == ReadBackRow::ConstructionDisabled)
+    complus::Catalog().installApplication(kApplicationName, (workDir() / "Korvane.dll").u16string(), u"", u"",
+                                          std::nullopt);
   emptyBoxes();
+  form.ui.txtPriority.text = row.priorityBefore;
   Text identity = u"kept";
-  EXPECT_FALSE(check(identity));
-  EXPECT_EQ(identity, u"kept");
-  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"*");
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"IPM.Note");
-  EXPECT_EQ(form.ui.txtPriority.text, u"65223");
+  EXPECT_EQ(check(identity, row.lookedUpAs), row.app != ReadBackRow::None);
+  EXPECT_EQ(identity == u"kept", row.app == ReadBackRow::None);
+  EXPECT_EQ(form.ui.txtNewMsgClass.text, row.newClass);
+  EXPECT_EQ(form.ui.txtOrigMsgClass.text, row.origClass);
+  EXPECT_EQ(form.ui.txtPriority.text, row.priority);
 }
 
-TEST_F(ComPlusModule, TwoLineStringKeepsThePriorityBox) {
-  AddComPlusApp(form, kApplicationName, u"a", u"b", u"X\rY");
-  form.ui.txtPriority.text = u"42";
-  Text identity;
-  check(identity);
-  EXPECT_EQ(form.ui.txtPriority.text, u"42");
-  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"Y");
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"X");
-}
-
-TEST_F(ComPlusModule, FirstTabEntryOfEachLineIsShown) {
-  AddComPlusApp(form, kApplicationName, u"a", u"b", u" N1 \tN2\r O1\tO2\r9");
-  Text identity;
-  check(identity);
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"N1");   // trimmed
-  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"O1");  // line trimmed, entry as stored
-}
-
-TEST_F(ComPlusModule, ComponentInAnotherLetterCaseIsNotTheSinksComponent) {
-  AddComPlusApp(form, kApplicationName, u"a", u"b", u"IPM.Note.X\rA*\r5");
-  emptyBoxes();
-  Text identity;
-  EXPECT_TRUE(check(identity, u"KORVANE"));  // the application matches ignoring case
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"IPM.Note");  // but its string is not read
-  EXPECT_EQ(form.ui.txtPriority.text, u"65223");
-}
-
-TEST_F(ComPlusModule, ConstructionDisabledIsNotReadBack) {
-  complus::Catalog().installApplication(kApplicationName, (workDir() / "Korvane.dll").u16string(), u"", u"",
-                                        std::nullopt);
-  emptyBoxes();
-  form.ui.txtPriority.text = u"12";
-  Text identity;
-  EXPECT_TRUE(check(identity));
-  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"*");
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"IPM.Note");
-  EXPECT_EQ(form.ui.txtPriority.text, u"12");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReadBack,
+    ::testing::Values(
+        ReadBackRow{"no_application", ReadBackRow::None, u"", kApplicationName, u"", u"IPM.Note", u"*", u"65223"},
+        ReadBackRow{"two_lines_keep_the_priority_box", ReadBackRow::Added, u"X\rY", kApplicationName, u"42", u"X",
+                    u"Y", u"42"},
+        // Line 1 trimmed, the entry of line 2 as stored after the line's trim.
+        ReadBackRow{"first_tab_entry_of_each_line", ReadBackRow::Added, u" N1 \tN2\r O1\tO2\r9", kApplicationName, u"",
+                    u"N1", u"O1", u"9"},
+        // The application is found ignoring case, its component is not.
+        ReadBackRow{"another_letter_case", ReadBackRow::Added, u"IPM.Note.X\rA*\r5", u"KORVANE", u"", u"IPM.Note",
+                    u"*", u"65223"},
+        ReadBackRow{"construction_disabled", ReadBackRow::ConstructionDisabled, u"", kApplicationName, u"12",
+                    u"IPM.Note", u"*", u"12"}));
 
 TEST_F(ComPlusModule, LibraryMissingFromTheCurrentDirectoryIsLoggedAndTheApplicationStays) {
   std::filesystem::remove(workDir() / "Korvane.dll");

@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "platform/directory/directory.h"
@@ -21,10 +20,6 @@ exchange::NewPublicStore publicStore(TextView name, TextView tree) {
 
 class Discovery : public testing::ServerFixture {
 protected:
-  void TearDown() override {
-    ::unsetenv("KORVANE_LOGON_USER");
-    ServerFixture::TearDown();
-  }
   void failWorkstation() {
     auto machine = win32::machineInfo();
     machine.workstationError = 2453;
@@ -110,28 +105,6 @@ TEST_F(Discovery, IdentityComesFromTheWorkstationThenTheDirectory) {
   directory::removePerson(u"Administrator");
   FillIdentityField(form);
   EXPECT_EQ(form.ui.txtIdent.text, u"");
-}
-
-TEST_F(Discovery, UserNameWithAnApostropheStaysInsideTheQueryLiteral) {
-  directory::addPerson({u"o'brien", u"Pat O'Brien", directory::personCategory(u"corp.example.com"), std::nullopt});
-  ::setenv("KORVANE_LOGON_USER", "o'brien", 1);
-  failWorkstation();
-  runDiscovery(form);
-  EXPECT_NO_THROW(FillIdentityField(form));
-  EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\o'brien");
-  EXPECT_EQ(directoryQuery(form, u"SELECT msExchHomeServerName ", u"o'brien"),
-            u"SELECT msExchHomeServerName FROM 'GC://dc01.corp.example.com' WHERE objectcategory='person' AND "
-            u"sAMAccountName='o''brien'");
-}
-
-TEST_F(Discovery, WindowsCallsGiveNameAndDomain) {
-  EXPECT_EQ(GetCurrentUserName(), u"Administrator");
-  EXPECT_EQ(GetWorkstationDomain(), u"CORP");
-  failWorkstation();
-  EXPECT_EQ(GetWorkstationDomain(), u"");
-  EXPECT_FALSE(IsClusterNode());
-  registry::createKey(registry::Root::LocalMachine, u"Cluster");
-  EXPECT_TRUE(IsClusterNode());
 }
 
 } // namespace

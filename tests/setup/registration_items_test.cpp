@@ -1,26 +1,22 @@
 #include <gtest/gtest.h>
 
-#include "platform/complus/admin.h"
-#include "platform/store/store.h"
 #include "setup/registration/items.h"
 #include "setup/registration/procedures.h"
 #include "setup/window/main_window.h"
-#include "support/server_fixture.h"
+#include "support/delivery_fixture.h"
 
 namespace korvane::setup {
 namespace {
 
-class RegistrationItems : public testing::ServerFixture {
+class RegistrationItems : public testing::DeliveryFixture {
 protected:
   void SetUp() override {
-    ServerFixture::SetUp();
+    DeliveryFixture::SetUp();
     store::createFolder(testing::mailFolder(u"Sales", u"sales@corp.example.com"));
     store::createFolder(testing::mailFolder(u"Bob's Orders", u"bob@corp.example.com"));
     // Registration items name the sink, which must be creatable to be accepted.
-    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"",
-                                          Text(u"IPM.Note\r*\r65223"));
+    install(Text(u"IPM.Note\r*\r65223"));
   }
-  Text folder(TextView path) { return store::publicRootUrl() + u"/" + Text(path); }
   Text create(TextView url, TextView priority = u"65223", TextView scope = u"SHALLOW") {
     return CreateRegItem(log, url, u"", kRegItemName, kEventMethod, kSinkClass, scope, kCriteria, priority, true);
   }
@@ -32,11 +28,11 @@ protected:
 };
 
 TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAndLookUpFindsIt) {
-  EXPECT_EQ(create(folder(u"Sales"), u"100"), folder(u"Sales"));
+  EXPECT_EQ(create(folderUrl(u"Sales"), u"100"), folderUrl(u"Sales"));
   auto items = store::registrations();
   ASSERT_EQ(items.size(), 1u);
   const auto& p = items[0].properties;
-  EXPECT_EQ(items[0].url, folder(u"Sales") + u"/Korvane.reg");
+  EXPECT_EQ(items[0].url, folderUrl(u"Sales") + u"/Korvane.reg");
   EXPECT_EQ(p.text(u"DAV:contentclass"), u"urn:content-class:storeeventreg");
   EXPECT_EQ(p.text(store::prop::eventMethod), u"onsyncsave");
   EXPECT_EQ(p.text(store::prop::sinkClass), u"Korvane.KorvaneCls");
@@ -45,13 +41,13 @@ TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAndLookUpFindsIt) {
   ASSERT_TRUE(p.get(store::prop::priority));
   EXPECT_EQ(*p.get(store::prop::priority), Variant(u"100"));  // text, not a number
   EXPECT_EQ(*p.get(u"DAV:ishidden"), Variant(true));
-  EXPECT_EQ(lookUp(folder(u"Sales")), 1);
+  EXPECT_EQ(lookUp(folderUrl(u"Sales")), 1);
   EXPECT_TRUE(log.text.empty());
 }
 
 TEST_F(RegistrationItems, CreatingAgainReplacesTheItem) {
-  create(folder(u"Sales"), u"100");
-  create(folder(u"Sales"), u"7", u"DEEP");
+  create(folderUrl(u"Sales"), u"100");
+  create(folderUrl(u"Sales"), u"7", u"DEEP");
   auto items = store::registrations();
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].properties.text(store::prop::priority), u"7");
@@ -59,17 +55,17 @@ TEST_F(RegistrationItems, CreatingAgainReplacesTheItem) {
 }
 
 TEST_F(RegistrationItems, DeletingAMissingItemFailsSilently) {
-  EXPECT_FALSE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
+  EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
   EXPECT_TRUE(log.text.empty());
-  create(folder(u"Sales"));
-  EXPECT_TRUE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
-  EXPECT_EQ(lookUp(folder(u"Sales")), 0);
+  create(folderUrl(u"Sales"));
+  EXPECT_TRUE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
+  EXPECT_EQ(lookUp(folderUrl(u"Sales")), 0);
   EXPECT_TRUE(store::registrations().empty());
 }
 
 TEST_F(RegistrationItems, AFailedCreateIsLoggedWithTheBaseUrlAndWritesNothing) {
-  EXPECT_EQ(create(folder(u"Nowhere")), u"");
-  EXPECT_NE(log.text.find(folder(u"Nowhere") + u" - ERROR: "), Text::npos);
+  EXPECT_EQ(create(folderUrl(u"Nowhere")), u"");
+  EXPECT_NE(log.text.find(folderUrl(u"Nowhere") + u" - ERROR: "), Text::npos);
   EXPECT_TRUE(store::registrations().empty());
 }
 
@@ -86,27 +82,27 @@ TEST_F(RegistrationItems, StoreWideItemGoesIntoGlobalEvents) {
 }
 
 TEST_F(RegistrationItems, LookUpAnswersForBlankNamesMissingFoldersAndApostrophes) {
-  EXPECT_EQ(CheckItemExists(log, folder(u"Sales"), u"", u"  ", u"", true, connection), 1);
-  EXPECT_EQ(CheckItemExists(log, folder(u"Gone"), u"", u"", u"", false, connection), -1);
+  EXPECT_EQ(CheckItemExists(log, folderUrl(u"Sales"), u"", u"  ", u"", true, connection), 1);
+  EXPECT_EQ(CheckItemExists(log, folderUrl(u"Gone"), u"", u"", u"", false, connection), -1);
   EXPECT_TRUE(log.text.empty());
-  EXPECT_EQ(CheckItemExists(log, folder(u"Gone"), u"", u"", u"", true, connection), -1);
-  EXPECT_NE(log.text.find(folder(u"Gone")), Text::npos);
+  EXPECT_EQ(CheckItemExists(log, folderUrl(u"Gone"), u"", u"", u"", true, connection), -1);
+  EXPECT_NE(log.text.find(folderUrl(u"Gone")), Text::npos);
 
   // The apostrophe is doubled inside the scope literal, so the query works.
-  EXPECT_EQ(lookUp(folder(u"Bob's Orders")), 0);
-  create(folder(u"Bob's Orders"));
-  EXPECT_EQ(lookUp(folder(u"Bob's Orders")), 1);
+  EXPECT_EQ(lookUp(folderUrl(u"Bob's Orders")), 0);
+  create(folderUrl(u"Bob's Orders"));
+  EXPECT_EQ(lookUp(folderUrl(u"Bob's Orders")), 1);
 }
 
 TEST_F(RegistrationItems, LookUpCreatesTheConnectionOnceAndClosesItEveryTime) {
   ASSERT_FALSE(connection);
-  lookUp(folder(u"Sales"));
+  lookUp(folderUrl(u"Sales"));
   ASSERT_TRUE(connection);
   auto* first = connection.get();
   std::int32_t state = -1;
   connection->get_State(&state);
   EXPECT_EQ(state, ado::adStateClosed);
-  lookUp(folder(u"Sales"));
+  lookUp(folderUrl(u"Sales"));
   EXPECT_EQ(connection.get(), first);
 }
 
@@ -138,7 +134,7 @@ protected:
     } else {
       store::save(u"Sales", u"Korvane.reg", p);
     }
-    create(folder(u"Bob's Orders"));  // a real registration, which the runs keep
+    create(folderUrl(u"Bob's Orders"));  // a real registration, which the runs keep
   }
   void expectHolderKept() {
     auto kept = store::findItem(u"Sales/Korvane.reg");
@@ -149,10 +145,10 @@ protected:
       EXPECT_TRUE(store::findItem(u"Sales/Korvane.reg/Inside.EML"));
     }
     ASSERT_EQ(store::registrations().size(), 1u);
-    EXPECT_EQ(store::registrations()[0].url, folder(u"Bob's Orders") + u"/Korvane.reg");
+    EXPECT_EQ(store::registrations()[0].url, folderUrl(u"Bob's Orders") + u"/Korvane.reg");
   }
   void expectLoggedWithWhatToRename(const Text& logText) {
-    EXPECT_NE(logText.find(folder(u"Sales") + u" - ERROR: "), Text::npos) << toUtf8(logText);
+    EXPECT_NE(logText.find(folderUrl(u"Sales") + u" - ERROR: "), Text::npos) << toUtf8(logText);
     EXPECT_NE(logText.find(u"Rename that " + Text(GetParam().folder ? u"folder" : u"item")), Text::npos)
         << toUtf8(logText);
   }
@@ -170,8 +166,8 @@ protected:
 };
 
 TEST_P(TakenName, TheItemOperationsLeaveItAlone) {
-  EXPECT_FALSE(DeleteRegItem(log, folder(u"Sales"), u"", kRegItemName, false));
-  EXPECT_EQ(create(folder(u"Sales")), u"");
+  EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
+  EXPECT_EQ(create(folderUrl(u"Sales")), u"");
   expectLoggedWithWhatToRename(log.text);
   expectHolderKept();
 }

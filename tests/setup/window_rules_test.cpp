@@ -1,12 +1,11 @@
 // The window's input rules and list behaviour that need no server.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "setup/complus/complus.h"
 #include "setup/folders/list_behaviour.h"
 #include "setup/window/install.h"
 #include "setup/window/main_window.h"
+#include "support/temp_server.h"
 
 namespace korvane::setup {
 namespace {
@@ -20,11 +19,6 @@ TEST(BatchSwitch, RecognisesOnlyTheTwoFormsAtTheStart) {
   for (auto& r : rows) EXPECT_EQ(isBatchSwitch(r.args), r.batch) << toUtf8(r.args);
 }
 
-TEST(Priority, KeyFilterPassesDigitsBackspaceAndBlank) {
-  for (int c : {int('0'), int('5'), int('9'), 8, 32}) EXPECT_EQ(txtPriority_KeyPress(c), c);
-  for (int c : {int('a'), int('-'), int('.'), int('+'), 22, 13, int('e')}) EXPECT_EQ(txtPriority_KeyPress(c), 0) << c;
-}
-
 TEST(Priority, AcceptsOnlyWholeNumbersUpTo65535) {
   struct Row {
     const char16_t* text;
@@ -33,26 +27,6 @@ TEST(Priority, AcceptsOnlyWholeNumbersUpTo65535) {
               {u"1.5", false},  {u"", false},     {u"  ", false},   {u"1e3", false},   {u"&H10", false},
               {u"99999999999999999999", false},   {u"1 2", false}};
   for (auto& r : rows) EXPECT_EQ(isAcceptablePriority(r.text), r.ok) << toUtf8(r.text);
-}
-
-TEST(Priority, RejectedEditRestoresTheLastAcceptedText) {
-  InstallForm form;
-  setPriorityFromCode(form, u"65223");
-  form.ui.txtPriority.text = u"100";
-  txtPriority_Change(form);
-  EXPECT_EQ(form.ui.txtPriority.text, u"100");
-  for (const char16_t* bad : {u"1000000", u"-1", u"1.5", u""}) {
-    form.ui.txtPriority.text = bad;
-    txtPriority_Change(form);
-    EXPECT_EQ(form.ui.txtPriority.text, u"100") << toUtf8(bad);
-  }
-}
-
-TEST(ConstructorString, IsNewClassCrOriginalCrTrimmedPriority) {
-  InstallFormModel ui;
-  ui.txtNewMsgClass.text = u"IPM.Note.MyForm";
-  ui.txtPriority.text = u" 100 ";
-  EXPECT_EQ(composeConstructorString(ui), u"IPM.Note.MyForm\r*\r100");
 }
 
 TEST(ConstructorString, StoredLinesSplitAsTheWindowReadsThem) {
@@ -97,41 +71,6 @@ std::vector<Text> paths(const InstallForm& form) {
   return out;
 }
 
-TEST(ListSort, RefreshSortsAscendingByPathWithTheArrowThereAndSelectsTheFirstRow) {
-  InstallForm form = formWithRows();
-  ResetListSort(form);
-  EXPECT_EQ(paths(form), (std::vector<Text>{u"archive", u"Sales", u"Sales/Orders"}));
-  EXPECT_EQ(form.ui.ListView1.selected, 0u);
-  EXPECT_EQ(form.ui.ListView1.headers[0].format, 0x5800);
-  EXPECT_EQ(form.ui.ListView1.headers[0].image, 0);
-  EXPECT_EQ(form.ui.ListView1.headers[1].format, 0x4000);
-  EXPECT_EQ(form.ui.ListView1.headers[2].format, 0x4000);
-}
-
-TEST(ListSort, ClicksToggleAndAnotherColumnStartsAscending) {
-  InstallForm form = formWithRows();
-  ResetListSort(form);
-  ListView1_ColumnClick(form, 1);  // right after a refresh: descending
-  EXPECT_EQ(paths(form), (std::vector<Text>{u"Sales/Orders", u"Sales", u"archive"}));
-  EXPECT_EQ(form.ui.ListView1.headers[0].image, 1);
-  ListView1_ColumnClick(form, 3);  // another column: ascending by e-mail address
-  EXPECT_EQ(paths(form), (std::vector<Text>{u"Sales", u"Sales/Orders", u"archive"}));
-  EXPECT_EQ(form.ui.ListView1.headers[2].format, 0x5800);
-  EXPECT_EQ(form.ui.ListView1.headers[0].format, 0x4000);
-  ListView1_ColumnClick(form, 3);
-  EXPECT_EQ(form.ui.ListView1.sortOrder, 1);
-  ListView1_ColumnClick(form, 3);
-  EXPECT_EQ(form.ui.ListView1.sortOrder, 0);
-}
-
-TEST(ListSort, SelectedRowIsRememberedBySortingIt) {
-  InstallForm form = formWithRows();
-  form.ui.ListView1.selected = 0;  // "Sales/Orders"
-  ListView1_ColumnClick(form, 2);
-  EXPECT_EQ(form.strLastSelectedItemKey, u"http://exch01/Public/Sales/Orders");
-  EXPECT_EQ(form.ui.ListView1.rows[*form.ui.ListView1.selected].text, u"Sales/Orders");
-}
-
 TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
   struct Row {
     const char* locale;
@@ -141,10 +80,8 @@ TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
       {"sv_SE.UTF-8", {u"apple", u"Eagle", u"Émile", u"Oslo", u"Zürich", u"Ölfeld"}},  // Ö after Z
       {"C", {u"apple", u"Eagle", u"Émile", u"Ölfeld", u"Oslo", u"Zürich"}},
   };
-  const char* before = std::getenv("LC_ALL");
-  const std::string saved = before ? before : "";
   for (const Row& r : rows) {
-    ::setenv("LC_ALL", r.locale, 1);
+    korvane::testing::ScopedEnv locale("LC_ALL", r.locale);
     InstallForm form;
     for (const char16_t* path : {u"Zürich", u"Ölfeld", u"Émile", u"Oslo", u"apple", u"Eagle"}) {
       ListRow row;
@@ -155,10 +92,6 @@ TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
     ResetListSort(form);
     EXPECT_EQ(paths(form), r.sorted) << r.locale;
   }
-  if (before)
-    ::setenv("LC_ALL", saved.c_str(), 1);
-  else
-    ::unsetenv("LC_ALL");
 }
 
 TEST(ListChecks, FollowTheInstallationState) {

@@ -39,54 +39,42 @@ TEST_F(DisclaimerTest, YesShowsTheMainWindowAndUnloadsTheDialog) {
   EXPECT_EQ(window().windowTitle(), "Korvane setup");
 }
 
-TEST_F(DisclaimerTest, EnterAndSpacePressTheFocusedButton) {
+// Every way of answering: a key on the focused button, Escape, a click on
+// "No" or the close box (in batch mode too, where "No" changes nothing).
+TEST_F(DisclaimerTest, EachWayOfAnsweringOpensTheWindowOrEndsWithZero) {
+  enum How { Key, KeyOnNo, ClickNo, CloseBox };
   struct Row {
+    How how;
     Qt::Key key;
-    bool onNo;  // move the focus to "No" first
+    const char* arguments;
+    int ended;  // -1: the Disclaimer stays or the window opens
     bool opensWindow;
-  } rows[] = {{Qt::Key_Return, false, true}, {Qt::Key_Space, false, true}, {Qt::Key_Enter, true, false},
-              {Qt::Key_Space, true, false}};
+  } rows[] = {{Key, Qt::Key_Return, "", -1, true},      {Key, Qt::Key_Space, "", -1, true},
+              {KeyOnNo, Qt::Key_Enter, "", 0, false},    {KeyOnNo, Qt::Key_Space, "", 0, false},
+              {Key, Qt::Key_Escape, "", -1, false},      {ClickNo, Qt::Key_unknown, "-b", 0, false},
+              {CloseBox, Qt::Key_unknown, "", 0, false}};
   for (const Row& r : rows) {
-    start();
+    SCOPED_TRACE(::testing::Message() << "how " << r.how << ", key " << r.key);
+    start(QString::fromLatin1(r.arguments));
     Disclaimer* d = program->disclaimer();
-    if (r.onNo) d->noButton()->setFocus();
-    QWidget* focused = d->focusWidget();
-    ASSERT_NE(focused, nullptr);
-    QTest::keyClick(focused, r.key);
-    if (r.opensWindow) {
-      waitUntilIdle();
-      EXPECT_NE(program->window(), nullptr) << r.key;
-      EXPECT_TRUE(endCodes.empty());
-    } else {
-      EXPECT_EQ(program->window(), nullptr) << r.key;
-      EXPECT_EQ(endCodes, std::vector<int>{0});
+    if (r.how == KeyOnNo) d->noButton()->setFocus();
+    if (r.how == ClickNo) QTest::mouseClick(d->noButton(), Qt::LeftButton);
+    if (r.how == CloseBox) d->close();
+    if (r.how == Key || r.how == KeyOnNo) {
+      ASSERT_NE(d->focusWidget(), nullptr);
+      QTest::keyClick(r.key == Qt::Key_Escape ? static_cast<QWidget*>(d) : d->focusWidget(), r.key);
+    }
+    if (r.opensWindow) waitUntilIdle();
+    EXPECT_EQ(program->window() != nullptr, r.opensWindow);
+    EXPECT_EQ(endCodes, r.ended < 0 ? std::vector<int>{} : std::vector<int>{r.ended});
+    if (!r.opensWindow && r.ended < 0) {
+      EXPECT_TRUE(program->disclaimer()->isVisible());
     }
     program.reset();
     endCodes.clear();
   }
-}
-
-TEST_F(DisclaimerTest, EscapeDoesNothing) {
-  start();
-  QTest::keyClick(program->disclaimer(), Qt::Key_Escape);
-  EXPECT_TRUE(program->disclaimer()->isVisible());
-  EXPECT_TRUE(endCodes.empty());
-}
-
-TEST_F(DisclaimerTest, NoEndsTheProgramAtOnceWithoutAnyChange) {
-  start(QStringLiteral("-b"));
-  QTest::mouseClick(program->disclaimer()->noButton(), Qt::LeftButton);
-  EXPECT_EQ(endCodes, std::vector<int>{0});
-  EXPECT_EQ(program->window(), nullptr);
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
   EXPECT_TRUE(store::registrations().empty());
-}
-
-TEST_F(DisclaimerTest, TheCloseBoxEndsTheProgramWithoutTheMainWindow) {
-  start();
-  program->disclaimer()->close();
-  EXPECT_EQ(endCodes, std::vector<int>{0});
-  EXPECT_EQ(program->window(), nullptr);
 }
 
 TEST_F(DisclaimerTest, BatchModeWaitsForTheAnswer) {

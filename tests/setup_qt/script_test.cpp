@@ -110,21 +110,6 @@ TEST_F(ScriptedSetup, NoEndsWithZeroAndChangesNothing) {
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
 }
 
-TEST_F(ScriptedSetup, TheDisclaimersCloseBoxEndsWithZero) {
-  Run r = run("screenshot d.png\nclose\n");
-  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-  EXPECT_FALSE(QImage(shots.filePath("d.png")).isNull());
-}
-
-TEST_F(ScriptedSetup, BatchModeEndsByItselfWithZero) {
-  installApplication(u"IPM.Note\r*\r11");
-  registerFolder(u"Sales/Quotes");
-  Run r = run("yes\n", {"/b"});
-  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-  EXPECT_EQ(registeredFolders(), std::vector<Text>{u"Sales/Quotes"});
-  EXPECT_EQ(priorities(), std::vector<Text>{u"11"});
-}
-
 TEST_F(ScriptedSetup, AFailingStepEndsWithTwoAndSaysWhy) {
   struct Row {
     const char* script;

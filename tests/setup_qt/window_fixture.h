@@ -26,7 +26,7 @@
 #include "setup/qt/program.h"
 #include "setup/registration/items.h"
 #include "setup/window/error_log.h"
-#include "support/server_fixture.h"
+#include "support/delivery_fixture.h"
 
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -35,10 +35,10 @@ namespace korvane::setup::qt {
 
 inline QString q(TextView text) { return QString::fromStdU16String(Text(text)); }
 
-class WindowFixture : public testing::ServerFixture {
+class WindowFixture : public testing::DeliveryFixture {
 protected:
   void SetUp() override {
-    ServerFixture::SetUp();
+    DeliveryFixture::SetUp();
     server::addSampleContent();
     setDateTimeSource([] { return Text(u"12/7/2026 3:04:05 AM"); });
   }
@@ -46,7 +46,7 @@ protected:
     program.reset();
     answerer.reset();
     setDateTimeSource(nullptr);
-    ServerFixture::TearDown();
+    DeliveryFixture::TearDown();
   }
 
   // Starts the program: the Disclaimer is open.
@@ -133,30 +133,15 @@ protected:
   }
 
   // Platform-side set-ups, as another administrator's earlier run left them.
-  Text dllPath() const { return (workDir() / "Korvane.dll").u16string(); }
   void installApplication(const Text& ctor = u"IPM.Note.Custom\r*\r100") {
-    complus::Catalog().installApplication(u"Korvane", dllPath(), u"CORP\\svc-old", u"secret", ctor);
-  }
-  InstallForm discovered() {
-    InstallForm f;
-    runDiscovery(f);
-    return f;
+    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"CORP\\svc-old",
+                                          u"secret", ctor);
   }
   void registerFolder(TextView path) {
-    InstallForm f = discovered();
-    withSink([&] {
-      CreateRegItem(f.ui.txtErr, f.strPublicRoot + Text(path), u"", kRegItemName, kEventMethod, kSinkClass,
-                    u"SHALLOW", kCriteria, u"65223", true);
-    });
-    ASSERT_TRUE(f.ui.txtErr.text.empty()) << toUtf8(f.ui.txtErr.text);
+    withSink([&] { ASSERT_EQ(registerOn(folderUrl(path)), folderUrl(path)); });
   }
   void registerStoreWide() {
-    InstallForm f = discovered();
-    withSink([&] {
-      CreateRegItem(f.ui.txtErr, storeWideBaseUrl(f.strPublicRoot), storeWideRelativePath(f.strStoreGuid),
-                    kRegItemName, kEventMethod, kSinkClass, u"ANY", kCriteria, u"65223", true);
-    });
-    ASSERT_TRUE(f.ui.txtErr.text.empty()) << toUtf8(f.ui.txtErr.text);
+    withSink([&] { ASSERT_EQ(DeliveryFixture::registerStoreWide(), store::globalEventsUrl()); });
   }
   // A registration item is accepted only when the sink's class can be
   // created: with no application, one is installed for the moment.

@@ -31,101 +31,59 @@ ComPtr<KorvaneCls> constructedSink(std::optional<Text> ctor) {
   return sink;
 }
 
-TEST(KorvaneClsInterfaces, AnswersItsFourInterfacesWithOneIdentity) {
-  auto sink = makeCom<KorvaneCls>();
-  ComPtr<IUnknown> identity = ComPtr<IUnknown>(sink->unknown());
-  const Guid iids[] = {IUnknown::iid,          IDispatch::iid,          IID_KorvaneCls,
-                       ICreateRegistration::iid, complus::IObjectConstruct::iid, IExStoreSyncEvents::iid};
-  for (const Guid& iid : iids) {
-    ComPtr<IUnknown> p;
-    ASSERT_EQ(sink->QueryInterface(iid, p.putVoid()), S_OK) << iid.toString();
-    EXPECT_EQ(p.as<IUnknown>(), identity) << iid.toString();
-  }
-  ComPtr<IUnknown> none;
-  EXPECT_EQ(sink->QueryInterface(IExStoreEventInfo::iid, none.putVoid()), E_NOINTERFACE);
-  EXPECT_FALSE(none);
-}
-
-struct ConstructRow {
-  const char* name;
-  std::optional<Text> ctor;  // nothing: the string cannot be read
-  std::size_t pairs;
-};
-
-void PrintTo(const ConstructRow& row, std::ostream* os) { *os << row.name; }
-
-class Construct : public ::testing::TestWithParam<ConstructRow> {};
-
-TEST_P(Construct, KeepsTheParsedPairsAndAlwaysSucceeds) {
-  auto sink = constructedSink(GetParam().ctor);
-  EXPECT_EQ(sink->configuration().pairCount(), GetParam().pairs);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, Construct,
-                         ::testing::Values(ConstructRow{"setup_default", kDefaultCtor, 1},
-                                           ConstructRow{"two_pairs", u"A\tB\rX\tY\r1", 2},
-                                           ConstructRow{"single_line", u"IPM.Note", 0},
-                                           ConstructRow{"unreadable", std::nullopt, 0},
-                                           ConstructRow{"empty", u"", 0}));
-
-TEST(ConstructObject, WithoutConstructStringInterfaceGivesNoPairs) {
-  auto sink = makeCom<KorvaneCls>();
+// Whatever the construction object, construction succeeds; one that gives
+// no string leaves no pairs, also when an earlier call had set some.
+TEST(ConstructObject, AnObjectWithoutAStringGivesNoPairsAndEachSinkKeepsItsOwn) {
   Item item;
-  EXPECT_EQ(sink->Construct(nullptr), S_OK);
-  EXPECT_EQ(sink->configuration().pairCount(), 0u);
-  // An object that is not a constructor-string object.
-  EXPECT_EQ(sink->Construct(makeCom<FakeRecord>(item).get()), S_OK);
-  EXPECT_EQ(sink->configuration().pairCount(), 0u);
+  auto record = makeCom<FakeRecord>(item);
+  auto unreadable = makeCom<FakeConstructString>(std::nullopt);
+  auto other = constructedSink(kDefaultCtor);
+  for (IDispatch* object : {static_cast<IDispatch*>(nullptr), static_cast<IDispatch*>(record.get()),
+                            static_cast<IDispatch*>(unreadable.get())}) {
+    auto sink = constructedSink(u"A\tB\rX\tY");
+    ASSERT_EQ(sink->configuration().newClasses, (std::vector<Text>{u"A", u"B"}));
+    EXPECT_EQ(sink->Construct(object), S_OK);
+    EXPECT_EQ(sink->configuration().pairCount(), 0u);
+  }
+  EXPECT_EQ(other->configuration().newClasses, (std::vector<Text>{u"IPM.Note"}));
 }
 
-TEST(ConstructObject, EachObjectKeepsItsOwnCopyAndALaterCallReplacesIt) {
-  auto first = constructedSink(u"A\tB\rX\tY");
-  auto second = constructedSink(kDefaultCtor);
-  EXPECT_EQ(first->configuration().newClasses, (std::vector<Text>{u"A", u"B"}));
-  EXPECT_EQ(second->configuration().newClasses, (std::vector<Text>{u"IPM.Note"}));
-  first->Construct(makeCom<FakeConstructString>(std::nullopt).get());
-  EXPECT_EQ(first->configuration().pairCount(), 0u);
-  EXPECT_EQ(second->configuration().pairCount(), 1u);
-}
-
-TEST(Register, AcceptsEveryRegistration) {
+TEST(Register, AcceptsEveryRegistrationEvenWithoutEventInformation) {
   auto sink = makeCom<KorvaneCls>();
   Item item;
   auto info = makeCom<FakeEventInfo>(item);
-  const Text urls[] = {u"", kUrl, u"not a url"};
-  const std::int32_t flags[] = {0, -1, EVT_SYNC_BEGIN, 0x7FFFFFFF};
-  for (const Text& url : urls) {
-    for (std::int32_t f : flags) {
+  for (auto* given : {static_cast<IExStoreEventInfo*>(info.get()), static_cast<IExStoreEventInfo*>(nullptr)}) {
+    for (std::int32_t f : {0, -1, EVT_SYNC_BEGIN}) {
       std::int32_t result = 12345;
-      EXPECT_EQ(sink->Register(info.get(), url, f, &result), S_OK);
+      EXPECT_EQ(sink->Register(given, kUrl, f, &result), S_OK);
       EXPECT_EQ(result, 0);
     }
   }
-  std::int32_t result = 7;
-  EXPECT_EQ(sink->Register(nullptr, u"", 0, &result), S_OK);
-  EXPECT_EQ(result, 0);
   EXPECT_EQ(sink->Register(nullptr, u"", 0, nullptr), S_OK);
   EXPECT_EQ(info->recordRequests, 0);
 }
 
-// Flags that lead to no change without a folder being opened: each row says
+// Events that lead to no change without a folder being opened: each row says
 // how often the phase takes the item record.
-struct FlagsRow {
+struct PhaseRow {
   const char* name;
+  bool del;  // OnSyncDelete, else OnSyncSave
   std::int32_t flags;
   int recordRequests;
 };
 
-void PrintTo(const FlagsRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const PhaseRow& row, std::ostream* os) { *os << row.name; }
 
-class SaveFlags : public ::testing::TestWithParam<FlagsRow> {};
+class QuietPhases : public ::testing::TestWithParam<PhaseRow> {};
 
-TEST_P(SaveFlags, ChangeNothingAndReportSuccess) {
-  auto sink = constructedSink(kDefaultCtor);
+TEST_P(QuietPhases, ChangeNothingNeverVetoAndReportSuccess) {
+  const PhaseRow& row = GetParam();
+  auto sink = constructedSink(u"NULL\r*");  // would delete any delivered item in a save's begin phase
   Item item = itemWithClass(u"IPM.Post");
   auto info = makeCom<FakeEventInfo>(item);
-  EXPECT_EQ(sink->OnSyncSave(info.get(), kUrl, GetParam().flags), S_OK);
-  EXPECT_EQ(info->recordRequests, GetParam().recordRequests);
+  EXPECT_EQ(row.del ? sink->OnSyncDelete(info.get(), kUrl, row.flags) : sink->OnSyncSave(info.get(), kUrl, row.flags),
+            S_OK);
+  EXPECT_EQ(info->recordRequests, row.recordRequests);
   EXPECT_TRUE(item.writes.empty());
   EXPECT_EQ(item.updates, 0);
   EXPECT_FALSE(item.deleted);
@@ -133,27 +91,22 @@ TEST_P(SaveFlags, ChangeNothingAndReportSuccess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, SaveFlags,
-    ::testing::Values(FlagsRow{"begin_not_delivered", EVT_SYNC_BEGIN, 1},
-                      FlagsRow{"begin_new_item_not_delivered", EVT_SYNC_BEGIN | EVT_NEW_ITEM, 1},
-                      FlagsRow{"commit_delivered", EVT_SYNC_COMMITTED | EVT_IS_DELIVERED, 1},
-                      FlagsRow{"abort_delivered", EVT_SYNC_ABORTED | EVT_IS_DELIVERED, 1},
-                      FlagsRow{"commit_and_abort", EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED, 1},
-                      FlagsRow{"no_phase", 0, 0},
-                      FlagsRow{"no_phase_delivered", EVT_IS_DELIVERED | EVT_NEW_ITEM, 0},
-                      FlagsRow{"other_bits_only", ~(EVT_SYNC_BEGIN | EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED), 0}));
-
-TEST(SaveWithoutPairs, DeliveredItemStaysAsItIs) {
-  for (auto ctor : {std::optional<Text>(u"IPM.Note"), std::optional<Text>(u"\r*"), std::optional<Text>()}) {
-    auto sink = constructedSink(ctor);
-    Item item = itemWithClass(u"IPM.Post");
-    auto info = makeCom<FakeEventInfo>(item);
-    EXPECT_EQ(sink->OnSyncSave(info.get(), kUrl, EVT_SYNC_BEGIN | EVT_IS_DELIVERED), S_OK);
-    EXPECT_EQ(info->recordRequests, 1);
-    EXPECT_TRUE(item.writes.empty());
-    EXPECT_TRUE(info->aborts.empty());
-  }
-}
+    Rows, QuietPhases,
+    ::testing::Values(PhaseRow{"save_begin_not_delivered", false, EVT_SYNC_BEGIN, 1},
+                      PhaseRow{"save_begin_new_item_not_delivered", false, EVT_SYNC_BEGIN | EVT_NEW_ITEM, 1},
+                      PhaseRow{"save_commit_delivered", false, EVT_SYNC_COMMITTED | EVT_IS_DELIVERED, 1},
+                      PhaseRow{"save_abort_delivered", false, EVT_SYNC_ABORTED | EVT_IS_DELIVERED, 1},
+                      PhaseRow{"save_commit_and_abort", false, EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED, 1},
+                      PhaseRow{"save_no_phase", false, 0, 0},
+                      PhaseRow{"save_no_phase_delivered", false, EVT_IS_DELIVERED | EVT_NEW_ITEM, 0},
+                      PhaseRow{"save_other_bits_only", false,
+                               ~(EVT_SYNC_BEGIN | EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED), 0},
+                      PhaseRow{"delete_begin", true, EVT_SYNC_BEGIN, 1},
+                      PhaseRow{"delete_begin_delivered", true, EVT_SYNC_BEGIN | EVT_IS_DELIVERED, 1},
+                      PhaseRow{"delete_commit", true, EVT_SYNC_COMMITTED, 1},
+                      PhaseRow{"delete_abort", true, EVT_SYNC_ABORTED, 1},
+                      PhaseRow{"delete_begin_and_commit", true, EVT_SYNC_BEGIN | EVT_SYNC_COMMITTED, 1},
+                      PhaseRow{"delete_no_phase", true, EVT_IS_DELIVERED, 0}));
 
 TEST(SaveFailures, MissingRecordOrEventInformationEndsQuietly) {
   auto sink = constructedSink(kDefaultCtor);
@@ -168,35 +121,6 @@ TEST(SaveFailures, MissingRecordOrEventInformationEndsQuietly) {
     EXPECT_EQ(sink->OnSyncSave(nullptr, kUrl, flags), S_OK);
     EXPECT_EQ(sink->OnSyncDelete(nullptr, kUrl, flags), S_OK);
   }
-}
-
-class DeleteFlags : public ::testing::TestWithParam<FlagsRow> {};
-
-TEST_P(DeleteFlags, NeverVetoAndChangeNothing) {
-  auto sink = constructedSink(u"NULL\r*");
-  Item item = itemWithClass(u"IPM.Post");
-  auto info = makeCom<FakeEventInfo>(item);
-  EXPECT_EQ(sink->OnSyncDelete(info.get(), kUrl, GetParam().flags), S_OK);
-  EXPECT_EQ(info->recordRequests, GetParam().recordRequests);
-  EXPECT_TRUE(info->aborts.empty());
-  EXPECT_TRUE(item.writes.empty());
-  EXPECT_FALSE(item.deleted);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, DeleteFlags,
-                         ::testing::Values(FlagsRow{"begin", EVT_SYNC_BEGIN, 1},
-                                           FlagsRow{"begin_delivered", EVT_SYNC_BEGIN | EVT_IS_DELIVERED, 1},
-                                           FlagsRow{"commit", EVT_SYNC_COMMITTED, 1},
-                                           FlagsRow{"abort", EVT_SYNC_ABORTED, 1},
-                                           FlagsRow{"begin_and_commit", EVT_SYNC_BEGIN | EVT_SYNC_COMMITTED, 1},
-                                           FlagsRow{"no_phase", EVT_IS_DELIVERED, 0}));
-
-TEST(PhaseProcedures, BeginDeleteReportsTrue) {
-  Item item;
-  auto info = makeCom<FakeEventInfo>(item);
-  EXPECT_EQ(processBeginDelete(info.get(), kUrl, EVT_SYNC_BEGIN), kTrue);
-  EXPECT_EQ(processBeginDelete(nullptr, kUrl, EVT_SYNC_BEGIN), kTrue);
-  EXPECT_EQ(info->recordRequests, 1);
 }
 
 TEST(ParentFolder, IsTheUrlUpToItsLastSlash) {
@@ -224,6 +148,10 @@ TEST(LateBound, ProcessBeginSaveByNameReportsTrue) {
   Variant result;
   EXPECT_EQ(dispatch->Invoke(u"ProcessBeginSave", nothing, &result), S_OK);
   EXPECT_EQ(result, Variant(true));
+
+  EXPECT_EQ(sink->GetProperty(u"ConstructString", &result), DISP_E_UNKNOWNNAME);  // no properties
+  EXPECT_EQ(sink->PutProperty(u"ConstructString", Variant(u"x")), DISP_E_UNKNOWNNAME);
+  takeErrorInfo();
 }
 
 struct BadCallRow {
@@ -251,6 +179,8 @@ Variant someRecord() {
   return Variant(ComPtr<IUnknown>(makeCom<FakeRecord>(item)->unknown()));
 }
 
+const Variant kNothing{ComPtr<IUnknown>()};
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, LateBoundErrors,
     ::testing::Values(
@@ -260,35 +190,12 @@ INSTANTIATE_TEST_SUITE_P(
                    DISP_E_TYPEMISMATCH},
         BadCallRow{"object_without_event_info", u"ProcessBeginSave", {someRecord(), Variant(kUrl), Variant(0)},
                    DISP_E_TYPEMISMATCH},
-        BadCallRow{"null_url", u"ProcessBeginSave", {Variant(ComPtr<IUnknown>()), Variant::null(), Variant(0)},
-                   DISP_E_TYPEMISMATCH},
-        BadCallRow{"flags_too_large", u"ProcessBeginSave",
-                   {Variant(ComPtr<IUnknown>()), Variant(kUrl), Variant(std::int64_t{1} << 40)}, hr(0x8002000A)}));
+        BadCallRow{"null_url", u"ProcessBeginSave", {kNothing, Variant::null(), Variant(0)}, DISP_E_TYPEMISMATCH},
+        BadCallRow{"flags_too_large", u"ProcessBeginSave", {kNothing, Variant(kUrl), Variant(std::int64_t{1} << 40)},
+                   hr(0x8002000A)}));
 
-TEST(LateBound, HasNoProperties) {
-  auto sink = makeCom<KorvaneCls>();
-  Variant value;
-  EXPECT_EQ(sink->GetProperty(u"ConstructString", &value), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(sink->PutProperty(u"ConstructString", Variant(u"x")), DISP_E_UNKNOWNNAME);
-  takeErrorInfo();
-}
-
-TEST(ClassFactory, CreatesObjectsAndCountsThemForUnloading) {
-  ASSERT_TRUE(canUnload());
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(getClassObject(&CLSID_KorvaneCls, &IClassFactory::iid, factory.putVoid()), S_OK);
-  EXPECT_FALSE(canUnload());  // a held factory keeps the library
-
-  ComPtr<IExStoreSyncEvents> events;
-  ASSERT_EQ(factory->CreateInstance(nullptr, IExStoreSyncEvents::iid, events.putVoid()), S_OK);
-  EXPECT_EQ(liveObjects(), 1);
-  factory.reset();
-  EXPECT_FALSE(canUnload());
-  events.reset();
-  EXPECT_EQ(liveObjects(), 0);
-  EXPECT_TRUE(canUnload());
-}
-
+// Creating and counting objects for unloading is checked through the real
+// library's exports; here what only the factory itself shows.
 TEST(ClassFactory, LockServerKeepsTheLibrary) {
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(getClassObject(&CLSID_KorvaneCls, &IUnknown::iid, factory.putVoid()), S_OK);

@@ -103,26 +103,6 @@ TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
   EXPECT_EQ(sink->OnSyncSave(nullptr, u"http://exch01/Public/A/b.eml", exoledb::EVT_SYNC_BEGIN), S_OK);
   sink.reset();
   EXPECT_EQ(canUnloadNow(), S_OK);
-
-  void* out = nullptr;
-  EXPECT_EQ(getClassObject(&exoledb::LIBID_Exoledb, &IClassFactory::iid, &out), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(out, nullptr);
-  takeErrorInfo();
-}
-
-TEST_F(SinkLibrary, RegisteredClassIsCreatedByProgIdAndAnswersByName) {
-  ASSERT_EQ(registerServer(), S_OK);
-  auto dispatch = createInstance<IDispatch>(u"Korvane.KorvaneCls");
-  ASSERT_TRUE(dispatch);
-  EXPECT_TRUE(dispatch.as<exoledb::ICreateRegistration>());
-  const Variant args[] = {Variant(ComPtr<IUnknown>()), Variant(u"http://exch01/Public/A/b.eml"),
-                          Variant(exoledb::EVT_SYNC_BEGIN | exoledb::EVT_IS_DELIVERED)};
-  Variant result;
-  ASSERT_EQ(dispatch->Invoke(u"ProcessBeginSave", args, &result), S_OK);
-  EXPECT_EQ(result, Variant(true));
-  std::int32_t accepted = -1;
-  EXPECT_EQ(dispatch.as<exoledb::ICreateRegistration>()->Register(nullptr, u"", 0, &accepted), S_OK);
-  EXPECT_EQ(accepted, 0);
 }
 
 TEST(SinkLibraryExports, OnlyTheFourEntryPointsAreVisible) {

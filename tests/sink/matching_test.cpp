@@ -35,7 +35,6 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchRow{u"  IPM.Note  ", u"IPM.NOTE", true},
                       // Trimming removes blanks only.
                       MatchRow{u"\tIPM.Note", u"IPM.Note", false},
-                      MatchRow{u"\nIPM.Note", u"IPM.Note", false},
                       MatchRow{u"", u"IPM.Note", false},
                       MatchRow{u"Straße", u"STRASSE", true},
                       MatchRow{u"IPM.Été", u"ipm.éTÉ", true},
@@ -44,7 +43,6 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Wildcard, MatchRule,
     ::testing::Values(MatchRow{u"*", u"IPM.Note", true},
-                      MatchRow{u"*", u"x", true},
                       MatchRow{u"IPM.Note*", u"IPM.Note", true},
                       MatchRow{u"IPM.Note*", u"ipm.note.Anything", true},
                       MatchRow{u"IPM.Note*", u"IPM.Not", false},
@@ -59,7 +57,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // A part longer than the class is compared with all of it.
                       MatchRow{u"ABCDEF*", u"ABC", false},
                       MatchRow{u"*ABCDEF", u"ABC", false},
-                      MatchRow{u"ABC*", u"abc", true},
                       // In the wildcard case the pattern keeps its blanks.
                       MatchRow{u" IPM.Note*", u"IPM.Note", false},
                       MatchRow{u"IPM.Note* ", u"IPM.Note.X", false},

@@ -99,21 +99,13 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, BeginSave,
     ::testing::Values(
         SaveRow{"default_rewrites_delivered", kDefault, u"", u"IPM.Post", kDelivered, u"IPM.Note"},
-        SaveRow{"default_plain_save_stays", kDefault, u"", u"IPM.Post", EVT_SYNC_BEGIN, std::nullopt},
         SaveRow{"begin_and_commit_is_begin", kDefault, u"", u"IPM.Post", kDelivered | EVT_SYNC_COMMITTED,
                 u"IPM.Note"},
-        SaveRow{"commit_alone_changes_nothing", kDefault, u"", u"IPM.Post",
-                EVT_SYNC_COMMITTED | EVT_IS_DELIVERED, std::nullopt},
         SaveRow{"empty_class_stays", kDefault, u"", u"", kDelivered, std::nullopt},
         SaveRow{"blank_class_stays", kDefault, u"", u"   ", kDelivered, std::nullopt},
         SaveRow{"class_is_trimmed", u"IPM.Note.X\rIPM.Note", u"", u" IPM.Note ", kDelivered, u"IPM.Note.X"},
-        SaveRow{"exact_pattern_misses_longer_class", u"IPM.Note.X\rIPM.Note", u"", u"IPM.Note.Y", kDelivered,
-                std::nullopt},
         SaveRow{"null_deletes", u"NULL\r*", u"", u"IPM.Post", kDelivered, std::nullopt, true},
-        SaveRow{"mixed_case_null_deletes", u"X,nUlL\rA,IPM.*", u"", u"IPM.Post", kDelivered, std::nullopt,
-                true},
         SaveRow{"blank_null_is_a_class", u"X, NULL\rA,IPM.*", u"", u"IPM.Post", kDelivered, u" NULL"},
-        SaveRow{"later_patterns_take_the_last_class", u"X,Y\rA,B,C", u"", u"c", kDelivered, u"Y"},
         SaveRow{"first_matching_pair_wins", u"A\tB\rIPM.Post\tIPM.*", u"", u"IPM.Post", kDelivered, u"A"},
         SaveRow{"second_pair_applies", u"A\tB\rIPM.X\tIPM.*", u"", u"IPM.Post", kDelivered, u"B"},
         SaveRow{"surplus_entries_unused", u"A\tB\rIPM.X", u"", u"IPM.Post", kDelivered, std::nullopt},
@@ -132,10 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                 u"</origmsgcl><origmsgcl>IPM.Post</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post",
                 kDelivered, u"IPM.Note"},
         SaveRow{"no_pairs_ignore_the_folder_pair", u"IPM.Note", kFullOverride, u"IPM.Post", kDelivered,
-                std::nullopt},
-        SaveRow{"blank_pattern_after_comma_with_wildcard", u"X,Y\rA, IPM.Post*", u"", u"IPM.Post", kDelivered,
-                std::nullopt},
-        SaveRow{"blank_pattern_after_comma_exact", u"X,Y\rA, IPM.Post", u"", u"IPM.Post", kDelivered, u"Y"}));
+                std::nullopt}));
 
 TEST_F(StoreFixture, MissingOrNullMessageClassChangesNothing) {
   Item missing = save(kDefault, std::nullopt);
@@ -174,33 +163,6 @@ TEST_F(StoreFixture, RefusedWritesEndQuietlyWithWhatWasWritten) {
   auto info = makeCom<FakeEventInfo>(item);
   EXPECT_EQ(processBeginSave(info.get(), itemUrl(), kDelivered, parseConstructorString(u"NULL\r*")), kTrue);
   EXPECT_FALSE(item.deleted);
-}
-
-// Descriptions and classes beyond 32,767 characters work like short ones.
-TEST_F(StoreFixture, MegabyteDescriptionStillOverrides) {
-  const Text longClass = u"IPM.Note." + Text(40'000, u'L');
-  describeFolder(Text(1'000'000, u'd') + u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl>" + longClass +
-                 u"</targetmsgcl>");
-  Item item = save(kDefault, Variant(u"IPM.Post"));
-  EXPECT_EQ(item.writes, std::vector<Text>{longClass});
-
-  describeFolder(u"");
-  item = save(u"X\r" + longClass.substr(0, 30'000) + u"*", Variant(longClass));
-  EXPECT_EQ(item.writes, std::vector<Text>{u"X"});
-}
-
-TEST_F(StoreFixture, TenThousandPairsReachTheLastOne) {
-  Text news, patterns;
-  for (int i = 0; i < 10'000; ++i) {
-    if (i) {
-      news += u'\t';
-      patterns += u'\t';
-    }
-    news += u"IPM.New" + fromUtf8(std::to_string(i));
-    patterns += u"IPM.Old" + fromUtf8(std::to_string(i));
-  }
-  Item item = save(news + u"\r" + patterns + u"\r65223", Variant(u"IPM.Old9999"));
-  EXPECT_EQ(item.writes, std::vector<Text>{u"IPM.New9999"});
 }
 
 } // namespace
