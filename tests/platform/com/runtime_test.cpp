@@ -211,7 +211,7 @@ TEST_F(Runtime, LibraryStaysWhileItsObjectsLiveAndGoesWhenItAgrees) {
   EXPECT_TRUE(isLoaded(kServerPath));
 }
 
-TEST_F(Runtime, ExportsAreFoundOrReportedMissing) {
+TEST_F(Runtime, ExportsAreFoundOrReportedMissingAndUnregisterRemovesTheClasses) {
   void* fn = nullptr;
   EXPECT_EQ(loadLibraryExport(kServerPath, "DllCanUnloadNow", &fn), S_OK);
   EXPECT_NE(fn, nullptr);
@@ -220,9 +220,7 @@ TEST_F(Runtime, ExportsAreFoundOrReportedMissing) {
   EXPECT_TRUE(contains(takeErrorInfo(), u"NoSuchExport"));
   EXPECT_EQ(fn, nullptr);
   EXPECT_EQ(loadLibraryExport((server.dir() / "none.dll").string(), "DllRegisterServer", &fn), CO_E_DLLNOTFOUND);
-}
-
-TEST_F(Runtime, UnregisterRemovesTheClasses) {
+  // Unregistering removes the classes.
   registerTestServer();
   check(serverExport<DllUnregisterServerFn>("DllUnregisterServer")());
   EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"CLSID\\" + CLSID_Echo.toText()));
