@@ -10,12 +10,9 @@
 //
 //   robustness_deliver --id W --count N --folders A,B --classes C1,C2 [--subjects S1,S2] --log FILE
 #include <CLI/CLI.hpp>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,26 +34,14 @@ struct Options {
   std::string log;
 };
 
-// One write per line: a line is either in the log whole or not at all,
-// even when the process is killed.
-class Log {
-public:
-  explicit Log(const std::string& path) : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
-    if (fd_ < 0) throw std::runtime_error("cannot open the log " + path + ": " + std::strerror(errno));
-  }
-  ~Log() { ::close(fd_); }
-  void line(const std::string& text) {
-    std::string l = text + "\n";
-    if (::write(fd_, l.data(), l.size()) != static_cast<ssize_t>(l.size()))
-      throw std::runtime_error(std::string("cannot write the log: ") + std::strerror(errno));
-  }
-
-private:
-  int fd_;
-};
-
 int deliverAll(const Options& o) {
-  Log log(o.log);
+  // Flushed line by line: a line is in the log whole or not at all, even
+  // when the process is killed.
+  std::ofstream out(o.log, std::ios::app);
+  if (!out) throw std::runtime_error("cannot open the log " + o.log);
+  const auto line = [&](const std::string& text) {
+    if (!(out << text << '\n' << std::flush)) throw std::runtime_error("cannot write the log " + o.log);
+  };
   auto started = std::chrono::steady_clock::now();
   for (long i = 0; i < o.count; ++i) {
     const std::string key = o.id + "-" + std::to_string(i);
@@ -65,7 +50,7 @@ int deliverAll(const Options& o) {
     const std::string& folder = o.folders[at % o.folders.size()];
     const std::string& cls = o.classes[at % o.classes.size()];
     const std::string fields = key + "\t" + folder + "\t" + cls + "\t" + subject;
-    log.line("start\t" + fields);
+    line("start\t" + fields);
     store::SaveOutcome outcome;
     try {
       outcome = store::deliver(fromUtf8(folder),
@@ -82,7 +67,7 @@ int deliverAll(const Options& o) {
                    key.c_str(), toUtf8(outcome.abortedBy).c_str());
       return 1;
     }
-    log.line("done\t" + fields + "\t" + (outcome.deleted ? "deleted" : "kept") + "\t" +
+    line("done\t" + fields + "\t" + (outcome.deleted ? "deleted" : "kept") + "\t" +
              toUtf8(outcome.messageClass) + "\t" + toUtf8(outcome.url));
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
