@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "platform/store/store.h"
 
@@ -42,18 +43,10 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
     auto f = split(line, '\t');
     if (f[0] == "start" && f.size() == 5 && !index.contains(f[1])) {
       index[f[1]] = log.deliveries.size();
-      Delivery d;
-      d.key = f[1];
-      d.folder = f[2];
-      d.messageClass = f[3];
-      d.subject = f[4];
-      log.deliveries.push_back(d);
+      log.deliveries.push_back({f[1], f[2], f[3], f[4]});
     } else if (f[0] == "done" && f.size() == 8 && index.contains(f[1]) && !log.deliveries[index[f[1]]].done) {
       Delivery& d = log.deliveries[index[f[1]]];
-      d.done = true;
-      d.deleted = f[5] == "deleted";
-      d.resultClass = f[6];
-      d.url = f[7];
+      std::tie(d.done, d.deleted, d.resultClass, d.url) = std::tuple(true, f[5] == "deleted", f[6], f[7]);
     } else {
       log.problems.push_back("malformed log line in " + file.string() + ": " + line);
     }
