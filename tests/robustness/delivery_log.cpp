@@ -43,7 +43,7 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
     auto f = split(line, '\t');
     if (f[0] == "start" && f.size() == 5 && !index.contains(f[1])) {
       index[f[1]] = log.deliveries.size();
-      log.deliveries.push_back({f[1], f[2], f[3], f[4]});
+      log.deliveries.push_back({f[1], f[2], f[3], f[4], false, false, {}, {}});
     } else if (f[0] == "done" && f.size() == 8 && index.contains(f[1]) && !log.deliveries[index[f[1]]].done) {
       Delivery& d = log.deliveries[index[f[1]]];
       std::tie(d.done, d.deleted, d.resultClass, d.url) = std::tuple(true, f[5] == "deleted", f[6], f[7]);
