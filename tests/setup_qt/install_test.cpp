@@ -78,13 +78,6 @@ TEST_F(Install, InstallThenUninstallRoundTrip) {
   EXPECT_TRUE(box("txtNewMsgClass")->isEnabled());
 }
 
-TEST_F(Install, ThePasswordShowsStars) {
-  startAndAccept();
-  type("txtPwd", "abc");
-  EXPECT_EQ(box("txtPwd")->displayText(), "***");
-  EXPECT_EQ(form().ui.txtPwd.text, u"abc");
-}
-
 TEST_F(Install, ALibraryMissingAtTheFirstRefreshKeepsInstallDisabled) {
   std::filesystem::rename(workDir() / "Korvane.dll", workDir() / "aside.dll");
   startAndAccept();

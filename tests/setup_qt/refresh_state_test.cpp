@@ -96,8 +96,6 @@ TEST_P(RefreshState, ControlsFollowTheTable) {
                                       "\\Korvane.dll not found. COM+ object installation is impossible.\n\n");
   }
   EXPECT_FALSE(button("btnChange")->isEnabled());
-  EXPECT_TRUE(button("Command1")->isEnabled());
-  EXPECT_TRUE(button("Command2")->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFacts, RefreshState,

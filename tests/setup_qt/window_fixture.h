@@ -35,8 +35,6 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 
 namespace korvane::setup::qt {
 
-inline QString q(TextView text) { return QString::fromStdU16String(Text(text)); }
-
 class WindowFixture : public testing::DeliveryFixture {
 protected:
   void SetUp() override {
