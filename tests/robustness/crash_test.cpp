@@ -19,6 +19,12 @@ namespace {
 
 const std::vector<std::string> kKept{"Kept 1", "Kept 2"};
 
+void expectKilled(const ChildResult& r) {
+  EXPECT_FALSE(r.exited) << describe(r);
+  EXPECT_EQ(r.signal, SIGKILL) << describe(r);
+  EXPECT_FALSE(r.timedOut) << describe(r);
+}
+
 // A fault point as a test name.
 std::string pointName(std::string name) {
   for (char& c : name)
@@ -38,12 +44,6 @@ protected:
     for (const std::string& subject : kKept)
       store::deliver(u"Sales", {{store::prop::subject, Variant(fromUtf8(subject))},
                                 {store::prop::messageClass, Variant(u"IPM.Post")}});
-  }
-
-  void expectKilled(const ChildResult& r) {
-    EXPECT_FALSE(r.exited) << describe(r);
-    EXPECT_EQ(r.signal, SIGKILL) << describe(r);
-    EXPECT_FALSE(r.timedOut) << describe(r);
   }
 
   void expectCommittedItemsKept() {
@@ -230,11 +230,6 @@ TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
 
 namespace fs = std::filesystem;
 
-void expectKilledBySignal(const ChildResult& r) {
-  EXPECT_FALSE(r.exited) << describe(r);
-  EXPECT_EQ(r.signal, SIGKILL) << describe(r);
-}
-
 struct SetUpFault {
   const char* point;
   bool init;  // korvane-lab init, else korvane-lab complus install
@@ -278,7 +273,7 @@ protected:
 };
 
 TEST_P(SetUpKilled, LeavesAllOrNothingAndTheCommandThenGoesThrough) {
-  expectKilledBySignal(faultyLab(command(), {{"KORVANE_FAULT", GetParam().point}}));
+  expectKilled(faultyLab(command(), {{"KORVANE_FAULT", GetParam().point}}));
   expectNothingMade();
   ChildResult again = lab(command());
   ASSERT_TRUE(again.exited && again.exitCode == 0) << describe(again);

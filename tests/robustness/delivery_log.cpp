@@ -9,17 +9,6 @@ namespace korvane::robustness {
 
 namespace {
 
-std::vector<std::string> tabFields(const std::string& line) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return out;
-    start = tab + 1;
-  }
-}
-
 struct StoredItem {
   std::string folder, messageClass, url;
 };
@@ -50,7 +39,7 @@ DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
   std::ifstream in(file);
   std::string line;
   while (std::getline(in, line)) {
-    auto f = tabFields(line);
+    auto f = split(line, '\t');
     if (f[0] == "start" && f.size() == 5 && !index.contains(f[1])) {
       index[f[1]] = log.deliveries.size();
       Delivery d;

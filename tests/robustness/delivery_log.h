@@ -31,6 +31,17 @@ struct DeliveryLog {
 
 DeliveryLog readDeliveryLog(const std::filesystem::path& file);
 
+// The pieces of TEXT between SEPARATORs: a log line's fields, an option's list.
+inline std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  for (std::size_t start = 0;;) {
+    std::size_t end = text.find(separator, start);
+    out.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) return out;
+    start = end + 1;
+  }
+}
+
 // What the mapping may make of a delivered class: nullopt means "deleted".
 using Mapping = std::optional<std::string> (*)(const std::string& deliveredClass);
 

@@ -11,12 +11,6 @@ namespace korvane::robustness {
 
 namespace {
 
-std::map<std::string, std::string> merged(std::map<std::string, std::string> base,
-                                          const std::map<std::string, std::string>& more) {
-  for (const auto& [k, v] : more) base[k] = v;
-  return base;
-}
-
 // Fault switches of the test process itself never reach a child by accident.
 const std::vector<std::string> kFaultVariables{"KORVANE_FAULT", "KORVANE_FAULT_SKIP"};
 
@@ -59,72 +53,61 @@ void RobustnessTest::registerStoreWide() {
   ASSERT_FALSE(written.empty()) << toUtf8(log.text);
 }
 
-ChildOptions RobustnessTest::delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
-                                              const std::vector<std::string>& classes,
-                                              const std::vector<std::string>& subjects) {
+ChildOptions RobustnessTest::childOptions(const std::filesystem::path& program, const std::vector<std::string>& args,
+                                          const std::string& name) {
   ChildOptions o;
-  o.args = {helperProgram("robustness_deliver").string(), "--id", id, "--count", std::to_string(count),
-            "--folders", commaSeparated(folders), "--classes", commaSeparated(classes),
-            "--log", file(id + ".log").string()};
-  if (!subjects.empty()) o.args.insert(o.args.end(), {"--subjects", commaSeparated(subjects)});
-  o.out = file(id + ".out");
-  o.err = file(id + ".err");
-  o.unsetEnv = kFaultVariables;
-  return o;
-}
-
-ChildResult RobustnessTest::deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
-                                      const std::vector<std::string>& classes,
-                                      const std::map<std::string, std::string>& env) {
-  db::Database::closeCurrent();
-  ChildOptions o = delivererOptions(id, count, folders, classes);
-  o.setEnv = merged(o.setEnv, env);
-  return run(o);
-}
-
-ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
-                                      const std::map<std::string, std::string>& env) {
-  db::Database::closeCurrent();
-  ChildOptions o;
-  o.args = {helperProgram("robustness_registrar").string()};
-  o.args.insert(o.args.end(), args.begin(), args.end());
-  o.out = file("registrar.out");
-  o.err = file("registrar.err");
-  o.unsetEnv = kFaultVariables;
-  o.setEnv = env;
-  return run(o);
-}
-
-ChildResult RobustnessTest::faultyLab(const std::vector<std::string>& args,
-                                      const std::map<std::string, std::string>& env) {
-  db::Database::closeCurrent();
-  ChildOptions o = labOptions(args);
-  o.args[0] = helperProgram("korvane-lab-faults").string();
-  o.setEnv = env;
-  return run(o);
-}
-
-ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                                bool asNobody, const std::optional<std::string>& input) {
-  db::Database::closeCurrent();
-  ChildOptions o = labOptions(args);
-  if (input) {
-    o.in = file("lab.in");
-    std::ofstream(o.in, std::ios::binary) << *input;
-  }
-  o.setEnv = env;
-  o.asNobody = asNobody;
-  return run(o);
-}
-
-ChildOptions RobustnessTest::labOptions(const std::vector<std::string>& args, const std::string& name) {
-  ChildOptions o;
-  o.args = {(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab").string()};
+  o.args = {program.string()};
   o.args.insert(o.args.end(), args.begin(), args.end());
   o.out = file(name + ".out");
   o.err = file(name + ".err");
   o.unsetEnv = kFaultVariables;
   return o;
+}
+
+ChildOptions RobustnessTest::delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
+                                              const std::vector<std::string>& classes,
+                                              const std::vector<std::string>& subjects) {
+  std::vector<std::string> args{"--id", id, "--count", std::to_string(count), "--folders", commaSeparated(folders),
+                                "--classes", commaSeparated(classes), "--log", file(id + ".log").string()};
+  if (!subjects.empty()) args.insert(args.end(), {"--subjects", commaSeparated(subjects)});
+  return childOptions(helperProgram("robustness_deliver"), args, id);
+}
+
+ChildResult RobustnessTest::runWith(ChildOptions o, const std::map<std::string, std::string>& env) {
+  db::Database::closeCurrent();
+  o.setEnv = env;
+  return run(o);
+}
+
+ChildResult RobustnessTest::deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
+                                      const std::vector<std::string>& classes,
+                                      const std::map<std::string, std::string>& env) {
+  return runWith(delivererOptions(id, count, folders, classes), env);
+}
+
+ChildResult RobustnessTest::registrar(const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& env) {
+  return runWith(childOptions(helperProgram("robustness_registrar"), args, "registrar"), env);
+}
+
+ChildResult RobustnessTest::faultyLab(const std::vector<std::string>& args,
+                                      const std::map<std::string, std::string>& env) {
+  return runWith(childOptions(helperProgram("korvane-lab-faults"), args, "lab"), env);
+}
+
+ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                bool asNobody, const std::optional<std::string>& input) {
+  ChildOptions o = labOptions(args);
+  if (input) {
+    o.in = file("lab.in");
+    std::ofstream(o.in, std::ios::binary) << *input;
+  }
+  o.asNobody = asNobody;
+  return runWith(o, env);
+}
+
+ChildOptions RobustnessTest::labOptions(const std::vector<std::string>& args, const std::string& name) {
+  return childOptions(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab", args, name);
 }
 
 std::vector<std::string> RobustnessTest::problemsWithRegistrations() {

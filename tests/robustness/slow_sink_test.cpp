@@ -1,5 +1,5 @@
 // A sink that takes its time holds up only the save it was called for:
-// while it waits (the blocking test sink, held by a file), other processes
+// while it waits (the faulty test sink, held by a file), other processes
 // deliver into other folders and into its own, a registration is written and
 // the setup refreshes, all to their end. Then the held save is released,
 // vetoed or killed, and it leaves all or nothing; a plain save of the same
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/complus/admin.h"
+#include "platform/complus/faultysink/faultysink.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
 #include "setup/window/main_window.h"
@@ -18,7 +19,6 @@
 namespace korvane::robustness {
 namespace {
 
-constexpr char16_t kBlocking[] = u"KorvaneTest.Blocking";
 const std::vector<std::string> kFolders{"Slow", "Fast", "Plain"};
 
 class SlowSink : public RobustnessTest {
@@ -32,10 +32,10 @@ protected:
     // A library application: the sink runs, and is held, in the delivering
     // process itself (the time limit of a host would end it).
     complus::Catalog catalog;
-    auto blocking = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_BLOCKING_SINK_PATH), u"", u"",
+    auto blocking = catalog.installApplication(u"Blocking", fromUtf8(KORVANE_FAULTYSINK_PATH), u"", u"",
                                                control().u16string());
     catalog.setServerApplication(blocking.id, false);
-    registerOn(u"Slow", u"1", kBlocking);
+    registerOn(u"Slow", u"1", faultysink::kProgId);
     db::Database::closeCurrent();
   }
 

@@ -45,7 +45,7 @@ protected:
   }
 };
 
-TEST_F(Install, RecordsEveryClassTheLibraryRegistersEvenGivenABackslashPath) {
+TEST_F(Install, RecordsEveryClassTheLibraryRegistersEvenGivenABackslashPathAsReadOnlyComponents) {
   Text id = installed(windowsStyle(kServerPath));
   auto comps = componentsOf(applications(catalog.get()).get(), toUpperSimple(id));
   ASSERT_EQ(count(comps.get()), 2);
@@ -62,6 +62,11 @@ TEST_F(Install, RecordsEveryClassTheLibraryRegistersEvenGivenABackslashPath) {
   EXPECT_EQ(nameOf(item(comps.get(), 1).get()), kPlainProgId);
   // DllRegisterServer really ran.
   EXPECT_EQ(classIdOf(kEchoProgId), CLSID_Echo);
+  // What the library registered is read-only, and components come only from libraries.
+  EXPECT_EQ(echo->put_Value(u"ProgID", Variant(u"X.Y")), COMADMIN_E_READONLY);
+  EXPECT_EQ(echo->put_Value(u"CLSID", Variant(u"{x}")), COMADMIN_E_READONLY);
+  ComPtr<IDispatch> d;
+  EXPECT_EQ(comps->Add(d.put()), COMADMIN_E_CANNOTADD);
 }
 
 struct BadInstall {
@@ -139,15 +144,6 @@ TEST_F(Install, AClassBelongsToOneApplication) {
   EXPECT_EQ(value(component(id, kEchoProgId).get(), u"ConstructorString"), Variant(u"kept"));
 }
 
-TEST_F(Install, ComponentsHaveReadOnlyIdentityAndCannotBeAdded) {
-  Text id = installed();
-  auto comps = componentsOf(applications(catalog.get()).get(), id);
-  ComPtr<IDispatch> d;
-  EXPECT_EQ(comps->Add(d.put()), COMADMIN_E_CANNOTADD);
-  EXPECT_EQ(item(comps.get(), 0)->put_Value(u"ProgID", Variant(u"X.Y")), COMADMIN_E_READONLY);
-  EXPECT_EQ(item(comps.get(), 0)->put_Value(u"CLSID", Variant(u"{x}")), COMADMIN_E_READONLY);
-}
-
 TEST_F(Install, RemovingAComponentOrItsApplicationTakesItOutOfTheCatalog) {
   Text id = installed();
   auto apps = applications(catalog.get());
@@ -180,50 +176,40 @@ TEST_F(Install, RefreshComponentsRereadsTheRegistry) {
 
 ComPtr<IDispatch> echo() { return createInstance<IDispatch>(kEchoProgId); }
 
-TEST_F(Install, WithoutConstructionTheObjectGetsNoString) {
-  installed();
-  auto o = echo();
-  EXPECT_EQ(getProperty(o.get(), u"Constructed"), Variant(false));
-  EXPECT_EQ(getProperty(o.get(), u"ConstructCalls"), Variant(0));
-}
-
 struct CtorRow {
-  std::optional<Text> stored;
+  bool enabled;
+  std::optional<Text> stored;  // written when given; a new component's is null
   Text received;
 };
 
-TEST_F(Install, WithConstructionTheObjectGetsTheStoredStringOnce) {
+// Each object gets the string stored when it was created, once; a later
+// change reaches only objects created after it.
+TEST_F(Install, AnObjectGetsTheStoredConstructorStringOnceWhenConstructionIsEnabled) {
   Text id = installed();
   const CtorRow rows[] = {
-      {Text(u"IPM.Note\r*\r65223"), u"IPM.Note\r*\r65223"},
-      {Text(u""), u""},
-      {Text(u"Ünïcødé \U0001F4E7\tTAB"), u"Ünïcødé \U0001F4E7\tTAB"},
+      {false, std::nullopt, u""},
+      {true, std::nullopt, u""},  // null arrives empty
+      {true, Text(u"IPM.Note\r*\r65223"), u"IPM.Note\r*\r65223"},
+      {true, Text(u""), u""},
+      {true, Text(u"Ünïcødé \U0001F4E7\tTAB"), u"Ünïcødé \U0001F4E7\tTAB"},
   };
+  std::vector<std::pair<ComPtr<IDispatch>, Text>> earlier;
   for (const auto& row : rows) {
-    configure(id, kEchoProgId, true, row.stored);
+    SCOPED_TRACE(toUtf8(row.received));
+    configure(id, kEchoProgId, row.enabled, row.stored);
+    if (!row.stored) {
+      EXPECT_TRUE(value(component(id, kEchoProgId).get(), u"ConstructorString").isNull());
+    }
     auto o = echo();
-    EXPECT_EQ(getProperty(o.get(), u"ConstructString"), Variant(row.received));
-    EXPECT_EQ(getProperty(o.get(), u"ConstructCalls"), Variant(1));
+    EXPECT_EQ(getProperty(o.get(), u"Constructed"), Variant(row.enabled));
+    EXPECT_EQ(getProperty(o.get(), u"ConstructCalls"), Variant(row.enabled ? 1 : 0));
+    if (row.enabled) {
+      EXPECT_EQ(getProperty(o.get(), u"ConstructString"), Variant(row.received));
+    }
+    for (const auto& [object, received] : earlier)
+      EXPECT_EQ(getProperty(object.get(), u"ConstructString"), Variant(received));
+    if (row.enabled) earlier.emplace_back(o, row.received);
   }
-}
-
-TEST_F(Install, ANullConstructorStringArrivesEmpty) {
-  Text id = installed();
-  configure(id, kEchoProgId, true, std::nullopt);
-  EXPECT_TRUE(value(component(id, kEchoProgId).get(), u"ConstructorString").isNull());
-  auto o = echo();
-  EXPECT_EQ(getProperty(o.get(), u"Constructed"), Variant(true));
-  EXPECT_EQ(getProperty(o.get(), u"ConstructString"), Variant(u""));
-}
-
-TEST_F(Install, ANewStringReachesOnlyObjectsCreatedAfterIt) {
-  Text id = installed();
-  configure(id, kEchoProgId, true, u"first");
-  auto before = echo();
-  configure(id, kEchoProgId, true, u"second");
-  auto after = echo();
-  EXPECT_EQ(getProperty(before.get(), u"ConstructString"), Variant(u"first"));
-  EXPECT_EQ(getProperty(after.get(), u"ConstructString"), Variant(u"second"));
 }
 
 TEST_F(Install, AFailingConstructFailsTheCreation) {
@@ -236,35 +222,24 @@ TEST_F(Install, AFailingConstructFailsTheCreation) {
   EXPECT_FALSE(out);
   EXPECT_TRUE(contains(f.description, u"\"Korvane\"")) << toUtf8(f.description);
   EXPECT_TRUE(contains(f.description, u"refused its constructor string")) << toUtf8(f.description);
-}
 
-TEST_F(Install, ConstructionForAClassWithoutIObjectConstructFailsClearly) {
-  Text id = installed();
+  // A class without IObjectConstruct cannot take one.
   configure(id, kPlainProgId, true, u"x");
-  ComPtr<IUnknown> out;
-  Failure f = failureOf(CoCreateInstance(CLSID_Plain, nullptr, CLSCTX_ALL, IDispatch::iid, out.putVoid()));
+  f = failureOf(CoCreateInstance(CLSID_Plain, nullptr, CLSCTX_ALL, IDispatch::iid, out.putVoid()));
   EXPECT_EQ(f.code, E_NOINTERFACE);
   EXPECT_TRUE(contains(f.description, u"IObjectConstruct")) << toUtf8(f.description);
 }
 
-TEST_F(Install, TheInprocServerPathBypassesTheCatalog) {
+// Only creation through the catalog's activator constructs: not the
+// in-process server path, not another activator, not after the application
+// is gone.
+TEST_F(Install, OnlyTheCatalogsActivatorConstructs) {
   Text id = installed();
-  configure(id, kEchoProgId, true, u"via catalog");
+  configure(id, kEchoProgId, true, u"x");
   ComPtr<IDispatch> direct;
   ASSERT_EQ(createFromInprocServer(CLSID_Echo, IDispatch::iid, direct.putVoid()), S_OK);
   EXPECT_EQ(getProperty(direct.get(), u"Constructed"), Variant(false));
-}
 
-TEST_F(Install, AfterTheApplicationIsRemovedTheClassIsPlainAgain) {
-  Text id = installed();
-  configure(id, kEchoProgId, true, u"x");
-  complus::Catalog().removeApplication(u"Korvane");
-  EXPECT_EQ(getProperty(echo().get(), u"Constructed"), Variant(false));
-}
-
-TEST_F(Install, TheCatalogActivatorIsAskedFirstAndCanBeReinstalled) {
-  Text id = installed();
-  configure(id, kEchoProgId, true, u"x");
   int asked = 0;
   setActivator([&](const Guid&, const Guid&, void**) {
     ++asked;
@@ -275,6 +250,9 @@ TEST_F(Install, TheCatalogActivatorIsAskedFirstAndCanBeReinstalled) {
   installActivator();
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"x"));
   EXPECT_EQ(asked, 1);
+
+  complus::Catalog().removeApplication(u"Korvane");
+  EXPECT_EQ(getProperty(echo().get(), u"Constructed"), Variant(false));
 }
 
 // --- the lab tool's calls ----------------------------------------------------
@@ -295,10 +273,10 @@ TEST_F(Install, InstallApplicationMakesTheWholeApplication) {
   EXPECT_TRUE(list[0].serverApplication);
   admin.setServerApplication(app.id, false);
   EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"IPM.Note\r*"));
-}
 
-TEST_F(Install, InstallApplicationWithoutPasswordKeepsTheDefaultIdentity) {
-  auto app = complus::Catalog().installApplication(u"Korvane", kServerPath, u"svc", u"  ", std::nullopt);
+  // Without a password the identity stays the default; without a string no construction.
+  EXPECT_TRUE(admin.removeApplication(u"Korvane"));
+  app = admin.installApplication(u"Korvane", kServerPath, u"svc", u"  ", std::nullopt);
   EXPECT_EQ(app.identity, u"Interactive User");
   EXPECT_FALSE(app.components[0].constructionEnabled);
 }

@@ -12,75 +12,59 @@ namespace {
 
 using korvane::testing::TempServer;
 
-// A connection that only reports its provider and state: this is a unit test
-// of the command object, which asks a connection nothing else.
-class StubConnection final : public ComObject<ado::IConnection> {
+// An open connection of a provider that runs no commands: the platform's own
+// connection cannot be opened with one, so this unit test of the command
+// object stands one in (it asks a connection its provider and state only).
+class ForeignConnection final : public ComObject<ado::IConnection> {
 public:
-  StubConnection(Text provider, bool open) : provider_(std::move(provider)), open_(open) {}
   HRESULT get_Provider(Text* p) noexcept override {
-    *p = provider_;
+    *p = u"MSDASQL";
+    return S_OK;
+  }
+  HRESULT get_State(std::int32_t* s) noexcept override {
+    *s = ado::adStateOpen;
     return S_OK;
   }
   HRESULT put_Provider(TextView) noexcept override { return E_NOTIMPL; }
   HRESULT get_ConnectionString(Text*) noexcept override { return E_NOTIMPL; }
   HRESULT put_ConnectionString(TextView) noexcept override { return E_NOTIMPL; }
   HRESULT Open(TextView, TextView, TextView, std::int32_t) noexcept override { return E_NOTIMPL; }
-  HRESULT Close() noexcept override {
-    open_ = false;
-    return S_OK;
-  }
-  HRESULT get_State(std::int32_t* s) noexcept override {
-    *s = open_ ? ado::adStateOpen : ado::adStateClosed;
-    return S_OK;
-  }
+  HRESULT Close() noexcept override { return E_NOTIMPL; }
   HRESULT BeginTrans(std::int32_t*) noexcept override { return E_NOTIMPL; }
   HRESULT CommitTrans() noexcept override { return E_NOTIMPL; }
   HRESULT RollbackTrans() noexcept override { return E_NOTIMPL; }
   HRESULT GetProperty(TextView name, Variant*) noexcept override { return unknownName(name); }
   HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView name, std::span<const Variant>, Variant*) noexcept override {
-    return unknownName(name);
-  }
-
-private:
-  Text provider_;
-  bool open_;
+  HRESULT Invoke(TextView name, std::span<const Variant>, Variant*) noexcept override { return unknownName(name); }
 };
 
 const Text kCategory = u"CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com";
+const Text kFrom = u"FROM 'GC://dc01.corp.example.com' ";
 
+// The directory connection as the setup opens it, and a command.
 class CommandTest : public ::testing::Test {
 protected:
   void SetUp() override {
     setGlobalCatalogHost(u"dc01.corp.example.com");
     addPerson({u"Admin", u"Administrator", kCategory, u"/o=Org/cn=Servers/cn=EXVS1"});
-    connection_ = makeCom<StubConnection>(u"ADSDSOObject", true);
-    command_ = createInstance<ado::ICommand>(u"ADODB.Command");
+    check(connection_->put_Provider(u"adsDSOobject"));
+    check(connection_->Open(u"Active Directory Provider", u"", u"", -1));
   }
 
-  ComPtr<ado::IProperty> property(TextView name) {
+  ComPtr<ado::IProperties> properties() {
     ComPtr<ado::IProperties> props;
     check(command_->get_Properties(props.put()));
+    return props;
+  }
+  ComPtr<ado::IProperty> property(TextView name) {
     ComPtr<ado::IProperty> p;
-    check(props->get_Item(Variant(name), p.put()));
+    check(properties()->get_Item(Variant(name), p.put()));
     return p;
   }
 
-  // Runs the setup's steps: connection, text, the three properties, Execute(-1).
-  ComPtr<ado::IRecordset> runSetupSteps(TextView text) {
-    check(command_->putref_ActiveConnection(connection_.get()));
-    check(command_->put_CommandText(text));
-    check(property(u"searchscope")->put_Value(Variant(2)));
-    check(property(u"cache results")->put_Value(Variant(false)));
-    check(property(u"Chase Referrals")->put_Value(Variant(96)));
-    ComPtr<ado::IRecordset> rs;
-    check(command_->Execute(-1, rs.put()));
-    return rs;
-  }
-
   TempServer server_;
-  ComPtr<StubConnection> connection_;
-  ComPtr<ado::ICommand> command_;
+  ComPtr<ado::IConnection> connection_ = createInstance<ado::IConnection>(u"ADODB.Connection");
+  ComPtr<ado::ICommand> command_ = createInstance<ado::ICommand>(u"ADODB.Command");
 };
 
 Variant field(ado::IRecordset* rs, TextView name) {
@@ -93,27 +77,54 @@ Variant field(ado::IRecordset* rs, TextView name) {
   return v;
 }
 
-TEST_F(CommandTest, SetupQueryReturnsTheFirstRow) {
-  auto rs = runSetupSteps(u"SELECT sAMAccountName, cn, objectCategory FROM 'GC://dc01.corp.example.com' "
-                          u"WHERE objectcategory='person' AND sAMAccountName='Admin'");
-  bool eof = true;
-  check(rs->get_EOF(&eof));
-  ASSERT_FALSE(eof);
-  EXPECT_EQ(field(rs.get(), u"objectcategory").toText(), kCategory);
-  check(rs->MoveNext());
-  check(rs->get_EOF(&eof));
-  EXPECT_TRUE(eof);
-}
-
-TEST_F(CommandTest, NoMatchIsAnEmptyRecordset) {
-  auto rs = runSetupSteps(u"SELECT msExchHomeServerName FROM 'GC://dc01.corp.example.com' "
-                          u"WHERE objectcategory='person' AND sAMAccountName='nobody'");
+bool atEnd(ado::IRecordset* rs) {
   bool eof = false;
   check(rs->get_EOF(&eof));
-  EXPECT_TRUE(eof);
+  return eof;
 }
 
-TEST_F(CommandTest, DefaultsAndValuesOfTheProviderProperties) {
+struct StepsRow {
+  const char* name;
+  Text text;
+  std::int32_t scope;
+  const char16_t* field;  // the one row's field; null: no row
+  Text value;
+};
+
+// The setup's steps: connection, text, the three properties, Execute(-1).
+TEST_F(CommandTest, TheSetupsStepsGiveItsOneRowOrNone) {
+  const Text where = u"WHERE objectcategory='person' AND sAMAccountName=";
+  const StepsRow rows[] = {
+      {"identity", u"SELECT sAMAccountName, cn, objectCategory " + kFrom + where + u"'Admin'", 2, u"objectcategory",
+       kCategory},
+      {"home server", u"SELECT msExchHomeServerName " + kFrom + where + u"'admin'", 2, u"msExchHomeServerName",
+       u"/o=Org/cn=Servers/cn=EXVS1"},
+      {"no match", u"SELECT msExchHomeServerName " + kFrom + where + u"'nobody'", 2, nullptr, u""},
+      {"base scope: the forest root is no person", u"SELECT cn " + kFrom, 0, nullptr, u""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    check(command_->putref_ActiveConnection(connection_.get()));
+    check(command_->put_CommandText(row.text));
+    check(property(u"searchscope")->put_Value(Variant(row.scope)));
+    check(property(u"cache results")->put_Value(Variant(false)));
+    check(property(u"Chase Referrals")->put_Value(Variant(96)));
+    ComPtr<ado::IRecordset> rs;
+    check(command_->Execute(-1, rs.put()));
+    if (!row.field) {
+      EXPECT_TRUE(atEnd(rs.get()));
+      continue;
+    }
+    ASSERT_FALSE(atEnd(rs.get()));
+    EXPECT_EQ(field(rs.get(), row.field).toText(), row.value);
+    check(rs->MoveNext());
+    EXPECT_TRUE(atEnd(rs.get()));
+  }
+}
+
+TEST_F(CommandTest, ProviderPropertiesComeWithADirectoryConnection) {
+  ComPtr<ado::IProperty> p;
+  EXPECT_EQ(properties()->get_Item(Variant(u"searchscope"), p.put()), ado::adErrItemNotFound);
   check(command_->putref_ActiveConnection(connection_.get()));
   Variant v;
   check(property(u"SearchScope")->get_Value(&v));
@@ -123,11 +134,15 @@ TEST_F(CommandTest, DefaultsAndValuesOfTheProviderProperties) {
   check(property(u"cache results")->put_Value(Variant(false)));
   check(property(u"CACHE RESULTS")->get_Value(&v));
   EXPECT_EQ(v, Variant(false));
-  ComPtr<ado::IProperties> props;
-  check(command_->get_Properties(props.put()));
   std::int32_t n = 0;
-  check(props->get_Count(&n));
+  check(properties()->get_Count(&n));
   EXPECT_EQ(n, 3);
+  check(properties()->get_Item(Variant(0), p.put()));
+  Text name;
+  check(p->get_Name(&name));
+  EXPECT_EQ(name, u"searchscope");
+  EXPECT_EQ(properties()->get_Item(Variant(3), p.put()), ado::adErrItemNotFound);
+  EXPECT_EQ(properties()->get_Item(Variant(-1), p.put()), ado::adErrItemNotFound);
 }
 
 struct PropertyRow {
@@ -136,95 +151,59 @@ struct PropertyRow {
   HRESULT code;
 };
 
-class PropertyValues : public CommandTest, public ::testing::WithParamInterface<PropertyRow> {};
-
-TEST_P(PropertyValues, AreCheckedWhenSet) {
+TEST_F(CommandTest, PropertyValuesAreCheckedWhenSet) {
+  const PropertyRow rows[] = {
+      {u"searchscope", Variant(1), S_OK},
+      {u"searchscope", Variant(3), E_INVALIDARG},
+      {u"searchscope", Variant(-1), E_INVALIDARG},
+      {u"searchscope", Variant(u"x"), DISP_E_TYPEMISMATCH},
+      {u"Chase Referrals", Variant(96), S_OK},
+      {u"Chase Referrals", Variant(0), S_OK},
+      {u"Chase Referrals", Variant(95), E_INVALIDARG},
+      {u"cache results", Variant(true), S_OK},
+      {u"Page Size", Variant(100), ado::adErrItemNotFound},
+      {u"", Variant(1), ado::adErrItemNotFound},
+  };
   check(command_->putref_ActiveConnection(connection_.get()));
-  ComPtr<ado::IProperties> props;
-  check(command_->get_Properties(props.put()));
-  ComPtr<ado::IProperty> p;
-  HRESULT h = props->get_Item(Variant(GetParam().name), p.put());
-  if (succeeded(h)) h = p->put_Value(GetParam().value);
-  EXPECT_EQ(h, GetParam().code) << toUtf8(GetParam().name);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, PropertyValues,
-    ::testing::Values(PropertyRow{u"searchscope", Variant(1), S_OK},
-                      PropertyRow{u"searchscope", Variant(3), E_INVALIDARG},
-                      PropertyRow{u"searchscope", Variant(-1), E_INVALIDARG},
-                      PropertyRow{u"searchscope", Variant(u"x"), DISP_E_TYPEMISMATCH},
-                      PropertyRow{u"Chase Referrals", Variant(96), S_OK},
-                      PropertyRow{u"Chase Referrals", Variant(0), S_OK},
-                      PropertyRow{u"Chase Referrals", Variant(95), E_INVALIDARG},
-                      PropertyRow{u"cache results", Variant(true), S_OK},
-                      PropertyRow{u"Page Size", Variant(100), ado::adErrItemNotFound},
-                      PropertyRow{u"", Variant(1), ado::adErrItemNotFound}));
-
-TEST_F(CommandTest, PropertiesByIndexAndOutOfRange) {
-  check(command_->putref_ActiveConnection(connection_.get()));
-  ComPtr<ado::IProperties> props;
-  check(command_->get_Properties(props.put()));
-  ComPtr<ado::IProperty> p;
-  check(props->get_Item(Variant(0), p.put()));
-  Text name;
-  check(p->get_Name(&name));
-  EXPECT_EQ(name, u"searchscope");
-  EXPECT_EQ(props->get_Item(Variant(3), p.put()), ado::adErrItemNotFound);
-  EXPECT_EQ(props->get_Item(Variant(-1), p.put()), ado::adErrItemNotFound);
-}
-
-TEST_F(CommandTest, WithoutConnectionThereAreNoProviderProperties) {
-  ComPtr<ado::IProperties> props;
-  check(command_->get_Properties(props.put()));
-  ComPtr<ado::IProperty> p;
-  EXPECT_EQ(props->get_Item(Variant(u"searchscope"), p.put()), ado::adErrItemNotFound);
-}
-
-TEST_F(CommandTest, ScopeTakesEffect) {
-  check(command_->putref_ActiveConnection(connection_.get()));
-  check(command_->put_CommandText(u"SELECT cn FROM 'GC://dc01.corp.example.com'"));
-  check(property(u"searchscope")->put_Value(Variant(0)));
-  ComPtr<ado::IRecordset> rs;
-  check(command_->Execute(-1, rs.put()));
-  bool eof = false;
-  check(rs->get_EOF(&eof));
-  EXPECT_TRUE(eof);  // the forest root itself is no person
+  for (const auto& row : rows) {
+    ComPtr<ado::IProperty> p;
+    HRESULT h = properties()->get_Item(Variant(row.name), p.put());
+    if (succeeded(h)) h = p->put_Value(row.value);
+    EXPECT_EQ(h, row.code) << toUtf8(row.name);
+  }
 }
 
 TEST_F(CommandTest, ExecuteFailuresSayWhatIsMissing) {
   ComPtr<ado::IRecordset> rs;
-  check(command_->put_CommandText(u"SELECT cn FROM 'GC://dc01.corp.example.com'"));
+  check(command_->put_CommandText(u"SELECT cn " + kFrom));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrInvalidConnection);
   EXPECT_NE(takeErrorInfo().find(u"ActiveConnection"), Text::npos);
 
   check(command_->putref_ActiveConnection(connection_.get()));
   check(command_->put_CommandText(u"  "));
   EXPECT_EQ(command_->Execute(-1, rs.put()), DB_E_NOCOMMAND);
-
   check(command_->put_CommandText(u"SELECT cn FROM 'GC://other'"));
   EXPECT_EQ(command_->Execute(-1, rs.put()), E_ADS_SERVER_DOWN);
   check(command_->put_CommandText(u"SELECT cn FRM 'GC://other'"));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrQuerySyntax);
   EXPECT_FALSE(rs);
 
-  connection_->Close();
-  check(command_->put_CommandText(u"SELECT cn FROM 'GC://dc01.corp.example.com'"));
+  // Closed after it became the active one.
+  check(connection_->Close());
+  check(command_->put_CommandText(u"SELECT cn " + kFrom));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrInvalidConnection);
 }
 
-TEST_F(CommandTest, ConnectionMustBeOpenAndOfAKnownProvider) {
-  auto closed = makeCom<StubConnection>(u"adsDSOobject", false);
-  EXPECT_EQ(command_->putref_ActiveConnection(closed.get()), ado::adErrInvalidConnection);
-  auto other = makeCom<StubConnection>(u"MSDASQL", true);
-  EXPECT_EQ(command_->putref_ActiveConnection(other.get()), ado::adErrProviderNotFound);
+TEST_F(CommandTest, TheConnectionMustBeOpenAndOfAProviderThatRunsCommands) {
+  check(connection_->Close());
+  EXPECT_EQ(command_->putref_ActiveConnection(connection_.get()), ado::adErrInvalidConnection);
+  EXPECT_EQ(command_->putref_ActiveConnection(makeCom<ForeignConnection>().get()), ado::adErrProviderNotFound);
 }
 
 TEST_F(CommandTest, LateBoundMembers) {
   ComPtr<IDispatch> d = command_.query<IDispatch>();
   putProperty(d.get(), u"ActiveConnection", Variant(ComPtr<IUnknown>(connection_)));
-  putProperty(d.get(), u"CommandText",
-              Variant(u"SELECT cn FROM 'GC://dc01.corp.example.com' WHERE sAMAccountName='admin'"));
+  putProperty(d.get(), u"CommandText", Variant(u"SELECT cn " + kFrom + u"WHERE sAMAccountName='admin'"));
   EXPECT_EQ(getProperty(d.get(), u"commandtext").toText().substr(0, 9), u"SELECT cn");
   auto props = getProperty(d.get(), u"Properties").objectValue().query<IDispatch>();
   Variant name(u"searchscope");
@@ -234,59 +213,7 @@ TEST_F(CommandTest, LateBoundMembers) {
   EXPECT_EQ(field(rs.get(), u"CN").toText(), u"Administrator");
 }
 
-} // namespace
-} // namespace korvane::directory
-
-namespace korvane::directory {
-namespace {
-
-// The whole road with the platform's own connection object: the directory
-// connection as the setup opens it, then the command.
-class RealConnectionTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    setGlobalCatalogHost(u"dc01.corp.example.com");
-    addPerson({u"Admin", u"Administrator", kCategory, u"/o=Org/cn=Servers/cn=EXVS1"});
-    connection_ = createInstance<ado::IConnection>(u"ADODB.Connection");
-    check(connection_->put_Provider(u"adsDSOobject"));
-    check(connection_->Open(u"Active Directory Provider", u"", u"", -1));
-  }
-  TempServer server_;
-  ComPtr<ado::IConnection> connection_;
-};
-
-TEST_F(RealConnectionTest, SetupStepsReadTheHomeServer) {
-  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
-  check(command->putref_ActiveConnection(connection_.get()));
-  check(command->put_CommandText(u"SELECT msExchHomeServerName FROM 'GC://dc01.corp.example.com' "
-                                 u"WHERE objectcategory='person' AND sAMAccountName='Admin'"));
-  ComPtr<ado::IProperties> props;
-  check(command->get_Properties(props.put()));
-  for (auto [name, value] : {std::pair<const char16_t*, Variant>{u"searchscope", Variant(2)},
-                             {u"cache results", Variant(false)},
-                             {u"Chase Referrals", Variant(96)}}) {
-    ComPtr<ado::IProperty> p;
-    check(props->get_Item(Variant(name), p.put()));
-    check(p->put_Value(value));
-  }
-  ComPtr<ado::IRecordset> rs;
-  check(command->Execute(-1, rs.put()));
-  EXPECT_EQ(field(rs.get(), u"msExchHomeServerName").toText(), u"/o=Org/cn=Servers/cn=EXVS1");
-}
-
-TEST_F(RealConnectionTest, ClosedConnectionIsRefused) {
-  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
-  check(connection_->Close());
-  EXPECT_EQ(command->putref_ActiveConnection(connection_.get()), ado::adErrInvalidConnection);
-}
-
-} // namespace
-} // namespace korvane::directory
-
-namespace korvane::directory {
-namespace {
-
-TEST(StoreCommand, RunsTheTextAsAStoreQuery) {
+TEST(StoreCommand, RunsTheTextAsAStoreQueryWithoutProviderProperties) {
   TempServer server(false);
   store::createServer(server.serverPath(), {u"exch01", u"corp.example.com", u""});
   store::FolderSpec sales;

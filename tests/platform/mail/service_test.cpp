@@ -346,7 +346,7 @@ TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
 }
 
 TEST_F(MailService, IdleTimeoutAndConnectionLimit) {
-  start({"--idle-timeout", "5", "--max-connections", "1"});
+  start({"--idle-timeout", "3", "--max-connections", "1"});
   Child first = talking(Json::array({{"", -1}}), "first.out", "greeted");
   EXPECT_EQ(talk(Json::array({{"", -1}})), std::vector<int>{421});  // the limit
   EXPECT_EQ(result(first.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 421}));  // the timeout

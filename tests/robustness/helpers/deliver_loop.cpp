@@ -36,17 +36,6 @@ struct Options {
   std::string log;
 };
 
-std::vector<std::string> commaList(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = s.find(',', start);
-    out.push_back(s.substr(start, comma - start));
-    if (comma == std::string::npos) return out;
-    start = comma + 1;
-  }
-}
-
 Options parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -55,9 +44,9 @@ Options parse(int argc, char** argv) {
     std::string v = argv[++i];
     if (a == "--id") o.id = v;
     else if (a == "--count") o.count = std::stol(v);
-    else if (a == "--folders") o.folders = commaList(v);
-    else if (a == "--classes") o.classes = commaList(v);
-    else if (a == "--subjects") o.subjects = commaList(v);
+    else if (a == "--folders") o.folders = robustness::split(v, ',');
+    else if (a == "--classes") o.classes = robustness::split(v, ',');
+    else if (a == "--subjects") o.subjects = robustness::split(v, ',');
     else if (a == "--log") o.log = v;
     else throw std::invalid_argument("unknown option " + a);
   }

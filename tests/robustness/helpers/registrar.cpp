@@ -21,6 +21,7 @@
 #include "platform/com/runtime.h"
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
+#include "tests/robustness/delivery_log.h"
 
 namespace {
 
@@ -64,17 +65,6 @@ std::int16_t lookUp(const Target& t) {
   std::int16_t found = CheckItemExists(log, t.base, t.relative, kRegItemName, kRegItemCondition, true, connection);
   if (found < 0) failStep(t, "the look-up", log);
   return found;
-}
-
-std::vector<std::string> commaList(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t comma = s.find(',', start);
-    out.push_back(s.substr(start, comma - start));
-    if (comma == std::string::npos) return out;
-    start = comma + 1;
-  }
 }
 
 int createOne(const std::vector<std::string>& args) {
@@ -123,7 +113,7 @@ int churn(const std::vector<std::string>& args) {
     if (i + 1 >= args.size()) throw std::invalid_argument("the option " + args[i] + " needs a value");
     const std::string& v = args[++i];
     if (args[i - 1] == "--folders")
-      for (const auto& path : commaList(v)) targets.push_back(folderTarget(path));
+      for (const auto& path : robustness::split(v, ',')) targets.push_back(folderTarget(path));
     else if (args[i - 1] == "--until") until = v;
     else if (args[i - 1] == "--max-seconds") maxSeconds = std::stod(v);
     else throw std::invalid_argument("unknown option " + args[i - 1]);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -39,13 +40,13 @@ void misbehave() {
 
 ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info);
 
-void rewrite(exoledb::IExStoreEventInfo* info) {
+void rewrite(exoledb::IExStoreEventInfo* info, TextView messageClass = kRewritten) {
   auto record = eventRecord(info);
   ComPtr<ado::IFields> fields;
   check(record->get_Fields(fields.put()));
   ComPtr<ado::IField> field;
   check(fields->get_Item(Variant(store::prop::messageClass), field.put()));
-  check(field->put_Value(Variant(kRewritten)));
+  check(field->put_Value(Variant(messageClass)));
   check(fields->Update());
 }
 
@@ -77,23 +78,70 @@ void act(exoledb::IExStoreEventInfo* info, bool begin) {
   misbehave();
 }
 
+namespace fs = std::filesystem;
+
+const char* phaseOf(std::int32_t flags) {
+  if (flags & exoledb::EVT_SYNC_BEGIN) return "begin";
+  if (flags & exoledb::EVT_SYNC_COMMITTED) return "committed";
+  return flags & exoledb::EVT_SYNC_ABORTED ? "aborted" : "none";
+}
+
+// Held by the test: false when it said "abort".
+bool waitForRelease(const fs::path& dir) {
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2); std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    if (fs::exists(dir / "abort")) return false;
+    if (fs::exists(dir / "release")) return true;
+  }
+  return true;
+}
+
 class Sink : public ComObject<exoledb::IExStoreSyncEvents, exoledb::ICreateRegistration, complus::IObjectConstruct> {
 public:
-  HRESULT OnSyncSave(exoledb::IExStoreEventInfo* info, TextView, std::int32_t flags) noexcept override {
-    return guarded([&] {
-      act(info, (flags & exoledb::EVT_SYNC_BEGIN) != 0);
+  HRESULT OnSyncSave(exoledb::IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
+    return guarded([&]() -> HRESULT {
+      const bool begin = (flags & exoledb::EVT_SYNC_BEGIN) != 0;
+      if (held_.empty()) {
+        act(info, begin);
+        return S_OK;
+      }
+      log("save", flags, url);
+      if (!begin) return S_OK;
+      std::error_code ec;
+      fs::rename(held_ / "block", held_ / "entered", ec);
+      if (ec) return S_OK;
+      if (!waitForRelease(held_)) return info->AbortChange(1);
+      rewrite(info, u"IPM.Note");
       return S_OK;
     });
   }
-  HRESULT OnSyncDelete(exoledb::IExStoreEventInfo*, TextView, std::int32_t) noexcept override { return S_OK; }
+  HRESULT OnSyncDelete(exoledb::IExStoreEventInfo*, TextView url, std::int32_t flags) noexcept override {
+    if (!held_.empty()) log("delete", flags, url);
+    return S_OK;
+  }
   HRESULT Register(exoledb::IExStoreEventInfo*, TextView, std::int32_t, std::int32_t* result) noexcept override {
     if (result) *result = 0;
     return S_OK;
   }
-  HRESULT Construct(IDispatch*) noexcept override {
+  HRESULT Construct(IDispatch* constructObject) noexcept override {
     if (faultIs("construct")) std::raise(SIGSEGV);
-    return S_OK;
+    return guarded([&]() -> HRESULT {
+      ComPtr<complus::IObjectConstructString> ctor;
+      check(constructObject->QueryInterface(complus::IObjectConstructString::iid, ctor.putVoid()));
+      Text s;
+      check(ctor->get_ConstructString(&s));
+      if (s.starts_with(u"/")) held_ = toUtf8(s);
+      return S_OK;
+    });
   }
+
+private:
+  // One write per line, so that lines of several processes never mix.
+  void log(const char* event, std::int32_t flags, TextView url) {
+    std::string line = std::to_string(::getpid()) + " " + event + " " + phaseOf(flags) + " " + toUtf8(url) + "\n";
+    std::ofstream(held_ / "calls.log", std::ios::app) << line << std::flush;
+  }
+  fs::path held_;
 };
 
 class Factory : public ComObject<IClassFactory> {

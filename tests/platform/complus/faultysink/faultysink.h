@@ -9,6 +9,13 @@
 // Other uses of the item: "veto" aborts the change, "delete" deletes the
 // item, "computed" then writes DAV:href (refused), "late" rewrites in the
 // commit phase only (refused).
+//
+// Given a directory DIR as its COM+ constructor string it is instead the sink
+// that the slow-sink tests hold up from outside: the begin phase of a save
+// that renames DIR/block to DIR/entered (one call wins) waits until
+// DIR/release (then it writes the class "IPM.Note") or DIR/abort (then it
+// aborts the change) exists, two minutes at most; every other call returns at
+// once; every call appends "<pid> <event> <phase> <url>" to DIR/calls.log.
 #pragma once
 
 #include "platform/com/guid.h"
