@@ -8,8 +8,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 namespace korvane::mail {
 
@@ -68,27 +70,30 @@ bool loopback(const Stream::endpoint& e) {
 
 class Server;
 
-// One client: reads go to the session on the worker, its replies come back
-// here to be written. The timer runs only while the client is awaited.
+// One client, served by one of the session threads: its handlers run there,
+// one after another, and a step of the session runs right where the client's
+// bytes arrive, so a command costs no hop between threads; a step that waits
+// for its message to be stored holds up only the clients of that thread.
+// The timer runs only while the client is awaited.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-  Connection(Server& server, Stream::socket socket, Protocol protocol);
+  Connection(Server& server, asio::io_context& context, Stream::socket socket, Protocol protocol);
   void start();
-  void stop();  // the server is stopping
-  void close();
+  void stop();   // the server is stopping
+  void close();  // from outside the connection's strand
 
 private:
   void read();
   void process(std::string bytes);
-  // Runs a step of the session on the worker and writes what it answers.
+  // Runs a step of the session and writes what it answers.
   template <typename Step>
   void reply(Step step);
   void write(std::string replies, bool thenClose);
   void arm();
+  void end();
 
   Server& server_;
-  // The session's steps run one after another, on any worker thread.
-  asio::strand<asio::thread_pool::executor_type> steps_;
+  asio::strand<asio::io_context::executor_type> steps_;
   Stream::socket socket_;
   asio::steady_timer timer_;
   Session session_;
@@ -121,11 +126,21 @@ public:
     }
   }
 
+  // The calling thread accepts clients and takes the signals; each session
+  // thread serves the clients handed to it.
   void run() {
-    for (auto& a : acceptors_) accept(a);
-    waitForSignal();
+    std::vector<std::thread> threads;
+    for (auto& s : sessions_) threads.emplace_back([&s] { s.context->run(); });
+    asio::post(own_, [this] {
+      for (auto& a : acceptors_) accept(a);
+      waitForSignal();
+    });
     io.run();
-    worker.join();
+    for (auto& s : sessions_) {
+      s.work.reset();  // the threads end once their clients are done
+      if (io.stopped() && stoppedAtOnce_) s.context->stop();
+    }
+    for (auto& t : threads) t.join();
     for (const auto& path : unixPaths_) std::filesystem::remove(path);
   }
 
@@ -139,7 +154,14 @@ public:
   Mailboxes& mailboxes;
   const Log& log;
   asio::io_context io;
-  asio::thread_pool worker{options.sessionThreads};
+  // The server's own state (acceptors, connections, stopping) is touched
+  // only in this strand.
+  asio::strand<asio::io_context::executor_type> own_{asio::make_strand(io)};
+  struct SessionThread {
+    std::unique_ptr<asio::io_context> context = std::make_unique<asio::io_context>(1);
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{context->get_executor()};
+  };
+  std::vector<SessionThread> sessions_ = std::vector<SessionThread>(std::max<std::size_t>(options.sessionThreads, 1));
 
 private:
   struct Acceptor {
@@ -159,14 +181,15 @@ private:
   }
 
   void accept(Acceptor& a) {
-    a.acceptor.async_accept([this, &a](asio::error_code ec, Stream::socket socket) {
+    asio::io_context& next = *sessions_[accepted_++ % sessions_.size()].context;
+    a.acceptor.async_accept(next, asio::bind_executor(own_, [this, &a, &next](asio::error_code ec, Stream::socket socket) {
       if (ec == asio::error::operation_aborted || stopping_) return;
-      if (!ec) admit(std::move(socket), a.protocol);
+      if (!ec) admit(next, std::move(socket), a.protocol);
       accept(a);
-    });
+    }));
   }
 
-  void admit(Stream::socket socket, Protocol protocol) {
+  void admit(asio::io_context& context, Stream::socket socket, Protocol protocol) {
     if (connections_.size() >= options.maxConnections) {
       log("refused a connection: " + std::to_string(connections_.size()) + " are open, the limit");
       auto s = std::make_shared<Stream::socket>(std::move(socket));
@@ -178,17 +201,18 @@ private:
       });
       return;
     }
-    auto c = std::make_shared<Connection>(*this, std::move(socket), protocol);
+    auto c = std::make_shared<Connection>(*this, context, std::move(socket), protocol);
     connections_.push_back(c);
     c->start();
   }
 
   void waitForSignal() {
-    signals_.async_wait([this](asio::error_code ec, int) {
+    signals_.async_wait(asio::bind_executor(own_, [this](asio::error_code ec, int) {
       if (ec) return;
       if (stopping_) {
         log("stopping now");
         for (auto& c : std::vector(connections_)) c->close();
+        stoppedAtOnce_ = true;
         io.stop();
         return;
       }
@@ -199,32 +223,35 @@ private:
       for (auto& c : std::vector(connections_)) c->stop();
       if (connections_.empty()) return;
       waitForSignal();
-    });
+    }));
   }
 
   asio::signal_set signals_;
   std::vector<Acceptor> acceptors_;
   std::vector<std::string> unixPaths_;
   std::vector<std::shared_ptr<Connection>> connections_;
-  bool stopping_ = false;
+  std::size_t accepted_ = 0;
+  bool stopping_ = false, stoppedAtOnce_ = false;
 };
 
-Connection::Connection(Server& server, Stream::socket socket, Protocol protocol)
-    : server_(server), steps_(asio::make_strand(server.worker)), socket_(std::move(socket)), timer_(server.io),
+Connection::Connection(Server& server, asio::io_context& context, Stream::socket socket, Protocol protocol)
+    : server_(server), steps_(asio::make_strand(context)), socket_(std::move(socket)), timer_(context),
       session_(protocol, server.options.limits, server.options.hostName, server.mailboxes) {}
 
-void Connection::start() { write(session_.greeting(), false); }
+void Connection::start() {
+  asio::post(steps_, [self = shared_from_this()] { self->write(self->session_.greeting(), false); });
+}
 
 void Connection::arm() {
   timer_.expires_after(server_.options.idleTimeout);
-  timer_.async_wait([self = shared_from_this()](asio::error_code ec) {
+  timer_.async_wait(asio::bind_executor(steps_, [self = shared_from_this()](asio::error_code ec) {
     if (ec || self->closed_) return;
     // A client that does not read its replies is not told anything more.
-    if (!self->reading_) return self->close();
+    if (!self->reading_) return self->end();
     self->reading_ = false;
     self->socket_.cancel();
     self->write("421 4.4.2 " + self->server_.options.hostName + " Idle timeout, closing connection\r\n", true);
-  });
+  }));
 }
 
 void Connection::read() {
@@ -234,14 +261,14 @@ void Connection::read() {
   }
   reading_ = true;
   arm();
-  socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](asio::error_code ec, std::size_t n) {
+  socket_.async_read_some(asio::buffer(buffer_), asio::bind_executor(steps_, [self = shared_from_this()](asio::error_code ec, std::size_t n) {
     if (!self->reading_ || self->closed_) return;  // the timer took over
     self->reading_ = false;
     self->timer_.cancel();
     if (ec == asio::error::operation_aborted && self->stopping_) return self->read();
-    if (ec) return self->close();
+    if (ec) return self->end();
     self->process(std::string(self->buffer_.data(), n));
-  });
+  }));
 }
 
 void Connection::process(std::string bytes) {
@@ -250,49 +277,50 @@ void Connection::process(std::string bytes) {
 
 template <typename Step>
 void Connection::reply(Step step) {
-  asio::post(steps_, [self = shared_from_this(), step = std::move(step)] {
-    std::string out;
-    bool closed = false;
-    try {
-      out = step();
-      closed = self->session_.closed();
-    } catch (const std::exception& e) {  // never the whole service for one session
-      self->server_.log(std::string("closed a connection after an internal error: ") + e.what());
-      out = "421 4.3.0 Internal error, closing connection\r\n";
-      closed = true;
-    }
-    asio::post(self->server_.io, [self, out = std::move(out), closed]() mutable { self->write(std::move(out), closed); });
-  });
+  std::string out;
+  bool closed = false;
+  try {
+    out = step();
+    closed = session_.closed();
+  } catch (const std::exception& e) {  // never the whole service for one session
+    server_.log(std::string("closed a connection after an internal error: ") + e.what());
+    out = "421 4.3.0 Internal error, closing connection\r\n";
+    closed = true;
+  }
+  write(std::move(out), closed);
 }
 
 void Connection::write(std::string replies, bool thenClose) {
   if (closed_) return;
-  if (replies.empty()) return thenClose ? close() : read();
+  if (replies.empty()) return thenClose ? end() : read();
   out_ = std::move(replies);
   arm();
-  asio::async_write(socket_, asio::buffer(out_), [self = shared_from_this(), thenClose](asio::error_code ec, std::size_t) {
+  asio::async_write(socket_, asio::buffer(out_), asio::bind_executor(steps_, [self = shared_from_this(), thenClose](asio::error_code ec, std::size_t) {
     self->timer_.cancel();
-    if (ec || thenClose) return self->close();
+    if (ec || thenClose) return self->end();
     self->read();
-  });
+  }));
 }
 
 void Connection::stop() {
-  stopping_ = true;
-  if (reading_) socket_.cancel();  // the read ends, and the session is told
+  asio::post(steps_, [self = shared_from_this()] {
+    self->stopping_ = true;
+    if (self->reading_) self->socket_.cancel();  // the read ends, and the session is told
+  });
 }
 
 void Connection::close() {
+  asio::post(steps_, [self = shared_from_this()] { self->end(); });
+}
+
+void Connection::end() {
   if (closed_) return;
   closed_ = true;
   asio::error_code ignored;
   timer_.cancel();
   socket_.shutdown(asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
-  // The worker may still hold the session: let it finish before the end.
-  asio::post(steps_, [self = shared_from_this()] {
-    asio::post(self->server_.io, [self] { self->server_.removed(self.get()); });
-  });
+  asio::post(server_.own_, [self = shared_from_this()] { self->server_.removed(self.get()); });
 }
 
 } // namespace

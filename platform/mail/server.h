@@ -2,9 +2,10 @@
 // TCP or Unix sockets, runs one Session per connection, and keeps the
 // connection limit and the idle timeout. SIGINT or SIGTERM stops it
 // gracefully: no new connections, idle ones are told so, running messages
-// are finished; a second signal ends it at once. Sessions run on worker
-// threads, each session's steps one after another; the network waits on the
-// calling thread.
+// are finished; a second signal ends it at once. The calling thread accepts
+// clients and takes the signals; the clients are handed in turn to the
+// session threads, each of which serves its own from their bytes to their
+// replies, the Mailboxes calls included.
 #pragma once
 
 #include <chrono>
@@ -28,8 +29,8 @@ struct ServerOptions {
   std::chrono::seconds idleTimeout{300};
   std::size_t maxConnections = 50;
   std::string hostName = "localhost";
-  // Threads that run sessions; more than one only with Mailboxes that may
-  // be called from several threads at once (ProcessMailboxes).
+  // Threads that serve the sessions; more than one only with Mailboxes that
+  // may be called from several threads at once (ProcessMailboxes).
   std::size_t sessionThreads = 1;
 };
 

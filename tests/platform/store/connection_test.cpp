@@ -16,12 +16,7 @@ protected:
 
   // Writes one item through the connection, as a registration is written.
   static void writeItem(ado::IConnection* c, TextView name) {
-    auto r = newRecord();
-    check(openRecord(r.get(), u"http://exch01/Public/Sales/" + Text(name), c, 3, 0x4000000, 0x8000));
-    auto f = fieldsOf(r.get());
-    setValue(f.get(), prop::subject, Variant(Text(name)));
-    check(f->Update());
-    check(r->Close());
+    check(writeRecord(u"http://exch01/Public/Sales/" + Text(name), c, {{prop::subject, Variant(Text(name))}}));
   }
   static bool exists(TextView name) { return findItem(u"Sales/" + Text(name)).has_value(); }
 };
@@ -68,17 +63,23 @@ TEST_F(Connection, OpensWithTheStoreOrTheDirectoryProviderOnFoldersThatMayBeReac
   }
 }
 
-TEST_F(Connection, AnEmptyOpenArgumentKeepsTheConnectionString) {
-  auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
-  check(c->put_Provider(u"ExOLEDB.DataSource"));
-  check(c->put_ConnectionString(url(u"Sales")));
-  check(c->Open(u"", u"", u"", -1));
+TEST_F(Connection, AnEmptyOpenArgumentKeepsTheConnectionStringAlsoWhenLateBound) {
+  auto d = createInstance<IDispatch>(u"ADODB.Connection");
+  putProperty(d.get(), u"provider", Variant(u"ExOLEDB.DataSource"));
+  putProperty(d.get(), u"ConnectionString", Variant(url(u"Sales")));
+  const Variant args[] = {Variant(u""), Variant(u""), Variant(u""), Variant(-1)};
+  invoke(d.get(), u"Open", args);
+  EXPECT_EQ(getProperty(d.get(), u"State"), Variant(1));
+  auto c = d.as<ado::IConnection>();
   Text cs;
   check(c->get_ConnectionString(&cs));
   EXPECT_EQ(cs, url(u"Sales"));
   EXPECT_EQ(failure(c->Open(u"", u"", u"", -1)), ado::adErrObjectOpen);
   EXPECT_EQ(failure(c->put_Provider(u"adsDSOobject")), ado::adErrObjectOpen);
-  check(c->Close());
+  EXPECT_EQ(invoke(d.get(), u"BeginTrans"), Variant(1));
+  invoke(d.get(), u"CommitTrans");
+  invoke(d.get(), u"Close");
+  EXPECT_EQ(getProperty(d.get(), u"State"), Variant(0));
   EXPECT_EQ(failure(c->Close()), ado::adErrObjectClosed);
 }
 
@@ -96,17 +97,6 @@ TEST_F(Connection, TheDirectoryProviderNeedsAServer) {
   EXPECT_EQ(provider, u"adsDSOobject");
   std::int32_t level = 0;
   EXPECT_EQ(failure(c->BeginTrans(&level)), E_NOTIMPL);
-}
-
-TEST_F(Connection, RolledBackTransactionsLeaveNothing) {
-  auto c = openConnection(url(u"Sales"));
-  check(c->BeginTrans(nullptr));
-  writeItem(c.get(), u"A.EML");
-  EXPECT_TRUE(exists(u"A.EML"));  // visible inside the transaction
-  check(c->RollbackTrans());
-  EXPECT_FALSE(exists(u"A.EML"));
-  EXPECT_EQ(failure(c->CommitTrans()), E_NO_TRANSACTION);
-  EXPECT_EQ(failure(c->RollbackTrans()), E_NO_TRANSACTION);
 }
 
 TEST_F(Connection, ReleasingOrClosingWithATransactionOpenRollsItBack) {
@@ -127,9 +117,17 @@ TEST_F(Connection, ReleasingOrClosingWithATransactionOpenRollsItBack) {
   EXPECT_TRUE(exists(u"After.EML"));
 }
 
-TEST_F(Connection, NestedLevelsEndInnermostFirstAndCommittedOnesStay) {
+TEST_F(Connection, RolledBackLevelsLeaveNothingAndNestedOnesEndInnermostFirst) {
   auto c = openConnection(url(u"Sales"));
   std::int32_t level = 0;
+  check(c->BeginTrans(&level));
+  EXPECT_EQ(level, 1);
+  writeItem(c.get(), u"A.EML");
+  EXPECT_TRUE(exists(u"A.EML"));  // visible inside the transaction
+  check(c->RollbackTrans());
+  EXPECT_FALSE(exists(u"A.EML"));
+  EXPECT_EQ(failure(c->CommitTrans()), E_NO_TRANSACTION);
+  EXPECT_EQ(failure(c->RollbackTrans()), E_NO_TRANSACTION);
   check(c->BeginTrans(&level));
   EXPECT_EQ(level, 1);
   writeItem(c.get(), u"Outer.EML");
@@ -156,19 +154,6 @@ TEST_F(Connection, ATransactionOfAnotherConnectionBegunLaterMustEndFirst) {
   EXPECT_EQ(failure(second->CommitTrans()), E_NO_TRANSACTION);
   EXPECT_FALSE(exists(u"First.EML"));
   EXPECT_FALSE(exists(u"Second.EML"));
-}
-
-TEST_F(Connection, LateBindingReachesProviderAndTransactions) {
-  auto c = createInstance<IDispatch>(u"ADODB.Connection");
-  putProperty(c.get(), u"provider", Variant(u"ExOLEDB.DataSource"));
-  putProperty(c.get(), u"ConnectionString", Variant(url(u"Sales")));
-  const Variant args[] = {Variant(u""), Variant(u""), Variant(u""), Variant(-1)};
-  invoke(c.get(), u"Open", args);
-  EXPECT_EQ(getProperty(c.get(), u"State"), Variant(1));
-  EXPECT_EQ(invoke(c.get(), u"BeginTrans"), Variant(1));
-  invoke(c.get(), u"CommitTrans");
-  invoke(c.get(), u"Close");
-  EXPECT_EQ(getProperty(c.get(), u"State"), Variant(0));
 }
 
 } // namespace

@@ -35,29 +35,18 @@ protected:
   }
 
   // Writes a registration item as the registration procedures do: a
-  // connection on the base URL, a transaction, a record created with
+  // connection on the folder, a transaction, a record created with
   // overwrite, the seven properties, Fields.Update, Close, CommitTrans.
   static HRESULT registerIn(TextView folderUrl, const Registration& reg) {
-    auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
-    check(c->put_Provider(u"exoledb.datasource"));
-    check(c->put_ConnectionString(folderUrl));
-    check(c->Open(folderUrl, u"", u"", -1));
+    auto c = openConnection(folderUrl);
     check(c->BeginTrans(nullptr));
-    auto r = newRecord();
-    check(openRecord(r.get(), Text(folderUrl) + u"/" + reg.name, c.get(), 3, 0x4000000, 0x8000));
-    auto f = fieldsOf(r.get());
-    setValue(f.get(), u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg"));
-    setValue(f.get(), prop::eventMethod, Variant(reg.method));
-    setValue(f.get(), prop::sinkClass, Variant(reg.sink));
-    setValue(f.get(), prop::matchScope, Variant(reg.scope));
-    setValue(f.get(), prop::criteria, Variant(reg.criteria));
-    setValue(f.get(), prop::priority, Variant(reg.priority));
-    setValue(f.get(), u"DAV:ishidden", Variant(true));
-    HRESULT h = f->Update();
-    if (failed(h)) return h;  // releasing the connection drops the transaction
-    check(r->Close());
-    check(c->CommitTrans());
-    return S_OK;
+    HRESULT h = writeRecord(Text(folderUrl) + u"/" + reg.name, c.get(),
+                            {{u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg")},
+                             {prop::eventMethod, Variant(reg.method)}, {prop::sinkClass, Variant(reg.sink)},
+                             {prop::matchScope, Variant(reg.scope)}, {prop::criteria, Variant(reg.criteria)},
+                             {prop::priority, Variant(reg.priority)}, {u"DAV:ishidden", Variant(true)}});
+    if (succeeded(h)) check(c->CommitTrans());  // on failure, releasing the connection drops the transaction
+    return h;
   }
   static void registerOk(TextView folderUrl, const Registration& reg) { check(registerIn(folderUrl, reg)); }
 
@@ -129,9 +118,12 @@ TEST_F(EventService, ExactFiresForSavesOfTheFolderItself) {
   EXPECT_TRUE(calls().empty());
 }
 
-TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItem) {
+TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItemAndDisabledRegistrationsAndOtherMethodsDoNotFire) {
   registerOk(url(u"Sales"), {.criteria = u" WHERE \"DAV:ishidden\" = FALSE AND "
                                          u"\"http://schemas.microsoft.com/exchange/outlookmessageclass\" LIKE 'IPM.Note%'"});
+  registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"deletes.reg"});
+  registerOk(url(u"Sales"), {.name = u"off.reg"});
+  save(u"Sales", u"off.reg", {{prop::enabled, Variant(false)}});
   sinkCalls().clear();
   deliver(u"Sales", mail(u"IPM.Note.Order"));
   deliver(u"Sales", mail(u"IPM.Appointment"));
@@ -157,52 +149,39 @@ TEST_F(EventService, RegistrationsRunInPriorityOrderThenByUrl) {
             (std::vector<Text>{kRecorder, kRewriter, kSecondRecorder, kLateWriter, kDeleter}));
 }
 
-TEST_F(EventService, DisabledRegistrationsAndOtherMethodsDoNotFire) {
-  registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"deletes.reg"});
-  registerOk(url(u"Sales"), {.name = u"off.reg"});
-  save(u"Sales", u"off.reg", {{prop::enabled, Variant(false)}});
-  sinkCalls().clear();
-  deliver(u"Sales", mail(u"IPM.Note"));
-  EXPECT_TRUE(calls().empty());
-}
-
 // --- the phases --------------------------------------------------------------------
 
-TEST_F(EventService, DeliveriesCarryTheDeliveredFlagAndPlainSavesDoNot) {
+TEST_F(EventService, DeliveriesCarryTheDeliveredFlagAndTheCommitPhaseGoesToTheSameSinkObjects) {
   registerOk(url(u"Sales"), {});
+  registerOk(url(u"Sales"), {.sink = kSecondRecorder, .name = u"second.reg"});
   sinkCalls().clear();
   auto delivered = deliver(u"Sales", mail(u"IPM.Note"));
   save(u"Sales", u"Plain.EML", mail(u"IPM.Note"));
   save(u"Sales", u"Plain.EML", {{prop::subject, Variant(u"changed")}});
   auto list = calls();
-  ASSERT_EQ(list.size(), 6u);
+  ASSERT_EQ(list.size(), 12u);
   EXPECT_EQ(list[0].flags, EVT_SYNC_BEGIN | EVT_IS_DELIVERED | EVT_NEW_ITEM);
-  EXPECT_EQ(list[1].flags, EVT_SYNC_COMMITTED | EVT_IS_DELIVERED | EVT_NEW_ITEM);
+  EXPECT_EQ(list[1].flags, EVT_SYNC_BEGIN | EVT_IS_DELIVERED | EVT_NEW_ITEM);
+  EXPECT_EQ(list[2].flags, EVT_SYNC_COMMITTED | EVT_IS_DELIVERED | EVT_NEW_ITEM);
   EXPECT_EQ(list[0].url, delivered.url);
-  EXPECT_EQ(list[2].flags, EVT_SYNC_BEGIN | EVT_NEW_ITEM);
-  EXPECT_EQ(list[4].flags, EVT_SYNC_BEGIN);
-  EXPECT_EQ(list[4].url, url(u"Sales/Plain.EML"));
-}
-
-TEST_F(EventService, TheCommitPhaseGoesToTheSameSinkObjects) {
-  registerOk(url(u"Sales"), {});
-  registerOk(url(u"Sales"), {.sink = kSecondRecorder, .name = u"second.reg"});
-  sinkCalls().clear();
-  deliver(u"Sales", mail(u"IPM.Note"));
-  auto list = calls();
-  ASSERT_EQ(list.size(), 4u);
-  EXPECT_TRUE(list[0].flags & EVT_SYNC_BEGIN);
-  EXPECT_TRUE(list[1].flags & EVT_SYNC_BEGIN);
-  EXPECT_TRUE(list[2].flags & EVT_SYNC_COMMITTED);
   EXPECT_EQ(list[2].object, list[0].object);
   EXPECT_EQ(list[3].object, list[1].object);
   EXPECT_NE(list[0].object, list[1].object);
   EXPECT_EQ(list[2].messageClass, u"IPM.Note");  // the record is readable after the commit
+  EXPECT_EQ(list[4].flags, EVT_SYNC_BEGIN | EVT_NEW_ITEM);
+  EXPECT_EQ(list[8].flags, EVT_SYNC_BEGIN);
+  EXPECT_EQ(list[8].url, url(u"Sales/Plain.EML"));
 }
 
-TEST_F(EventService, ABeginPhaseChangeIsSavedWithTheItem) {
+TEST_F(EventService, ABeginPhaseChangeIsSavedWithTheItemAndADryRunShowsItAndKeepsNothing) {
   registerOk(url(u"Sales"), {.sink = kRewriter, .priority = u"1"});
   registerOk(url(u"Sales"), {.priority = u"2", .name = u"later.reg"});
+  sinkCalls().clear();
+  auto dry = deliver(u"Sales", mail(u"IPM.Note"), true);
+  EXPECT_EQ(dry.messageClass, u"IPM.Rewritten");
+  EXPECT_FALSE(dry.aborted);
+  EXPECT_FALSE(findItem(dry.url));
+  EXPECT_EQ(sinksOf(calls(), EVT_SYNC_ABORTED), (std::vector<Text>{kRewriter, kRecorder}));
   sinkCalls().clear();
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
@@ -279,16 +258,6 @@ TEST_F(EventService, TheRecordCannotChangeTheItemAfterTheBeginPhase) {
   EXPECT_EQ(findItem(out.url)->properties.text(prop::messageClass), u"IPM.Note");
 }
 
-TEST_F(EventService, ADryRunShowsTheBeginPhaseAndKeepsNothing) {
-  registerOk(url(u"Sales"), {.sink = kRewriter});
-  sinkCalls().clear();
-  auto out = deliver(u"Sales", mail(u"IPM.Note"), true);
-  EXPECT_EQ(out.messageClass, u"IPM.Rewritten");
-  EXPECT_FALSE(out.aborted);
-  EXPECT_FALSE(findItem(out.url));
-  EXPECT_EQ(sinksOf(calls(), EVT_SYNC_ABORTED), std::vector<Text>{kRewriter});
-}
-
 // --- sinks that cannot be created -----------------------------------------------
 
 TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOnEvenIfAborted) {
@@ -316,23 +285,13 @@ TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOnEvenIfAbort
 
 // --- registration items -----------------------------------------------------------
 
-TEST_F(EventService, CreatingARegistrationAsksItsSink) {
-  registerOk(url(u"Sales"), {});
-  auto reg = calls(u"register");
-  ASSERT_EQ(reg.size(), 1u);
-  EXPECT_EQ(reg[0].url, url(u"Sales/Korvane.reg"));
-  EXPECT_TRUE(reg[0].flags & EVT_NEW_ITEM);
-  EXPECT_TRUE(calls().empty());  // saving a registration item fires no save events
-  EXPECT_TRUE(findItem(u"Sales/Korvane.reg"));
-}
-
 struct RefusalRow {
   const char16_t* sink;
   const char16_t* criteria;
   const char16_t* mentioned;
 };
 
-TEST_F(EventService, ARefusedRegistrationIsNotWritten) {
+TEST_F(EventService, ARegistrationAsksItsSinkAndARefusedOneIsNotWritten) {
   const RefusalRow rows[] = {
       {kRefuser, kCriteria, kRefuser},
       {kUnregistered, kCriteria, kUnregistered},
@@ -347,6 +306,14 @@ TEST_F(EventService, ARefusedRegistrationIsNotWritten) {
     EXPECT_NE(why.find(url(u"Sales/Korvane.reg")), Text::npos) << toUtf8(why);
     EXPECT_FALSE(findItem(u"Sales/Korvane.reg")) << toUtf8(row.sink);
   }
+  sinkCalls().clear();
+  registerOk(url(u"Sales"), {});
+  auto reg = calls(u"register");
+  ASSERT_EQ(reg.size(), 1u);
+  EXPECT_EQ(reg[0].url, url(u"Sales/Korvane.reg"));
+  EXPECT_TRUE(reg[0].flags & EVT_NEW_ITEM);
+  EXPECT_TRUE(calls().empty());  // saving a registration item fires no save events
+  EXPECT_TRUE(findItem(u"Sales/Korvane.reg"));
 }
 
 // --- deletes ------------------------------------------------------------------------
@@ -365,21 +332,16 @@ TEST_F(EventService, DeletesFireBeginBeforeAndCommitAfter) {
   EXPECT_FALSE(findItem(out.url));
 }
 
-TEST_F(EventService, AnAbortedDeleteKeepsTheItem) {
+TEST_F(EventService, AnAbortedDeleteKeepsTheItemAndDeletingARegistrationItemFiresNothing) {
   registerOk(url(u"Sales"), {.sink = kAborter, .method = u"onsyncdelete"});
+  registerOk(url(u"Sales"), {.sink = kAborter, .method = u"onsyncdelete", .name = u"other.reg"});
   auto out = deliver(u"Sales", mail(u"IPM.Note"));
   auto r = openedRecord(out.url, 3, -1);
   EXPECT_EQ(failure(r->DeleteRecord(u"", false)), E_STORE_ABORTED);
   EXPECT_TRUE(findItem(out.url));
   EXPECT_TRUE(deleteItem(out.url).aborted);
-}
-
-TEST_F(EventService, DeletingARegistrationItemFiresNothing) {
-  registerOk(url(u"Sales"), {.method = u"onsyncdelete"});
-  registerOk(url(u"Sales"), {.method = u"onsyncdelete", .name = u"other.reg"});
   sinkCalls().clear();
-  auto r = openedRecord(url(u"Sales/Korvane.reg"), 3, -1);
-  check(r->DeleteRecord(url(u"Sales/Korvane.reg"), false));
+  check(openedRecord(url(u"Sales/Korvane.reg"), 3, -1)->DeleteRecord(url(u"Sales/Korvane.reg"), false));
   EXPECT_TRUE(sinkCalls().empty());
   EXPECT_EQ(registrations().size(), 1u);
 }

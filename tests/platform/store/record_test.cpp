@@ -24,7 +24,7 @@ struct OpenRow {
   HRESULT expected;
 };
 
-TEST_F(Record, OpenFollowsModesAndCreateOptions) {
+TEST_F(Record, OpenFollowsModesAndCreateOptionsAndCreatesCollectionsAtOnce) {
   const OpenRow rows[] = {
       {u"existing folder, read", u"http://exch01/Public/Sales", 1, -1, S_OK},
       {u"folder with trailing slash", u"http://exch01/Public/Sales/", 1, -1, S_OK},
@@ -40,6 +40,9 @@ TEST_F(Record, OpenFollowsModesAndCreateOptions) {
       {u"overwrite a folder", u"http://exch01/Public/Sales", 3, 0x4000000, ado::adErrResourceExists},
       {u"the root", u"http://exch01/Public", 1, -1, S_OK},
       {u"another server", u"http://exch02/Public/Sales", 1, -1, E_NOT_THIS_SERVER},
+      {u"create collection", u"http://exch01/Public/Sales/Sub", 3, 0x2000, S_OK},
+      {u"create collection, existing", u"http://exch01/Public/Sales/sub", 3, 0x2000, ado::adErrResourceExists},
+      {u"create collection or open existing", u"http://exch01/Public/Sales/sub", 3, 0x2000 | 0x2000000, S_OK},
   };
   auto conn = openConnection(url(u"Sales"));
   for (const auto& row : rows) {
@@ -47,6 +50,7 @@ TEST_F(Record, OpenFollowsModesAndCreateOptions) {
     EXPECT_EQ(failure(openRecord(r.get(), row.url, conn.get(), row.mode, row.create)), row.expected)
         << toUtf8(row.what);
   }
+  EXPECT_EQ(valueOf(fieldsOf(openedRecord(url(u"Sales/Sub"), 1, -1).get()).get(), u"DAV:isfolder"), Variant(true));
 }
 
 TEST_F(Record, StateFollowsOpenAndClose) {
@@ -123,15 +127,9 @@ TEST_F(Record, TypedValuesSurviveTheRoundTrip) {
       {u"urn:test:null", Variant::null()},
       {u"urn:test:priority", Variant(u"00100")},
   };
-  {
-    auto conn = openConnection(url(u"Sales"));
-    auto r = newRecord();
-    check(openRecord(r.get(), url(u"Sales/Typed.EML"), conn.get(), 3, 0x4000000, 0x8000));
-    auto f = fieldsOf(r.get());
-    for (const auto& row : rows) setValue(f.get(), row.name, row.value);
-    check(f->Update());
-    check(r->Close());
-  }
+  Properties values;
+  for (const auto& row : rows) values.set(row.name, row.value);
+  check(writeRecord(url(u"Sales/Typed.EML"), openConnection(url(u"Sales")).get(), values));
   db::Database::closeCurrent();  // read back through a new connection to the server
   auto r = openedRecord(url(u"Sales/Typed.EML"), 1, -1);
   auto f = fieldsOf(r.get());
@@ -157,27 +155,15 @@ TEST_F(Record, FieldNamesIgnoreCaseKeepTheirFirstSpellingAndAnEmptyValueRemovesO
   EXPECT_TRUE(valueOf(f.get(), prop::messageClass).isNull());
 }
 
-TEST_F(Record, ANewItemIsWrittenByUpdateOnly) {
+TEST_F(Record, ANewItemIsWrittenByUpdateOnlyAndOverwriteReplacesEveryProperty) {
   auto r = openedRecord(url(u"Sales/Draft.EML"), 3, 0x4000000, 0x8000);
-  auto f = fieldsOf(r.get());
-  EXPECT_EQ(valueOf(f.get(), u"DAV:href"), Variant(url(u"Sales/Draft.EML")));
+  EXPECT_EQ(valueOf(fieldsOf(r.get()).get(), u"DAV:href"), Variant(url(u"Sales/Draft.EML")));
   EXPECT_FALSE(findItem(u"Sales/Draft.EML"));
   check(r->Close());
   EXPECT_FALSE(findItem(u"Sales/Draft.EML"));
 
-  check(openRecord(r.get(), url(u"Sales/Draft.EML"), nullptr, 3, 0x4000000, 0x8000));
-  f = fieldsOf(r.get());
-  setValue(f.get(), prop::subject, Variant(u"Hello"));
-  check(f->Update());
-  EXPECT_TRUE(findItem(u"Sales/Draft.EML"));
-}
-
-TEST_F(Record, OverwriteReplacesEveryProperty) {
   save(u"Sales", u"Order 1.EML", {{u"urn:test:old", Variant(1)}});
-  auto r = openedRecord(url(u"Sales/Order 1.EML"), 3, 0x4000000, 0x8000);
-  auto f = fieldsOf(r.get());
-  setValue(f.get(), u"urn:test:new", Variant(2));
-  check(f->Update());
+  check(writeRecord(url(u"Sales/Order 1.EML"), nullptr, {{u"urn:test:new", Variant(2)}}));
   auto item = findItem(u"Sales/Order 1.EML");
   ASSERT_TRUE(item);
   EXPECT_FALSE(item->properties.contains(u"urn:test:old"));
@@ -201,7 +187,7 @@ TEST_F(Record, RefusedChangesWriteNothing) {
   EXPECT_EQ(findItem(u"Sales/Order 1.EML")->properties.text(prop::messageClass), u"IPM.Note");
 }
 
-TEST_F(Record, DeleteRecordRemovesTheItemOrTheNamedUrl) {
+TEST_F(Record, DeleteRecordRemovesTheItemTheNamedUrlOrAFolderWithItsSubtreeButNoSystemFolder) {
   save(u"Sales", u"Order 2.EML", {});
   auto r = openedRecord(url(u"Sales/Order 1.EML"), 3, -1);
   check(r->DeleteRecord(u"", false));
@@ -212,29 +198,14 @@ TEST_F(Record, DeleteRecordRemovesTheItemOrTheNamedUrl) {
   check(other->DeleteRecord(url(u"Sales/Order 2.EML"), false));
   EXPECT_FALSE(findItem(u"Sales/Order 2.EML"));
   EXPECT_EQ(failure(other->DeleteRecord(url(u"Sales/Order 2.EML"), false)), ado::adErrResourceNotFound);
-}
 
-TEST_F(Record, DeletingAFolderTakesItsSubtreeButSystemFoldersStay) {
   folder(u"Sales/Archive");
   save(u"Sales/Archive", u"Old.EML", {});
-  auto r = openedRecord(url(u"Sales"), 3, -1);
-  check(r->DeleteRecord(u"", false));
+  check(openedRecord(url(u"Sales"), 3, -1)->DeleteRecord(u"", false));
   EXPECT_FALSE(findFolder(u"Sales"));
   EXPECT_FALSE(findItem(u"Sales/Archive/Old.EML"));
-
-  auto sys = openedRecord(globalEventsUrl(), 3, -1);
-  EXPECT_EQ(failure(sys->DeleteRecord(u"", false)), E_ACCESSDENIED);
+  EXPECT_EQ(failure(openedRecord(globalEventsUrl(), 3, -1)->DeleteRecord(u"", false)), E_ACCESSDENIED);
   EXPECT_TRUE(findFolder(u"non_ipm_subtree"));
-}
-
-TEST_F(Record, CreateCollectionMakesAFolderAtOnce) {
-  auto r = openedRecord(url(u"Sales/Sub"), 3, 0x2000);
-  auto f = findFolder(u"Sales/Sub");
-  ASSERT_TRUE(f);
-  EXPECT_EQ(valueOf(fieldsOf(r.get()).get(), u"DAV:isfolder"), Variant(true));
-  auto again = newRecord();
-  EXPECT_EQ(failure(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000)), ado::adErrResourceExists);
-  check(openRecord(again.get(), url(u"Sales/sub"), nullptr, 3, 0x2000 | 0x2000000));
 }
 
 struct AccessRow {

@@ -62,19 +62,16 @@ TEST_F(Recordset, TheEnumerationListsVisibleSubfoldersByName) {
   save(u"", u"Loose item.EML", {});
   folder(u"Sales/Orders");
 
-  auto names = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:DisplayName");
+  const Text root = enumerationQuery(u"http://exch01/Public/");
   // Names compare by their case-folded text.
-  EXPECT_EQ(names, texts({u"archive", u"Sales", u"Éclair"}));
-  auto hrefs = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:href");
-  EXPECT_EQ(hrefs, texts({u"http://exch01/Public/archive", u"http://exch01/Public/Sales", u"http://exch01/Public/Éclair"}));
-  auto parents = column(enumerationQuery(u"http://exch01/Public/"), u"DAV:parentname");
-  EXPECT_EQ(parents[0], Variant(u"http://exch01/Public"));
-  auto mail = column(enumerationQuery(u"http://exch01/Public/"), prop::mailAddress);
+  EXPECT_EQ(column(root, u"DAV:DisplayName"), texts({u"archive", u"Sales", u"Éclair"}));
+  EXPECT_EQ(column(root, u"DAV:href"),
+            texts({u"http://exch01/Public/archive", u"http://exch01/Public/Sales", u"http://exch01/Public/Éclair"}));
+  EXPECT_EQ(column(root, u"DAV:parentname")[0], Variant(u"http://exch01/Public"));
+  auto mail = column(root, prop::mailAddress);
   EXPECT_TRUE(mail[0].isNull());
   EXPECT_EQ(mail[1], Variant(u"sales@corp.example.com"));
-  auto entry = column(enumerationQuery(u"http://exch01/Public/"), u"http://schemas.microsoft.com/mapi/proptag/x0fff0102");
-  EXPECT_TRUE(entry[0].isNull());
-
+  EXPECT_TRUE(column(root, u"http://schemas.microsoft.com/mapi/proptag/x0fff0102")[0].isNull());
   EXPECT_EQ(column(enumerationQuery(u"http://exch01/Public/Sales"), u"DAV:href"),
             texts({u"http://exch01/Public/Sales/Orders"}));
   EXPECT_TRUE(column(enumerationQuery(u"http://exch01/Public/Sales/Orders"), u"DAV:href").empty());
@@ -90,62 +87,65 @@ TEST_F(Recordset, TheRootDoesNotShowTheSystemTree) {
             texts({u"StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}"}));
 }
 
-TEST_F(Recordset, HiddenItemsNeedAWhereClauseThatAsksForThem) {
+struct QueryRow {
+  Text query;
+  const char16_t* column;
+  std::vector<Variant> expected;
+};
+
+TEST_F(Recordset, HiddenItemsNeedAWhereClauseThatAsksForThemDeepTraversalAndSelectStarReachEverything) {
   folder(u"Sales");
   save(u"Sales", u"Korvane.reg", {{prop::isHidden, Variant(true)}});
-  save(u"Sales", u"Visible.EML", {});
-  Text scope = u" from scope('shallow traversal of \"http://exch01/Public/Sales\"')";
-  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope, u"DAV:displayname"), texts({u"Visible.EML"}));
-  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where \"DAV:isfolder\" = false", u"DAV:displayname"),
-            texts({u"Visible.EML"}));
-  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where \"DAV:ishidden\" = true", u"DAV:displayname"),
-            texts({u"Korvane.reg"}));
-  EXPECT_EQ(column(u"select \"DAV:displayname\"" + scope + u" where not (\"DAV:ishidden\" = false) or \"DAV:isfolder\" = true",
-                   u"DAV:displayname"),
-            texts({u"Korvane.reg"}));
-}
-
-TEST_F(Recordset, DeepTraversalReturnsEverythingBelow) {
-  folder(u"Sales");
+  save(u"Sales", u"Visible.EML", {{prop::messageClass, Variant(u"IPM.Note")}});
   folder(u"Sales/Orders");
   save(u"Sales/Orders", u"One.EML", {});
   folder(u"Other");
-  auto hrefs = column(u"select \"DAV:href\" from scope('deep traversal of \"http://exch01/Public/Sales\"') order by \"DAV:href\" desc",
-                      u"DAV:href");
-  EXPECT_EQ(hrefs, texts({u"http://exch01/Public/Sales/Orders/One.EML", u"http://exch01/Public/Sales/Orders"}));
+  const Text from = u" from scope('shallow traversal of \"http://exch01/Public/Sales\"')";
+  const Text deep = u" from scope('deep traversal of \"http://exch01/Public/Sales\"')";
+  const Text names = u"select \"DAV:displayname\"" + from;
+  const QueryRow rows[] = {
+      {names + u" order by \"DAV:displayname\"", u"DAV:displayname", texts({u"Orders", u"Visible.EML"})},
+      {names + u" where \"DAV:isfolder\" = false", u"DAV:displayname", texts({u"Visible.EML"})},
+      {names + u" where \"DAV:ishidden\" = true", u"DAV:displayname", texts({u"Korvane.reg"})},
+      {names + u" where not (\"DAV:ishidden\" = false) or \"DAV:isfolder\" = true order by \"DAV:displayname\"",
+       u"DAV:displayname", texts({u"Korvane.reg", u"Orders"})},
+      {u"select \"DAV:href\"" + deep + u" order by \"DAV:href\" desc", u"DAV:href",
+       texts({u"http://exch01/Public/Sales/Visible.EML", u"http://exch01/Public/Sales/Orders/One.EML",
+              u"http://exch01/Public/Sales/Orders"})},
+      {u"select *" + from + u" where \"DAV:isfolder\" = false", prop::messageClass, texts({u"IPM.Note"})},
+      {u"select *" + from + u" where \"DAV:isfolder\" = false", u"DAV:isfolder", {Variant(false)}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(column(row.query, row.column), row.expected) << toUtf8(row.query);
 }
 
-TEST_F(Recordset, SelectStarGivesEveryProperty) {
-  folder(u"Sales");
-  save(u"Sales", u"One.EML", {{prop::messageClass, Variant(u"IPM.Note")}});
-  auto classes = column(u"select * from scope('shallow traversal of \"http://exch01/Public/Sales\"')", prop::messageClass);
-  EXPECT_EQ(classes, texts({u"IPM.Note"}));
-  EXPECT_EQ(column(u"select * from scope('shallow traversal of \"http://exch01/Public/Sales\"')", u"DAV:isfolder"),
-            std::vector<Variant>{Variant(false)});
-}
+struct OpenFailureRow {
+  Text query;
+  Variant connection;
+  HRESULT expected;
+};
 
-TEST_F(Recordset, BadScopesAndTextsFail) {
+TEST_F(Recordset, BadScopesTextsAndConnectionsFail) {
   folder(u"Sales");
   save(u"Sales", u"One.EML", {});
   folder(u"Secret");
   setFolderAccess(u"Secret", Access::None);
   Variant conn(ComPtr<IUnknown>(openConnection(url(u""))));
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"Missing")), conn), ado::adErrResourceNotFound);
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"Sales/One.EML")), conn), E_NOT_A_FOLDER);
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"Secret")), conn), E_ACCESSDENIED);
-  EXPECT_EQ(openFailure(enumerationQuery(u"http://exch02/Public/Sales"), conn), E_NOT_THIS_SERVER);
-  EXPECT_EQ(openFailure(u"select from", conn), ado::adErrQuerySyntax);
-  EXPECT_EQ(openFailure(u"", conn), E_INVALIDARG);
-}
-
-TEST_F(Recordset, TheConnectionMustBeAnOpenStoreConnection) {
-  auto closed = createInstance<ado::IConnection>(u"ADODB.Connection");
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(closed))), ado::adErrInvalidConnection);
   auto directory = createInstance<ado::IConnection>(u"ADODB.Connection");
   check(directory->put_Provider(u"adsDSOobject"));
   check(directory->Open(u"Active Directory Provider", u"", u"", -1));
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(directory))), ado::adErrInvalidConnection);
-  EXPECT_EQ(openFailure(enumerationQuery(url(u"")), Variant(url(u""))), S_OK);
+  const OpenFailureRow rows[] = {
+      {enumerationQuery(url(u"Missing")), conn, ado::adErrResourceNotFound},
+      {enumerationQuery(url(u"Sales/One.EML")), conn, E_NOT_A_FOLDER},
+      {enumerationQuery(url(u"Secret")), conn, E_ACCESSDENIED},
+      {enumerationQuery(u"http://exch02/Public/Sales"), conn, E_NOT_THIS_SERVER},
+      {u"select from", conn, ado::adErrQuerySyntax},
+      {u"", conn, E_INVALIDARG},
+      {enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(createInstance<ado::IConnection>(u"ADODB.Connection"))),
+       ado::adErrInvalidConnection},  // closed
+      {enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(directory)), ado::adErrInvalidConnection},
+      {enumerationQuery(url(u"")), Variant(url(u"")), S_OK},
+  };
+  for (const auto& row : rows) EXPECT_EQ(openFailure(row.query, row.connection), row.expected) << toUtf8(row.query);
 }
 
 TEST_F(Recordset, ResultsFollowChangesBetweenOpens) {

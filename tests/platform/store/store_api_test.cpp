@@ -11,7 +11,7 @@ using namespace testing;
 
 class StoreApi : public StoreTest {};
 
-TEST_F(StoreApi, TheServerKnowsItsIdentity) {
+TEST_F(StoreApi, TheServerKnowsItsIdentityAndKeepsItsSystemTree) {
   ServerInfo info = serverInfo();
   EXPECT_EQ(info.host, u"exch01");
   EXPECT_EQ(info.domain, u"corp.example.com");
@@ -21,9 +21,7 @@ TEST_F(StoreApi, TheServerKnowsItsIdentity) {
             u"http://exch01/Public/non_ipm_subtree/StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}/GlobalEvents");
   db::Database::closeCurrent();
   EXPECT_EQ(serverInfo().host, u"exch01");  // read back from the file
-}
-
-TEST_F(StoreApi, TheSystemTreeExistsAndCannotBeDeleted) {
+  // The system tree exists and cannot be deleted.
   auto folders = listFolders();
   ASSERT_EQ(folders.size(), 3u);
   EXPECT_EQ(folders[0].path, u"non_ipm_subtree");
@@ -72,7 +70,7 @@ TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnythingAndRefusesAnExistingSer
   }
 }
 
-TEST_F(StoreApi, FoldersCarryTheirSettings) {
+TEST_F(StoreApi, FoldersCarryTheirSettingsAndNeedTheirParentUnlessAskedToMakeIt) {
   FolderSpec spec;
   spec.path = u"Team/Calendar";
   spec.createParents = true;
@@ -96,10 +94,9 @@ TEST_F(StoreApi, FoldersCarryTheirSettings) {
   EXPECT_EQ(team->childCount, 1);
   EXPECT_EQ(team->contentClass, u"urn:content-classes:folder");
   EXPECT_FALSE(findFolder(u"Team/Calendar/Nope"));
-}
 
-TEST_F(StoreApi, FolderCreationNeedsTheParentUnlessAskedToMakeIt) {
-  FolderSpec spec;
+  // Without createParents the parent must be there.
+  spec = FolderSpec();
   spec.path = u"Missing/Child";
   try {
     createFolder(spec);
@@ -115,31 +112,15 @@ TEST_F(StoreApi, FolderCreationNeedsTheParentUnlessAskedToMakeIt) {
   }
 }
 
-TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubject) {
-  folder(u"Sales");
-  Properties mail{{prop::subject, Variant(u"Order / 42")}, {prop::messageClass, Variant(u"IPM.Note")}};
-  auto first = deliver(u"Sales", mail);
-  auto second = deliver(u"Sales", mail);
-  auto untitled = deliver(u"Sales", {{prop::messageClass, Variant(u"IPM.Note")}});
-  EXPECT_EQ(first.url, u"http://exch01/Public/Sales/Order _ 42.EML");
-  EXPECT_EQ(second.url, u"http://exch01/Public/Sales/Order _ 42-2.EML");
-  EXPECT_EQ(untitled.url, u"http://exch01/Public/Sales/Message.EML");
-  EXPECT_EQ(first.messageClass, u"IPM.Note");
-  EXPECT_FALSE(first.aborted);
-  auto items = listItems(u"Sales");
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_EQ(items[0].properties.text(prop::contentClass), u"urn:content-classes:message");
-  EXPECT_EQ(items[0].folderPath, u"Sales");
-  EXPECT_THROW(deliver(u"Nowhere", mail), ComError);
-}
-
-TEST_F(StoreApi, ATakenDeliveryNameGetsTheFirstFreeNumber) {
+TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubjectAndATakenNameGetsTheFirstFreeNumber) {
   struct Row {
     std::vector<const char16_t*> existing;
-    const char16_t* subject;
+    const char16_t* subject;  // null: none
     const char16_t* expected;
   };
   const Row rows[] = {
+      {{}, u"Order / 42", u"Order _ 42.EML"},
+      {{}, nullptr, u"Message.EML"},
       {{u"Report.EML"}, u"Report", u"Report-2.EML"},
       {{u"report.eml", u"REPORT-2.EML"}, u"Report", u"Report-3.EML"},  // letter case is ignored
       {{u"Report.EML", u"Report-3.EML"}, u"Report", u"Report-2.EML"},
@@ -151,12 +132,22 @@ TEST_F(StoreApi, ATakenDeliveryNameGetsTheFirstFreeNumber) {
     const Text path = u"F" + fromUtf8(std::to_string(++n));
     folder(path);
     for (const char16_t* name : row.existing) save(path, name, {});
-    auto out = deliver(path, {{prop::subject, Variant(Text(row.subject))}});
+    Properties mail{{prop::messageClass, Variant(u"IPM.Note")}};
+    if (row.subject) mail.set(prop::subject, Variant(Text(row.subject)));
+    auto out = deliver(path, mail);
     EXPECT_EQ(out.url, url(path) + u"/" + row.expected) << n;
+    EXPECT_EQ(out.messageClass, u"IPM.Note");
+    EXPECT_FALSE(out.aborted);
   }
+  EXPECT_EQ(deliver(u"F1", {{prop::subject, Variant(u"Order / 42")}}).url, url(u"F1/Order _ 42-2.EML"));
+  auto items = listItems(u"F1");
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].properties.text(prop::contentClass), u"urn:content-classes:message");
+  EXPECT_EQ(items[0].folderPath, u"F1");
+  EXPECT_THROW(deliver(u"Nowhere", {}), ComError);
 }
 
-TEST_F(StoreApi, SaveCreatesOrChangesAnItem) {
+TEST_F(StoreApi, SaveCreatesOrChangesAnItemAndDeleteTakesPathsAndUrls) {
   folder(u"Sales");
   save(u"Sales", u"Note.EML", {{prop::messageClass, Variant(u"IPM.Note")}, {prop::subject, Variant(u"a")}});
   auto out = save(u"Sales", u"note.eml", {{prop::subject, Variant(u"b")}});
@@ -166,29 +157,22 @@ TEST_F(StoreApi, SaveCreatesOrChangesAnItem) {
   ASSERT_TRUE(item);
   EXPECT_EQ(item->properties.text(prop::subject), u"b");
   EXPECT_EQ(listItems(u"Sales").size(), 1u);
-}
 
-TEST_F(StoreApi, DeleteTakesPathsAndUrls) {
-  folder(u"Sales");
-  save(u"Sales", u"A.EML", {});
   save(u"Sales", u"B.EML", {});
-  EXPECT_FALSE(deleteItem(u"Sales/A.EML").aborted);
+  EXPECT_FALSE(deleteItem(u"Sales/Note.EML").aborted);
   EXPECT_FALSE(deleteItem(u"http://exch01/public folders/sales/b.eml").aborted);
   EXPECT_TRUE(listItems(u"Sales").empty());
-  EXPECT_THROW(deleteItem(u"Sales/A.EML"), ComError);
+  EXPECT_THROW(deleteItem(u"Sales/Note.EML"), ComError);
 }
 
 TEST_F(StoreApi, RegistrationsAreListedWithTheirProperties) {
   folder(u"Sales");
   save(u"Sales", u"Not a registration.EML", {});
-  // Written directly as data: a sink class the test does not need to create.
-  auto r = newRecord();
   EXPECT_TRUE(registrations().empty());
-  check(openRecord(r.get(), url(u"Sales/Plain.reg"), nullptr, 3, 0x4000000));
-  auto f = fieldsOf(r.get());
-  setValue(f.get(), u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg"));
-  setValue(f.get(), prop::sinkClass, Variant(u"ADODB.Connection"));  // creatable, has no Register
-  check(f->Update());
+  // Written directly as data, with a class that is creatable and has no Register.
+  check(writeRecord(url(u"Sales/Plain.reg"), nullptr,
+                    {{u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg")},
+                     {prop::sinkClass, Variant(u"ADODB.Connection")}}));
   auto all = registrations();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].url, url(u"Sales/Plain.reg"));

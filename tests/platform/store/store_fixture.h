@@ -89,6 +89,18 @@ inline void setValue(ado::IFields* fields, TextView name, const Variant& value) 
   check(field(fields, name)->put_Value(value));
 }
 
+// Writes an item through a record created with overwrite, as programs write
+// registration items: the values, Fields.Update, Close. Returns Update's answer.
+inline HRESULT writeRecord(TextView url, ado::IConnection* c, const Properties& values) {
+  auto r = newRecord();
+  check(openRecord(r.get(), url, c, 3, 0x4000000, 0x8000));
+  auto f = fieldsOf(r.get());
+  for (const auto& [name, value] : values) setValue(f.get(), name, value);
+  HRESULT h = f->Update();
+  if (succeeded(h)) check(r->Close());
+  return h;
+}
+
 // The code of a failed call, with its description taken off the thread.
 inline HRESULT failure(HRESULT h) {
   takeErrorInfo();

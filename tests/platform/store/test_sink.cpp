@@ -1,9 +1,12 @@
 #include "test_sink.h"
 
+#include <fmt/format.h>
+
 #include "platform/com/runtime.h"
 #include "platform/store/ado.h"
 #include "platform/store/exoledb.h"
 #include "platform/store/names.h"
+#include "store_fixture.h"
 
 namespace korvane::store::testing {
 
@@ -27,33 +30,27 @@ ComPtr<ado::IRecord> eventRecord(IExStoreEventInfo* info) {
   return unknown.as<ado::IRecord>();
 }
 
-ComPtr<ado::IField> classField(ado::IRecord* record) {
-  ComPtr<ado::IFields> fields;
-  ComPtr<ado::IField> field;
-  if (failed(record->get_Fields(fields.put()))) return {};
-  if (failed(fields->get_Item(Variant(prop::messageClass), field.put()))) return {};
-  return field;
-}
-
 Text classOf(ado::IRecord* record) {
   if (!record) return u"<no record>";
-  auto f = classField(record);
-  Variant v;
-  if (!f || failed(f->get_Value(&v))) return u"<no field>";
-  return v.isText() ? v.textValue() : Text(u"<not text>");
+  try {
+    const Variant v = valueOf(fieldsOf(record).get(), prop::messageClass);
+    return v.isText() ? v.textValue() : Text(u"<not text>");
+  } catch (const ComError&) {
+    takeErrorInfo();
+    return u"<no field>";
+  }
 }
 
 HRESULT writeClass(ado::IRecord* record, TextView value) {
-  auto f = classField(record);
-  if (!f) return E_FAIL;
-  HRESULT h = f->put_Value(Variant(value));
-  if (succeeded(h)) {
-    ComPtr<ado::IFields> fields;
-    record->get_Fields(fields.put());
-    h = fields->Update();
+  try {
+    auto f = fieldsOf(record);
+    setValue(f.get(), prop::messageClass, Variant(value));
+    check(f->Update());
+    return S_OK;
+  } catch (const ComError& e) {
+    takeErrorInfo();
+    return e.code();
   }
-  takeErrorInfo();
-  return h;
 }
 
 // Counts up "urn:test:meddled" on the item through a record of its own, as
@@ -62,20 +59,15 @@ void meddle(TextView url) {
   static bool meddling = false;  // its own save calls it too
   if (meddling) return;
   meddling = true;
-  struct Done {
-    ~Done() { meddling = false; }
-  } done;
-  auto record = createInstance<ado::IRecord>(u"ADODB.Record");
-  ComPtr<ado::IFields> fields;
-  ComPtr<ado::IField> field;
-  Variant count;
-  if (failed(record->Open(Variant(url), Variant(), 3, ado::adFailIfNotExists, -1, u"", u"")) ||
-      failed(record->get_Fields(fields.put())) || failed(fields->get_Item(Variant(u"urn:test:meddled"), field.put())) ||
-      failed(field->get_Value(&count)) ||
-      failed(field->put_Value(Variant(count.kind() == Variant::Kind::Int ? count.intValue() + 1 : 1))))
-    return (void)takeErrorInfo();
-  fields->Update();
+  try {
+    auto f = fieldsOf(openedRecord(url, 3, ado::adFailIfNotExists).get());
+    const Variant count = valueOf(f.get(), u"urn:test:meddled");
+    setValue(f.get(), u"urn:test:meddled", Variant(count.kind() == Variant::Kind::Int ? count.intValue() + 1 : 1));
+    f->Update();
+  } catch (const ComError&) {
+  }
   takeErrorInfo();
+  meddling = false;
 }
 
 class TestSink final : public ComObject<IExStoreSyncEvents, ICreateRegistration> {
@@ -120,7 +112,7 @@ private:
   int id_ = 0;
 };
 
-void registerSink(const char* clsid, const char16_t* progId) {
+void registerSink(const std::string& clsid, const char16_t* progId) {
   Text name(progId);
   registerBuiltinClass(*Guid::parse(std::string_view(clsid)), progId, [name](const Guid& iid, void** out) -> HRESULT {
     if (name == kVanishing && !vanishingAvailable())
@@ -140,15 +132,10 @@ void setVanishingAvailable(bool available) { vanishingAvailable() = available; }
 
 void registerTestSinks() {
   static const bool done = [] {
-    registerSink("{7A1E0001-0000-4000-8000-00000000A001}", kRecorder);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A002}", kSecondRecorder);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A003}", kRewriter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A004}", kDeleter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A005}", kAborter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A006}", kRefuser);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A007}", kLateWriter);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A008}", kVanishing);
-    registerSink("{7A1E0001-0000-4000-8000-00000000A009}", kMeddler);
+    int n = 0;
+    for (const char16_t* progId :
+         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kLateWriter, kVanishing, kMeddler})
+      registerSink(fmt::format("{{7A1E0001-0000-4000-8000-00000000A{:03}}}", ++n), progId);
     return true;
   }();
   (void)done;

@@ -50,20 +50,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, MachineVariables,
                                            VariableRow{u"", u""},
                                            VariableRow{u"A=B", u""}));
 
-TEST_F(EnvironmentTest, TheProcessEnvironmentAndTheLogonOverrideWin) {
-  ScopedEnv set("COMPUTERNAME", "NODE2"), as("KORVANE_LOGON_USER", "O'Brien");
-  EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"NODE2");
-  EXPECT_EQ(getEnvironment(u"USERNAME"), u"O'Brien");
-}
-
-TEST_F(EnvironmentTest, UserDomainIsTheComputerWhenTheWorkstationFails) {
+TEST_F(EnvironmentTest, TheProcessEnvironmentAndTheLogonOverrideWinAndTheDomainFallsBackToTheComputer) {
+  {
+    ScopedEnv set("COMPUTERNAME", "NODE2"), as("KORVANE_LOGON_USER", "O'Brien");
+    EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"NODE2");
+    EXPECT_EQ(getEnvironment(u"USERNAME"), u"O'Brien");
+  }
   MachineInfo m = machineInfo();
-  m.workstationError = NERR_DCNotFound;
+  m.workstationError = NERR_DCNotFound;  // the workstation fails
   setMachineInfo(m);
   EXPECT_EQ(getEnvironment(u"USERDOMAIN"), u"EXCH01");
-}
-
-TEST_F(EnvironmentTest, MissingServerLeavesTheVariableEmpty) {
+  // Without a server the variable stays empty.
   db::setServerDirectory(server_.dir() / "nothing-here");
   EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"");
 }

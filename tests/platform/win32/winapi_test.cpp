@@ -69,27 +69,25 @@ INSTANTIATE_TEST_SUITE_P(
                       UserNameRow{u"O'Brien", 255, true, 8, "O'Brien"},
                       UserNameRow{u"J\u00fcrgen", 255, true, 8, "J\xC3\xBCrgen"}));  // UTF-8 bytes
 
-TEST_F(Win32Test, GetUserNameWithoutBufferReportsTheSizeAndWithoutServerFailsCleanly) {
+TEST_F(Win32Test, GetUserNameWithoutBufferReportsTheSizeFollowsTheLogonUserAndWithoutServerFailsCleanly) {
   std::uint32_t size = 0;
   EXPECT_EQ(GetUserNameA(nullptr, &size), 0);
   EXPECT_EQ(size, 6u);
   EXPECT_EQ(GetUserNameA(nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  char buffer[255];
+  {
+    ScopedEnv as("KORVANE_LOGON_USER", "bob");  // a process started as another user
+    size = sizeof buffer;
+    ASSERT_NE(GetUserNameA(buffer, &size), 0);
+    EXPECT_STREQ(buffer, "bob");
+    EXPECT_EQ(size, 4u);
+  }
   db::Database::closeCurrent();
   db::setServerDirectory(server_.dir() / "nothing-here");
-  char buffer[255];
   size = sizeof buffer;
   EXPECT_EQ(GetUserNameA(buffer, &size), 0);
   EXPECT_NE(GetLastError(), 0u);
-}
-
-TEST_F(Win32Test, ProcessStartedAsAnotherUserReportsThatUser) {
-  ScopedEnv as("KORVANE_LOGON_USER", "bob");
-  char buffer[255];
-  std::uint32_t size = sizeof buffer;
-  ASSERT_NE(GetUserNameA(buffer, &size), 0);
-  EXPECT_STREQ(buffer, "bob");
-  EXPECT_EQ(size, 4u);
 }
 
 // Reads a workstation buffer the way the setup does: 28 bytes as seven
@@ -122,13 +120,6 @@ TEST_F(Win32Test, WorkstationInfoLevel102HasSevenFieldsAndItsTexts) {
   EXPECT_NE(f[1], f[2]);
   EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
   EXPECT_EQ(rtlText(f[2]), nullptr) << "handles of a freed buffer must not resolve";
-
-  MachineInfo m = machineInfo();
-  m.workstationDomain = u"M\u00dcNCHEN";  // arrives whole
-  setMachineInfo(m);
-  ASSERT_EQ(NetWkstaGetInfo(u"\\\\exch01", 102, &buffer), NERR_Success);
-  EXPECT_EQ(textAt(fieldsOf(buffer, 7)[2]), u"M\u00dcNCHEN");
-  NetApiBufferFree(buffer);
 }
 
 struct WorkstationRow {
@@ -173,30 +164,25 @@ INSTANTIATE_TEST_SUITE_P(
                       WorkstationRow{u"\\\\EXCH01", 102, NERR_WkstaNotStarted,
                                      NERR_WkstaNotStarted}));
 
-TEST_F(Win32Test, FreeingTwiceOrAForeignPointerIsRefused) {
-  std::uint8_t* buffer = nullptr;
-  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &buffer), NERR_Success);
-  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
-  EXPECT_EQ(NetApiBufferFree(buffer), ERROR_INVALID_PARAMETER);
-  int local = 0;
-  EXPECT_EQ(NetApiBufferFree(&local), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, nullptr), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTexts) {
+TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTextsAndAreFreedOnceOnly) {
   std::uint8_t* first = nullptr;
   ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &first), NERR_Success);
   MachineInfo m = machineInfo();
-  m.workstationDomain = u"SALES";
+  m.workstationDomain = u"M\u00dcNCHEN";  // arrives whole
   setMachineInfo(m);
   std::uint8_t* second = nullptr;
   ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &second), NERR_Success);
   auto f1 = fieldsOf(first, 7);
   auto f2 = fieldsOf(second, 7);
-  NetApiBufferFree(second);
+  EXPECT_EQ(textAt(f2[2]), u"M\u00dcNCHEN");
+  EXPECT_EQ(NetApiBufferFree(second), NERR_Success);
+  EXPECT_EQ(NetApiBufferFree(second), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(textAt(f1[2]), u"CORP");
   EXPECT_EQ(rtlText(f2[2]), nullptr);
   NetApiBufferFree(first);
+  int local = 0;
+  EXPECT_EQ(NetApiBufferFree(&local), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST(Win32Helpers, UnknownHandlesAndNullTextsAreSafe) {

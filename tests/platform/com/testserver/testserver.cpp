@@ -104,11 +104,13 @@ struct ClassEntry {
   Guid clsid;
   const char16_t* progId;
   const char16_t* description;
+  ComPtr<IClassFactory> (*factory)();
 };
 
 constexpr ClassEntry kClasses[] = {
-    {CLSID_Echo, kEchoProgId, u"Korvane test echo object"},
-    {CLSID_Plain, kPlainProgId, u"Korvane test plain object"},
+    {CLSID_Echo, kEchoProgId, u"Korvane test echo object", [] { return ComPtr<IClassFactory>(makeCom<Factory<Echo>>()); }},
+    {CLSID_Plain, kPlainProgId, u"Korvane test plain object",
+     [] { return ComPtr<IClassFactory>(makeCom<Factory<Plain>>()); }},
 };
 
 Text ownPath() {
@@ -155,14 +157,9 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(cons
   return guarded([&]() -> HRESULT {
     if (!clsid || !iid || !out) return E_POINTER;
     *out = nullptr;
-    ComPtr<IClassFactory> factory;
-    if (*clsid == CLSID_Echo)
-      factory = makeCom<Factory<Echo>>();
-    else if (*clsid == CLSID_Plain)
-      factory = makeCom<Factory<Plain>>();
-    else
-      return fail(CLASS_E_CLASSNOTAVAILABLE, u"The test server has no class " + clsid->toText() + u".");
-    return factory->QueryInterface(*iid, out);
+    for (const auto& c : kClasses)
+      if (*clsid == c.clsid) return c.factory()->QueryInterface(*iid, out);
+    return fail(CLASS_E_CLASSNOTAVAILABLE, u"The test server has no class " + clsid->toText() + u".");
   });
 }
 
