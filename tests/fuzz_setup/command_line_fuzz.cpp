@@ -4,25 +4,17 @@
 // input rules. Nothing may crash or leak, and the rules must hold.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string_view>
 
-#include <unistd.h>
-
-#include "platform/db/database.h"
-#include "platform/server/provision.h"
 #include "setup/window/install.h"
 #include "setup/window/main_window.h"
+#include "tests/fuzz_setup/fuzz_server.h"
 
 namespace {
 
 using namespace korvane;
 using namespace korvane::setup;
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
+using fuzzing::require;
 
 // The rule, written out on its own: more than one character, a hyphen or a
 // slash, then the letter b in either case.
@@ -81,19 +73,7 @@ void checkPriority(TextView typed) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // One server for the whole run, in memory-backed storage when there is some.
-  std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-  std::filesystem::path dir = base / ("korvane-fuzz-command-line-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  server::createServer(dir);
-  static struct Cleanup {
-    std::filesystem::path dir;
-    ~Cleanup() {
-      db::Database::closeCurrent();
-      std::error_code ec;
-      std::filesystem::remove_all(dir, ec);
-    }
-  } cleanup{dir};
+  static korvane::fuzzing::RunDirectory run{korvane::fuzzing::makeServer("command-line")};
   return 0;
 }
 

@@ -6,28 +6,19 @@
 // the folder's own pair or the configured pair.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string_view>
 
-#include <unistd.h>
-
-#include "platform/com/runtime.h"
 #include "platform/complus/admin.h"
-#include "platform/db/database.h"
-#include "platform/server/provision.h"
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
+#include "tests/fuzz_setup/fuzz_server.h"
 
 namespace {
 
 using namespace korvane;
+using fuzzing::require;
 
 constexpr char16_t kConfiguredClass[] = u"IPM.Note.Configured";
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
 
 bool containsNullIgnoringCase(TextView text) {
   return toLowerSimple(text).find(u"null") != Text::npos;
@@ -54,10 +45,7 @@ void deliverOnce(TextView description, TextView messageClass) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-  std::filesystem::path dir = base / ("korvane-fuzz-delivery-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  server::createServer(dir / "server");
+  const std::filesystem::path dir = fuzzing::makeServer("delivery");
   std::filesystem::copy_file(KORVANE_SINK_PATH, dir / "Korvane.dll");
   store::FolderSpec inbox;
   inbox.path = u"Inbox";
@@ -69,15 +57,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   require(!setup::CreateRegItem(log, store::publicRootUrl() + u"/Inbox", u"", setup::kRegItemName,
                                 setup::kEventMethod, setup::kSinkClass, u"SHALLOW", setup::kCriteria, u"65223", true)
                .empty());
-  static struct Cleanup {
-    std::filesystem::path dir;
-    ~Cleanup() {
-      shutdownRuntime();
-      db::Database::closeCurrent();
-      std::error_code ec;
-      std::filesystem::remove_all(dir, ec);
-    }
-  } cleanup{dir};
+  static fuzzing::RunDirectory run{dir, true};
   return 0;
 }
 

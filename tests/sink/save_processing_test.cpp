@@ -21,8 +21,6 @@ using testing::Item;
 
 constexpr std::int32_t kDelivered = EVT_SYNC_BEGIN | EVT_IS_DELIVERED;
 
-const Text kFullOverride = u"<ORIGMSGCL>IPM.Post</ORIGMSGCL><TargetMsgCl>IPM.Note.X</TargetMsgCl>";
-
 // A temporary server with one folder "Sales" whose description a test sets.
 class StoreFixture : public ::testing::Test {
 protected:
@@ -98,33 +96,22 @@ const Text kDefault = u"IPM.Note\r*\r65223";
 INSTANTIATE_TEST_SUITE_P(
     Rows, BeginSave,
     ::testing::Values(
-        SaveRow{"default_rewrites_delivered", kDefault, u"", u"IPM.Post", kDelivered, u"IPM.Note"},
         SaveRow{"begin_and_commit_is_begin", kDefault, u"", u"IPM.Post", kDelivered | EVT_SYNC_COMMITTED,
                 u"IPM.Note"},
         SaveRow{"empty_class_stays", kDefault, u"", u"", kDelivered, std::nullopt},
         SaveRow{"blank_class_stays", kDefault, u"", u"   ", kDelivered, std::nullopt},
         SaveRow{"class_is_trimmed", u"IPM.Note.X\rIPM.Note", u"", u" IPM.Note ", kDelivered, u"IPM.Note.X"},
-        SaveRow{"null_deletes", u"NULL\r*", u"", u"IPM.Post", kDelivered, std::nullopt, true},
-        SaveRow{"blank_null_is_a_class", u"X, NULL\rA,IPM.*", u"", u"IPM.Post", kDelivered, u" NULL"},
-        SaveRow{"first_matching_pair_wins", u"A\tB\rIPM.Post\tIPM.*", u"", u"IPM.Post", kDelivered, u"A"},
         SaveRow{"second_pair_applies", u"A\tB\rIPM.X\tIPM.*", u"", u"IPM.Post", kDelivered, u"B"},
         SaveRow{"surplus_entries_unused", u"A\tB\rIPM.X", u"", u"IPM.Post", kDelivered, std::nullopt},
-        SaveRow{"folder_pair_overrides", kDefault, kFullOverride, u"IPM.Post", kDelivered, u"IPM.Note.X"},
-        SaveRow{"folder_pair_replaces_every_pair", kDefault, kFullOverride, u"IPM.Other", kDelivered,
-                std::nullopt},
         SaveRow{"folder_pair_can_delete", kDefault,
                 u"Sales <origmsgcl>IPM.Post*</origmsgcl> <targetmsgcl>Null</targetmsgcl>", u"IPM.Post.Fax",
                 kDelivered, std::nullopt, true},
-        SaveRow{"one_tag_keeps_configured_pair", kDefault, u"<origmsgcl>IPM.Post</origmsgcl>", u"IPM.Post",
-                kDelivered, u"IPM.Note"},
         SaveRow{"empty_value_keeps_configured_pair", kDefault,
                 u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl> </targetmsgcl>", u"IPM.Post", kDelivered,
                 u"IPM.Note"},
         SaveRow{"closing_tag_first_keeps_configured_pair", kDefault,
                 u"</origmsgcl><origmsgcl>IPM.Post</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post",
-                kDelivered, u"IPM.Note"},
-        SaveRow{"no_pairs_ignore_the_folder_pair", u"IPM.Note", kFullOverride, u"IPM.Post", kDelivered,
-                std::nullopt}));
+                kDelivered, u"IPM.Note"}));
 
 TEST_F(StoreFixture, MissingOrNullMessageClassChangesNothing) {
   Item missing = save(kDefault, std::nullopt);

@@ -5,21 +5,19 @@
 
 #include <algorithm>
 
-#include "platform/complus/admin.h"
 #include "platform/db/database.h"
-#include "platform/store/store.h"
 #include "setup_qt/x11/x_session.h"
-#include "support/server_fixture.h"
+#include "support/delivery_fixture.h"
 
 namespace korvane::setup::x11 {
 namespace {
 
-class RealInput : public testing::ServerFixture {
+class RealInput : public testing::DeliveryFixture {
 protected:
   // The X session is started by the first test and shared by all of them;
   // one that cannot be had fails each test (never skips it).
   void SetUp() override {
-    ServerFixture::SetUp();
+    DeliveryFixture::SetUp();
     if (x) return;
     try {
       x = new XSession();
@@ -32,10 +30,6 @@ protected:
     x = nullptr;
   }
 
-  void installApplication() {
-    complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"CORP\\svc", u"pw",
-                                          u"IPM.Note\r*\r65223");
-  }
   // first x second mail-enabled folders: "Branch i" and "Branch i/Folder j".
   int createTree(int first, int second) {
     db::Transaction tx(db::Database::current());  // one disk flush for the whole tree
@@ -80,7 +74,7 @@ protected:
 XSession* RealInput::x = nullptr;
 
 TEST_F(RealInput, DoubleClicksDuringAFillAreNotTakenAndChangeRegistersExactlyTheCheckedFolder) {
-  installApplication();
+  install(u"IPM.Note\r*\r65223");
   const int folders = createTree(30, 30);  // a fill long enough for the second click to land in it
   auto setup = startSetup();
   WindowState s = setup->waitFor([](const WindowState& s) { return s.activated && !s.busy; }, "first refresh");
@@ -147,7 +141,7 @@ TEST_F(RealInput, ABatchRunWhoseRegistrationFailsPrintsItsLogAndExitsWithFour) {
   Text events;
   for (const Text& part : store::globalEventsPath()) events += (events.empty() ? u"" : u"/") + part;
   store::setFolderAccess(events, store::Access::None);
-  installApplication();
+  install(u"IPM.Note\r*\r65223");
 
   auto setup = startSetup({"-b"});
   robustness::ChildResult r = setup->waitForExit();
