@@ -1,6 +1,8 @@
 // KorvaneSetup as an administrator uses it: the real program on a real X
 // server, driven by real mouse and key events (XTest through xdotool).
 // Every wait is for a condition the window reports, with a time limit.
+#include <stdexcept>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,6 +56,8 @@ protected:
   std::unique_ptr<SetupProcess> startSetup(std::vector<std::string> arguments = {}) {
     auto setup = std::make_unique<SetupProcess>(*x, serverDir(), std::move(arguments));
     setup->acceptDisclaimer();
+    // Without the main window every later step would wait out its limit.
+    if (HasFatalFailure()) throw std::runtime_error("the Disclaimer could not be answered");
     return setup;
   }
   // Clicks the row's "Name" cell and presses Space: its check mark toggles.
