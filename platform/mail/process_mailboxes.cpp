@@ -19,25 +19,22 @@ namespace {
 
 enum Request : std::uint8_t { FolderOf = 1, Deliver, Refused };
 
-void putBytes(wire::Writer& w, std::string_view s) { w.blob(s); }
-std::string getString(wire::Reader& r) { return r.blob(); }
-
 void putEnvelope(wire::Writer& w, const Envelope& e) {
-  putBytes(w, e.sender);
+  w.blob(e.sender);
   w.i32(static_cast<std::int32_t>(e.recipients.size()));
   for (const auto& r : e.recipients) {
-    putBytes(w, r.address);
-    putBytes(w, r.folder);
+    w.blob(r.address);
+    w.blob(r.folder);
   }
 }
 
 Envelope getEnvelope(wire::Reader& r) {
   Envelope e;
-  e.sender = getString(r);
+  e.sender = r.blob();
   for (std::int32_t n = r.i32(); n > 0; --n) {
     Recipient rc;
-    rc.address = getString(r);
-    rc.folder = getString(r);
+    rc.address = r.blob();
+    rc.folder = r.blob();
     e.recipients.push_back(std::move(rc));
   }
   return e;
@@ -53,21 +50,21 @@ Envelope getEnvelope(wire::Reader& r) {
       auto f = channel.receive(-1);
       wire::Writer reply;
       if (f->type == FolderOf) {
-        auto folder = mailboxes->folderOf(getString(f->body));
+        auto folder = mailboxes->folderOf(f->body.blob());
         reply.boolean(folder.has_value());
-        putBytes(reply, folder.value_or(""));
+        reply.blob(folder.value_or(""));
       } else if (f->type == Deliver) {
         Envelope e = getEnvelope(f->body);
-        auto results = mailboxes->deliver(e, getString(f->body));
+        auto results = mailboxes->deliver(e, f->body.blob());
         reply.i32(static_cast<std::int32_t>(results.size()));
         for (const auto& r : results) {
           reply.u8(static_cast<std::uint8_t>(r.status));
-          putBytes(reply, r.detail);
+          reply.blob(r.detail);
         }
       } else if (f->type == Refused) {
         Envelope e = getEnvelope(f->body);
-        std::string recipient = getString(f->body);
-        mailboxes->refused(e, recipient, getString(f->body));
+        std::string recipient = f->body.blob();
+        mailboxes->refused(e, recipient, f->body.blob());
       }
       channel.send(f->type, reply);
     } catch (const wire::ChannelClosed&) {
@@ -155,11 +152,11 @@ auto ProcessMailboxes::onProcess(Ask ask) {
 std::optional<std::string> ProcessMailboxes::folderOf(std::string_view address) {
   return onProcess([&](wire::Channel& c) -> std::optional<std::string> {
     wire::Writer w;
-    putBytes(w, address);
+    w.blob(address);
     c.send(FolderOf, w);
     auto f = c.receive(-1);
     bool found = f->body.boolean();
-    std::string folder = getString(f->body);
+    std::string folder = f->body.blob();
     if (!found) return std::nullopt;
     return folder;
   });
@@ -170,14 +167,14 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
     return onProcess([&](wire::Channel& c) {
       wire::Writer w;
       putEnvelope(w, envelope);
-      putBytes(w, message);
+      w.blob(message);
       c.send(Deliver, w);
       auto f = c.receive(-1);
       std::vector<DeliveryResult> results;
       for (std::int32_t n = f->body.i32(); n > 0; --n) {
         DeliveryResult r;
         r.status = static_cast<DeliveryResult::Status>(f->body.u8());
-        r.detail = getString(f->body);
+        r.detail = f->body.blob();
         results.push_back(std::move(r));
       }
       return results;
@@ -192,8 +189,8 @@ void ProcessMailboxes::refused(const Envelope& envelope, std::string_view recipi
   onProcess([&](wire::Channel& c) {
     wire::Writer w;
     putEnvelope(w, envelope);
-    putBytes(w, recipient);
-    putBytes(w, reason);
+    w.blob(recipient);
+    w.blob(reason);
     c.send(Refused, w);
     c.receive(-1);
     return 0;

@@ -80,7 +80,7 @@ public:
   Connection(Server& server, asio::io_context& context, Stream::socket socket, Protocol protocol);
   void start();
   void stop();   // the server is stopping
-  void close();  // from outside the connection's strand
+  void close();  // from the accepting thread
 
 private:
   void read();
@@ -93,7 +93,7 @@ private:
   void end();
 
   Server& server_;
-  asio::strand<asio::io_context::executor_type> steps_;
+  asio::io_context& context_;  // its session thread's
   Stream::socket socket_;
   asio::steady_timer timer_;
   Session session_;
@@ -126,19 +126,18 @@ public:
     }
   }
 
-  // The calling thread accepts clients and takes the signals; each session
-  // thread serves the clients handed to it.
+  // The calling thread accepts clients and takes the signals, and alone
+  // touches the server's own state; each session thread serves the clients
+  // handed to it.
   void run() {
     std::vector<std::thread> threads;
     for (auto& s : sessions_) threads.emplace_back([&s] { s.context->run(); });
-    asio::post(own_, [this] {
-      for (auto& a : acceptors_) accept(a);
-      waitForSignal();
-    });
+    for (auto& a : acceptors_) accept(a);
+    waitForSignal();
     io.run();
     for (auto& s : sessions_) {
       s.work.reset();  // the threads end once their clients are done
-      if (io.stopped() && stoppedAtOnce_) s.context->stop();
+      if (stoppedAtOnce_) s.context->stop();
     }
     for (auto& t : threads) t.join();
     for (const auto& path : unixPaths_) std::filesystem::remove(path);
@@ -154,9 +153,6 @@ public:
   Mailboxes& mailboxes;
   const Log& log;
   asio::io_context io;
-  // The server's own state (acceptors, connections, stopping) is touched
-  // only in this strand.
-  asio::strand<asio::io_context::executor_type> own_{asio::make_strand(io)};
   struct SessionThread {
     std::unique_ptr<asio::io_context> context = std::make_unique<asio::io_context>(1);
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{context->get_executor()};
@@ -182,11 +178,11 @@ private:
 
   void accept(Acceptor& a) {
     asio::io_context& next = *sessions_[accepted_++ % sessions_.size()].context;
-    a.acceptor.async_accept(next, asio::bind_executor(own_, [this, &a, &next](asio::error_code ec, Stream::socket socket) {
+    a.acceptor.async_accept(next, [this, &a, &next](asio::error_code ec, Stream::socket socket) {
       if (ec == asio::error::operation_aborted || stopping_) return;
       if (!ec) admit(next, std::move(socket), a.protocol);
       accept(a);
-    }));
+    });
   }
 
   void admit(asio::io_context& context, Stream::socket socket, Protocol protocol) {
@@ -207,7 +203,7 @@ private:
   }
 
   void waitForSignal() {
-    signals_.async_wait(asio::bind_executor(own_, [this](asio::error_code ec, int) {
+    signals_.async_wait([this](asio::error_code ec, int) {
       if (ec) return;
       if (stopping_) {
         log("stopping now");
@@ -223,7 +219,7 @@ private:
       for (auto& c : std::vector(connections_)) c->stop();
       if (connections_.empty()) return;
       waitForSignal();
-    }));
+    });
   }
 
   asio::signal_set signals_;
@@ -235,23 +231,23 @@ private:
 };
 
 Connection::Connection(Server& server, asio::io_context& context, Stream::socket socket, Protocol protocol)
-    : server_(server), steps_(asio::make_strand(context)), socket_(std::move(socket)), timer_(context),
+    : server_(server), context_(context), socket_(std::move(socket)), timer_(context),
       session_(protocol, server.options.limits, server.options.hostName, server.mailboxes) {}
 
 void Connection::start() {
-  asio::post(steps_, [self = shared_from_this()] { self->write(self->session_.greeting(), false); });
+  asio::post(context_, [self = shared_from_this()] { self->write(self->session_.greeting(), false); });
 }
 
 void Connection::arm() {
   timer_.expires_after(server_.options.idleTimeout);
-  timer_.async_wait(asio::bind_executor(steps_, [self = shared_from_this()](asio::error_code ec) {
+  timer_.async_wait([self = shared_from_this()](asio::error_code ec) {
     if (ec || self->closed_) return;
     // A client that does not read its replies is not told anything more.
     if (!self->reading_) return self->end();
     self->reading_ = false;
     self->socket_.cancel();
     self->write("421 4.4.2 " + self->server_.options.hostName + " Idle timeout, closing connection\r\n", true);
-  }));
+  });
 }
 
 void Connection::read() {
@@ -261,14 +257,14 @@ void Connection::read() {
   }
   reading_ = true;
   arm();
-  socket_.async_read_some(asio::buffer(buffer_), asio::bind_executor(steps_, [self = shared_from_this()](asio::error_code ec, std::size_t n) {
+  socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](asio::error_code ec, std::size_t n) {
     if (!self->reading_ || self->closed_) return;  // the timer took over
     self->reading_ = false;
     self->timer_.cancel();
     if (ec == asio::error::operation_aborted && self->stopping_) return self->read();
     if (ec) return self->end();
     self->process(std::string(self->buffer_.data(), n));
-  }));
+  });
 }
 
 void Connection::process(std::string bytes) {
@@ -295,22 +291,22 @@ void Connection::write(std::string replies, bool thenClose) {
   if (replies.empty()) return thenClose ? end() : read();
   out_ = std::move(replies);
   arm();
-  asio::async_write(socket_, asio::buffer(out_), asio::bind_executor(steps_, [self = shared_from_this(), thenClose](asio::error_code ec, std::size_t) {
+  asio::async_write(socket_, asio::buffer(out_), [self = shared_from_this(), thenClose](asio::error_code ec, std::size_t) {
     self->timer_.cancel();
     if (ec || thenClose) return self->end();
     self->read();
-  }));
+  });
 }
 
 void Connection::stop() {
-  asio::post(steps_, [self = shared_from_this()] {
+  asio::post(context_, [self = shared_from_this()] {
     self->stopping_ = true;
     if (self->reading_) self->socket_.cancel();  // the read ends, and the session is told
   });
 }
 
 void Connection::close() {
-  asio::post(steps_, [self = shared_from_this()] { self->end(); });
+  asio::post(context_, [self = shared_from_this()] { self->end(); });
 }
 
 void Connection::end() {
@@ -320,7 +316,7 @@ void Connection::end() {
   timer_.cancel();
   socket_.shutdown(asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
-  asio::post(server_.own_, [self = shared_from_this()] { self->server_.removed(self.get()); });
+  asio::post(server_.io, [self = shared_from_this()] { self->server_.removed(self.get()); });
 }
 
 } // namespace
