@@ -16,6 +16,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <grp.h>
 #include <list>
 #include <map>
@@ -183,8 +184,18 @@ bool becomeWorker(const Account& a, const std::function<void()>& openFiles) {
   return ::setresgid(a.gid, a.gid, a.gid) == 0 && ::setresuid(a.uid, a.uid, a.uid) == 0;
 }
 
-// Holds a flock only when it can take it at once.
-bool tryLock(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+// Whether a process may end for idleness: under the start lock, which a
+// caller holds while it is about to send to this process, nothing waits. The
+// lock is kept when it may (it goes with the process); otherwise the idle
+// time starts again.
+bool mayEnd(int lockFd, const std::function<bool()>& waiting, std::int64_t& lastActive) {
+  if (::flock(lockFd, LOCK_EX | LOCK_NB) == 0) {
+    if (!waiting()) return true;
+    ::flock(lockFd, LOCK_UN);
+  }
+  lastActive = nowMs();
+  return false;
+}
 
 // Bytes waiting on a connection. A connection that only closed (a status
 // query, say) is no request and must not keep an idle host alive.
@@ -313,14 +324,7 @@ private:
   // Under the start lock, which a caller holds shared while it sends to a
   // worker it knows: no request waits, and none can arrive unseen.
   bool nothingWaiting() {
-    if (!tryLock(lockFd_)) {
-      lastActive_ = nowMs();
-      return false;
-    }
-    if (!requestPending(channel_.fd())) return true;  // the lock goes with the process
-    ::flock(lockFd_, LOCK_UN);
-    lastActive_ = nowMs();
-    return false;
+    return mayEnd(lockFd_, [&] { return requestPending(channel_.fd()); }, lastActive_);
   }
 
   Text applicationId_;
@@ -438,17 +442,11 @@ private:
   // Under the start lock: no caller waits in the listen queue or with a
   // request, and none can arrive. A caller holding the lock is about to use this host: it stays.
   bool nothingWaiting() {
-    if (!tryLock(lockFd_)) {
-      lastActive_ = nowMs();
-      return false;
-    }
-    pollfd p{kListener, POLLIN, 0};
-    bool waiting = ::poll(&p, 1, 0) != 0;
-    for (const auto& c : pending_) waiting = waiting || requestPending(c->fd());
-    if (!waiting) return true;  // the lock goes with the process
-    ::flock(lockFd_, LOCK_UN);
-    lastActive_ = nowMs();
-    return false;
+    return mayEnd(lockFd_, [&] {
+      pollfd p{kListener, POLLIN, 0};
+      if (::poll(&p, 1, 0) != 0) return true;
+      return std::any_of(pending_.begin(), pending_.end(), [](const auto& c) { return requestPending(c->fd()); });
+    }, lastActive_);
   }
 
   // The server directory was removed (a test's, or a server given up).
