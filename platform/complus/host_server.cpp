@@ -46,6 +46,9 @@ constexpr int kListener = 3;
 // activity that keeps an idle host alive.
 constexpr int kServed = 0;
 constexpr int kServedNothing = 2;
+// Between a sink's begin phase and the commit or abort phase that follows
+// lies only the caller's own write: worth waiting for awake.
+constexpr std::chrono::microseconds kAwaitAfterPhase{2000};
 
 // What a signal handler may touch: the caller whose call runs, and when it
 // began (0: no call).
@@ -220,7 +223,8 @@ public:
     }
     for (;;) {
       pollfd p{channel_.fd(), POLLIN, 0};
-      if (wire::pollSpinning(&p, 1, 500) > 0) serveNext();
+      auto spin = afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
+      if (wire::pollSpinning(&p, 1, 500, spin) > 0) serveNext();
       if (objects_.empty() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
     }
   }
@@ -244,6 +248,7 @@ private:
   }
 
   void serve(wire::Frame& f) {
+    afterPhaseNext_ = false;
     lastActive_ = nowMs();
     served_ = true;
     switch (f.type) {
@@ -305,7 +310,8 @@ private:
     } else {
       ComPtr<IUnknown> object = it->second;
       Busy busy(channel_.fd());
-      store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
+      afterPhaseNext_ =
+          store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
     }
     channel_.send(Reply, reply);
   }
@@ -334,6 +340,7 @@ private:
   std::int64_t lastActive_ = nowMs();
   std::int64_t lastObject_ = 0;
   bool served_ = false;
+  bool afterPhaseNext_ = false;
   std::map<std::int64_t, ComPtr<IUnknown>> objects_;
 };
 
