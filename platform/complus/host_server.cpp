@@ -225,7 +225,7 @@ public:
       pollfd p{channel_.fd(), POLLIN, 0};
       auto spin = afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
       if (wire::pollSpinning(&p, 1, 500, spin) > 0) serveNext();
-      if (objects_.empty() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
+      if (!inUse() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
     }
   }
 
@@ -255,6 +255,8 @@ private:
       case Create: return create(f.body);
       case Call: return call(f.body);
       case Release: objects_.erase(f.body.i64()); return;
+      case Park: return keep(f.body.i64(), true);
+      case Unpark: return keep(f.body.i64(), false);
       case Shutdown: ::kill(::getppid(), SIGTERM); end();
       default: return;
     }
@@ -281,6 +283,7 @@ private:
     Text clsidText = body.text();
     std::int64_t id = 0;
     std::uint8_t offered = 0;
+    Text construction;
     HRESULT h;
     {
       Busy busy(channel_.fd());
@@ -291,13 +294,14 @@ private:
           return fail(REGDB_E_CLASSNOTREG, u"The class " + clsidText + u" is not installed in this COM+ application.");
         auto object = createLocal(*clsid, *how);
         offered = store::remote::offers(object.get());
+        construction = detail::constructionOf(*how);
         id = ++lastObject_;
-        objects_[id] = std::move(object);
+        objects_[id] = Hosted{std::move(object)};
         return S_OK;
       });
     }
     wire::Writer reply;
-    reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered);
+    reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered).text(construction);
     channel_.send(Reply, reply);
   }
 
@@ -308,7 +312,7 @@ private:
     if (it == objects_.end()) {
       reply.i32(0).i32(RPC_E_DISCONNECTED).text(u"The object has been released in its host.").i32(0);
     } else {
-      ComPtr<IUnknown> object = it->second;
+      ComPtr<IUnknown> object = it->second.object;
       Busy busy(channel_.fd());
       afterPhaseNext_ =
           store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
@@ -327,6 +331,13 @@ private:
     }
   }
 
+  void keep(std::int64_t id, bool kept) {
+    if (auto it = objects_.find(id); it != objects_.end()) it->second.kept = kept;
+  }
+  bool inUse() const {
+    return std::any_of(objects_.begin(), objects_.end(), [](const auto& o) { return !o.second.kept; });
+  }
+
   // Under the start lock, which a caller holds shared while it sends to a
   // worker it knows: no request waits, and none can arrive unseen.
   bool nothingWaiting() {
@@ -341,7 +352,12 @@ private:
   std::int64_t lastObject_ = 0;
   bool served_ = false;
   bool afterPhaseNext_ = false;
-  std::map<std::int64_t, ComPtr<IUnknown>> objects_;
+  // The caller's objects; those it let go of are kept for its reuse.
+  struct Hosted {
+    ComPtr<IUnknown> object;
+    bool kept = false;
+  };
+  std::map<std::int64_t, Hosted> objects_;
 };
 
 struct Settings {

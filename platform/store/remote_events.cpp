@@ -156,7 +156,7 @@ private:
 class SinkProxy final : public ComObject<exoledb::IExStoreSyncEvents, exoledb::ICreateRegistration> {
 public:
   explicit SinkProxy(complus::host::Created created) : created_(std::move(created)) {}
-  ~SinkProxy() override { created_.link->release(created_.object); }
+  ~SinkProxy() override { created_.link->park(created_); }
 
   HRESULT QueryInterface(const Guid& iid, void** out) noexcept override {
     bool withheld = (iid == exoledb::IExStoreSyncEvents::iid && !(created_.offers & kOffersSyncEvents)) ||
