@@ -178,7 +178,7 @@ void Channel::readExactly(char* out, std::size_t n, int timeoutMs) {
       wait = static_cast<int>(std::max<long long>(0, left));
     }
     pollfd p{fd_, POLLIN, 0};
-    int ready = pollSpinning(&p, 1, wait);
+    int ready = pollSpinning(&p, 1, wait, spin_);
     if (ready < 0 && errno != EINTR) throw ChannelClosed(std::strerror(errno));
     if (ready == 0) throw std::system_error(ETIMEDOUT, std::generic_category());
   }

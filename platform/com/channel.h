@@ -91,10 +91,13 @@ public:
   std::optional<Frame> receive(int timeoutMs);
   // True when the peer has closed its end (or sent something unasked).
   bool peerGone() const;
+  // How long receive spins before it sleeps (see pollSpinning).
+  void setSpin(std::chrono::microseconds spin) { spin_ = spin; }
 
 private:
   void readExactly(char* out, std::size_t n, int timeoutMs);
   int fd_;
+  std::chrono::microseconds spin_ = kShortWait;
 };
 
 } // namespace korvane::wire
