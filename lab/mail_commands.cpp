@@ -31,6 +31,7 @@ void addServe(CLI::App& app) {
     std::size_t maxConnections = 50;
     std::string hostName;
     std::size_t processes = 4;
+    std::string socketMode = "600", socketOwner;
   };
   auto o = std::make_shared<Options>();
   auto* cmd = app.add_subcommand(
@@ -44,6 +45,14 @@ void addServe(CLI::App& app) {
   cmd->add_option("--processes", o->processes, "Processes that store messages side by side (default 4)")
       ->check(CLI::Range(1, 64));
   cmd->add_option("--hostname", o->hostName, "Name in the greeting (default: the server's host and domain)");
+  cmd->add_option("--socket-mode", o->socketMode, "Permissions of unix: sockets, in octal (default 600: the owner only)")
+      ->check([](const std::string& s) {
+        return s.empty() || s.size() > 4 || s.find_first_not_of("01234567") != std::string::npos
+                   ? std::string("an octal mode such as 600 or 660")
+                   : std::string();
+      });
+  cmd->add_option("--socket-owner", o->socketOwner,
+                  "Give unix: sockets to this local account, such as the mail server's (postfix); needs the superuser");
   cmd->callback([o] {
     if (o->smtp.empty() && o->lmtp.empty())
       throw ComError(E_INVALIDARG, u"Say where to listen: --smtp 127.0.0.1:2525 and/or --lmtp unix:PATH.");
@@ -54,6 +63,8 @@ void addServe(CLI::App& app) {
     options.limits.maxMessageBytes = o->maxSize;
     options.idleTimeout = std::chrono::seconds(o->idleSeconds);
     options.maxConnections = o->maxConnections;
+    options.socketMode = static_cast<unsigned>(std::stoul(o->socketMode, nullptr, 8));
+    options.socketOwner = o->socketOwner;
     options.hostName = o->hostName.empty() ? utf8(info.host) + (info.domain.empty() ? "" : "." + utf8(info.domain))
                                            : o->hostName;
     logLine("incoming mail is stored as " + utf8(mail::incomingMessageClass()));

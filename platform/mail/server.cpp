@@ -1,8 +1,11 @@
 #include "platform/mail/server.h"
 
 #include <asio.hpp>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -117,6 +120,7 @@ public:
       asio::error_code ec;
       acceptor.bind(b.endpoint, ec);
       if (ec) throw std::runtime_error("cannot listen on " + l.address + ": " + ec.message());
+      if (!b.unixPath.empty()) grant(b.unixPath);  // before anyone can connect
       acceptor.listen(asio::socket_base::max_listen_connections);
       log(std::string("listening for ") + protocolName(l.protocol) + " on " + describe(acceptor.local_endpoint()));
       if (!loopback(acceptor.local_endpoint()))
@@ -174,6 +178,25 @@ private:
     probe.connect(Stream::endpoint(asio::local::stream_protocol::endpoint(path)), ec);
     if (!ec) throw std::runtime_error("another server listens on unix:" + path);
     std::filesystem::remove(path);
+  }
+
+  // Connecting to a socket file takes write permission on it.
+  void grant(const std::string& path) {
+    auto failed = [&](const std::string& what) {
+      std::filesystem::remove(path);
+      throw std::runtime_error("cannot " + what + " of unix:" + path + ": " + std::strerror(errno));
+    };
+    if (!options.socketOwner.empty()) {
+      const passwd* account = ::getpwnam(options.socketOwner.c_str());
+      if (!account) {
+        std::filesystem::remove(path);
+        throw std::runtime_error("cannot give unix:" + path + " to \"" + options.socketOwner +
+                                 "\": this machine has no such account");
+      }
+      if (::chown(path.c_str(), account->pw_uid, account->pw_gid) != 0)
+        failed("give \"" + options.socketOwner + "\" the socket (only the superuser can; else widen --socket-mode)");
+    }
+    if (::chmod(path.c_str(), options.socketMode & 0777) != 0) failed("set the permissions");
   }
 
   void accept(Acceptor& a) {

@@ -29,6 +29,11 @@ struct ServerOptions {
   std::chrono::seconds idleTimeout{300};
   std::size_t maxConnections = 50;
   std::string hostName = "localhost";
+  // Who may connect to "unix:" sockets: their permission bits, and the
+  // local account they are given to (empty: the service's own). A mail
+  // server's LMTP client runs as an account of its own ("postfix").
+  unsigned socketMode = 0600;
+  std::string socketOwner;
   // Threads that serve the sessions; more than one only with Mailboxes that
   // may be called from several threads at once (ProcessMailboxes).
   std::size_t sessionThreads = 1;

@@ -2,7 +2,8 @@
 """Mail clients for the mail service's tests, built on Python's smtplib and
 plain sockets. Each command prints one JSON document on stdout.
 
-  send PORT FROM TO[,TO...] FILE [--lmtp]   smtplib: sendmail of FILE's bytes
+  send PORT FROM TO[,TO...] FILE [--lmtp]   smtplib: sendmail of FILE's bytes (PORT may be
+                                             a Unix socket's path: LMTP)
   talk PORT STEPS_JSON                       raw socket: [[text, replies, pause], ...]
                                              sends text (after pause seconds, if given) and
                                              reads that many final replies; -1: until closed;
@@ -20,7 +21,10 @@ import time
 def send(port, sender, recipients, path, lmtp=False):
     with open(path, "rb") as f:
         message = f.read()
-    client = smtplib.LMTP("127.0.0.1", port) if lmtp else smtplib.SMTP("127.0.0.1", port, timeout=30)
+    if isinstance(port, str):  # a Unix socket's path
+        client = smtplib.LMTP(port)
+    else:
+        client = smtplib.LMTP("127.0.0.1", port) if lmtp else smtplib.SMTP("127.0.0.1", port, timeout=30)
     try:
         refused = client.sendmail(sender, recipients.split(","), message)
         return {"ok": True, "refused": {k: v[0] for k, v in refused.items()}}
@@ -95,7 +99,7 @@ def parallel(port, count, sender, recipient, subject):
 
 
 def main(argv):
-    command, port = argv[1], int(argv[2])
+    command, port = argv[1], argv[2] if argv[2].startswith("/") else int(argv[2])
     if command == "send":
         result = send(port, argv[3], argv[4], argv[5], lmtp="--lmtp" in argv)
     elif command == "talk":

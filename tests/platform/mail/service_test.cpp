@@ -7,7 +7,9 @@
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <pwd.h>
 #include <regex>
+#include <sys/stat.h>
 #include <thread>
 
 #include "platform/mail/message.h"
@@ -330,6 +332,32 @@ TEST_F(MailService, IdleTimeoutAndConnectionLimit) {
   Child first = talking(Json::array({{"", -1}}), "first.out", "greeted");
   EXPECT_EQ(talk(Json::array({{"", -1}})), std::vector<int>{421});  // the limit
   EXPECT_EQ(result(first.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 421}));  // the timeout
+}
+
+// A Unix socket is its owner's only, unless it is opened wider or given to
+// the account of the mail server that hands mail over through it.
+TEST_F(MailService, AUnixSocketIsItsOwnersOnlyUnlessToldOtherwise) {
+  const std::string path = (workDir() / "lmtp.sock").string();
+  struct Row {
+    std::vector<std::string> options;
+    unsigned mode;
+    const char* owner;  // null: the service's own account
+  };
+  std::vector<Row> rows{{{}, 0600, nullptr}, {{"--socket-mode", "660"}, 0660, nullptr}};
+  if (::geteuid() == 0) rows.push_back({{"--socket-owner", "nobody"}, 0600, "nobody"});
+  for (const Row& row : rows) {
+    std::vector<std::string> extra{"--lmtp", "unix:" + path};
+    extra.insert(extra.end(), row.options.begin(), row.options.end());
+    start(extra);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, row.mode);
+    EXPECT_EQ(st.st_uid, row.owner ? ::getpwnam(row.owner)->pw_uid : ::geteuid());
+    std::ofstream(workDir() / "message.eml", std::ios::binary) << mail("Through the socket");
+    EXPECT_EQ(client({"send", path, "ann@example.com", kSales, (workDir() / "message.eml").string()})["ok"], true);
+    stop();
+  }
+  EXPECT_EQ(items(u"Sales").size(), rows.size());
 }
 
 } // namespace
