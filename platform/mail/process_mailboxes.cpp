@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <cstring>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -17,7 +18,7 @@ namespace korvane::mail {
 
 namespace {
 
-enum Request : std::uint8_t { FolderOf = 1, Deliver, Refused };
+constexpr std::uint8_t kDeliver = 2;
 
 void putEnvelope(wire::Writer& w, const Envelope& e) {
   w.blob(e.sender);
@@ -40,6 +41,15 @@ Envelope getEnvelope(wire::Reader& r) {
   return e;
 }
 
+// Waits without spinning until the channel has something to read: a
+// delivery, or the next message of a session, takes far longer than a spin
+// would last, and the processor is better left to the process that stores.
+void awaitFrame(const wire::Channel& channel) {
+  pollfd p{channel.fd(), POLLIN, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
 // A process of the pool: answers calls until the service closes its end.
 [[noreturn]] void serve(int fd, const ProcessMailboxes::Make& make) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -47,24 +57,15 @@ Envelope getEnvelope(wire::Reader& r) {
   auto mailboxes = make();
   for (;;) {
     try {
+      awaitFrame(channel);
       auto f = channel.receive(-1);
+      Envelope e = getEnvelope(f->body);
+      auto results = mailboxes->deliver(e, f->body.blob());
       wire::Writer reply;
-      if (f->type == FolderOf) {
-        auto folder = mailboxes->folderOf(f->body.blob());
-        reply.boolean(folder.has_value());
-        reply.blob(folder.value_or(""));
-      } else if (f->type == Deliver) {
-        Envelope e = getEnvelope(f->body);
-        auto results = mailboxes->deliver(e, f->body.blob());
-        reply.i32(static_cast<std::int32_t>(results.size()));
-        for (const auto& r : results) {
-          reply.u8(static_cast<std::uint8_t>(r.status));
-          reply.blob(r.detail);
-        }
-      } else if (f->type == Refused) {
-        Envelope e = getEnvelope(f->body);
-        std::string recipient = f->body.blob();
-        mailboxes->refused(e, recipient, f->body.blob());
+      reply.i32(static_cast<std::int32_t>(results.size()));
+      for (const auto& r : results) {
+        reply.u8(static_cast<std::uint8_t>(r.status));
+        reply.blob(r.detail);
       }
       channel.send(f->type, reply);
     } catch (const wire::ChannelClosed&) {
@@ -76,9 +77,6 @@ Envelope getEnvelope(wire::Reader& r) {
 } // namespace
 
 ProcessMailboxes::ProcessMailboxes(std::size_t processes, Make make) : make_(std::move(make)) {
-  // Each process opens a connection of its own; one carried across fork
-  // would share this process's locks.
-  db::Database::closeCurrent();
   for (std::size_t i = 0; i < std::max<std::size_t>(processes, 1); ++i) free_.push_back(start());
 }
 
@@ -91,6 +89,10 @@ ProcessMailboxes::~ProcessMailboxes() {
 }
 
 ProcessMailboxes::Process ProcessMailboxes::start() {
+  std::lock_guard local(localLock_);
+  // Each process opens a connection of its own; one carried across fork
+  // would share this process's locks. The look-ups open theirs again.
+  db::Database::closeCurrent();
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
     throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
@@ -149,17 +151,17 @@ auto ProcessMailboxes::onProcess(Ask ask) {
   }
 }
 
+Mailboxes& ProcessMailboxes::local() {
+  if (!local_) local_ = make_();
+  return *local_;
+}
+
 std::optional<std::string> ProcessMailboxes::folderOf(std::string_view address) {
-  return onProcess([&](wire::Channel& c) -> std::optional<std::string> {
-    wire::Writer w;
-    w.blob(address);
-    c.send(FolderOf, w);
-    auto f = c.receive(-1);
-    bool found = f->body.boolean();
-    std::string folder = f->body.blob();
-    if (!found) return std::nullopt;
-    return folder;
-  });
+  std::lock_guard guard(localLock_);
+  // This connection only reads: the tables exist, and a look-up must never
+  // queue for the write lock that the deliveries take.
+  db::Database::current().trustSchemas();
+  return local().folderOf(address);
 }
 
 std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, std::string_view message) {
@@ -168,7 +170,8 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
       wire::Writer w;
       putEnvelope(w, envelope);
       w.blob(message);
-      c.send(Deliver, w);
+      c.send(kDeliver, w);
+      awaitFrame(c);
       auto f = c.receive(-1);
       std::vector<DeliveryResult> results;
       for (std::int32_t n = f->body.i32(); n > 0; --n) {
@@ -186,15 +189,8 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
 }
 
 void ProcessMailboxes::refused(const Envelope& envelope, std::string_view recipient, std::string_view reason) {
-  onProcess([&](wire::Channel& c) {
-    wire::Writer w;
-    putEnvelope(w, envelope);
-    w.blob(recipient);
-    w.blob(reason);
-    c.send(Refused, w);
-    c.receive(-1);
-    return 0;
-  });
+  std::lock_guard guard(localLock_);
+  local().refused(envelope, recipient, reason);
 }
 
 } // namespace korvane::mail
