@@ -31,19 +31,16 @@ T fromLittleEndian(const char* p) {
 
 using Clock = std::chrono::steady_clock;
 
-// Long enough to cover a host's answer to a short request; a process that
-// waits longer sleeps.
-constexpr auto kSpin = std::chrono::microseconds(250);
 // A yield that took longer than this ran another task: the processor is
 // wanted, and spinning would only take time from the peer being waited for.
 constexpr auto kContended = std::chrono::microseconds(20);
 
 } // namespace
 
-int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs) {
+int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs, std::chrono::microseconds spin) {
   if (timeoutMs != 0) {
     auto now = Clock::now();
-    const auto until = now + kSpin;
+    const auto until = now + spin;
     for (auto last = now; now < until && now - last < kContended; last = now) {
       int ready = ::poll(fds, count, 0);
       if (ready != 0) return ready;
@@ -181,7 +178,7 @@ void Channel::readExactly(char* out, std::size_t n, int timeoutMs) {
       wait = static_cast<int>(std::max<long long>(0, left));
     }
     pollfd p{fd_, POLLIN, 0};
-    int ready = pollSpinning(&p, 1, wait);
+    int ready = pollSpinning(&p, 1, wait, spin_);
     if (ready < 0 && errno != EINTR) throw ChannelClosed(std::strerror(errno));
     if (ready == 0) throw std::system_error(ETIMEDOUT, std::generic_category());
   }

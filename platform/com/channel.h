@@ -4,6 +4,7 @@
 // order. A peer that goes away shows as ChannelClosed, never as a signal.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <poll.h>
@@ -63,7 +64,9 @@ private:
 // microseconds, and waking a sleeping processor costs more than that on
 // virtual machines. Spinning stops as soon as another task gets the
 // processor, since then it would take time from the peer being waited for.
-int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs);
+// `spin` is how long a wait is expected to be short.
+inline constexpr std::chrono::microseconds kShortWait{250};
+int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs, std::chrono::microseconds spin = kShortWait);
 
 // A whole frame as bytes, for writing where no Channel may be used (after
 // fork, in a signal handler).
@@ -88,10 +91,13 @@ public:
   std::optional<Frame> receive(int timeoutMs);
   // True when the peer has closed its end (or sent something unasked).
   bool peerGone() const;
+  // How long receive spins before it sleeps (see pollSpinning).
+  void setSpin(std::chrono::microseconds spin) { spin_ = spin; }
 
 private:
   void readExactly(char* out, std::size_t n, int timeoutMs);
   int fd_;
+  std::chrono::microseconds spin_ = kShortWait;
 };
 
 } // namespace korvane::wire

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 #include "platform/com/runtime.h"
 
@@ -17,10 +19,19 @@ struct Library {
   void* handle;
 };
 
+// A path a library was reached by, and the file it named then: while it
+// still names that file, the library is found without walking the path.
+struct Reached {
+  dev_t device;
+  ino_t inode;
+  void* handle;
+};
+
 struct Loaded {
   // Recursive: a library's DllCanUnloadNow may itself ask the runtime.
   std::recursive_mutex lock;
   std::vector<Library> list;
+  std::map<std::string, Reached> reached;
 };
 
 Loaded& state() {
@@ -32,6 +43,24 @@ Text where(TextView registeredPath, TextView forClass) {
   Text out = u"The library " + Text(registeredPath);
   if (!forClass.empty()) out += u" of class " + Text(forClass);
   return out;
+}
+
+// Under the lock: the library at the file's canonical path, loaded once.
+void* loadCanonical(const std::string& file, TextView registeredPath, TextView forClass) {
+  std::error_code ec;
+  std::string canonical = fs::weakly_canonical(file, ec).string();
+  if (ec) canonical = file;
+  auto& s = state();
+  for (const Library& lib : s.list)
+    if (lib.path == canonical) return lib.handle;
+  void* handle = ::dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = ::dlerror();
+    throw ComError(CO_E_ERRORINDLL, where(registeredPath, forClass) + u" could not be loaded: " +
+                                        fromUtf8(why ? why : "unknown reason") + u".");
+  }
+  s.list.push_back({canonical, handle});
+  return handle;
 }
 
 } // namespace
@@ -47,27 +76,18 @@ void* load(TextView registeredPath, TextView forClass) {
   if (registeredPath.empty())
     throw ComError(CO_E_DLLNOTFOUND, where(u"(no path)", forClass) + u" was not found: the registered path is empty.");
   std::string file = resolvePath(registeredPath);
-  std::error_code ec;
-  auto status = fs::status(file, ec);
-  if (ec || !fs::exists(status))
+  struct stat status {};
+  if (::stat(file.c_str(), &status) != 0)
     throw ComError(CO_E_DLLNOTFOUND, where(registeredPath, forClass) + u" was not found.");
-  if (!fs::is_regular_file(status))
+  if (!S_ISREG(status.st_mode))
     throw ComError(CO_E_ERRORINDLL, where(registeredPath, forClass) + u" is not a library file.");
-  std::string canonical = fs::weakly_canonical(file, ec).string();
-  if (ec) canonical = file;
 
   auto& s = state();
   std::lock_guard guard(s.lock);
-  for (const Library& lib : s.list)
-    if (lib.path == canonical) return lib.handle;
-  void* handle = ::dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* why = ::dlerror();
-    throw ComError(CO_E_ERRORINDLL, where(registeredPath, forClass) + u" could not be loaded: " +
-                                        fromUtf8(why ? why : "unknown reason") + u".");
-  }
-  s.list.push_back({canonical, handle});
-  return handle;
+  auto& reached = s.reached[file];
+  if (reached.handle && reached.device == status.st_dev && reached.inode == status.st_ino) return reached.handle;
+  reached = {status.st_dev, status.st_ino, loadCanonical(file, registeredPath, forClass)};
+  return reached.handle;
 }
 
 void* symbol(void* handle, const char* name) { return handle ? ::dlsym(handle, name) : nullptr; }
@@ -78,6 +98,7 @@ void unloadUnused() {
   for (auto it = s.list.begin(); it != s.list.end();) {
     auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(::dlsym(it->handle, "DllCanUnloadNow"));
     if (canUnload && canUnload() == S_OK) {
+      std::erase_if(s.reached, [&](const auto& r) { return r.second.handle == it->handle; });
       ::dlclose(it->handle);
       it = s.list.erase(it);
     } else {

@@ -1,5 +1,6 @@
 // The in-process server libraries the COM runtime has loaded: loading by a
-// registered path (with "\" read as "/"), the cache by canonical path, and
+// registered path (with "\" read as "/"), the cache by canonical path (a path
+// reached before is not walked again while it names the same file), and
 // unloading of the libraries whose DllCanUnloadNow agrees.
 #pragma once
 

@@ -78,7 +78,8 @@ HRESULT activate(const Guid& clsid, const Guid& iid, void** out) {
     if (!how) return S_FALSE;
     ComPtr<IUnknown> object;
     if (how->server && !equalsIgnoreCase(how->applicationId, hostedApplication()))
-      object = store::remote::makeProxy(host::create({how->applicationId, how->applicationName, how->library}, clsid));
+      object = store::remote::makeProxy(
+          host::create({how->applicationId, how->applicationName, how->library}, clsid, detail::constructionOf(*how)));
     else
       object = createLocal(clsid, *how);
     return object->QueryInterface(iid, out);

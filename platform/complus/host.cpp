@@ -36,6 +36,8 @@ constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Korvane Platform\\COM+";
 // limit a caller waits for the host's own note before ending it itself.
 constexpr int kStartMs = 30000;
 constexpr int kGraceMs = 2000;
+// Objects a worker keeps for reuse: more than one save uses of one class.
+constexpr std::size_t kMostKept = 8;
 
 std::int32_t setting(TextView name, std::int32_t fallback) {
   try {
@@ -241,6 +243,7 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
       }
       if (f->type == Died) died(during, f->body.text());
       if (f->type == Serving) workerPid_ = f->body.i32();
+      if (f->type == Pace) channel_->setSpin(std::chrono::microseconds(f->body.i32()));
       if (f->type != Callback) continue;
       wire::Writer answer;
       if (callbacks) callbacks(f->body, answer);
@@ -318,33 +321,68 @@ struct Links {
   }
 };
 
-Created create(const Target& target, const Guid& clsid) {
+// Sends to a worker this process already knows. Shared: a worker that is
+// going waits until the request is in its socket. False when it has ended.
+bool Link::sendToLiving(Message type, const wire::Writer& body) {
+  if (dead_) return false;
+  FileLock shared(lockFd_, LOCK_SH);
+  try {
+    if (!channel_->peerGone()) {
+      channel_->send(type, body);
+      return true;
+    }
+  } catch (const wire::ChannelClosed&) {
+  }
+  dead_ = true;
+  return false;
+}
+
+std::optional<Created> Link::reuse(const std::shared_ptr<Link>& self, const Guid& clsid, const Text& construction) {
+  std::optional<Parked> found;
+  std::erase_if(parked_, [&](const Parked& p) {
+    if (p.clsid != clsid) return false;
+    if (p.construction != construction) {
+      release(p.object);  // made from what the catalog no longer says
+      return true;
+    }
+    if (found) return false;
+    found = p;
+    return true;
+  });
+  wire::Writer w;
+  if (!found || !sendToLiving(Unpark, w.i64(found->object))) return std::nullopt;
+  return Created{self, found->object, found->offers, found->construction, clsid};
+}
+
+void Link::park(const Created& c) noexcept {
+  std::lock_guard guard(Links::instance().lock);
+  if (dead_) return;
+  if (parked_.size() >= kMostKept) return release(c.object);
+  try {
+    wire::Writer w;
+    channel_->send(Park, w.i64(c.object));
+    parked_.push_back({c.clsid, c.object, c.offers, c.construction});
+  } catch (...) {
+    dead_ = true;
+  }
+}
+
+Created create(const Target& target, const Guid& clsid, const Text& construction) {
   auto& links = Links::instance();
   std::lock_guard guard(links.lock);
   auto& slot = links.byApplication[{db::serverDirectory().string(), foldCase(target.applicationId)}];
+  if (slot)
+    if (auto kept = slot->reuse(slot, clsid, construction)) return *kept;
   wire::Writer request;
   request.text(clsid.toText());
   Text during = u"the creation of an object of class " + clsid.toText();
-  bool sent = false;
-  if (slot && !slot->dead_) {
-    // Shared: a host that is going waits until the request is in its socket.
-    FileLock shared(slot->lockFd_, LOCK_SH);
-    if (!slot->channel_->peerGone()) {
-      try {
-        slot->channel_->send(Create, request);
-        sent = true;
-      } catch (const wire::ChannelClosed&) {
-      }
-    }
-  }
-  if (!sent) slot = Links::open(target, request, during);
+  if (!slot || !slot->sendToLiving(Create, request)) slot = Links::open(target, request, during);
   auto link = slot;
   wire::Reader reply = link->awaitReply(during, {});
   HRESULT h = reply.i32();
   Text description = reply.text();
   if (failed(h)) throw ComError(h, description);
-  Created out{link, reply.i64(), reply.u8()};
-  return out;
+  return Created{link, reply.i64(), reply.u8(), reply.text(), clsid};  // read in order
 }
 
 Status status(TextView applicationId) {

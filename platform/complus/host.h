@@ -7,7 +7,11 @@
 // reinstalled, the lab's "complus shutdown"), or when it dies.
 //
 // The host hands each caller's connection to a worker process of its own,
-// so that callers do not wait for each other's sinks.
+// so that callers do not wait for each other's sinks. An object the caller
+// lets go of stays with its worker, kept for the caller's next creation of
+// the class from the same construction (library, constructor string): a
+// save then costs its calls only. A worker whose objects are all kept so
+// counts as idle.
 //
 // Start and stop are serialised by a lock file beside the socket: a starter
 // holds it exclusively while it connects or spawns; a host ending for
@@ -24,6 +28,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/com/channel.h"
 #include "platform/com/guid.h"
@@ -41,6 +47,9 @@ enum Message : std::uint8_t {
   CallbackReply,
   Died,           // host -> caller: what ended it
   Serving,        // host -> caller: the pid of the process that serves it
+  Park,           // object (no reply): let go of, kept for reuse
+  Unpark,         // object (no reply): in use again
+  Pace,           // host -> caller: how long to spin waiting for replies (µs)
 };
 
 // Settings of the server, in seconds: how long one call into a hosted
@@ -71,6 +80,8 @@ struct Target {
 using CallbackHandler = std::function<void(wire::Reader& request, wire::Writer& answer)>;
 
 // One caller's connection to one host.
+struct Created;
+
 class Link {
 public:
   Link(Target target, int fd, int lockFd);
@@ -84,12 +95,22 @@ public:
   wire::Reader call(Message type, const wire::Writer& body, TextView during, const CallbackHandler& callbacks = {});
   // Tells the host an object is no longer used; nothing when it has ended.
   void release(std::int64_t object) noexcept;
+  // Lets go of an object, which its worker keeps for reuse.
+  void park(const Created& object) noexcept;
   int pid() const { return pid_; }
   const Target& target() const { return target_; }
 
 private:
   friend struct Links;
-  friend struct Created create(const Target& target, const Guid& clsid);
+  friend Created create(const Target& target, const Guid& clsid, const Text& construction);
+  struct Parked {
+    Guid clsid;
+    std::int64_t object;
+    std::uint8_t offers;
+    Text construction;
+  };
+  std::optional<Created> reuse(const std::shared_ptr<Link>& self, const Guid& clsid, const Text& construction);
+  bool sendToLiving(Message type, const wire::Writer& body);
   void awaitHello();
   wire::Reader awaitReply(TextView during, const CallbackHandler& callbacks);
   [[noreturn]] void died(TextView during, Text what);
@@ -100,6 +121,7 @@ private:
   int workerPid_ = 0;  // the host's process that serves this link
   bool dead_ = false;
   std::int32_t limitMs_;
+  std::vector<Parked> parked_;  // under the lock of the process's links
 };
 
 // Requests answered by hosts in this process so far (each reply to a call
@@ -110,10 +132,13 @@ struct Created {
   std::shared_ptr<Link> link;
   std::int64_t object = 0;
   std::uint8_t offers = 0;  // bits the host's object handler defines
+  Text construction;        // what the host made it from
+  Guid clsid;
 };
 // Creates an object of the class in the application's host, starting the
-// host when none runs. Throws ComError.
-Created create(const Target& target, const Guid& clsid);
+// host when none runs, or hands out again a kept object of the class made
+// from `construction`. Throws ComError.
+Created create(const Target& target, const Guid& clsid, const Text& construction);
 
 // The host program: `korvane-comhost --server DIR --application ID`, with
 // the listening socket as descriptor 3. Returns the exit status.

@@ -24,6 +24,7 @@
 #include <pwd.h>
 #include <set>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -46,6 +47,25 @@ constexpr int kListener = 3;
 // activity that keeps an idle host alive.
 constexpr int kServed = 0;
 constexpr int kServedNothing = 2;
+// Between a sink's begin phase and the commit or abort phase that follows
+// lies only the caller's own write: worth waiting for awake.
+constexpr std::chrono::microseconds kAwaitAfterPhase{2000};
+
+// The workers of this host, counted by the listener in a page its workers
+// share. Waiting awake for a caller, or making a caller wait awake, pays
+// only while there are processors to spare: with more workers than half the
+// processors, every wait sleeps.
+std::atomic<int>* workerCount = nullptr;
+
+void countWorkers() {
+  void* page = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (page != MAP_FAILED) workerCount = new (page) std::atomic<int>(0);
+}
+
+bool crowded() {
+  static const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+  return workerCount && workerCount->load(std::memory_order_relaxed) * 2L > processors;
+}
 
 // What a signal handler may touch: the caller whose call runs, and when it
 // began (0: no call).
@@ -220,8 +240,8 @@ public:
     }
     for (;;) {
       pollfd p{channel_.fd(), POLLIN, 0};
-      if (wire::pollSpinning(&p, 1, 500) > 0) serveNext();
-      if (objects_.empty() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
+      if (wire::pollSpinning(&p, 1, 500, spin()) > 0) serveNext();
+      if (!inUse() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
     }
   }
 
@@ -244,12 +264,15 @@ private:
   }
 
   void serve(wire::Frame& f) {
+    afterPhaseNext_ = false;
     lastActive_ = nowMs();
     served_ = true;
     switch (f.type) {
       case Create: return create(f.body);
       case Call: return call(f.body);
       case Release: objects_.erase(f.body.i64()); return;
+      case Park: return keep(f.body.i64(), true);
+      case Unpark: return keep(f.body.i64(), false);
       case Shutdown: ::kill(::getppid(), SIGTERM); end();
       default: return;
     }
@@ -276,6 +299,7 @@ private:
     Text clsidText = body.text();
     std::int64_t id = 0;
     std::uint8_t offered = 0;
+    Text construction;
     HRESULT h;
     {
       Busy busy(channel_.fd());
@@ -286,14 +310,15 @@ private:
           return fail(REGDB_E_CLASSNOTREG, u"The class " + clsidText + u" is not installed in this COM+ application.");
         auto object = createLocal(*clsid, *how);
         offered = store::remote::offers(object.get());
+        construction = detail::constructionOf(*how);
         id = ++lastObject_;
-        objects_[id] = std::move(object);
+        objects_[id] = Hosted{std::move(object)};
         return S_OK;
       });
     }
     wire::Writer reply;
-    reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered);
-    channel_.send(Reply, reply);
+    reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered).text(construction);
+    answer(reply);
   }
 
   void call(wire::Reader& body) {
@@ -303,11 +328,12 @@ private:
     if (it == objects_.end()) {
       reply.i32(0).i32(RPC_E_DISCONNECTED).text(u"The object has been released in its host.").i32(0);
     } else {
-      ComPtr<IUnknown> object = it->second;
+      ComPtr<IUnknown> object = it->second.object;
       Busy busy(channel_.fd());
-      store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
+      afterPhaseNext_ =
+          store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
     }
-    channel_.send(Reply, reply);
+    answer(reply);
   }
 
   // Asks the caller in the middle of a call; serves what the caller sends
@@ -319,6 +345,27 @@ private:
       if (f->type == CallbackReply) return std::move(f->body);
       serve(*f);
     }
+  }
+
+  std::chrono::microseconds spin() const {
+    if (crowded()) return {};
+    return afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
+  }
+  // Replies, after telling the caller how to wait for replies when that changed.
+  void answer(const wire::Writer& body) {
+    if (bool now = crowded(); now != toldCrowded_) {
+      wire::Writer pace;
+      channel_.send(Pace, pace.i32(now ? 0 : static_cast<std::int32_t>(wire::kShortWait.count())));
+      toldCrowded_ = now;
+    }
+    channel_.send(Reply, body);
+  }
+
+  void keep(std::int64_t id, bool kept) {
+    if (auto it = objects_.find(id); it != objects_.end()) it->second.kept = kept;
+  }
+  bool inUse() const {
+    return std::any_of(objects_.begin(), objects_.end(), [](const auto& o) { return !o.second.kept; });
   }
 
   // Under the start lock, which a caller holds shared while it sends to a
@@ -334,7 +381,14 @@ private:
   std::int64_t lastActive_ = nowMs();
   std::int64_t lastObject_ = 0;
   bool served_ = false;
-  std::map<std::int64_t, ComPtr<IUnknown>> objects_;
+  bool afterPhaseNext_ = false;
+  bool toldCrowded_ = false;  // the caller spins until told otherwise
+  // The caller's objects; those it let go of are kept for its reuse.
+  struct Hosted {
+    ComPtr<IUnknown> object;
+    bool kept = false;
+  };
+  std::map<std::int64_t, Hosted> objects_;
 };
 
 struct Settings {
@@ -394,6 +448,7 @@ private:
     if (worker == 0) work(caller.fd(), parent);
     if (worker > 0) {
       workers_.insert(worker);
+      if (workerCount) ++*workerCount;
       return;
     }
     std::string frame = note(u"it could not start a process for the call: " + fromUtf8(std::strerror(errno)));
@@ -434,7 +489,7 @@ private:
   void reap() {
     int status = 0;
     for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
-      workers_.erase(pid);
+      if (workers_.erase(pid) && workerCount) --*workerCount;
       if (!WIFEXITED(status) || WEXITSTATUS(status) != kServedNothing) lastActive_ = nowMs();
     }
   }
@@ -513,6 +568,7 @@ int runHost(int argc, char** argv) {
     // Each worker opens a connection of its own: one carried across fork
     // would share the listener's locks.
     db::Database::closeCurrent();
+    countWorkers();
   } catch (const ComError& e) {
     return refuse(e.description());
   }

@@ -171,6 +171,12 @@ void refreshComponent(const ComponentRecord& record) {
   s.bind(4, TextView(record.clsid)).run();
 }
 
+Text constructionOf(const Activation& how) {
+  Text out = how.applicationId + u'\n' + how.library + u'\n' + (how.constructionEnabled ? u"1" : u"0");
+  if (how.constructorString) out += u"\n" + *how.constructorString;
+  return out;
+}
+
 std::optional<Activation> activationOf(const Guid& clsid) {
   // Creating an object must not create the catalog's tables; once they
   // are known to be there the look-up for them goes.

@@ -74,6 +74,10 @@ struct Activation {
   Text library;  // the component's library, as installed
 };
 
+// What an object of the class is made from (library, construction, string):
+// an object kept for reuse serves only while this stays the same.
+Text constructionOf(const Activation& how);
+
 // How to activate the class, or nothing when no application holds it. Never
 // creates tables (it runs for every object creation, possibly inside a
 // caller's transaction).

@@ -345,7 +345,7 @@ void Database::ensureSchema(std::string_view key, std::string_view sql) {
 }
 
 bool Database::hasSchema(std::string_view key) const {
-  return cache_->schemas.contains(key) || cache_->tentative.contains(key);
+  return cache_->trusted || cache_->schemas.contains(key) || cache_->tentative.contains(key);
 }
 
 void Database::settleSchemas(int depth, bool committed) {

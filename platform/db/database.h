@@ -71,7 +71,8 @@ public:
   // a server whose tables exist (a COM+ host) must not take the write lock
   // that its caller may hold.
   void trustSchemas();
-  // Whether ensureSchema(key) has run on this connection and still holds.
+  // Whether ensureSchema(key) has run on this connection and still holds,
+  // or the schemas are trusted to be there.
   bool hasSchema(std::string_view key) const;
 
   // Changes whenever what this connection reads may have changed: a commit

@@ -156,7 +156,7 @@ private:
 class SinkProxy final : public ComObject<exoledb::IExStoreSyncEvents, exoledb::ICreateRegistration> {
 public:
   explicit SinkProxy(complus::host::Created created) : created_(std::move(created)) {}
-  ~SinkProxy() override { created_.link->release(created_.object); }
+  ~SinkProxy() override { created_.link->park(created_); }
 
   HRESULT QueryInterface(const Guid& iid, void** out) noexcept override {
     bool withheld = (iid == exoledb::IExStoreSyncEvents::iid && !(created_.offers & kOffersSyncEvents)) ||
@@ -418,7 +418,7 @@ ComPtr<IUnknown> makeProxy(const complus::host::Created& created) {
   return ComPtr<IUnknown>(proxy->unknown());
 }
 
-void serveCall(IUnknown* object, Reader& request, Writer& reply, const CallBack& callBack) {
+bool serveCall(IUnknown* object, Reader& request, Writer& reply, const CallBack& callBack) {
   auto s = readCall(request, callBack);
   ComPtr<IExStoreEventInfo> info;
   if (s->snapshot != Snapshot::NoInfo) info = makeCom<HostedEventInfo>(s);
@@ -436,6 +436,7 @@ void serveCall(IUnknown* object, Reader& request, Writer& reply, const CallBack&
   Text description = failed(h) ? takeErrorInfo() : Text();
   s->flushInto(reply);
   reply.i32(h).text(description).i32(result);
+  return s->kind != Kind::Register && s->begin;
 }
 
 } // namespace korvane::store::remote

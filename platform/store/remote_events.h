@@ -29,7 +29,9 @@ std::uint8_t offers(IUnknown* object);
 ComPtr<IUnknown> makeProxy(const complus::host::Created& created);
 
 // In the host: serves one call on `object`; `callBack` asks the caller.
+// True when it was a begin phase, so that the change's commit or abort
+// phase is the caller's next request.
 using CallBack = std::function<wire::Reader(const wire::Writer& request)>;
-void serveCall(IUnknown* object, wire::Reader& request, wire::Writer& reply, const CallBack& callBack);
+bool serveCall(IUnknown* object, wire::Reader& request, wire::Writer& reply, const CallBack& callBack);
 
 } // namespace korvane::store::remote

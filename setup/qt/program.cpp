@@ -3,6 +3,11 @@
 #include "setup/qt/disclaimer.h"
 #include "setup/qt/install_window.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
 namespace korvane::setup::qt {
 
 SetupProgram::SetupProgram(QString commandLineArguments, std::function<void(int)> end)
@@ -28,11 +33,30 @@ void SetupProgram::end(int code) {
   if (end_) end_(code);
 }
 
+namespace {
+
+// Shown while the Disclaimer is still up, the window would be placed by the
+// window manager beside it, partly off the screen: put it in the middle of
+// the Disclaimer's screen, its top left corner always on the screen.
+void centre(QWidget& window, QScreen* screen) {
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QSize size = window.frameGeometry().size();
+  window.move(std::max(area.left(), area.left() + (area.width() - size.width()) / 2),
+              std::max(area.top(), area.top() + (area.height() - size.height()) / 2));
+}
+
+} // namespace
+
 void SetupProgram::yes() {
   if (window_ || ended()) return;
   disclaimer_->setCursor(Qt::WaitCursor);
   window_ = std::make_unique<InstallWindow>(arguments_, [this](int code) { end(code); });
-  if (window_->load()) window_->show();
+  if (window_->load()) {
+    centre(*window_, disclaimer_ ? disclaimer_->screen() : nullptr);
+    window_->show();
+  }
   if (disclaimer_) {
     disclaimer_->unsetCursor();
     disclaimer_->unload();

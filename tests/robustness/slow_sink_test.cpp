@@ -56,13 +56,13 @@ protected:
     return held;
   }
 
-  // What the blocking sink was told in the process `pid`: "begin", "committed", ...
+  // What the blocking sink was told of saves in the process `pid`: "begin", "committed", ...
   std::vector<std::string> phasesSeenBy(pid_t pid) {
     std::vector<std::string> out;
     std::ifstream in(control() / "calls.log");
     std::string p, event, phase, url;
     while (in >> p >> event >> phase && std::getline(in, url))
-      if (p == std::to_string(pid)) out.push_back(phase);
+      if (p == std::to_string(pid) && event == "save") out.push_back(phase);
     return out;
   }
 

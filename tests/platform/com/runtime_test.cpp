@@ -146,6 +146,22 @@ TEST_F(Runtime, RegisteredServerIsLoadedByPathHoweverSpelledAndCreatesItsClasses
   EXPECT_EQ(std::count(list.begin(), list.end(), std::filesystem::weakly_canonical(kServerPath).string()), 1);
 }
 
+// A library is found again by the path it was reached by only while that
+// path names the same file: a link turned to a copy loads the copy.
+TEST_F(Runtime, ALibraryPathThatNowNamesAnotherFileLoadsThatFile) {
+  namespace fs = std::filesystem;
+  const fs::path copy = server.dir() / "copy.so", link = server.dir() / "link.so";
+  fs::copy_file(kServerPath, copy);
+  fs::create_symlink(kServerPath, link);
+  void* first = libraries::load(fromUtf8(link.string()), u"");
+  EXPECT_EQ(libraries::load(fromUtf8(kServerPath), u""), first);  // one file, two paths
+  EXPECT_EQ(libraries::load(fromUtf8(link.string()), u""), first);
+  fs::remove(link);
+  fs::create_symlink(copy, link);
+  EXPECT_NE(libraries::load(fromUtf8(link.string()), u""), first);
+  EXPECT_TRUE(isLoaded(copy.string()));
+}
+
 struct CreateFailureRow {
   const char* what;
   Text dll;  // registered for the class; empty: the class is not registered

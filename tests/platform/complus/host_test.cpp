@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "faultysink/faultysink.h"
+#include "tests/platform/complus/catalog_fixture.h"
 #include "platform/complus/admin.h"
 #include "platform/complus/host.h"
 #include "platform/store/eventlog.h"
@@ -78,10 +79,35 @@ TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip)
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
   // Creation, the begin phase (reading and writing the item) and the commit phase.
   EXPECT_EQ(host::roundTrips() - before, 3u);
+  before = host::roundTrips();
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  EXPECT_EQ(host::roundTrips() - before, 2u);  // the object kept from the first save
   auto s = waitForHost(true);
   EXPECT_TRUE(s.running);
   EXPECT_NE(s.pid, ::getpid());
   EXPECT_TRUE(store::listEvents().empty());
+}
+
+// A kept object serves the next saves only while the catalog still says
+// what it was made from: a new constructor string reaches the next save.
+TEST_F(ServerApplication, AKeptObjectServesUntilItsConstructorStringChanges) {
+  install();
+  for (const char* name : {"first", "second"}) {
+    const auto dir = workDir() / name;
+    std::filesystem::create_directories(dir);
+    auto catalog = testing::newCatalog();
+    auto components = testing::componentsOf(testing::applications(catalog.get()).get(), appId_);
+    testing::put(testing::item(components.get(), 0).get(), u"ConstructorString", Variant(fromUtf8(dir.string())));
+    testing::save(components.get());
+    deliver();
+    deliver();
+    std::ifstream log(dir / "calls.log");
+    std::map<std::string, int> seen;
+    for (std::string pid, event, phase, rest; log >> pid >> event >> phase && std::getline(log, rest);)
+      ++seen[event + " " + phase];
+    EXPECT_EQ(seen, (std::map<std::string, int>{{"construct none", 1}, {"save begin", 2}, {"save committed", 2}}))
+        << name;
+  }
 }
 
 struct Fault {

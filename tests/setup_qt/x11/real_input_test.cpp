@@ -72,6 +72,19 @@ protected:
                          path + " checked");
   }
 
+  // The window as the X server has placed it lies wholly on the screen.
+  void expectOnScreen(const WindowState& s) {
+    const std::string shell = x->run({"xdotool", "getwindowgeometry", "--shell", s.window});
+    auto value = [&](const std::string& key) {
+      auto at = shell.find("\n" + key + "=");
+      return at == std::string::npos ? -1 : std::stoi(shell.substr(at + key.size() + 2));
+    };
+    const int left = value("X"), top = value("Y");
+    EXPECT_TRUE(left >= 0 && top >= 0 && left + value("WIDTH") <= XSession::kScreenWidth &&
+                top + value("HEIGHT") <= XSession::kScreenHeight)
+        << shell;
+  }
+
   static XSession* x;
 };
 
@@ -115,6 +128,7 @@ const std::vector<std::string> kInstallFrame{"txtIdent", "txtPwd", "txtPriority"
 TEST_F(RealInput, TabAndShiftTabVisitEveryFieldOfTheInstallFrameAndReturnPressesTheFocusedButton) {
   auto setup = startSetup();
   WindowState s = setup->waitFor([](const WindowState& s) { return s.activated && !s.busy; }, "first refresh");
+  expectOnScreen(s);
   setup->click(s, "txtIdent");
   setup->waitFor([](const WindowState& s) { return s.focus == "txtIdent"; }, "focus in txtIdent");
   for (std::size_t i = 1; i < kInstallFrame.size(); ++i) {

@@ -84,6 +84,8 @@ public:
   XSession& operator=(const XSession&) = delete;
 
   const std::string& display() const { return display_; }
+  static constexpr int kScreenWidth = 1280, kScreenHeight = 1024;
+
   // Runs an X tool (xdotool, xprop, import) on this display; its stdout.
   std::string run(std::vector<std::string> args, std::chrono::seconds limit = 30s) const {
     return robustness::run(options(args, {{"DISPLAY", display_}}, logs_ / "tool.out", logs_ / "tool.err"), limit).out;
@@ -99,7 +101,8 @@ private:
     const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
     if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) return false;
     display_ = ":" + std::to_string(number);
-    server_ = std::make_unique<Child>(options({"Xvfb", display_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+    const std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+    server_ = std::make_unique<Child>(options({"Xvfb", display_, "-screen", "0", screen, "-nolisten", "tcp"},
                                               {}, logs_ / "xvfb.out", logs_ / "xvfb.err"));
     // Up once it answers a client (its socket comes a little earlier).
     bool ended = false;

@@ -131,6 +131,7 @@ public:
       Text s;
       check(ctor->get_ConstructString(&s));
       if (s.starts_with(u"/")) held_ = toUtf8(s);
+      if (!held_.empty()) log("construct", 0, s);
       return S_OK;
     });
   }
