@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <poll.h>
 #include <cstring>
 #include <stdexcept>
 #include <sys/prctl.h>
@@ -41,23 +40,19 @@ Envelope getEnvelope(wire::Reader& r) {
   return e;
 }
 
-// Waits without spinning until the channel has something to read: a
-// delivery, or the next message of a session, takes far longer than a spin
-// would last, and the processor is better left to the process that stores.
-void awaitFrame(const wire::Channel& channel) {
-  pollfd p{channel.fd(), POLLIN, 0};
-  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-  }
-}
+// A delivery, or the next message of a session, takes far longer than a
+// spin would last: both ends of a pool channel sleep at once, and leave the
+// processor to the process that stores.
+constexpr std::chrono::microseconds kNoSpin{0};
 
 // A process of the pool: answers calls until the service closes its end.
 [[noreturn]] void serve(int fd, const ProcessMailboxes::Make& make) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   wire::Channel channel(fd);
+  channel.setSpin(kNoSpin);
   auto mailboxes = make();
   for (;;) {
     try {
-      awaitFrame(channel);
       auto f = channel.receive(-1);
       Envelope e = getEnvelope(f->body);
       auto results = mailboxes->deliver(e, f->body.blob());
@@ -108,7 +103,9 @@ ProcessMailboxes::Process ProcessMailboxes::start() {
   }
   ::close(fds[1]);
   pids_.push_back(pid);
-  return {pid, std::make_unique<wire::Channel>(fds[0])};
+  auto channel = std::make_unique<wire::Channel>(fds[0]);
+  channel->setSpin(kNoSpin);
+  return {pid, std::move(channel)};
 }
 
 ProcessMailboxes::Process ProcessMailboxes::take() {
@@ -171,7 +168,6 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
       putEnvelope(w, envelope);
       w.blob(message);
       c.send(kDeliver, w);
-      awaitFrame(c);
       auto f = c.receive(-1);
       std::vector<DeliveryResult> results;
       for (std::int32_t n = f->body.i32(); n > 0; --n) {
