@@ -110,6 +110,21 @@ TEST_F(ServerApplication, AKeptObjectServesUntilItsConstructorStringChanges) {
   }
 }
 
+// The worker that keeps the caller's object is killed between two saves:
+// the next save finds it gone before it calls, and gets a new one.
+TEST_F(ServerApplication, AWorkerKilledBetweenSavesCostsTheNextSaveNothing) {
+  install();
+  deliver();
+  const int host = waitForHost(true).pid;
+  std::ifstream children("/proc/" + std::to_string(host) + "/task/" + std::to_string(host) + "/children");
+  int worker = 0;
+  ASSERT_TRUE(children >> worker) << "the host has no worker";
+  ASSERT_EQ(::kill(worker, SIGKILL), 0);
+  for (int i = 0; i < 200 && ::kill(worker, 0) == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  EXPECT_TRUE(store::listEvents().empty());
+}
+
 struct Fault {
   const char* name;
   const char* note;  // what the event log says happened
