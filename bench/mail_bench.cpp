@@ -2,7 +2,10 @@
 // write (Postfix's smtp-source): 1 and 4 sessions into a plain folder and
 // one the sink watches, messages per second. Then, in the same run,
 // concurrent_bench delivers as many items in-process from 1 and 4
-// processes, and the table compares the two.
+// processes, and the table compares the two. Its items hold two short
+// properties; a received message holds ten, the message itself among them,
+// so the table also shows in-process deliveries of the items that
+// smtp-source's messages become, parsed as the service parses them.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -21,6 +24,7 @@
 #include "bench/bench_server.h"
 #include "bench/registration.h"
 #include "platform/complus/admin.h"
+#include "platform/mail/message.h"
 #include "platform/store/store.h"
 
 extern char** environ;
@@ -30,8 +34,9 @@ namespace {
 
 constexpr int kMessagesPerSession = 150;  // as concurrent_bench's items per process
 
-// Messages per second by session count and folder kind.
-std::map<int, std::map<std::string, double>> messagesPerSecond;
+// Messages per second by session count and folder kind: through the
+// service, and delivered in-process as the items they become.
+std::map<int, std::map<std::string, double>> messagesPerSecond, mailItemsPerSecond;
 
 pid_t spawn(const std::vector<std::string>& args, const std::string& errFile = "/dev/null") {
   std::vector<char*> argv;
@@ -60,12 +65,12 @@ public:
   MailBench() {
     complus::Catalog().installApplication(u"Korvane", fromUtf8(KORVANE_SINK_PATH), u"", u"", Text(u"IPM.Note\r*\r65223"));
     for (int sessions : {1, 4})
-      for (const char* kind : {"plain", "watched"}) {
+      for (const char* kind : {"plain", "watched", "item-plain", "item-watched"}) {
         store::FolderSpec spec;
         spec.path = folder(kind, sessions);
         spec.mailAddress = spec.path + u"@corp.example.com";
         store::createFolder(spec);
-        if (std::string(kind) == "watched") registerSinkOn(store::publicRootUrl() + u"/" + spec.path);
+        if (std::string(kind).ends_with("watched")) registerSinkOn(store::publicRootUrl() + u"/" + spec.path);
       }
     db::Database::closeCurrent();
     const std::string log = (server_.dir() / "serve.err").string();
@@ -85,10 +90,12 @@ public:
     }
   }
 
-  static Text folder(const char* kind, int sessions) {
-    return fromUtf8(std::string(kind == std::string("plain") ? "Plain" : "Watched") + std::to_string(sessions));
+  static Text folder(std::string_view kind, int sessions) {
+    return fromUtf8(std::string(kind.starts_with("item") ? "Item" : "") +
+                    (kind.ends_with("plain") ? "Plain" : "Watched") + std::to_string(sessions));
   }
   const std::string& address() const { return address_; }
+  const std::filesystem::path& dir() const { return server_.dir(); }
 
 private:
   BenchServer server_;
@@ -137,11 +144,68 @@ void sendWithSmtpSource(benchmark::State& state, const char* kind) {
   if (seconds > 0) messagesPerSecond[sessions][kind] = static_cast<double>(total) / seconds;
 }
 
+// What smtp-source sends with -l 1024, as the service receives it.
+std::string sampleMessage(const Text& folder) {
+  std::string m = "From: <bench@example.com>\r\nTo: <" + toUtf8(folder) +
+                  "@corp.example.com>\r\nDate: Mon,  7 Dec 2026 18:36:05 +0000 (UTC)\r\n"
+                  "Message-Id: <49eb.0003.0000@vm>\r\n\r\n";
+  for (int line = 1; line <= 13; ++line) m += std::to_string(line % 10) + std::string(77, 'X') + "\r\n";
+  return m;
+}
+
+// The same number of messages as smtp-source sends, delivered in-process
+// from as many processes as it has sessions, each parsing its messages.
+void deliverMailItems(benchmark::State& state, const char* kind) {
+  auto& b = bench();
+  const int processes = static_cast<int>(state.range(0));
+  const Text folder = MailBench::folder(kind, processes);
+  const std::string message = sampleMessage(folder);
+  const Text expectedClass = std::string(kind).ends_with("watched") ? u"IPM.Note" : u"IPM.Post";
+  double seconds = 0;
+  for (auto _ : state) {
+    db::Database::closeCurrent();  // no open connection may cross a fork
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        int rc = 0;
+        try {
+          db::setServerDirectory(b.dir());
+          for (int i = 0; i < kMessagesPerSession && rc == 0; ++i) {
+            auto outcome = store::deliver(folder, mail::itemProperties(message, "bench@example.com", u"IPM.Post"));
+            if (outcome.aborted || outcome.messageClass != expectedClass) rc = 3;
+          }
+        } catch (const std::exception&) {
+          rc = 4;
+        }
+        ::_exit(rc);
+      }
+      children.push_back(pid);
+    }
+    bool ok = true;
+    for (pid_t pid : children) ok = waitFor(pid) == 0 && ok;
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(elapsed);
+    seconds += elapsed;
+    if (!ok) return state.SkipWithError("an in-process delivery failed");
+  }
+  const auto total = state.iterations() * processes * kMessagesPerSession;
+  state.SetItemsProcessed(total);
+  if (seconds > 0) mailItemsPerSecond[processes][std::string(kind).substr(5)] = static_cast<double>(total) / seconds;
+}
+
 void BM_SmtpSource_Plain(benchmark::State& state) { sendWithSmtpSource(state, "plain"); }
 void BM_SmtpSource_Sink(benchmark::State& state) { sendWithSmtpSource(state, "watched"); }
 
 BENCHMARK(BM_SmtpSource_Plain)->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SmtpSource_Sink)->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+void BM_MailItems_Plain(benchmark::State& state) { deliverMailItems(state, "item-plain"); }
+void BM_MailItems_Sink(benchmark::State& state) { deliverMailItems(state, "item-watched"); }
+
+BENCHMARK(BM_MailItems_Plain)->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MailItems_Sink)->Arg(1)->Arg(4)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
 // concurrent_bench's items per second for 1 and 4 processes, run now.
 std::map<std::pair<int, std::string>, double> inProcessRates() {
@@ -175,12 +239,15 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   delete instance;  // stops the service before the in-process run
   const auto inProcess = inProcessRates();
-  std::printf("\nsessions  folder   smtp-source msgs/s  in-process items/s  smtp/in-process\n");
+  std::printf("\nsessions  folder   smtp-source msgs/s  in-process items/s  smtp/in-process  in-process mail items/s  "
+              "smtp/mail items\n");
   for (const auto& [sessions, rates] : messagesPerSecond)
     for (const auto& [kind, rate] : rates) {
       auto it = inProcess.find({sessions, kind});
       const double local = it == inProcess.end() ? 0 : it->second;
-      std::printf("%8d  %-7s  %18.0f  %18.0f  %.2fx\n", sessions, kind.c_str(), rate, local, local > 0 ? rate / local : 0);
+      const double items = mailItemsPerSecond[sessions][kind];
+      std::printf("%8d  %-7s  %18.0f  %18.0f  %14.2fx  %23.0f  %14.2fx\n", sessions, kind.c_str(), rate, local,
+                  local > 0 ? rate / local : 0, items, items > 0 ? rate / items : 0);
     }
   return 0;
 }

@@ -17,7 +17,7 @@ namespace korvane::mail {
 
 namespace {
 
-enum Request : std::uint8_t { FolderOf = 1, Deliver, Refused };
+constexpr std::uint8_t kDeliver = 2;
 
 void putEnvelope(wire::Writer& w, const Envelope& e) {
   w.blob(e.sender);
@@ -40,31 +40,27 @@ Envelope getEnvelope(wire::Reader& r) {
   return e;
 }
 
+// A delivery, or the next message of a session, takes far longer than a
+// spin would last: both ends of a pool channel sleep at once, and leave the
+// processor to the process that stores.
+constexpr std::chrono::microseconds kNoSpin{0};
+
 // A process of the pool: answers calls until the service closes its end.
 [[noreturn]] void serve(int fd, const ProcessMailboxes::Make& make) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   wire::Channel channel(fd);
+  channel.setSpin(kNoSpin);
   auto mailboxes = make();
   for (;;) {
     try {
       auto f = channel.receive(-1);
+      Envelope e = getEnvelope(f->body);
+      auto results = mailboxes->deliver(e, f->body.blob());
       wire::Writer reply;
-      if (f->type == FolderOf) {
-        auto folder = mailboxes->folderOf(f->body.blob());
-        reply.boolean(folder.has_value());
-        reply.blob(folder.value_or(""));
-      } else if (f->type == Deliver) {
-        Envelope e = getEnvelope(f->body);
-        auto results = mailboxes->deliver(e, f->body.blob());
-        reply.i32(static_cast<std::int32_t>(results.size()));
-        for (const auto& r : results) {
-          reply.u8(static_cast<std::uint8_t>(r.status));
-          reply.blob(r.detail);
-        }
-      } else if (f->type == Refused) {
-        Envelope e = getEnvelope(f->body);
-        std::string recipient = f->body.blob();
-        mailboxes->refused(e, recipient, f->body.blob());
+      reply.i32(static_cast<std::int32_t>(results.size()));
+      for (const auto& r : results) {
+        reply.u8(static_cast<std::uint8_t>(r.status));
+        reply.blob(r.detail);
       }
       channel.send(f->type, reply);
     } catch (const wire::ChannelClosed&) {
@@ -76,9 +72,6 @@ Envelope getEnvelope(wire::Reader& r) {
 } // namespace
 
 ProcessMailboxes::ProcessMailboxes(std::size_t processes, Make make) : make_(std::move(make)) {
-  // Each process opens a connection of its own; one carried across fork
-  // would share this process's locks.
-  db::Database::closeCurrent();
   for (std::size_t i = 0; i < std::max<std::size_t>(processes, 1); ++i) free_.push_back(start());
 }
 
@@ -91,6 +84,10 @@ ProcessMailboxes::~ProcessMailboxes() {
 }
 
 ProcessMailboxes::Process ProcessMailboxes::start() {
+  std::lock_guard local(localLock_);
+  // Each process opens a connection of its own; one carried across fork
+  // would share this process's locks. The look-ups open theirs again.
+  db::Database::closeCurrent();
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
     throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
@@ -106,7 +103,9 @@ ProcessMailboxes::Process ProcessMailboxes::start() {
   }
   ::close(fds[1]);
   pids_.push_back(pid);
-  return {pid, std::make_unique<wire::Channel>(fds[0])};
+  auto channel = std::make_unique<wire::Channel>(fds[0]);
+  channel->setSpin(kNoSpin);
+  return {pid, std::move(channel)};
 }
 
 ProcessMailboxes::Process ProcessMailboxes::take() {
@@ -149,17 +148,17 @@ auto ProcessMailboxes::onProcess(Ask ask) {
   }
 }
 
+Mailboxes& ProcessMailboxes::local() {
+  if (!local_) local_ = make_();
+  return *local_;
+}
+
 std::optional<std::string> ProcessMailboxes::folderOf(std::string_view address) {
-  return onProcess([&](wire::Channel& c) -> std::optional<std::string> {
-    wire::Writer w;
-    w.blob(address);
-    c.send(FolderOf, w);
-    auto f = c.receive(-1);
-    bool found = f->body.boolean();
-    std::string folder = f->body.blob();
-    if (!found) return std::nullopt;
-    return folder;
-  });
+  std::lock_guard guard(localLock_);
+  // This connection only reads: the tables exist, and a look-up must never
+  // queue for the write lock that the deliveries take.
+  db::Database::current().trustSchemas();
+  return local().folderOf(address);
 }
 
 std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, std::string_view message) {
@@ -168,7 +167,7 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
       wire::Writer w;
       putEnvelope(w, envelope);
       w.blob(message);
-      c.send(Deliver, w);
+      c.send(kDeliver, w);
       auto f = c.receive(-1);
       std::vector<DeliveryResult> results;
       for (std::int32_t n = f->body.i32(); n > 0; --n) {
@@ -186,15 +185,8 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
 }
 
 void ProcessMailboxes::refused(const Envelope& envelope, std::string_view recipient, std::string_view reason) {
-  onProcess([&](wire::Channel& c) {
-    wire::Writer w;
-    putEnvelope(w, envelope);
-    w.blob(recipient);
-    w.blob(reason);
-    c.send(Refused, w);
-    c.receive(-1);
-    return 0;
-  });
+  std::lock_guard guard(localLock_);
+  local().refused(envelope, recipient, reason);
 }
 
 } // namespace korvane::mail

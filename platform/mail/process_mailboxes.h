@@ -2,9 +2,11 @@
 // messages of several sessions are stored side by side: each process has
 // its own connection to the server, as separate delivering programs do, and
 // while one waits for its commit to reach the disk another goes on. Every
-// call is handed to a free process and waited for; a process that dies
-// fails only the call it ran (the client is told to try again) and is
-// started anew.
+// delivery is handed to a free process and waited for; a process that dies
+// fails only the delivery it ran (the client is told to try again) and is
+// started anew. Addresses are looked up, and refusals logged, in the
+// service's own process by one more Mailboxes of the same kind: a look-up
+// only reads, so it need not queue behind the deliveries for a process.
 #pragma once
 
 #include <condition_variable>
@@ -26,6 +28,7 @@ public:
   using Make = std::function<std::unique_ptr<Mailboxes>()>;
   // Starts `processes` processes, each with the Mailboxes that `make`
   // builds in it. Call before any other thread starts: processes are forked.
+  // The Mailboxes for look-ups is made here on first use, after the fork.
   ProcessMailboxes(std::size_t processes, Make make);
   ~ProcessMailboxes() override;
   ProcessMailboxes(const ProcessMailboxes&) = delete;
@@ -48,7 +51,14 @@ private:
   template <typename Ask>
   auto onProcess(Ask ask);
 
+  // The Mailboxes for look-ups, under localLock_. A restart forks while
+  // other threads run: holding localLock_ keeps them out of the database
+  // and its libraries, whose locks a child would inherit taken.
+  Mailboxes& local();
+
   Make make_;
+  std::mutex localLock_;
+  std::unique_ptr<Mailboxes> local_;
   std::mutex lock_;
   std::condition_variable freed_;
   std::vector<Process> free_;

@@ -168,6 +168,33 @@ TEST_F(MailService, AcceptsOnlyTheAddressesOfMailEnabledFolders) {
   EXPECT_THAT(r.err, ::testing::HasSubstr("-> Support as IPM.Post"));
 }
 
+// Each RCPT is answered by the folders' addresses as they are at that
+// moment, whatever the service looked up before.
+TEST_F(MailService, RecipientsFollowAddressChangesAtOnce) {
+  start();
+  const std::string orders = "orders@corp.example.com";
+  struct Row {
+    std::vector<std::string> change;  // a lab command run before the row
+    std::string to;
+    int code;
+  };
+  const Row rows[] = {
+      {{}, kSales, 250},
+      {{"folder", "set", "Sales", "--mail", ""}, kSales, 550},
+      {{"folder", "set", "Sales", "--mail", kSales}, kSales, 250},
+      {{"folder", "set", "Sales", "--mail", orders}, kSales, 550},
+      {{}, orders, 250},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.to + " after " + ::testing::PrintToString(row.change));
+    if (!row.change.empty()) {
+      ASSERT_EQ(lab(row.change).exitCode, 0);
+    }
+    EXPECT_EQ(talk(Json::array({{"EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + row.to + ">\r\nQUIT\r\n", 4}})),
+              (std::vector<int>{220, 250, 250, row.code, 221}));
+  }
+}
+
 TEST_F(MailService, KeepsTheMessageAndWhatItSays) {
   start();
   const std::string message =
