@@ -5,12 +5,14 @@ plain sockets. Each command prints one JSON document on stdout.
   send PORT FROM TO[,TO...] FILE [--lmtp]   smtplib: sendmail of FILE's bytes (PORT may be
                                              a Unix socket's path: LMTP)
   talk PORT STEPS_JSON                       raw socket: [[text, replies, pause], ...]
-                                             sends text (after pause seconds, if given) and
+                                             sends text (after pause seconds, or once the file
+                                             named by pause exists, if given) and
                                              reads that many final replies; -1: until closed;
                                              prints "greeted" and "step N" on stderr on the way
   parallel PORT N FROM TO SUBJECT            N smtplib clients at once, body "client K"
 """
 import json
+import os
 import smtplib
 import socket
 import sys
@@ -60,7 +62,11 @@ def talk(port, steps):
     print("greeted", file=sys.stderr, flush=True)  # tests wait for this
     for step in steps:
         text, count = step[0], step[1]
-        if len(step) > 2:
+        if len(step) > 2 and isinstance(step[2], str):  # a file the test makes when it may go on
+            deadline = time.monotonic() + 60
+            while not os.path.exists(step[2]) and time.monotonic() < deadline:
+                time.sleep(0.01)
+        elif len(step) > 2:
             time.sleep(step[2])
         if text:
             sock.sendall(text.encode("utf-8", "surrogateescape"))
