@@ -243,7 +243,6 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
       }
       if (f->type == Died) died(during, f->body.text());
       if (f->type == Serving) workerPid_ = f->body.i32();
-      if (f->type == Pace) channel_->setSpin(std::chrono::microseconds(f->body.i32()));
       if (f->type != Callback) continue;
       wire::Writer answer;
       if (callbacks) callbacks(f->body, answer);

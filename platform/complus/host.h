@@ -49,7 +49,6 @@ enum Message : std::uint8_t {
   Serving,        // host -> caller: the pid of the process that serves it
   Park,           // object (no reply): let go of, kept for reuse
   Unpark,         // object (no reply): in use again
-  Pace,           // host -> caller: how long to spin waiting for replies (µs)
 };
 
 // Settings of the server, in seconds: how long one call into a hosted

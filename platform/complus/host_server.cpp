@@ -24,7 +24,6 @@
 #include <pwd.h>
 #include <set>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -50,22 +49,6 @@ constexpr int kServedNothing = 2;
 // Between a sink's begin phase and the commit or abort phase that follows
 // lies only the caller's own write: worth waiting for awake.
 constexpr std::chrono::microseconds kAwaitAfterPhase{2000};
-
-// The workers of this host, counted by the listener in a page its workers
-// share. Waiting awake for a caller, or making a caller wait awake, pays
-// only while there are processors to spare: with more workers than half the
-// processors, every wait sleeps.
-std::atomic<int>* workerCount = nullptr;
-
-void countWorkers() {
-  void* page = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (page != MAP_FAILED) workerCount = new (page) std::atomic<int>(0);
-}
-
-bool crowded() {
-  static const long processors = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
-  return workerCount && workerCount->load(std::memory_order_relaxed) * 2L > processors;
-}
 
 // What a signal handler may touch: the caller whose call runs, and when it
 // began (0: no call).
@@ -240,7 +223,8 @@ public:
     }
     for (;;) {
       pollfd p{channel_.fd(), POLLIN, 0};
-      if (wire::pollSpinning(&p, 1, 500, spin()) > 0) serveNext();
+      auto spin = afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
+      if (wire::pollSpinning(&p, 1, 500, spin) > 0) serveNext();
       if (!inUse() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
     }
   }
@@ -318,7 +302,7 @@ private:
     }
     wire::Writer reply;
     reply.i32(h).text(failed(h) ? takeErrorInfo() : Text()).i64(id).u8(offered).text(construction);
-    answer(reply);
+    channel_.send(Reply, reply);
   }
 
   void call(wire::Reader& body) {
@@ -333,7 +317,7 @@ private:
       afterPhaseNext_ =
           store::remote::serveCall(object.get(), body, reply, [&](const wire::Writer& q) { return callBack(q); });
     }
-    answer(reply);
+    channel_.send(Reply, reply);
   }
 
   // Asks the caller in the middle of a call; serves what the caller sends
@@ -345,20 +329,6 @@ private:
       if (f->type == CallbackReply) return std::move(f->body);
       serve(*f);
     }
-  }
-
-  std::chrono::microseconds spin() const {
-    if (crowded()) return {};
-    return afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
-  }
-  // Replies, after telling the caller how to wait for replies when that changed.
-  void answer(const wire::Writer& body) {
-    if (bool now = crowded(); now != toldCrowded_) {
-      wire::Writer pace;
-      channel_.send(Pace, pace.i32(now ? 0 : static_cast<std::int32_t>(wire::kShortWait.count())));
-      toldCrowded_ = now;
-    }
-    channel_.send(Reply, body);
   }
 
   void keep(std::int64_t id, bool kept) {
@@ -382,7 +352,6 @@ private:
   std::int64_t lastObject_ = 0;
   bool served_ = false;
   bool afterPhaseNext_ = false;
-  bool toldCrowded_ = false;  // the caller spins until told otherwise
   // The caller's objects; those it let go of are kept for its reuse.
   struct Hosted {
     ComPtr<IUnknown> object;
@@ -448,7 +417,6 @@ private:
     if (worker == 0) work(caller.fd(), parent);
     if (worker > 0) {
       workers_.insert(worker);
-      if (workerCount) ++*workerCount;
       return;
     }
     std::string frame = note(u"it could not start a process for the call: " + fromUtf8(std::strerror(errno)));
@@ -489,7 +457,7 @@ private:
   void reap() {
     int status = 0;
     for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
-      if (workers_.erase(pid) && workerCount) --*workerCount;
+      workers_.erase(pid);
       if (!WIFEXITED(status) || WEXITSTATUS(status) != kServedNothing) lastActive_ = nowMs();
     }
   }
@@ -568,7 +536,6 @@ int runHost(int argc, char** argv) {
     // Each worker opens a connection of its own: one carried across fork
     // would share the listener's locks.
     db::Database::closeCurrent();
-    countWorkers();
   } catch (const ComError& e) {
     return refuse(e.description());
   }
