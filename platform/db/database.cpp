@@ -1,4 +1,5 @@
 #include "platform/db/database.h"
+#include "platform/db/writer_queue.h"
 
 #include <cerrno>
 #include <chrono>
@@ -44,6 +45,7 @@ constexpr std::chrono::seconds kBusyTimeout{60};
 struct BusyWait {
   std::chrono::steady_clock::time_point started;
   std::minstd_rand random{static_cast<std::minstd_rand::result_type>(::getpid())};
+  WriterQueue* queue = nullptr;
 };
 
 int waitForLock(void* context, int tries) {
@@ -51,6 +53,8 @@ int waitForLock(void* context, int tries) {
   const auto now = std::chrono::steady_clock::now();
   if (tries == 0) wait.started = now;
   if (now - wait.started >= kBusyTimeout) return 0;
+  // A writer in the queue hands the lock on as it leaves: try again then.
+  if (wait.queue && wait.queue->awaitTurn(wait.started + kBusyTimeout)) return 1;
   const unsigned longest = tries < 50 ? 1000 : 5000;  // microseconds
   ::usleep(100 + wait.random() % longest);
   return 1;
@@ -275,7 +279,11 @@ Database::Database(const fs::path& path)
   } catch (int rc) {
     failure = rc & 0xFF;
   }
-  if (refused.empty() && failure == SQLITE_OK) return;
+  if (refused.empty() && failure == SQLITE_OK) {
+    queue_ = std::make_unique<WriterQueue>(file);
+    cache_->busy.queue = queue_.get();
+    return;
+  }
   const std::string why = sqlite3_errmsg(db_);
   sqlite3_close(db_);
   db_ = nullptr;
@@ -477,7 +485,13 @@ Variant Statement::variant(int valueColumn, int kindColumn) const {
 Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
   if (level_ == 0) {
     db_.othersVersionKnown_ = false;
-    db_.exec("BEGIN IMMEDIATE");
+    if (db_.queue_) db_.queue_->enter(std::chrono::steady_clock::now() + kBusyTimeout);
+    try {
+      db_.exec("BEGIN IMMEDIATE");
+    } catch (...) {
+      if (db_.queue_) db_.queue_->leave();
+      throw;
+    }
   }
   else
     db_.exec(fmt::format("SAVEPOINT sp{}", level_));
@@ -499,6 +513,7 @@ void Transaction::commit() {
     // A failed COMMIT leaves the transaction open for the rollback.
     db_.exec("COMMIT");
     db_.othersVersionKnown_ = false;
+    if (db_.queue_) db_.queue_->leave();
   } else
     db_.exec(fmt::format("RELEASE sp{}", level_));
   active_ = false;
@@ -513,7 +528,15 @@ void Transaction::rollback() {
   ++db_.rollbacks_;
   db_.settleSchemas(level_, false);
   if (level_ == 0) {
-    db_.exec("ROLLBACK");
+    if (db_.queue_) {
+      struct Leave {
+        WriterQueue& q;
+        ~Leave() { q.leave(); }
+      } leave{*db_.queue_};
+      db_.exec("ROLLBACK");
+    } else {
+      db_.exec("ROLLBACK");
+    }
   } else {
     db_.exec(fmt::format("ROLLBACK TO sp{}", level_));
     db_.exec(fmt::format("RELEASE sp{}", level_));

@@ -19,6 +19,8 @@ struct sqlite3_stmt;
 
 namespace korvane::db {
 
+class WriterQueue;
+
 // Where the current server lives, as an absolute path: the directory set by
 // setServerDirectory, else $KORVANE_SERVER, else $XDG_DATA_HOME/korvane/server
 // (or ~/.local/share/korvane/server). Without a home directory it fails
@@ -110,6 +112,7 @@ private:
   std::filesystem::path file_;
   int depth_ = 0;
   std::unique_ptr<Cache> cache_;
+  std::unique_ptr<WriterQueue> queue_;  // held while a write transaction is open
   // Other connections' commits as last seen; inside a transaction they
   // cannot change what this one reads, so it is read once after BEGIN.
   std::int64_t othersVersion_ = -1;

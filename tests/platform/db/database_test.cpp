@@ -138,7 +138,8 @@ TEST(ServerFiles, AreOwnerOnlyWhateverTheUmask) {
     ::umask(old);
     EXPECT_EQ(modeOf(dir), 0700u);
     EXPECT_EQ(modeOf(dir.parent_path()), 0700u);
-    for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(modeOf(dir / (std::string("server.db") + suffix)), 0600u) << suffix;
+    for (const char* suffix : {"", "-wal", "-shm", "-writers"})
+      EXPECT_EQ(modeOf(dir / (std::string("server.db") + suffix)), 0600u) << suffix;
     Database::closeCurrent();
   }
 }
