@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -46,12 +47,15 @@ struct BusyWait {
   std::chrono::steady_clock::time_point started;
   std::minstd_rand random{static_cast<std::minstd_rand::result_type>(::getpid())};
   WriterQueue* queue = nullptr;
+  // When the transaction now beginning joined the queue: the time it waited
+  // there counts against the same limit.
+  std::optional<std::chrono::steady_clock::time_point> queuedAt;
 };
 
 int waitForLock(void* context, int tries) {
   auto& wait = *static_cast<BusyWait*>(context);
   const auto now = std::chrono::steady_clock::now();
-  if (tries == 0) wait.started = now;
+  if (tries == 0) wait.started = wait.queuedAt.value_or(now);
   if (now - wait.started >= kBusyTimeout) return 0;
   // A writer in the queue hands the lock on as it leaves: try again then.
   if (wait.queue && wait.queue->awaitTurn(wait.started + kBusyTimeout)) return 1;
@@ -485,13 +489,17 @@ Variant Statement::variant(int valueColumn, int kindColumn) const {
 Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
   if (level_ == 0) {
     db_.othersVersionKnown_ = false;
-    if (db_.queue_) db_.queue_->enter(std::chrono::steady_clock::now() + kBusyTimeout);
+    auto& busy = db_.cache_->busy;
+    busy.queuedAt = std::chrono::steady_clock::now();
+    if (db_.queue_) db_.queue_->enter(*busy.queuedAt + kBusyTimeout);
     try {
       db_.exec("BEGIN IMMEDIATE");
     } catch (...) {
+      busy.queuedAt.reset();
       if (db_.queue_) db_.queue_->leave();
       throw;
     }
+    busy.queuedAt.reset();
   }
   else
     db_.exec(fmt::format("SAVEPOINT sp{}", level_));
