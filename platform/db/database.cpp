@@ -1,14 +1,13 @@
 #include "platform/db/database.h"
-#include "platform/db/writer_queue.h"
 
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <map>
+#include <optional>
 #include <pwd.h>
 #include <random>
 #include <set>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "platform/db/trust.h"
+#include "platform/db/writer_queue.h"
 
 namespace korvane::db {
 
