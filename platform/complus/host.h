@@ -3,7 +3,7 @@
 // per application and server, started by the first activation, reached by
 // every process of that server through a Unix socket in the server's "hosts"
 // directory (owner-only, like the database), and ended after an idle time
-// with no objects, by `shutdown` (application removed, component
+// with no objects in use, by `shutdown` (application removed, component
 // reinstalled, the lab's "complus shutdown"), or when it dies.
 //
 // The host hands each caller's connection to a worker process of its own,
