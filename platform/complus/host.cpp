@@ -337,8 +337,8 @@ bool Link::sendToLiving(Message type, const wire::Writer& body) {
 }
 
 std::optional<Created> Link::reuse(const std::shared_ptr<Link>& self, const Guid& clsid, const Text& construction) {
-  std::optional<Parked> found;
-  std::erase_if(parked_, [&](const Parked& p) {
+  std::optional<Created> found;
+  std::erase_if(parked_, [&](const Created& p) {
     if (p.clsid != clsid) return false;
     if (p.construction != construction) {
       release(p.object);  // made from what the catalog no longer says
@@ -350,7 +350,8 @@ std::optional<Created> Link::reuse(const std::shared_ptr<Link>& self, const Guid
   });
   wire::Writer w;
   if (!found || !sendToLiving(Unpark, w.i64(found->object))) return std::nullopt;
-  return Created{self, found->object, found->offers, found->construction, clsid};
+  found->link = self;
+  return found;
 }
 
 void Link::park(const Created& c) noexcept {
@@ -360,7 +361,8 @@ void Link::park(const Created& c) noexcept {
   try {
     wire::Writer w;
     channel_->send(Park, w.i64(c.object));
-    parked_.push_back({c.clsid, c.object, c.offers, c.construction});
+    parked_.push_back(c);
+    parked_.back().link.reset();
   } catch (...) {
     dead_ = true;
   }

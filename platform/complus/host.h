@@ -78,9 +78,9 @@ struct Target {
 // Answers one callback: reads the request, writes the answer. Never throws.
 using CallbackHandler = std::function<void(wire::Reader& request, wire::Writer& answer)>;
 
-// One caller's connection to one host.
 struct Created;
 
+// One caller's connection to one host.
 class Link {
 public:
   Link(Target target, int fd, int lockFd);
@@ -102,12 +102,6 @@ public:
 private:
   friend struct Links;
   friend Created create(const Target& target, const Guid& clsid, const Text& construction);
-  struct Parked {
-    Guid clsid;
-    std::int64_t object;
-    std::uint8_t offers;
-    Text construction;
-  };
   std::optional<Created> reuse(const std::shared_ptr<Link>& self, const Guid& clsid, const Text& construction);
   bool sendToLiving(Message type, const wire::Writer& body);
   void awaitHello();
@@ -120,7 +114,9 @@ private:
   int workerPid_ = 0;  // the host's process that serves this link
   bool dead_ = false;
   std::int32_t limitMs_;
-  std::vector<Parked> parked_;  // under the lock of the process's links
+  // Kept objects, without the link (they are this link's): under the lock
+  // of the process's links.
+  std::vector<Created> parked_;
 };
 
 // Requests answered by hosts in this process so far (each reply to a call

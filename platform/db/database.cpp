@@ -491,12 +491,12 @@ Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
     db_.othersVersionKnown_ = false;
     auto& busy = db_.cache_->busy;
     busy.queuedAt = std::chrono::steady_clock::now();
-    if (db_.queue_) db_.queue_->enter(*busy.queuedAt + kBusyTimeout);
+    db_.queue_->enter(*busy.queuedAt + kBusyTimeout);
     try {
       db_.exec("BEGIN IMMEDIATE");
     } catch (...) {
       busy.queuedAt.reset();
-      if (db_.queue_) db_.queue_->leave();
+      db_.queue_->leave();
       throw;
     }
     busy.queuedAt.reset();
@@ -521,7 +521,7 @@ void Transaction::commit() {
     // A failed COMMIT leaves the transaction open for the rollback.
     db_.exec("COMMIT");
     db_.othersVersionKnown_ = false;
-    if (db_.queue_) db_.queue_->leave();
+    db_.queue_->leave();
   } else
     db_.exec(fmt::format("RELEASE sp{}", level_));
   active_ = false;
@@ -536,15 +536,12 @@ void Transaction::rollback() {
   ++db_.rollbacks_;
   db_.settleSchemas(level_, false);
   if (level_ == 0) {
-    if (db_.queue_) {
-      struct Leave {
-        WriterQueue& q;
-        ~Leave() { q.leave(); }
-      } leave{*db_.queue_};
-      db_.exec("ROLLBACK");
-    } else {
-      db_.exec("ROLLBACK");
-    }
+    // The turn goes however the rollback ends.
+    struct Leave {
+      WriterQueue& q;
+      ~Leave() { q.leave(); }
+    } leave{*db_.queue_};
+    db_.exec("ROLLBACK");
   } else {
     db_.exec(fmt::format("ROLLBACK TO sp{}", level_));
     db_.exec(fmt::format("RELEASE sp{}", level_));

@@ -112,7 +112,8 @@ private:
   std::filesystem::path file_;
   int depth_ = 0;
   std::unique_ptr<Cache> cache_;
-  std::unique_ptr<WriterQueue> queue_;  // held while a write transaction is open
+  // Made once the file is open; its turn is held while a write transaction is open.
+  std::unique_ptr<WriterQueue> queue_;
   // Other connections' commits as last seen; inside a transaction they
   // cannot change what this one reads, so it is read once after BEGIN.
   std::int64_t othersVersion_ = -1;

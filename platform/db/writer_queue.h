@@ -25,7 +25,6 @@ public:
   // when it could not (no queue, the wait ran out, already held).
   bool enter(Deadline deadline);
   void leave();
-  bool held() const { return held_; }
   // For a writer that is not in the queue: true when someone held it and
   // has let go since (so the write lock is worth trying again at once);
   // false at once when nobody holds it.

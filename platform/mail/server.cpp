@@ -182,21 +182,20 @@ private:
 
   // Connecting to a socket file takes write permission on it.
   void grant(const std::string& path) {
-    auto failed = [&](const std::string& what) {
+    auto refuse = [&](const std::string& why) {
       std::filesystem::remove(path);
-      throw std::runtime_error("cannot " + what + " of unix:" + path + ": " + std::strerror(errno));
+      throw std::runtime_error("cannot " + why);
     };
+    const std::string giving = "give unix:" + path + " to \"" + options.socketOwner + "\": ";
     if (!options.socketOwner.empty()) {
       const passwd* account = ::getpwnam(options.socketOwner.c_str());
-      if (!account) {
-        std::filesystem::remove(path);
-        throw std::runtime_error("cannot give unix:" + path + " to \"" + options.socketOwner +
-                                 "\": this machine has no such account");
-      }
-      if (::chown(path.c_str(), account->pw_uid, account->pw_gid) != 0)
-        failed("give \"" + options.socketOwner + "\" the socket (only the superuser can; else widen --socket-mode)");
+      if (!account)
+        refuse(giving + "this machine has no such account");
+      else if (::chown(path.c_str(), account->pw_uid, account->pw_gid) != 0)
+        refuse(giving + std::strerror(errno) + " (only the superuser can; else widen --socket-mode)");
     }
-    if (::chmod(path.c_str(), options.socketMode & 0777) != 0) failed("set the permissions");
+    if (::chmod(path.c_str(), options.socketMode & 0777) != 0)
+      refuse("set the permissions of unix:" + path + ": " + std::strerror(errno));
   }
 
   void accept(Acceptor& a) {
