@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -275,12 +276,21 @@ void InstallWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (activationQueued_) return;
   activationQueued_ = true;
-  // The first activation runs once the window is on the screen.
-  QTimer::singleShot(0, this, [this] {
-    handle([this] { Form_Activate(form_); });
-    activated_ = true;
-    reportState();
-  });
+  QTimer::singleShot(0, this, [this] { activateOnceExposed(0); });
+}
+
+// The first activation runs once the window is on the screen (a second at
+// most after it was shown): a fill that began before the window was first
+// drawn would lock the redrawing of a list never drawn, black until it ends.
+void InstallWindow::activateOnceExposed(int waitedMs) {
+  constexpr int kStepMs = 10, kMostMs = 1000;
+  if (windowHandle() && !windowHandle()->isExposed() && waitedMs < kMostMs) {
+    QTimer::singleShot(kStepMs, this, [this, waitedMs] { activateOnceExposed(waitedMs + kStepMs); });
+    return;
+  }
+  handle([this] { Form_Activate(form_); });
+  activated_ = true;
+  reportState();
 }
 
 void InstallWindow::closeEvent(QCloseEvent* event) {

@@ -74,6 +74,7 @@ private:
   template <typename F>
   void handle(F&& handler);
   void reportRuntimeError(std::exception_ptr error);
+  void activateOnceExposed(int waitedMs);
   void endProgram(int code);
   void connectControls();
   void connectList();
