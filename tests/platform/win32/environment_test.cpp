@@ -35,20 +35,12 @@ struct VariableRow {
   const char16_t* expected;
 };
 
-class MachineVariables : public EnvironmentTest, public ::testing::WithParamInterface<VariableRow> {};
-
-TEST_P(MachineVariables, AreFilledFromTheMachineWhenTheProcessLacksThem) {
-  EXPECT_EQ(getEnvironment(GetParam().name), GetParam().expected);
+TEST_F(EnvironmentTest, MachineVariablesAreFilledFromTheMachineWhenTheProcessLacksThem) {
+  const VariableRow rows[] = {{u"COMPUTERNAME", u"EXCH01"}, {u"computername", u"EXCH01"},
+                              {u"USERNAME", u"Admin"},        {u"USERDOMAIN", u"CORP"},
+                              {u"KORVANE_SURELY_UNSET_VARIABLE", u""}, {u"", u""}, {u"A=B", u""}};
+  for (const auto& row : rows) EXPECT_EQ(getEnvironment(row.name), row.expected) << toUtf8(row.name);
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, MachineVariables,
-                         ::testing::Values(VariableRow{u"COMPUTERNAME", u"EXCH01"},
-                                           VariableRow{u"computername", u"EXCH01"},
-                                           VariableRow{u"USERNAME", u"Admin"},
-                                           VariableRow{u"USERDOMAIN", u"CORP"},
-                                           VariableRow{u"KORVANE_SURELY_UNSET_VARIABLE", u""},
-                                           VariableRow{u"", u""},
-                                           VariableRow{u"A=B", u""}));
 
 TEST_F(EnvironmentTest, TheProcessEnvironmentAndTheLogonOverrideWinAndTheDomainFallsBackToTheComputer) {
   {
@@ -65,30 +57,19 @@ TEST_F(EnvironmentTest, TheProcessEnvironmentAndTheLogonOverrideWinAndTheDomainF
   EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"");
 }
 
-struct FileRow {
-  const char16_t* relative;  // under the scratch directory; "" = the path is empty
-  bool exists;
-};
-
-class FileExistence : public EnvironmentTest, public ::testing::WithParamInterface<FileRow> {};
-
-TEST_P(FileExistence, TreatsBackslashAsSeparator) {
-  auto dir = server_.dir() / "sub";
-  std::filesystem::create_directories(dir);
-  std::ofstream(dir / "Korvane.dll") << "x";
-  Text rel = GetParam().relative;
-  Text path = rel.empty() ? Text() : fromUtf8(server_.dir().string()) + rel;
-  EXPECT_EQ(fileExists(path), GetParam().exists) << toUtf8(path);
+TEST_F(EnvironmentTest, FileExistenceTreatsBackslashAsSeparator) {
+  std::filesystem::create_directories(server_.dir() / "sub");
+  std::ofstream(server_.dir() / "sub" / "Korvane.dll") << "x";
+  // Under the scratch directory; "" stands for an empty path. "\\sub" is a directory.
+  const std::pair<const char16_t*, bool> rows[] = {
+      {u"\\sub\\Korvane.dll", true},       {u"/sub/Korvane.dll", true}, {u"/sub\\Korvane.dll", true},
+      {u"\\sub", false},                   {u"\\sub\\Other.dll", false}, {u"\\missing\\Korvane.dll", false},
+      {u"", false}};
+  for (const auto& [relative, exists] : rows) {
+    const Text path = *relative ? fromUtf8(server_.dir().string()) + relative : Text();
+    EXPECT_EQ(fileExists(path), exists) << toUtf8(path);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, FileExistence,
-                         ::testing::Values(FileRow{u"\\sub\\Korvane.dll", true},
-                                           FileRow{u"/sub/Korvane.dll", true},
-                                           FileRow{u"/sub\\Korvane.dll", true},
-                                           FileRow{u"\\sub", false},  // a directory
-                                           FileRow{u"\\sub\\Other.dll", false},
-                                           FileRow{u"\\missing\\Korvane.dll", false},
-                                           FileRow{u"", false}));
 
 struct LocaleRow {
   const char* lcAll;
@@ -97,23 +78,21 @@ struct LocaleRow {
   const char* expected;
 };
 
-class UserLocale : public ::testing::TestWithParam<LocaleRow> {};
-
-TEST_P(UserLocale, FollowsThePosixOrderOfVariables) {
+TEST(UserLocale, FollowsThePosixOrderOfVariables) {
+  const LocaleRow rows[] = {{nullptr, nullptr, nullptr, "en_US"},
+                            {nullptr, nullptr, "de_DE.UTF-8", "de_DE"},
+                            {nullptr, "fr_FR@euro", "de_DE", "fr_FR"},
+                            {"en_GB.UTF-8", "fr_FR", "de_DE", "en_GB"},
+                            {nullptr, nullptr, "C.UTF-8", "en_US"},
+                            {nullptr, nullptr, "POSIX", "en_US"}};
   auto opt = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
-  ScopedEnv all("LC_ALL", opt(GetParam().lcAll));
-  ScopedEnv time("LC_TIME", opt(GetParam().lcTime));
-  ScopedEnv lang("LANG", opt(GetParam().lang));
-  EXPECT_EQ(userLocale(), GetParam().expected);
+  for (const auto& row : rows) {
+    ScopedEnv all("LC_ALL", opt(row.lcAll)), time("LC_TIME", opt(row.lcTime));
+    ScopedEnv lang("LANG", opt(row.lang));
+    EXPECT_EQ(userLocale(), row.expected) << opt(row.lcAll).value_or("-") << " " << opt(row.lcTime).value_or("-")
+                                          << " " << opt(row.lang).value_or("-");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, UserLocale,
-                         ::testing::Values(LocaleRow{nullptr, nullptr, nullptr, "en_US"},
-                                           LocaleRow{nullptr, nullptr, "de_DE.UTF-8", "de_DE"},
-                                           LocaleRow{nullptr, "fr_FR@euro", "de_DE", "fr_FR"},
-                                           LocaleRow{"en_GB.UTF-8", "fr_FR", "de_DE", "en_GB"},
-                                           LocaleRow{nullptr, nullptr, "C.UTF-8", "en_US"},
-                                           LocaleRow{nullptr, nullptr, "POSIX", "en_US"}));
 
 struct DateRow {
   const char* locale;
@@ -122,21 +101,18 @@ struct DateRow {
   const char16_t* expected;
 };
 
-class GeneralDate : public ::testing::TestWithParam<DateRow> {};
-
-TEST_P(GeneralDate, IsShortDateWithFullYearAndMediumTime) {
-  auto t = std::chrono::system_clock::time_point(std::chrono::seconds(GetParam().unixSeconds));
-  EXPECT_EQ(generalDateTime(t, GetParam().locale, GetParam().zone), GetParam().expected);
-}
-
 // 1796612645 is 2026-12-07 03:04:05 UTC; 1796657400 is 2026-12-07 15:30:00 UTC.
-INSTANTIATE_TEST_SUITE_P(
-    Rows, GeneralDate,
-    ::testing::Values(DateRow{"en_US", "UTC", 1796612645, u"12/7/2026 3:04:05 AM"},
-                      DateRow{"en_US", "UTC", 1796657400, u"12/7/2026 3:30:00 PM"},
-                      DateRow{"en_US", "America/New_York", 1796612645, u"12/6/2026 10:04:05 PM"},
-                      DateRow{"de_DE", "Europe/Berlin", 1796612645, u"07.12.2026 04:04:05"},
-                      DateRow{"en_GB", "UTC", 1796612645, u"07/12/2026 03:04:05"}));
+TEST(GeneralDate, IsShortDateWithFullYearAndMediumTime) {
+  const DateRow rows[] = {{"en_US", "UTC", 1796612645, u"12/7/2026 3:04:05 AM"},
+                          {"en_US", "UTC", 1796657400, u"12/7/2026 3:30:00 PM"},
+                          {"en_US", "America/New_York", 1796612645, u"12/6/2026 10:04:05 PM"},
+                          {"de_DE", "Europe/Berlin", 1796612645, u"07.12.2026 04:04:05"},
+                          {"en_GB", "UTC", 1796612645, u"07/12/2026 03:04:05"}};
+  for (const auto& row : rows) {
+    const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(row.unixSeconds));
+    EXPECT_EQ(generalDateTime(t, row.locale, row.zone), row.expected) << row.locale << " " << row.zone;
+  }
+}
 
 TEST(GeneralDateOfTheUser, HoldsTheYearAndAnUnknownTimeZoneIsRefused) {
   EXPECT_THROW(generalDateTime(std::chrono::system_clock::now(), "en_US", "Nowhere/Atlantis"), ComError);

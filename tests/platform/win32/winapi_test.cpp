@@ -40,34 +40,32 @@ struct UserNameRow {
   const char* text;  // what the buffer holds on success
 };
 
-class GetUserNameRows : public Win32Test, public ::testing::WithParamInterface<UserNameRow> {};
-
-TEST_P(GetUserNameRows, CopiesTheNameOrReportsTheSizeNeeded) {
-  const UserNameRow& row = GetParam();
-  setUser(row.user);
-  std::vector<char> buffer(256, ' ');
-  std::vector<char> before = buffer;
-  std::uint32_t size = row.bufferSize;
-  int ok = GetUserNameA(buffer.data(), &size);
-  EXPECT_EQ(ok != 0, row.ok);
-  EXPECT_EQ(size, row.sizeAfter);
-  if (row.ok) {
-    EXPECT_STREQ(buffer.data(), row.text);
-    EXPECT_EQ(buffer[size], ' ') << "wrote past the terminating zero";
-  } else {
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(buffer, before) << "a failed call must not touch the buffer";
+TEST_F(Win32Test, GetUserNameCopiesTheNameOrReportsTheSizeNeeded) {
+  const UserNameRow rows[] = {
+      {u"Admin", 255, true, 6, "Admin"},  // five letters, size 6
+      {u"Admin", 6, true, 6, "Admin"},    // exactly enough
+      {u"Admin", 5, false, 6, ""},        // no room for the zero
+      {u"Admin", 0, false, 6, ""},
+      {u"O'Brien", 255, true, 8, "O'Brien"},
+      {u"J\u00fcrgen", 255, true, 8, "J\xC3\xBCrgen"},  // UTF-8 bytes
+  };
+  for (const UserNameRow& row : rows) {
+    SCOPED_TRACE(toUtf8(row.user) + " in " + std::to_string(row.bufferSize));
+    setUser(row.user);
+    std::vector<char> buffer(256, ' ');
+    const std::vector<char> before = buffer;
+    std::uint32_t size = row.bufferSize;
+    EXPECT_EQ(GetUserNameA(buffer.data(), &size) != 0, row.ok);
+    EXPECT_EQ(size, row.sizeAfter);
+    if (row.ok) {
+      EXPECT_STREQ(buffer.data(), row.text);
+      EXPECT_EQ(buffer[size], ' ') << "wrote past the terminating zero";
+    } else {
+      EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+      EXPECT_EQ(buffer, before) << "a failed call must not touch the buffer";
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, GetUserNameRows,
-    ::testing::Values(UserNameRow{u"Admin", 255, true, 6, "Admin"},  // five letters, size 6
-                      UserNameRow{u"Admin", 6, true, 6, "Admin"},    // exactly enough
-                      UserNameRow{u"Admin", 5, false, 6, ""},        // no room for the zero
-                      UserNameRow{u"Admin", 0, false, 6, ""},
-                      UserNameRow{u"O'Brien", 255, true, 8, "O'Brien"},
-                      UserNameRow{u"J\u00fcrgen", 255, true, 8, "J\xC3\xBCrgen"}));  // UTF-8 bytes
 
 TEST_F(Win32Test, GetUserNameWithoutBufferReportsTheSizeFollowsTheLogonUserAndWithoutServerFailsCleanly) {
   std::uint32_t size = 0;
@@ -129,40 +127,38 @@ struct WorkstationRow {
   std::uint32_t expected;
 };
 
-class WorkstationRows : public Win32Test, public ::testing::WithParamInterface<WorkstationRow> {};
-
-TEST_P(WorkstationRows, AnswersOrFailsWithoutABuffer) {
-  const WorkstationRow& row = GetParam();
-  MachineInfo m = machineInfo();
-  m.workstationError = row.configuredError;
-  setMachineInfo(m);
-  std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
-  std::uint32_t rc = NetWkstaGetInfo(row.serverName, row.level, &buffer);
-  EXPECT_EQ(rc, row.expected);
-  if (rc == NERR_Success) {
-    ASSERT_NE(buffer, nullptr);
-    EXPECT_EQ(textAt(fieldsOf(buffer, 3)[2]), u"CORP");
-  } else {
-    EXPECT_EQ(buffer, nullptr);
+TEST_F(Win32Test, WorkstationInfoAnswersOrFailsWithoutABuffer) {
+  const WorkstationRow rows[] = {
+      {u"\\\\EXCH01", 102, 0, NERR_Success},
+      {u"\\\\exch01", 102, 0, NERR_Success},  // names ignore case
+      {nullptr, 102, 0, NERR_Success},         // the local machine
+      {u"", 101, 0, NERR_Success},
+      {u"\\\\EXCH01", 100, 0, NERR_Success},
+      {u"EXCH01", 102, 0, ERROR_BAD_NETPATH},  // no backslashes
+      {u"\\\\", 102, 0, ERROR_BAD_NETPATH},
+      {u"\\\\OTHER", 102, 0, ERROR_BAD_NETPATH},
+      {u"\\\\EXCH01X", 102, 0, ERROR_BAD_NETPATH},
+      {u"\\\\EXCH01", 103, 0, ERROR_INVALID_LEVEL},
+      {u"\\\\EXCH01", 102, NERR_DCNotFound, NERR_DCNotFound},
+      {u"\\\\EXCH01", 102, NERR_WkstaNotStarted, NERR_WkstaNotStarted},
+  };
+  for (const WorkstationRow& row : rows) {
+    SCOPED_TRACE((row.serverName ? toUtf8(row.serverName) : "null") + " level " + std::to_string(row.level));
+    MachineInfo m = machineInfo();
+    m.workstationError = row.configuredError;
+    setMachineInfo(m);
+    std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
+    const std::uint32_t rc = NetWkstaGetInfo(row.serverName, row.level, &buffer);
+    EXPECT_EQ(rc, row.expected);
+    if (rc == NERR_Success) {
+      ASSERT_NE(buffer, nullptr);
+      EXPECT_EQ(textAt(fieldsOf(buffer, 3)[2]), u"CORP");
+    } else {
+      EXPECT_EQ(buffer, nullptr);
+    }
+    EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);  // null is fine too
   }
-  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);  // null is fine too
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, WorkstationRows,
-    ::testing::Values(WorkstationRow{u"\\\\EXCH01", 102, 0, NERR_Success},
-                      WorkstationRow{u"\\\\exch01", 102, 0, NERR_Success},  // names ignore case
-                      WorkstationRow{nullptr, 102, 0, NERR_Success},         // the local machine
-                      WorkstationRow{u"", 101, 0, NERR_Success},
-                      WorkstationRow{u"\\\\EXCH01", 100, 0, NERR_Success},
-                      WorkstationRow{u"EXCH01", 102, 0, ERROR_BAD_NETPATH},  // no backslashes
-                      WorkstationRow{u"\\\\", 102, 0, ERROR_BAD_NETPATH},
-                      WorkstationRow{u"\\\\OTHER", 102, 0, ERROR_BAD_NETPATH},
-                      WorkstationRow{u"\\\\EXCH01X", 102, 0, ERROR_BAD_NETPATH},
-                      WorkstationRow{u"\\\\EXCH01", 103, 0, ERROR_INVALID_LEVEL},
-                      WorkstationRow{u"\\\\EXCH01", 102, NERR_DCNotFound, NERR_DCNotFound},
-                      WorkstationRow{u"\\\\EXCH01", 102, NERR_WkstaNotStarted,
-                                     NERR_WkstaNotStarted}));
 
 TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTextsAndAreFreedOnceOnly) {
   std::uint8_t* first = nullptr;
@@ -195,30 +191,19 @@ TEST(Win32Helpers, UnknownHandlesAndNullTextsAreSafe) {
   EXPECT_STREQ(overlap, "aabcdf");
 }
 
-struct MachineRow {
-  const char16_t* computer;
-  const char16_t* user;
-};
-
-class InvalidMachines : public Win32Test, public ::testing::WithParamInterface<MachineRow> {};
-
-TEST_P(InvalidMachines, AreRefusedAndNothingIsStored) {
-  MachineInfo bad;
-  bad.computerName = GetParam().computer;
-  bad.userName = GetParam().user;
-  EXPECT_THROW(setMachineInfo(bad), ComError);
+TEST_F(Win32Test, InvalidMachinesAreRefusedAndNothingIsStored) {
+  const std::pair<const char16_t*, const char16_t*> rows[] = {
+      {u"", u"Admin"},     {u"EX CH", u"Admin"}, {u"EX\\CH", u"Admin"}, {u"EXCH01", u""},
+      {u"EXCH01", u"a\\b"}, {u"EXCH01", u"a]b"},  {u"EXCH01", u" . "}};
+  for (const auto& [computer, user] : rows) {
+    MachineInfo bad;
+    bad.computerName = computer;
+    bad.userName = user;
+    EXPECT_THROW(setMachineInfo(bad), ComError) << toUtf8(computer) << " " << toUtf8(user);
+  }
   EXPECT_EQ(machineInfo().computerName, u"EXCH01");
   EXPECT_EQ(machineInfo().userName, u"Admin");
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, InvalidMachines,
-                         ::testing::Values(MachineRow{u"", u"Admin"},
-                                           MachineRow{u"EX CH", u"Admin"},
-                                           MachineRow{u"EX\\CH", u"Admin"},
-                                           MachineRow{u"EXCH01", u""},
-                                           MachineRow{u"EXCH01", u"a\\b"},
-                                           MachineRow{u"EXCH01", u"a]b"},
-                                           MachineRow{u"EXCH01", u" . "}));
 
 TEST(Win32Machine, DefaultsWhenNothingIsStored) {
   TempServer server;
