@@ -44,21 +44,16 @@ TEST(RowTable, ColumnsAreTheUnionInOrderFoundIgnoringCaseAndMissingValuesAreNull
   EXPECT_THROW(RowTable({u"a", u"b"}, {{Variant(1)}}), ComError);  // rows must match the columns
 }
 
-TEST(MemoryRecordset, WalksRowsAndFindsFieldsIgnoringCase) {
+// Walking and reading rows is shown through the store's queries; past the
+// last row there is nothing to read.
+TEST(MemoryRecordset, PastTheLastRowThereIsNoCurrentRecord) {
   auto rs = makeRecordset(twoFolders());
-  std::int32_t count = 0, state = 0;
-  check(rs->get_RecordCount(&count));
-  check(rs->get_State(&state));
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(state, ado::adStateOpen);
-
-  std::vector<Text> names;
+  check(rs->MoveNext());
+  EXPECT_EQ(fieldValue(rs.get(), Variant(u"DAV:DisplayName")), Variant(u"Éclair"));
+  check(rs->MoveNext());
   bool eof = false;
-  for (check(rs->get_EOF(&eof)); !eof; check(rs->get_EOF(&eof))) {
-    names.push_back(fieldValue(rs.get(), Variant(u"DAV:DisplayName")).textValue());
-    check(rs->MoveNext());
-  }
-  EXPECT_EQ(names, (std::vector<Text>{u"Sales", u"Éclair"}));
+  check(rs->get_EOF(&eof));
+  EXPECT_TRUE(eof);
   EXPECT_EQ(rs->MoveNext(), ado::adErrNoCurrentRecord);
   EXPECT_EQ(fieldFailure(rs.get(), Variant(u"DAV:href")), ado::adErrNoCurrentRecord);
 }
@@ -102,30 +97,19 @@ TEST(MemoryRecordset, RowsAreReadOnlyAndAClosedRecordsetRefusesEverything) {
   EXPECT_EQ(rs->Open(Variant(), Variant(), -1, -1, -1), E_FAIL);
 }
 
-TEST(MemoryRecordset, OpenerRunsOnEveryOpenAndItsFailureLeavesTheRecordsetClosed) {
-  int calls = 0;
-  Text seenSource;
+// That every open runs the query again is shown through the store's queries.
+TEST(MemoryRecordset, AFailedOpenLeavesItClosedAndAnOpenOneRefusesAnother) {
   auto rs = makeRecordset(RowOpener([&](const Variant& source, const Variant&) {
     if (source.textValue() == u"bad") throw ComError(ado::adErrQuerySyntax, u"Syntax error in query at position 1: nothing.");
-    ++calls;
-    seenSource = source.textValue();
-    return RowTable(std::vector<Row>(static_cast<std::size_t>(calls), Row{{u"n", Variant(calls)}}));
+    return RowTable(std::vector<Row>{Row{{u"n", Variant(1)}}});
   }));
-  std::int32_t state = 1, n = 0;
-  check(rs->get_State(&state));
-  EXPECT_EQ(state, ado::adStateClosed);
+  std::int32_t state = 1;
   EXPECT_EQ(rs->Open(Variant(u"bad"), Variant(), -1, -1, -1), ado::adErrQuerySyntax);
   EXPECT_EQ(takeErrorInfo(), u"Syntax error in query at position 1: nothing.");
   check(rs->get_State(&state));
   EXPECT_EQ(state, ado::adStateClosed);
   check(rs->Open(Variant(u"select 1"), Variant(), -1, -1, -1));
   EXPECT_EQ(rs->Open(Variant(u"again"), Variant(), -1, -1, -1), ado::adErrObjectOpen);
-  check(rs->Close());
-  check(rs->Open(Variant(u"select 2"), Variant(), -1, -1, -1));
-  check(rs->get_RecordCount(&n));
-  EXPECT_EQ(calls, 2);
-  EXPECT_EQ(n, 2);
-  EXPECT_EQ(seenSource, u"select 2");
 }
 
 TEST(MemoryRecordset, LateBindingReachesTheSameMembers) {
