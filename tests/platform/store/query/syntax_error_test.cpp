@@ -14,79 +14,76 @@ struct BadRow {
   bool criteria = false;   // parseCriteria instead of parse
 };
 
-void PrintTo(const BadRow& row, std::ostream* os) { *os << toUtf8(row.text); }
+const BadRow badRows[] = {
+    {u"", 1, u"expected SELECT, found end of query"},
+    {u"delete \"a\"", 1, u"expected SELECT, found 'delete'"},
+    {u"select \"a\" from scope('x", 23, u"unterminated string"},
+    {u"select \"a from", 8, u"unterminated property name"},
+    {u"select from scope('\"u\"')", 8, u"empty select list"},
+    {u"select", 7, u"empty select list"},
+    {u"select \"\" from scope('\"u\"')", 8, u"empty property name"},
+    {u"select \"a\", from scope('\"u\"')", 13, u"expected a property name in double quotes, found 'from'"},
+    {u"select \"a\" \"b\" from", 12, u"expected ',' or FROM, found \"b\""},
+    {u"select \"a\" from where \"a\" = 1", 17, u"missing scope"},
+    {u"select \"a\" from \"u\"", 17, u"missing scope"},
+    {u"select \"a\" from", 16, u"missing scope"},
+    {u"select \"a\" from scope()", 23, u"missing scope"},
+    {u"select \"a\" from scope('')", 24, u"missing scope"},
+    {u"select \"a\" from scope('  ')", 26, u"missing scope"},
+    {u"select \"a\" from scope(\"u\")", 23, u"expected a scope in single quotes"},
+    {u"select \"a\" from scope('\"u\"' '\"v\"')", 29, u"expected ')'"},
+    {u"select \"a\" from scope('shallow \"u\"')", 32, u"expected TRAVERSAL, found \"u\""},
+    {u"select \"a\" from scope('shallow traversal of u')", 45, u"expected a URL in double quotes"},
+    {u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
+    {u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
+    {u"select \"a\" from scope('deep traversal of')", 41, u"expected a URL in double quotes, found end of scope"},
+    {u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
+    // An apostrophe the sender forgot to double ends the string early.
+    {u"select * from scope('shallow traversal of \"http://S/Public/Bob's Orders\"')", 43,
+           u"unterminated URL"},
+    {u"select * from scope('\"http://S/Public/The \"Best\" Deals\"')", 44, u"unexpected 'Best'"},
+    // Inside the scope string, each doubled apostrophe counts twice.
+    {u"select \"a\" from scope('\"Bob''s\" junk')", 33, u"unexpected 'junk'"},
+    {u"select \"a\" from scope('\"u\"') where", 35, u"expected a property name, a value or '('"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 1 junk", 44, u"unexpected 'junk'"},
+    {u"select \"a\" from scope('\"u\"') where (\"a\" = 1", 44, u"expected ')', found end of query"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 1 and", 47, u"expected a property name"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 99999999999999999999", 42, u"number too large"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = null", 42, u"a value cannot be compared with NULL"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" # 1", 40, u"unexpected character '#'"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" 1", 40, u"expected a comparison"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" like 5", 45, u"expected a pattern in single quotes"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" is 1", 43, u"expected NULL, found '1'"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" not 1", 44, u"expected LIKE"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = - 'x'", 44, u"expected digits after '-'"},
+    {u"select \"a\" from scope('\"u\"') order \"a\"", 36, u"expected BY"},
+    {u"select \"a\" from scope('\"u\"') order by", 38, u"expected a property name"},
+    {u"select \"a\" from scope('\"u\"') order by \"a\" up", 43, u"unexpected 'up'"},
+    // A character beyond the basic plane counts as two code units.
+    {u"select \"\U0001F4E7\" #", 13, u"unexpected character '#'"},
+    {u"select \"a\" \u00e9", 12, u"unexpected character '\u00e9'"},
+    {u"\"DAV:ishidden\" = FALSE", 1, u"expected WHERE", true},
+    {u" WHERE \"DAV:ishidden\" = ", 25, u"expected a value or a property name, found end of query", true},
+    {u" WHERE \"a\" = 'open", 14, u"unterminated string", true},
+    {u" WHERE \"a\" = 1 ORDER BY \"a\"", 16, u"unexpected 'ORDER'", true},
+};
 
-class Malformed : public ::testing::TestWithParam<BadRow> {};
-
-TEST_P(Malformed, NamesPositionAndReason) {
-  const BadRow& row = GetParam();
-  try {
-    if (row.criteria) parseCriteria(row.text);
-    else parse(row.text);
-    FAIL() << "parsed";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.code(), ado::adErrQuerySyntax);
-    const Text prefix = u"Syntax error in query at position " + fromUtf8(std::to_string(row.position)) + u": ";
-    const Text& d = e.description();
-    EXPECT_EQ(d.substr(0, prefix.size()), prefix) << toUtf8(d);
-    EXPECT_EQ(d.substr(prefix.size(), TextView(row.reason).size()), row.reason) << toUtf8(d);
+TEST(Malformed, QueriesNamePositionAndReason) {
+  for (const BadRow& row : badRows) {
+    SCOPED_TRACE(toUtf8(row.text));
+    try {
+      if (row.criteria) parseCriteria(row.text);
+      else parse(row.text);
+      ADD_FAILURE() << "parsed";
+    } catch (const ComError& e) {
+      EXPECT_EQ(e.code(), ado::adErrQuerySyntax);
+      const Text prefix = u"Syntax error in query at position " + fromUtf8(std::to_string(row.position)) + u": ";
+      const Text& d = e.description();
+      EXPECT_EQ(d.substr(0, prefix.size()), prefix) << toUtf8(d);
+      EXPECT_EQ(d.substr(prefix.size(), TextView(row.reason).size()), row.reason) << toUtf8(d);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Malformed,
-    ::testing::Values(
-        BadRow{u"", 1, u"expected SELECT, found end of query"},
-        BadRow{u"delete \"a\"", 1, u"expected SELECT, found 'delete'"},
-        BadRow{u"select \"a\" from scope('x", 23, u"unterminated string"},
-        BadRow{u"select \"a from", 8, u"unterminated property name"},
-        BadRow{u"select from scope('\"u\"')", 8, u"empty select list"},
-        BadRow{u"select", 7, u"empty select list"},
-        BadRow{u"select \"\" from scope('\"u\"')", 8, u"empty property name"},
-        BadRow{u"select \"a\", from scope('\"u\"')", 13, u"expected a property name in double quotes, found 'from'"},
-        BadRow{u"select \"a\" \"b\" from", 12, u"expected ',' or FROM, found \"b\""},
-        BadRow{u"select \"a\" from where \"a\" = 1", 17, u"missing scope"},
-        BadRow{u"select \"a\" from \"u\"", 17, u"missing scope"},
-        BadRow{u"select \"a\" from", 16, u"missing scope"},
-        BadRow{u"select \"a\" from scope()", 23, u"missing scope"},
-        BadRow{u"select \"a\" from scope('')", 24, u"missing scope"},
-        BadRow{u"select \"a\" from scope('  ')", 26, u"missing scope"},
-        BadRow{u"select \"a\" from scope(\"u\")", 23, u"expected a scope in single quotes"},
-        BadRow{u"select \"a\" from scope('\"u\"' '\"v\"')", 29, u"expected ')'"},
-        BadRow{u"select \"a\" from scope('shallow \"u\"')", 32, u"expected TRAVERSAL, found \"u\""},
-        BadRow{u"select \"a\" from scope('shallow traversal of u')", 45, u"expected a URL in double quotes"},
-        BadRow{u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
-        BadRow{u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
-        BadRow{u"select \"a\" from scope('deep traversal of')", 41, u"expected a URL in double quotes, found end of scope"},
-        BadRow{u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
-        // An apostrophe the sender forgot to double ends the string early.
-        BadRow{u"select * from scope('shallow traversal of \"http://S/Public/Bob's Orders\"')", 43,
-               u"unterminated URL"},
-        BadRow{u"select * from scope('\"http://S/Public/The \"Best\" Deals\"')", 44, u"unexpected 'Best'"},
-        // Inside the scope string, each doubled apostrophe counts twice.
-        BadRow{u"select \"a\" from scope('\"Bob''s\" junk')", 33, u"unexpected 'junk'"},
-        BadRow{u"select \"a\" from scope('\"u\"') where", 35, u"expected a property name, a value or '('"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 1 junk", 44, u"unexpected 'junk'"},
-        BadRow{u"select \"a\" from scope('\"u\"') where (\"a\" = 1", 44, u"expected ')', found end of query"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 1 and", 47, u"expected a property name"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = 99999999999999999999", 42, u"number too large"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = null", 42, u"a value cannot be compared with NULL"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" # 1", 40, u"unexpected character '#'"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" 1", 40, u"expected a comparison"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" like 5", 45, u"expected a pattern in single quotes"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" is 1", 43, u"expected NULL, found '1'"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" not 1", 44, u"expected LIKE"},
-        BadRow{u"select \"a\" from scope('\"u\"') where \"a\" = - 'x'", 44, u"expected digits after '-'"},
-        BadRow{u"select \"a\" from scope('\"u\"') order \"a\"", 36, u"expected BY"},
-        BadRow{u"select \"a\" from scope('\"u\"') order by", 38, u"expected a property name"},
-        BadRow{u"select \"a\" from scope('\"u\"') order by \"a\" up", 43, u"unexpected 'up'"},
-        // A character beyond the basic plane counts as two code units.
-        BadRow{u"select \"\U0001F4E7\" #", 13, u"unexpected character '#'"},
-        BadRow{u"select \"a\" \u00e9", 12, u"unexpected character '\u00e9'"},
-        BadRow{u"\"DAV:ishidden\" = FALSE", 1, u"expected WHERE", true},
-        BadRow{u" WHERE \"DAV:ishidden\" = ", 25, u"expected a value or a property name, found end of query", true},
-        BadRow{u" WHERE \"a\" = 'open", 14, u"unterminated string", true},
-        BadRow{u" WHERE \"a\" = 1 ORDER BY \"a\"", 16, u"unexpected 'ORDER'", true}));
 
 Text nested(int levels, TextView open, TextView inner, TextView close) {
   Text out;
