@@ -38,7 +38,7 @@ protected:
     RobustnessTest::SetUp();
     addFolder(u"Sales");
     addFolder(u"Support");
-    installSink();
+    install(kCtor);
     registerOn(u"Sales");
     // Committed before any crash: must survive all of them.
     for (const std::string& subject : kKept)
@@ -81,7 +81,7 @@ protected:
   }
 
   void expectNextDeliveryWorks() {
-    ChildResult r = deliverer("next", 1, {"Sales"}, {"IPM.Post"});
+    ChildResult r = runWith(delivererOptions("next", 1, {"Sales"}, {"IPM.Post"}), {});
     ASSERT_TRUE(r.exited && r.exitCode == 0) << describe(r);
     auto log = readDeliveryLog(file("next.log"));
     ASSERT_EQ(log.deliveries.size(), 1u);
@@ -106,7 +106,8 @@ class DeliveryKilled : public Crashes, public ::testing::WithParamInterface<Deli
 TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
   const DeliveryFault& fault = GetParam();
   // Three deliveries finish, the fourth is killed at the point.
-  ChildResult r = deliverer("w", 10, {"Sales"}, {"IPM.Post"}, {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
+  ChildResult r = runWith(delivererOptions("w", 10, {"Sales"}, {"IPM.Post"}),
+                          {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
   expectKilled(r);
 
   auto log = readDeliveryLog(file("w.log"));
@@ -190,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
 // One of two deliverers is killed in the middle of its run while the other
 // goes on and registrations change: only the killed delivery is in doubt.
 TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
-  registerStoreWide();
+  ASSERT_FALSE(registerStoreWide().empty()) << toUtf8(regLog.text);
   const std::vector<std::string> folders{"Sales", "Support"};
   const std::vector<std::string> classes{"IPM.Post", "IPM.Spam.Offer", "IPM.Note"};
   db::Database::closeCurrent();

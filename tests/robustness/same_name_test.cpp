@@ -19,7 +19,7 @@ protected:
     RobustnessTest::SetUp();
     addFolder(u"Reports");  // the sink runs here
     addFolder(u"Alerts");   // no sink: the short path
-    installSink();
+    install(kCtor);
     registerOn(u"Reports");
     db::Database::closeCurrent();
   }

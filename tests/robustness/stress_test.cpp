@@ -39,7 +39,7 @@ protected:
   void SetUp() override {
     RobustnessTest::SetUp();
     for (const auto& f : folders) addFolder(fromUtf8(f));
-    installSink();
+    install(kCtor);
     // Half the folders start registered; the registrar flips them all.
     for (std::size_t i = 0; i < folders.size(); i += 2) registerOn(fromUtf8(folders[i]));
     db::Database::closeCurrent();
