@@ -3,7 +3,6 @@
 // what to do, and a non-zero exit; the store and its event service raise the
 // same clear error in-process; nothing crashes.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>

@@ -2,7 +2,6 @@
 // the same subject into one folder (with and without a sink), and
 // `folder add --parents` creating the same parents. Every one of them lands;
 // nobody is told about a name they never chose.
-#include <algorithm>
 #include <set>
 
 #include <gtest/gtest.h>
