@@ -72,13 +72,8 @@ TEST_P(BeginSave, RewritesOrDeletesAsThePairsSay) {
   const SaveRow& row = GetParam();
   describeFolder(row.description);
   Item item = save(row.ctor, Variant(row.messageClass), row.flags);
-  if (row.written) {
-    EXPECT_EQ(item.writes, std::vector<Text>{*row.written});
-    EXPECT_EQ(item.updates, 1);
-  } else {
-    EXPECT_TRUE(item.writes.empty());
-    EXPECT_EQ(item.updates, 0);
-  }
+  EXPECT_EQ(item.writes, row.written ? std::vector<Text>{*row.written} : std::vector<Text>{});
+  EXPECT_EQ(item.updates, row.written ? 1 : 0);
   EXPECT_EQ(item.deleted, row.deleted);
   if (row.deleted) {
     EXPECT_EQ(item.deleteSource, u"");
