@@ -99,7 +99,6 @@ TEST_F(Activation, OnlyTheFirstShowRefreshes) {
   window().show();
   QTest::qWait(50);
   EXPECT_EQ(widget<QPlainTextEdit>("txtErr")->toPlainText(), once);
-  EXPECT_TRUE(form().blnNotFirstTime);
 }
 
 TEST_F(Activation, TheWindowStartsAt642By527AndTheListGrowsWithIt) {
