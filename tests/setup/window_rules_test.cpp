@@ -50,12 +50,6 @@ TEST(ConstructorString, StoredLinesSplitAsTheWindowReadsThem) {
   }
 }
 
-std::vector<Text> paths(const InstallForm& form) {
-  std::vector<Text> out;
-  for (auto& row : form.ui.ListView1.rows) out.push_back(row.text);
-  return out;
-}
-
 TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
   struct Row {
     const char* locale;
@@ -75,7 +69,9 @@ TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
       form.ui.ListView1.rows.push_back(row);
     }
     ResetListSort(form);
-    EXPECT_EQ(paths(form), r.sorted) << r.locale;
+    std::vector<Text> paths;
+    for (auto& row : form.ui.ListView1.rows) paths.push_back(row.text);
+    EXPECT_EQ(paths, r.sorted) << r.locale;
   }
 }
 

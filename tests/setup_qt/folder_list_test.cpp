@@ -122,7 +122,8 @@ TEST_F(FolderList, RowsShowTheIconOfTheirKind) {
   for (const Row& r : rows) {
     QTreeWidgetItem* item = row(r.path);
     ASSERT_NE(item, nullptr);
-    QImage shown = item->icon(0).pixmap(16, 16).toImage(), expected = folderIcon(r.key).pixmap(16, 16).toImage();
+    QImage shown = item->icon(0).pixmap(16, 16).toImage();
+    QImage expected = folderIcon(r.key).pixmap(16, 16).toImage();
     EXPECT_EQ(shown, expected) << r.path;  // each key's image is its own (see Icons)
   }
 }

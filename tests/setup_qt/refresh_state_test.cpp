@@ -59,7 +59,8 @@ TEST_P(RefreshState, ControlsFollowTheTable) {
   EXPECT_EQ(button("btnInstall")->text(), f.installed ? "Uninstall" : "Install");
   for (const char* b : {"txtIdent", "txtPwd", "txtOrigMsgClass", "txtNewMsgClass", "txtPriority"})
     EXPECT_EQ(box(b)->isEnabled(), editable) << b;
-  EXPECT_EQ(box("txtIdent")->text(), f.installed ? "CORP\\svc-old" : f.dllPresent ? "CORP\\Administrator" : "");
+  const char* identity = f.installed ? "CORP\\svc-old" : f.dllPresent ? "CORP\\Administrator" : "";
+  EXPECT_EQ(box("txtIdent")->text(), identity);
   EXPECT_EQ(box("txtPwd")->isVisible(), !f.installed);
   EXPECT_EQ(box("txtPwd")->text(), "");
   EXPECT_EQ(box("txtPwd")->echoMode(), QLineEdit::Password);

@@ -60,10 +60,8 @@ TEST_F(Registration, StoreWideAsksThenRegistersAndUnregistersWithoutAsking) {
   click("btnRegisterSW");  // answered Yes
   ASSERT_EQ(answerer->seen().size(), 1);
   EXPECT_TRUE(storeWideRegistered());
+  // The refresh that ends the click shows it (see RefreshState).
   EXPECT_EQ(button("btnRegisterSW")->text(), "Unregister");
-  EXPECT_FALSE(button("Command4")->isEnabled());
-  EXPECT_FALSE(button("Command5")->isEnabled());
-  EXPECT_FALSE(hasCheckBox(row("Sales/Orders")));
   EXPECT_EQ(registeredFolders(), std::vector<Text>{u"Sales/Orders"});  // per-folder items untouched
 
   answerer->clear();
