@@ -142,14 +142,11 @@ protected:
   }
 };
 
-TEST_P(TakenName, TheItemOperationsLeaveItAlone) {
+TEST_P(TakenName, NeitherTheItemOperationsNorChangeNorTheBatchRunTouchIt) {
   EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
   EXPECT_EQ(create(folderUrl(u"Sales")), u"");
   expectLoggedWithWhatToRename(log.text);
   expectHolderKept();
-}
-
-TEST_P(TakenName, ChangeAndTheBatchRunLeaveIt) {
   run(u"", true);
   expectHolderKept();
   run(u"-b", false);

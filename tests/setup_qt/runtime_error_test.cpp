@@ -20,7 +20,6 @@ TEST(RuntimeErrorText, NumberInDecimalAndHighBitCodesAlsoInHex) {
   } rows[] = {
       {7, "Out of memory", "Run-time error '7':\n\nOut of memory"},
       {hr(0x80004005), "Unspecified error", "Run-time error '-2147467259 (80004005)':\n\nUnspecified error"},
-      {hr(0x8004D100), "No emulated server", "Run-time error '-2147168000 (8004d100)':\n\nNo emulated server"},
       {91, "", "Run-time error '91':\n\nUnexpected failure."},
   };
   for (const Row& r : rows) EXPECT_EQ(runtimeErrorText(r.number, r.description), r.text) << r.number;
