@@ -3,7 +3,6 @@
 // what to do, and a non-zero exit; the store and its event service raise the
 // same clear error in-process; nothing crashes.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -42,7 +41,8 @@ enum class Damage {
   Empty,            // zero bytes: a database without any table
   OpenDirectory,    // mode 0755: others could read the server
   OpenFile,         // mode 0666: others could write the database
-  AnotherUsers      // the server of another user (run as nobody)
+  AnotherUsers,     // the server of another user (run as nobody)
+  CatalogTable      // the pages of the COM+ catalog's table overwritten
 };
 
 struct Case {
@@ -72,7 +72,7 @@ protected:
   void SetUp() override {
     RobustnessTest::SetUp();
     addFolder(u"Sales");
-    installSink();
+    install(kCtor);
     registerOn(u"Sales");
     // Everything into the main file, so that damaging it damages the data.
     db::Database::current().exec("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -100,7 +100,24 @@ protected:
       case Damage::AnotherUsers:  // reachable, so that the owner is what stops the other user
         fs::permissions(serverDir().parent_path(), fs::perms::others_exec, fs::perm_options::add);
         break;
+      case Damage::CatalogTable: damageTable("complus_components"); break;
     }
+  }
+  void damageTable(const char* table) {
+    std::int64_t page = 0, pageSize = 0;
+    {
+      auto& d = db::Database::current();
+      auto s = d.prepare("SELECT rootpage FROM sqlite_master WHERE name = ?");
+      s.bind(1, table);
+      ASSERT_TRUE(s.step()) << table;
+      page = s.integer(0);
+      auto p = d.prepare("PRAGMA page_size");
+      ASSERT_TRUE(p.step());
+      pageSize = p.integer(0);
+    }
+    db::Database::closeCurrent();
+    removeJournals(dbFile);
+    writeGarbage(dbFile, static_cast<std::size_t>((page - 1) * pageSize), static_cast<std::size_t>(pageSize));
   }
 
   fs::path dbFile;
@@ -148,86 +165,36 @@ INSTANTIATE_TEST_SUITE_P(Damages, BadDatabase, ::testing::ValuesIn(kCases),
 // In-process, a delivery into a damaged server fails with the same clear
 // error, whether the damage hits the store or the COM+ catalog the event
 // service reads to create the sink; nothing is stored, nothing crashes.
-enum class InProcessDamage { Garbage, CatalogTable, Empty, Missing };
-
-std::string damageName(InProcessDamage d) {
-  const char* names[] = {"Garbage", "CatalogTable", "Empty", "Missing"};
-  return names[static_cast<int>(d)];
-}
-
-class DamagedStore : public RobustnessTest, public ::testing::WithParamInterface<InProcessDamage> {
-protected:
-  void SetUp() override {
-    RobustnessTest::SetUp();
-    addFolder(u"Sales");
-    installSink();
-    registerOn(u"Sales");
-  }
-
-  // Overwrites the pages of one table of the closed database.
-  void damageTable(const char* table) {
-    std::int64_t page = 0, pageSize = 0;
-    {
-      auto& d = db::Database::current();
-      auto s = d.prepare("SELECT rootpage FROM sqlite_master WHERE name = ?");
-      s.bind(1, table);
-      ASSERT_TRUE(s.step()) << table;
-      page = s.integer(0);
-      auto p = d.prepare("PRAGMA page_size");
-      ASSERT_TRUE(p.step());
-      pageSize = p.integer(0);
-    }
-    closeAll();
-    writeGarbage(file(), static_cast<std::size_t>((page - 1) * pageSize), static_cast<std::size_t>(pageSize));
-  }
-  void closeAll() {
-    db::Database::current().exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    db::Database::closeCurrent();
-    removeJournals(file());
-  }
-  fs::path file() const { return db::databaseFile(serverDir()); }
-};
+class DamagedStore : public BadDatabase {};
 
 TEST_P(DamagedStore, ADeliveryFailsWithTheFileNamedAndStoresNothing) {
-  const InProcessDamage d = GetParam();
-  const char* advice = "backup";
-  switch (d) {
-    case InProcessDamage::Garbage:
-      closeAll();
-      writeGarbage(file(), 0, static_cast<std::size_t>(fs::file_size(file())));
-      break;
-    case InProcessDamage::CatalogTable: damageTable("complus_components"); break;
-    case InProcessDamage::Empty:
-      closeAll();
-      fs::resize_file(file(), 0);
-      advice = "init";
-      break;
-    case InProcessDamage::Missing:
-      closeAll();
-      fs::remove(file());
-      advice = "init";
-      break;
-  }
+  const Case& c = GetParam();
+  damage(c.damage);
   for (int attempt = 0; attempt < 2; ++attempt) {
     try {
       store::deliver(u"Sales", {{store::prop::subject, Variant(u"Lost")}, {store::prop::messageClass, Variant(u"IPM.Post")}});
       ADD_FAILURE() << "the delivery went through";
     } catch (const ComError& e) {
       EXPECT_EQ(e.code(), db::E_DATABASE) << e.what();
-      EXPECT_NE(e.description().find(file().u16string()), Text::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find(advice), std::string::npos) << e.what();
+      EXPECT_NE(e.description().find(dbFile.u16string()), Text::npos) << e.what();
+      for (const auto& words : c.advice) EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
     }
   }
-  if (d == InProcessDamage::CatalogTable) {
+  if (c.damage == Damage::CatalogTable) {
     // Only the catalog is damaged: the store can say that nothing was stored.
     EXPECT_FALSE(store::findItem(u"Sales/Lost.EML"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Damages, DamagedStore,
-                         ::testing::Values(InProcessDamage::Garbage, InProcessDamage::CatalogTable,
-                                           InProcessDamage::Empty, InProcessDamage::Missing),
-                         [](const auto& info) { return damageName(info.param); });
+const Case kInProcessCases[] = {
+    {"Garbage", Damage::Garbage, false, {"damaged", "backup"}},
+    {"CatalogTable", Damage::CatalogTable, false, {"damaged", "backup"}},
+    {"Empty", Damage::Empty, false, {"init"}},
+    {"Missing", Damage::Missing, false, {"does not exist", "init"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedStore, ::testing::ValuesIn(kInProcessCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace korvane::robustness

@@ -1,6 +1,7 @@
 // Processes killed (SIGKILL) at the fault points of a delivery, a delete and
 // a registration write, and what the server keeps: nothing half-written,
 // nothing committed lost, and the next delivery, look-up and refresh work.
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
@@ -10,7 +11,6 @@
 #include "platform/registry/registry.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
-#include "setup/discovery/discovery.h"
 #include "setup/registration/items.h"
 #include "setup/window/main_window.h"
 
@@ -38,7 +38,7 @@ protected:
     RobustnessTest::SetUp();
     addFolder(u"Sales");
     addFolder(u"Support");
-    installSink();
+    install(kCtor);
     registerOn(u"Sales");
     // Committed before any crash: must survive all of them.
     for (const std::string& subject : kKept)
@@ -55,33 +55,29 @@ protected:
   }
 
   // A fresh process-side start: look-up and the setup's refresh on a new
-  // connection see the server as it is.
-  void expectLookUpAndRefreshWork(bool salesRegistered) {
+  // connection see the server as it is, "Sales" registered.
+  void expectLookUpAndRefreshWork() {
     db::Database::closeCurrent();
     setup::TextBox log;
     ComPtr<ado::IConnection> connection;
     EXPECT_EQ(setup::CheckItemExists(log, folderUrl(u"Sales"), u"", setup::kRegItemName, setup::kRegItemCondition,
                                      true, connection),
-              salesRegistered ? 1 : 0);
+              1);
     EXPECT_TRUE(log.text.empty()) << toUtf8(log.text);
 
     setup::InstallForm form;
     setup::Form_Load(form, u"");
     setup::Form_Activate(form);
-    bool listed = false;
-    for (const auto& row : form.ui.ListView1.rows)
-      if (row.text == u"Sales") {
-        listed = true;
-        EXPECT_EQ(row.checked, salesRegistered);
-      }
-    EXPECT_TRUE(listed);
+    const auto& rows = form.ui.ListView1.rows;
+    auto sales = std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row.text == u"Sales"; });
+    EXPECT_TRUE(sales != rows.end() && sales->checked);
     EXPECT_EQ(form.ui.btnInstall.caption, u"Uninstall");
     EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
     setup::Form_Unload(form);
   }
 
   void expectNextDeliveryWorks() {
-    ChildResult r = deliverer("next", 1, {"Sales"}, {"IPM.Post"});
+    ChildResult r = runWith(delivererOptions("next", 1, {"Sales"}, {"IPM.Post"}), {});
     ASSERT_TRUE(r.exited && r.exitCode == 0) << describe(r);
     auto log = readDeliveryLog(file("next.log"));
     ASSERT_EQ(log.deliveries.size(), 1u);
@@ -106,7 +102,8 @@ class DeliveryKilled : public Crashes, public ::testing::WithParamInterface<Deli
 TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
   const DeliveryFault& fault = GetParam();
   // Three deliveries finish, the fourth is killed at the point.
-  ChildResult r = deliverer("w", 10, {"Sales"}, {"IPM.Post"}, {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
+  ChildResult r = runWith(delivererOptions("w", 10, {"Sales"}, {"IPM.Post"}),
+                          {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
   expectKilled(r);
 
   auto log = readDeliveryLog(file("w.log"));
@@ -124,7 +121,7 @@ TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
   expectCommittedItemsKept();
   expectSoundDatabase();
   expectNextDeliveryWorks();
-  expectLookUpAndRefreshWork(true);
+  expectLookUpAndRefreshWork();
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
@@ -141,7 +138,7 @@ TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
   ASSERT_TRUE(store::findItem(u"Sales/Kept 1.EML"));
   expectSoundDatabase();
   expectNextDeliveryWorks();
-  expectLookUpAndRefreshWork(true);
+  expectLookUpAndRefreshWork();
 }
 
 struct RegistrationFault {
@@ -166,7 +163,7 @@ TEST_P(RegistrationKilled, LeavesTheOldItemOrNoneAndNeverAPartOfOne) {
   expectCommittedItemsKept();
   expectSoundDatabase();
   expectNextDeliveryWorks();
-  expectLookUpAndRefreshWork(true);
+  expectLookUpAndRefreshWork();
 
   // The same write, not killed, goes through.
   ChildResult again = helper("robustness_registrar", {"create", fault.folder, "--priority", "7"});
@@ -190,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(Points, RegistrationKilled,
 // One of two deliverers is killed in the middle of its run while the other
 // goes on and registrations change: only the killed delivery is in doubt.
 TEST_F(Crashes, AKilledDelivererUnderLoadTakesNothingElseWithIt) {
-  registerStoreWide();
+  ASSERT_FALSE(registerStoreWide().empty()) << toUtf8(regLog.text);
   const std::vector<std::string> folders{"Sales", "Support"};
   const std::vector<std::string> classes{"IPM.Post", "IPM.Spam.Offer", "IPM.Note"};
   db::Database::closeCurrent();

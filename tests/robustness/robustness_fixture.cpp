@@ -3,7 +3,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-#include "platform/complus/admin.h"
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
 
@@ -23,34 +22,16 @@ std::optional<std::string> mappedClass(const std::string& deliveredClass) {
   return "IPM.Note";
 }
 
-void RobustnessTest::installSink(TextView ctor) {
-  complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"", Text(ctor));
-}
-
 void RobustnessTest::addFolder(TextView path) {
-  store::FolderSpec spec;
-  spec.path = Text(path);
-  spec.mailAddress = u"folder" + fromUtf8(std::to_string(store::listFolders().size())) + u"@corp.example.com";
+  auto spec = testing::mailFolder(path, u"folder" + fromUtf8(std::to_string(store::listFolders().size())) + u"@corp");
   spec.contentClass = u"urn:content-classes:mailfolder";
   store::createFolder(spec);
 }
 
-Text RobustnessTest::folderUrl(TextView path) const { return store::publicRootUrl() + u"/" + Text(path); }
-
 void RobustnessTest::registerOn(TextView path, TextView priority, TextView sinkClass) {
-  setup::TextBox log;
-  Text written = setup::CreateRegItem(log, folderUrl(path), u"", setup::kRegItemName, setup::kEventMethod,
-                                      Text(sinkClass), u"SHALLOW", setup::kCriteria, priority, true);
-  ASSERT_FALSE(written.empty()) << toUtf8(log.text);
-}
-
-void RobustnessTest::registerStoreWide() {
-  setup::TextBox log;
-  Text written = setup::CreateRegItem(log, setup::storeWideBaseUrl(store::publicRootUrl() + u"/"),
-                                      setup::storeWideRelativePath(store::serverInfo().storeGuid),
-                                      setup::kRegItemName, setup::kEventMethod, setup::kSinkClass, u"ANY",
-                                      setup::kCriteria, u"65223", true);
-  ASSERT_FALSE(written.empty()) << toUtf8(log.text);
+  const Text written =
+      DeliveryFixture::registerOn(folderUrl(path), u"SHALLOW", sinkClass, setup::kEventMethod, priority);
+  ASSERT_FALSE(written.empty()) << toUtf8(regLog.text);
 }
 
 ChildOptions RobustnessTest::childOptions(const std::filesystem::path& program, const std::vector<std::string>& args,
@@ -77,12 +58,6 @@ ChildResult RobustnessTest::runWith(ChildOptions o, const std::map<std::string, 
   db::Database::closeCurrent();
   o.setEnv = env;
   return run(o);
-}
-
-ChildResult RobustnessTest::deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
-                                      const std::vector<std::string>& classes,
-                                      const std::map<std::string, std::string>& env) {
-  return runWith(delivererOptions(id, count, folders, classes), env);
 }
 
 ChildResult RobustnessTest::helper(const char* program, const std::vector<std::string>& args,

@@ -11,7 +11,7 @@
 
 #include "child_process.h"
 #include "delivery_log.h"
-#include "support/server_fixture.h"
+#include "support/delivery_fixture.h"
 
 namespace korvane::robustness {
 
@@ -20,22 +20,16 @@ namespace korvane::robustness {
 inline constexpr char16_t kCtor[] = u"NULL\tIPM.Note\rIPM.Spam*\t*\r65223";
 std::optional<std::string> mappedClass(const std::string& deliveredClass);
 
-class RobustnessTest : public korvane::testing::ServerFixture {
+class RobustnessTest : public korvane::testing::DeliveryFixture {
 protected:
-  void installSink(TextView ctor = kCtor);
   void addFolder(TextView path);
-  Text folderUrl(TextView path) const;
-  // Registers the sink (or another class) on the folder with the setup's own
-  // item operation.
-  void registerOn(TextView path, TextView priority = u"65223", TextView sinkClass = u"Korvane.KorvaneCls");
-  void registerStoreWide();
+  // Registers the sink (or another class) on the folder at PATH.
+  void registerOn(TextView path, TextView priority = u"65223", TextView sinkClass = setup::kSinkClass);
 
   std::filesystem::path file(const std::string& name) const { return workDir() / name; }
 
-  // robustness_deliver with COUNT items into FOLDERS; `env` adds variables
-  // (a fault point, say). SUBJECTS repeat in turn (empty: each item's key).
-  ChildResult deliverer(const std::string& id, long count, const std::vector<std::string>& folders,
-                        const std::vector<std::string>& classes, const std::map<std::string, std::string>& env = {});
+  // robustness_deliver with COUNT items into FOLDERS. SUBJECTS repeat in
+  // turn (empty: each item's key).
   ChildOptions delivererOptions(const std::string& id, long count, const std::vector<std::string>& folders,
                                 const std::vector<std::string>& classes, const std::vector<std::string>& subjects = {});
   ChildResult lab(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},

@@ -2,7 +2,6 @@
 // the same subject into one folder (with and without a sink), and
 // `folder add --parents` creating the same parents. Every one of them lands;
 // nobody is told about a name they never chose.
-#include <algorithm>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -19,7 +18,7 @@ protected:
     RobustnessTest::SetUp();
     addFolder(u"Reports");  // the sink runs here
     addFolder(u"Alerts");   // no sink: the short path
-    installSink();
+    install(kCtor);
     registerOn(u"Reports");
     db::Database::closeCurrent();
   }

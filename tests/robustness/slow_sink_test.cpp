@@ -26,7 +26,7 @@ protected:
   void SetUp() override {
     RobustnessTest::SetUp();
     for (const auto& f : kFolders) addFolder(fromUtf8(f));
-    installSink();
+    install(kCtor);
     registerOn(u"Fast");
     std::filesystem::create_directory(control());
     // A library application: the sink runs, and is held, in the delivering

@@ -39,7 +39,7 @@ protected:
   void SetUp() override {
     RobustnessTest::SetUp();
     for (const auto& f : folders) addFolder(fromUtf8(f));
-    installSink();
+    install(kCtor);
     // Half the folders start registered; the registrar flips them all.
     for (std::size_t i = 0; i < folders.size(); i += 2) registerOn(fromUtf8(folders[i]));
     db::Database::closeCurrent();
@@ -50,13 +50,10 @@ protected:
     const auto program = std::filesystem::path(KORVANE_BINARY_DIR) / "setup" / "KorvaneSetup";
     if (!std::filesystem::exists(program)) return std::nullopt;
     { std::ofstream(file("batch.script")) << "yes\n"; }
-    ChildOptions o;
-    o.args = {program.string(), "-b"};
+    ChildOptions o = childOptions(program, {"-b"}, "batch");
     o.setEnv = {{"QT_QPA_PLATFORM", "offscreen"},
                 {"KORVANE_SETUP_SCRIPT", file("batch.script").string()},
                 {"XDG_RUNTIME_DIR", workDir().string()}};
-    o.out = file("batch.out");
-    o.err = file("batch.err");
     return o;
   }
 

@@ -20,25 +20,6 @@ protected:
   InstallForm form;
 };
 
-TEST_F(ComPlusModule, InstallThenReadBackIdentityMappingAndPriority) {
-  AddComPlusApp(form, kApplicationName, u" CORP\\svc ", u" secret ", u"IPM.Note.MyForm\rIPM.Note*\r100");
-  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
-  emptyBoxes();
-  Text identity;
-  EXPECT_TRUE(check(identity));
-  EXPECT_EQ(identity, u"CORP\\svc");  // trimmed when written
-  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"IPM.Note.MyForm");
-  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"IPM.Note*");
-  EXPECT_EQ(form.ui.txtPriority.text, u"100");
-  EXPECT_EQ(form.priorityLastAccepted, u"100");
-
-  auto apps = complus::Catalog().listApplications();
-  ASSERT_EQ(apps.size(), 1u);
-  EXPECT_FALSE(apps[0].accessChecksEnabled);
-  ASSERT_EQ(apps[0].components.size(), 1u);
-  EXPECT_TRUE(apps[0].components[0].constructionEnabled);
-}
-
 TEST_F(ComPlusModule, IdentityIsWrittenOnlyWithAPassword) {
   AddComPlusApp(form, kApplicationName, u"CORP\\svc", u"   ", u"IPM.Note\r*\r65223");
   Text identity = u"unchanged";
@@ -46,9 +27,9 @@ TEST_F(ComPlusModule, IdentityIsWrittenOnlyWithAPassword) {
   EXPECT_NE(identity, u"CORP\\svc");
 }
 
-// What the look-up reads back into the boxes: the first entry of each line
-// of the stored string, and the defaults into empty boxes where there is no
-// string to read.
+// What the look-up reads back into the boxes (the window tests install and
+// read back through the widgets): the first entry of each line of the stored
+// string, and the defaults into empty boxes where there is no string to read.
 struct ReadBackRow {
   const char* name;
   enum { None, Added, ConstructionDisabled } app;
@@ -76,6 +57,7 @@ TEST_P(ReadBack, FillsTheBoxesFromTheStoredString) {
   EXPECT_EQ(form.ui.txtNewMsgClass.text, row.newClass);
   EXPECT_EQ(form.ui.txtOrigMsgClass.text, row.origClass);
   EXPECT_EQ(form.ui.txtPriority.text, row.priority);
+  EXPECT_EQ(form.priorityLastAccepted, row.priority);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -41,7 +41,6 @@ TEST_F(Discovery, PlainMachineFindsTheGlobalCatalogAndThePublicStore) {
   EXPECT_EQ(form.strSearchRoot, u"GC://dc01.corp.example.com");
   EXPECT_TRUE(form.ClusterName.empty());
   EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
-  EXPECT_EQ(form.intPublicRootLen, 21);
   EXPECT_EQ(form.strStoreGuid, store::serverInfo().storeGuid);
   std::int32_t state = 0;
   form.cnn->get_State(&state);

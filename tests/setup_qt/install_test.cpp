@@ -43,14 +43,13 @@ TEST_F(Install, MissingFieldsAreRefusedWithTheirMessages) {
     EXPECT_EQ(answerer->seen()[0].pressed, "OK");
     EXPECT_EQ(answerer->seen()[0].pointer, Qt::ArrowCursor);
     EXPECT_FALSE(application()) << r.message;
-    EXPECT_EQ(button("btnInstall")->text(), "Install");
     EXPECT_EQ(form().ui.mousePointer, Default);
   }
 }
 
 TEST_F(Install, InstallThenUninstallRoundTrip) {
   startAndAccept();
-  type("txtIdent", "CORP\\svc-korvane");
+  type("txtIdent", " CORP\\svc-korvane ");
   type("txtPwd", " pass word ");
   type("txtOrigMsgClass", "IPM.Note.Order*");
   type("txtNewMsgClass", "IPM.Note.OrderForm");
@@ -60,8 +59,10 @@ TEST_F(Install, InstallThenUninstallRoundTrip) {
 
   auto app = application();
   ASSERT_TRUE(app);
-  EXPECT_EQ(app->identity, u"CORP\\svc-korvane");
+  EXPECT_EQ(app->identity, u"CORP\\svc-korvane");  // trimmed
+  EXPECT_FALSE(app->accessChecksEnabled);
   ASSERT_EQ(app->components.size(), 1u);
+  EXPECT_TRUE(app->components[0].constructionEnabled);
   EXPECT_EQ(app->components[0].progId, u"Korvane.KorvaneCls");
   EXPECT_EQ(app->components[0].constructorString, Text(u"IPM.Note.OrderForm\rIPM.Note.Order*\r100"));
   // The controls follow the refresh that ends the click (see RefreshState).
@@ -89,10 +90,10 @@ TEST_F(Install, ALibraryMissingAtTheFirstRefreshKeepsInstallDisabled) {
   EXPECT_FALSE(widget<QPlainTextEdit>("txtErr")->isVisible());  // the refresh emptied the log, the file is there
 }
 
-class Priority : public WindowFixture {
+class Priority : public Install {
 protected:
   void SetUp() override {
-    WindowFixture::SetUp();
+    Install::SetUp();
     startAndAccept();
     pri = box("txtPriority");
     pri->setFocus();
@@ -124,6 +125,9 @@ TEST_F(Priority, KeyFilterLetsOnlyDigitsBackspaceAndBlankThrough) {
   }
 }
 
+// Whatever the change check refuses (above 65535, empty text, or pasted
+// text, as the context menu pastes past the key filter) restores the last
+// accepted value; an accepted one goes into the installation trimmed.
 TEST_F(Priority, ValuesAbove65535AndEmptyTextRestoreTheLastAcceptedOne) {
   type("txtPriority", "6553");
   EXPECT_EQ(pri->text(), "6553");
@@ -134,27 +138,20 @@ TEST_F(Priority, ValuesAbove65535AndEmptyTextRestoreTheLastAcceptedOne) {
   pri->selectAll();
   QTest::keyClick(pri, Qt::Key_Backspace);  // empty is not numeric
   EXPECT_EQ(pri->text(), "65535");
-  EXPECT_EQ(form().ui.txtPriority.text, u"65535");
-}
-
-// Pasting (as the context menu does) passes no key filter: the change check
-// restores a value it refuses and keeps one it accepts, which goes into the
-// installation trimmed.
-TEST_F(Priority, PastedTextReachesTheChangeCheckAndTheInstallationGetsItTrimmed) {
   for (const char* refused : {"-1", "1.5", "70000"}) {
     pri->selectAll();
     pri->insert(QString::fromLatin1(refused));
-    EXPECT_EQ(pri->text(), "65223") << refused;
-    EXPECT_EQ(form().ui.txtPriority.text, u"65223") << refused;
+    EXPECT_EQ(pri->text(), "65535") << refused;
+    EXPECT_EQ(form().ui.txtPriority.text, u"65535") << refused;
   }
   pri->selectAll();
   pri->insert(" 42 ");
   EXPECT_EQ(form().ui.txtPriority.text, u" 42 ");
   type("txtPwd", "secret");
   click("btnInstall");
-  auto apps = complus::Catalog().listApplications();
-  ASSERT_EQ(apps.size(), 1u);
-  EXPECT_EQ(apps[0].components[0].constructorString, Text(u"IPM.Note\r*\r42"));
+  auto app = application();
+  ASSERT_TRUE(app);
+  EXPECT_EQ(app->components.at(0).constructorString, Text(u"IPM.Note\r*\r42"));
   EXPECT_EQ(pri->text(), "42");
 }
 

@@ -77,8 +77,6 @@ class ProgressDuringFill : public WindowFixture {};
 
 TEST_F(ProgressDuringFill, TheBoxShowsWhileTheFirstLevelIsCountedAndHidesAfter) {
   startAndAccept();
-  QStringList seen;
-  int visible = 0;
   // Watch the box from the window's own paint of the progress.
   auto* picture = window().findChild<ProgressBoxWidget*>("Picture1");
   ASSERT_NE(picture, nullptr);
@@ -86,13 +84,12 @@ TEST_F(ProgressDuringFill, TheBoxShowsWhileTheFirstLevelIsCountedAndHidesAfter) 
   struct Watch : QObject {
     ProgressBoxWidget* box;
     QTreeWidget* list;
-    QStringList* seen;
-    int* visible;
-    int waitCursor = 0, listLocked = 0;
+    QStringList seen;
+    int visible = 0, waitCursor = 0, listLocked = 0;
     bool eventFilter(QObject*, QEvent* e) override {
       if (e->type() == QEvent::Paint) {
-        *seen << box->percentText();
-        if (box->isVisible()) ++*visible;
+        seen << box->percentText();
+        if (box->isVisible()) ++visible;
         if (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor) ++waitCursor;
         if (!list->updatesEnabled()) ++listLocked;
       }
@@ -101,14 +98,13 @@ TEST_F(ProgressDuringFill, TheBoxShowsWhileTheFirstLevelIsCountedAndHidesAfter) 
   } watch;
   watch.box = picture;
   watch.list = list();
-  watch.seen = &seen;
-  watch.visible = &visible;
   picture->installEventFilter(&watch);
   click("Command1");
   picture->removeEventFilter(&watch);
-  EXPECT_GT(visible, 0);
-  EXPECT_TRUE(seen.contains("100%")) << seen.join(' ').toStdString();
-  EXPECT_TRUE(seen.contains("20%")) << seen.join(' ').toStdString();  // 1 of 5 visible first-level folders
+  EXPECT_GT(watch.visible, 0);
+  EXPECT_TRUE(watch.seen.contains("100%")) << watch.seen.join(' ').toStdString();
+  // After 1 of the 5 first-level folders that can be seen:
+  EXPECT_TRUE(watch.seen.contains("20%")) << watch.seen.join(' ').toStdString();
   EXPECT_FALSE(picture->isVisible());
   // The hourglass while the list fills, the list's redraw locked while its
   // first level is read, and both undone afterwards.

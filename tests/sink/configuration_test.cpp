@@ -27,7 +27,6 @@ TEST_P(ConstructorString, SplitsIntoPairs) {
   EXPECT_EQ(config.originalPatterns, row.patterns);
   EXPECT_EQ(config.pairLowerBound, 0);
   EXPECT_EQ(config.pairUpperBound, row.upperBound);
-  EXPECT_EQ(config.pairCount(), static_cast<std::size_t>(row.upperBound + 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -60,11 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                 1},
         CtorRow{"line_3_only_first_cr_cuts", u"A\rB\rC\rD", {u"A"}, {u"B"}, 0}));
 
-Text number(int i) {
-  Text out;
-  for (char c : std::to_string(i)) out += static_cast<char16_t>(c);
-  return out;
-}
+Text number(int i) { return fromUtf8(std::to_string(i)); }
 
 // Text of `count` entries "<prefix><i>" separated by TAB.
 Text entries(const char16_t* prefix, int count) {
@@ -79,8 +74,7 @@ Text entries(const char16_t* prefix, int count) {
 TEST(ConstructorStringSize, ListsBeyondSixteenBitsKeepEveryPair) {
   for (int count : {10000, 40000}) {
     Configuration config = parseConstructorString(entries(u"N", count) + u"\r" + entries(u"P", count) + u"\r1");
-    ASSERT_EQ(config.pairCount(), static_cast<std::size_t>(count));
-    EXPECT_EQ(config.pairUpperBound, count - 1);
+    ASSERT_EQ(config.pairUpperBound, count - 1);
     EXPECT_EQ(config.newClasses.back(), u"N" + number(count - 1));
     EXPECT_EQ(config.originalPatterns.back(), u"P" + number(count - 1));
   }

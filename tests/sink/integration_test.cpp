@@ -1,9 +1,11 @@
 // The whole road of a delivered item: the real Korvane.dll installed into a
 // COM+ application with a constructor string, registration items that bind
 // it to a folder or to the whole store, and items delivered or saved
-// through the store's event service.
+// through the store's event service; folder pairs in any script, a 1 MB
+// description and 10,000 configured pairs among them.
 #include <gtest/gtest.h>
 
+#include "setup/complus/complus.h"
 #include "support/delivery_fixture.h"
 
 namespace korvane {
@@ -33,6 +35,16 @@ protected:
     shutdownRuntime();  // the application's host processes end with the test
     DeliveryFixture::TearDown();
   }
+  void installOnSales(const std::optional<Text>& ctor) {
+    install(ctor);
+    ASSERT_EQ(registerOn(folderUrl(u"Sales")), folderUrl(u"Sales")) << toUtf8(regLog.text);
+  }
+  void describeSales(const Text& description) {
+    store::setFolderProperties(u"Sales", Properties{{prop::description, Variant(description)}});
+  }
+  Text classAfter(const Text& messageClass) {
+    return storedClass(store::deliver(u"Sales", mail(u"Mail", messageClass))).value_or(u"(deleted)");
+  }
 };
 
 // One delivery; each row names how the sink is installed and registered, the
@@ -55,8 +67,7 @@ TEST_P(Road, DeliveredItemIsRewrittenOrDeletedAsConfigured) {
   const RoadRow& row = GetParam();
   install(row.ctor);
   ASSERT_FALSE((row.storeWide ? registerStoreWide() : registerOn(folderUrl(u"Sales"))).empty());
-  if (!row.description.empty())
-    store::setFolderProperties(u"Sales", Properties{{prop::description, Variant(row.description)}});
+  if (!row.description.empty()) describeSales(row.description);
   auto delivered = store::deliver(row.folder, mail(u"Order", row.messageClass));
   EXPECT_EQ(storedClass(delivered), row.stored);
   expectNoEvents();
@@ -87,7 +98,73 @@ INSTANTIATE_TEST_SUITE_P(
                 u"IPM.Note.Order\tIPM.Note.Any\rIPM.Post.Order*\tIPM.Post*\r65223", false, u"", u"Sales",
                 u"IPM.Post.Order.Big", u"IPM.Note.Order"},
         RoadRow{"store_wide_watches_sales", kDefaultCtor, true, u"", u"Sales", u"IPM.Post", u"IPM.Note"},
-        RoadRow{"store_wide_watches_support", kDefaultCtor, true, u"", u"Support", u"IPM.Post", u"IPM.Note"}));
+        RoadRow{"store_wide_watches_support", kDefaultCtor, true, u"", u"Support", u"IPM.Post", u"IPM.Note"},
+        // Folder pairs in any script, read and matched ignoring letter case.
+        RoadRow{"cyrillic_prefix", kDefaultCtor, false,
+                u"Описание <ORIGMSGCL>IPM.Заказ*</ORIGMSGCL><TargetMsgCl>IPM.Note.Ответ</TargetMsgCl>", u"Sales",
+                u"ipm.ЗАКАЗ.новый", u"IPM.Note.Ответ"},
+        RoadRow{"outside_the_bmp", kDefaultCtor, false,
+                u"<origmsgcl>IPM.𐐀*</origmsgcl><targetmsgcl>IPM.Deseret.𐐨</targetmsgcl>", u"Sales", u"ipm.𐐨bc",
+                u"IPM.Deseret.𐐨"},
+        // Letters whose lower case is longer in full mappings, and pairs of
+        // surrogates, before the tags: the value is still cut at the right place.
+        RoadRow{"wide_letters_before_the_tags", kDefaultCtor, false,
+                u"İİİ 📬📬 ẞ <ORIGMSGCL>IPM.Post</ORIGMSGCL><TARGETMSGCL>IPM.Note.Ünïcödé</TARGETMSGCL> 𐐀", u"Sales",
+                u"IPM.Post", u"IPM.Note.Ünïcödé"},
+        RoadRow{"lookalike_letters_do_not_match", kDefaultCtor, false,  // a Cyrillic С in the pattern
+                u"<origmsgcl>IPM.Сlass</origmsgcl><targetmsgcl>IPM.X</targetmsgcl>", u"Sales", u"IPM.Class",
+                u"IPM.Class"},
+        RoadRow{"null_in_any_case_deletes", kDefaultCtor, false,
+                u"<origmsgcl>IPM.Spam*</origmsgcl><targetmsgcl>nUlL</targetmsgcl>", u"Sales", u"IPM.SPAM.Ärger",
+                std::nullopt}));
+
+// A description of 1 MB, mixed scripts and pairs of surrogates, with the
+// tags at its end, at its start, or only half of them.
+TEST_F(Delivery, AOneMegabyteDescriptionWorksLikeAShortOne) {
+  installOnSales(kDefaultCtor);
+  Text filler;
+  while (filler.size() < 1024 * 1024) filler += u"Ж λ é 📬 text ";
+  filler.resize(1024 * 1024);
+  const Text pair = u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl>IPM.Note.Big</targetmsgcl>";
+
+  describeSales(filler + pair);
+  EXPECT_EQ(classAfter(u"IPM.Post"), u"IPM.Note.Big");
+  EXPECT_EQ(classAfter(u"IPM.Other"), u"IPM.Other");  // the folder's pair replaces the configured
+
+  describeSales(pair + filler);
+  EXPECT_EQ(classAfter(u"IPM.Post"), u"IPM.Note.Big");
+
+  const Text half = filler + u"<origmsgcl>IPM.Post</origmsgcl>";
+  describeSales(half);
+  EXPECT_EQ(classAfter(u"IPM.Post"), u"IPM.Note");
+  EXPECT_EQ(store::findFolder(u"Sales").value().description, half);
+}
+
+// 10,000 pairs: the last one still applies, and a class that none of them
+// matches is left alone after all 10,000 passes.
+TEST_F(Delivery, TenThousandPairsAreWalkedToTheEnd) {
+  constexpr int kPairs = 10'000;
+  Text newClasses, patterns;
+  for (int i = 0; i < kPairs; ++i) {
+    Text n = fromUtf8(std::to_string(i));
+    newClasses += (i ? u"\t" : u"") + (u"IPM.Новый." + n);
+    patterns += (i ? u"\t" : u"") + (u"IPM.Class." + n);
+  }
+  installOnSales(newClasses + u"\r" + patterns + u"\r65223");
+
+  EXPECT_EQ(classAfter(u" ipm.class.9999 "), u"IPM.Новый.9999");
+  EXPECT_EQ(classAfter(u"IPM.Class.1"), u"IPM.Новый.1");
+  EXPECT_EQ(classAfter(u"IPM.Other"), u"IPM.Other");
+
+  // The setup reads the stored configuration back: the first pair fills the boxes.
+  setup::InstallForm form;
+  Text identity;
+  EXPECT_TRUE(setup::CheckComPlusAppExists(form, setup::kApplicationName, identity));
+  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text.substr(0, 500));
+  EXPECT_EQ(form.ui.txtNewMsgClass.text, u"IPM.Новый.0");
+  EXPECT_EQ(form.ui.txtOrigMsgClass.text, u"IPM.Class.0");
+  EXPECT_EQ(form.ui.txtPriority.text, u"65223");
+}
 
 TEST_F(Delivery, ChangesOfAnExistingItemAndDeletesPassUnvetoed) {
   install(kDefaultCtor);
@@ -111,8 +188,7 @@ TEST_F(Delivery, ChangesOfAnExistingItemAndDeletesPassUnvetoed) {
 }
 
 TEST_F(Delivery, RegistrationIsAcceptedBySinkAndRefusedWithoutOne) {
-  install(kDefaultCtor);
-  EXPECT_EQ(registerOn(folderUrl(u"Sales")), folderUrl(u"Sales"));
+  installOnSales(kDefaultCtor);
   EXPECT_EQ(store::registrations().size(), 1u);
   // The same item naming a class nobody serves is refused: acceptance above
   // came from the sink.

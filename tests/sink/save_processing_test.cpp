@@ -25,15 +25,10 @@ constexpr std::int32_t kDelivered = EVT_SYNC_BEGIN | EVT_IS_DELIVERED;
 class StoreFixture : public ::testing::Test {
 protected:
   StoreFixture() {
-    store::createServer(dir_, store::ServerInfo{u"exch01", u"corp.example.com", u""});
+    store::createServer(server_.serverPath(), store::ServerInfo{u"exch01", u"corp.example.com", u""});
     store::FolderSpec sales;
     sales.path = u"Sales";
     folderUrl_ = store::createFolder(sales).url;
-  }
-  ~StoreFixture() override {
-    db::Database::closeCurrent();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   void describeFolder(const Text& description) {
@@ -55,7 +50,7 @@ protected:
     return item;
   }
 
-  std::filesystem::path dir_ = korvane::testing::freshTestDirectory("korvane-sink-");
+  korvane::testing::TempServer server_{false};
   Text folderUrl_;
 };
 
@@ -77,13 +72,8 @@ TEST_P(BeginSave, RewritesOrDeletesAsThePairsSay) {
   const SaveRow& row = GetParam();
   describeFolder(row.description);
   Item item = save(row.ctor, Variant(row.messageClass), row.flags);
-  if (row.written) {
-    EXPECT_EQ(item.writes, std::vector<Text>{*row.written});
-    EXPECT_EQ(item.updates, 1);
-  } else {
-    EXPECT_TRUE(item.writes.empty());
-    EXPECT_EQ(item.updates, 0);
-  }
+  EXPECT_EQ(item.writes, row.written ? std::vector<Text>{*row.written} : std::vector<Text>{});
+  EXPECT_EQ(item.updates, row.written ? 1 : 0);
   EXPECT_EQ(item.deleted, row.deleted);
   if (row.deleted) {
     EXPECT_EQ(item.deleteSource, u"");

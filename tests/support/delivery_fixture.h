@@ -20,18 +20,16 @@ protected:
     complus::Catalog().installApplication(u"Korvane", (workDir() / "Korvane.dll").u16string(), u"", u"", ctor);
   }
   // Registers the sink on a folder (its URL) as the setup does; the folder's
-  // URL on success, empty when the store refused the item.
+  // URL on success, empty when the store refused the item (regLog says why).
   Text registerOn(TextView folderUrl, TextView scope = u"SHALLOW", TextView sinkClass = setup::kSinkClass,
-                  TextView eventMethod = setup::kEventMethod) {
-    setup::TextBox log;
-    return setup::CreateRegItem(log, folderUrl, u"", setup::kRegItemName, eventMethod, sinkClass, scope,
-                                setup::kCriteria, u"65223", false);
+                  TextView eventMethod = setup::kEventMethod, TextView priority = u"65223") {
+    return setup::CreateRegItem(regLog, folderUrl, u"", setup::kRegItemName, eventMethod, sinkClass, scope,
+                                setup::kCriteria, priority, true);
   }
   Text registerStoreWide() {
-    setup::TextBox log;
-    return setup::CreateRegItem(log, setup::storeWideBaseUrl(store::publicRootUrl() + u"/"),
+    return setup::CreateRegItem(regLog, setup::storeWideBaseUrl(store::publicRootUrl() + u"/"),
                                 setup::storeWideRelativePath(store::serverInfo().storeGuid), setup::kRegItemName,
-                                setup::kEventMethod, setup::kSinkClass, u"ANY", setup::kCriteria, u"65223", false);
+                                setup::kEventMethod, setup::kSinkClass, u"ANY", setup::kCriteria, u"65223", true);
   }
   static Text folderUrl(TextView path) { return store::publicRootUrl() + u"/" + Text(path); }
 
@@ -46,6 +44,8 @@ protected:
   static void expectNoEvents() {
     for (const auto& e : store::listEvents()) ADD_FAILURE() << toUtf8(e.source) << ": " << toUtf8(e.text);
   }
+
+  setup::TextBox regLog;
 };
 
 } // namespace korvane::testing

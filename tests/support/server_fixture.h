@@ -4,11 +4,7 @@
 // the setup installs the library from its current directory.
 #pragma once
 
-#include <unistd.h>
-
-#include <atomic>
 #include <filesystem>
-#include <string>
 
 #include <gtest/gtest.h>
 
