@@ -9,6 +9,7 @@
 #include "platform/com/testserver/testserver.h"
 #include "platform/complus/admin.h"
 #include "support/temp_server.h"
+#include "tests/platform/com/failure.h"
 
 namespace korvane::complus::testing {
 
@@ -81,14 +82,10 @@ inline Text addApplication(ICOMAdminCatalog* catalog, TextView name) {
   return value(app.get(), u"ID").textValue();
 }
 
-struct Failure {
-  HRESULT code;
-  Text description;
-};
-
-inline Failure failureOf(HRESULT h) { return {h, takeErrorInfo()}; }
-
-inline bool contains(const Text& text, TextView part) { return text.find(part) != Text::npos; }
+using korvane::testing::contains;
+using korvane::testing::Failure;
+using korvane::testing::failureOf;
+using korvane::testing::thrownBy;
 
 class Catalog : public ::testing::Test {
 protected:
