@@ -17,12 +17,10 @@ inline const Text kServerPath = fromUtf8(KORVANE_TESTSERVER_PATH);
 
 inline ComPtr<ICOMAdminCatalog> newCatalog() { return createInstance<ICOMAdminCatalog>(kCatalogProgId); }
 
-inline ComPtr<ICatalogCollection> asCollection(const ComPtr<IDispatch>& d) { return d.query<ICatalogCollection>(); }
-
 inline ComPtr<ICatalogCollection> applications(ICOMAdminCatalog* catalog, bool populate = true) {
   ComPtr<IDispatch> d;
   check(catalog->GetCollection(u"Applications", d.put()));
-  auto c = asCollection(d);
+  auto c = d.query<ICatalogCollection>();
   if (populate) check(c->Populate());
   return c;
 }
@@ -30,7 +28,7 @@ inline ComPtr<ICatalogCollection> applications(ICOMAdminCatalog* catalog, bool p
 inline ComPtr<ICatalogCollection> componentsOf(ICatalogCollection* apps, const Text& id) {
   ComPtr<IDispatch> d;
   check(apps->GetCollection(u"Components", Variant(id), d.put()));
-  auto c = asCollection(d);
+  auto c = d.query<ICatalogCollection>();
   check(c->Populate());
   return c;
 }
