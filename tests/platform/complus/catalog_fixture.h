@@ -9,6 +9,7 @@
 #include "platform/com/testserver/testserver.h"
 #include "platform/complus/admin.h"
 #include "support/temp_server.h"
+#include "tests/platform/com/failure.h"
 
 namespace korvane::complus::testing {
 
@@ -16,12 +17,10 @@ inline const Text kServerPath = fromUtf8(KORVANE_TESTSERVER_PATH);
 
 inline ComPtr<ICOMAdminCatalog> newCatalog() { return createInstance<ICOMAdminCatalog>(kCatalogProgId); }
 
-inline ComPtr<ICatalogCollection> asCollection(const ComPtr<IDispatch>& d) { return d.query<ICatalogCollection>(); }
-
 inline ComPtr<ICatalogCollection> applications(ICOMAdminCatalog* catalog, bool populate = true) {
   ComPtr<IDispatch> d;
   check(catalog->GetCollection(u"Applications", d.put()));
-  auto c = asCollection(d);
+  auto c = d.query<ICatalogCollection>();
   if (populate) check(c->Populate());
   return c;
 }
@@ -29,7 +28,7 @@ inline ComPtr<ICatalogCollection> applications(ICOMAdminCatalog* catalog, bool p
 inline ComPtr<ICatalogCollection> componentsOf(ICatalogCollection* apps, const Text& id) {
   ComPtr<IDispatch> d;
   check(apps->GetCollection(u"Components", Variant(id), d.put()));
-  auto c = asCollection(d);
+  auto c = d.query<ICatalogCollection>();
   check(c->Populate());
   return c;
 }
@@ -81,14 +80,10 @@ inline Text addApplication(ICOMAdminCatalog* catalog, TextView name) {
   return value(app.get(), u"ID").textValue();
 }
 
-struct Failure {
-  HRESULT code;
-  Text description;
-};
-
-inline Failure failureOf(HRESULT h) { return {h, takeErrorInfo()}; }
-
-inline bool contains(const Text& text, TextView part) { return text.find(part) != Text::npos; }
+using korvane::testing::contains;
+using korvane::testing::Failure;
+using korvane::testing::failureOf;
+using korvane::testing::thrownBy;
 
 class Catalog : public ::testing::Test {
 protected:

@@ -261,7 +261,7 @@ TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
 }
 
 TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {
-  host::setIdleShutdown(2);
+  host::setIdleShutdown(1);
   install();
   deliver();
   int first = waitForHost(true).pid;

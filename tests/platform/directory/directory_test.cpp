@@ -4,6 +4,7 @@
 
 #include "platform/directory/rootdse.h"
 #include "support/temp_server.h"
+#include "tests/platform/com/failure.h"
 
 namespace korvane::directory {
 namespace {
@@ -45,12 +46,8 @@ TEST(DirectoryPersons, AddUpdateRemoveAndList) {
 TEST(DirectoryPersons, DuplicateAccountNamesIgnoreCase) {
   TempServer server;
   addPerson({u"\u00c9lise", u"\u00c9lise", kCategory, std::nullopt});
-  try {
-    addPerson({u"\u00e9LISE", u"Other", kCategory, std::nullopt});
-    FAIL();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.code(), E_ADS_OBJECT_EXISTS);
-  }
+  EXPECT_EQ(korvane::testing::thrownBy([] { addPerson({u"\u00e9LISE", u"Other", kCategory, std::nullopt}); }).code,
+            E_ADS_OBJECT_EXISTS);
   EXPECT_EQ(listPersons().size(), 1u);
   EXPECT_EQ(findPerson(u"\u00c9LISE")->cn, u"\u00c9lise");
 }

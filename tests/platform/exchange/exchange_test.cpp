@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "support/temp_server.h"
+#include "tests/platform/com/failure.h"
 
 namespace korvane::exchange {
 namespace {
@@ -58,14 +59,14 @@ TEST_F(ExchangeTest, MountAndDismount) {
   EXPECT_THROW(mountPublicStore(u"EXCH01", u"First Storage Group", u"Nope"), ComError);
 }
 
-struct Failure {
+struct Refusal {
   const char* what;
   std::function<void()> call;
   HRESULT code;
 };
 
 TEST_F(ExchangeTest, RefusalsChangeNothing) {
-  const Failure rows[] = {
+  const Refusal rows[] = {
       {"duplicate server", [] { addServer(u"exch01"); }, E_OBJECT_EXISTS},
       {"bad server name", [] { addServer(u"EX 01"); }, E_INVALIDARG},
       {"group of a missing server", [] { addStorageGroup(u"EXCH02", u"G"); }, E_NO_SUCH_OBJECT},
@@ -84,13 +85,9 @@ TEST_F(ExchangeTest, RefusalsChangeNothing) {
       {"root without vdir", [] { addFolderTree(u"T", kTreeMapi, u"http://exch01/"); }, E_INVALIDARG},
       {"root not http", [] { addFolderTree(u"T", kTreeMapi, u"file:///tmp/x"); }, E_INVALIDARG},
   };
-  for (const Failure& row : rows) {
-    try {
-      row.call();
-      ADD_FAILURE() << row.what << ": no error";
-    } catch (const ComError& e) {
-      EXPECT_EQ(e.code(), row.code) << row.what << ": " << e.what();
-    }
+  for (const Refusal& row : rows) {
+    auto f = korvane::testing::thrownBy(row.call);
+    EXPECT_EQ(f.code, row.code) << row.what << ": " << toUtf8(f.description);
   }
   EXPECT_EQ(listServers(), std::vector<Text>{u"EXCH01"});
   EXPECT_EQ(storageGroups(u"EXCH01").size(), 1u);

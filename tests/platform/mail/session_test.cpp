@@ -141,21 +141,5 @@ TEST(Session, EhloAnnouncesTheExtensions) {
     EXPECT_THAT(reply, ::testing::HasSubstr(ext));
 }
 
-TEST(Session, ShutdownWaitsForTheMessageInProgress) {
-  FakeMailboxes boxes;
-  Session idle(Protocol::Smtp, smallLimits(), "mx.test", boxes);
-  EXPECT_EQ(codes(idle.shutdown()), std::vector<int>{421});
-  EXPECT_TRUE(idle.closed());
-
-  Session busy(Protocol::Smtp, smallLimits(), "mx.test", boxes);
-  busy.receive(kHello + kMail + "RCPT TO:<sales@x>\r\nDATA\r\nhalf");
-  EXPECT_EQ(busy.shutdown(), "");
-  EXPECT_FALSE(busy.closed());
-  EXPECT_EQ(codes(busy.receive(" done\r\n.\r\nNOOP\r\n")), (std::vector<int>{250, 421}));
-  EXPECT_TRUE(busy.closed());
-  ASSERT_EQ(boxes.delivered.size(), 1u);
-  EXPECT_EQ(boxes.delivered[0].second, "half done\r\n");
-}
-
 } // namespace
 } // namespace korvane::mail

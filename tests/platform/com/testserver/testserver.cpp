@@ -16,7 +16,6 @@ namespace {
 using registry::Root;
 
 std::atomic<long> liveObjects{0};
-std::atomic<long> serverLocks{0};
 std::atomic<long> canUnloadCalls{0};
 
 // Counts itself for DllCanUnloadNow.
@@ -94,23 +93,19 @@ public:
       return object->QueryInterface(iid, out);
     });
   }
-  HRESULT LockServer(bool lock) noexcept override {
-    serverLocks += lock ? 1 : -1;
-    return S_OK;
-  }
+  // The runtime never locks a server.
+  HRESULT LockServer(bool) noexcept override { return S_OK; }
 };
 
 struct ClassEntry {
   Guid clsid;
   const char16_t* progId;
-  const char16_t* description;
   ComPtr<IClassFactory> (*factory)();
 };
 
 constexpr ClassEntry kClasses[] = {
-    {CLSID_Echo, kEchoProgId, u"Korvane test echo object", [] { return ComPtr<IClassFactory>(makeCom<Factory<Echo>>()); }},
-    {CLSID_Plain, kPlainProgId, u"Korvane test plain object",
-     [] { return ComPtr<IClassFactory>(makeCom<Factory<Plain>>()); }},
+    {CLSID_Echo, kEchoProgId, [] { return ComPtr<IClassFactory>(makeCom<Factory<Echo>>()); }},
+    {CLSID_Plain, kPlainProgId, [] { return ComPtr<IClassFactory>(makeCom<Factory<Plain>>()); }},
 };
 
 Text ownPath() {
@@ -132,7 +127,6 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
     Text path = ownPath();
     for (const auto& c : kClasses) {
       Text key = u"CLSID\\" + c.clsid.toText();
-      registry::setValue(Root::ClassesRoot, key, u"", c.description);
       registry::setValue(Root::ClassesRoot, key + u"\\InprocServer32", u"", path);
       registry::setValue(Root::ClassesRoot, key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
       registry::setValue(Root::ClassesRoot, key + u"\\ProgID", u"", c.progId);
@@ -165,7 +159,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(cons
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
   ++canUnloadCalls;
-  return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE;
+  return liveObjects == 0 ? S_OK : S_FALSE;
 }
 
 extern "C" __attribute__((visibility("default"))) long KorvaneTestServerLiveObjects() { return liveObjects; }

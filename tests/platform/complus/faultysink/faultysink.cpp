@@ -38,7 +38,12 @@ void misbehave() {
   }
 }
 
-ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info);
+ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info) {
+  auto disp = ComPtr<exoledb::IExStoreEventInfo>(info).query<exoledb::IExStoreDispEventInfo>();
+  ComPtr<IUnknown> unknown;
+  check(disp->get_EventRecord(unknown.put()));
+  return unknown.query<ado::IRecord>();
+}
 
 void rewrite(exoledb::IExStoreEventInfo* info, TextView messageClass = kRewritten) {
   auto record = eventRecord(info);
@@ -48,13 +53,6 @@ void rewrite(exoledb::IExStoreEventInfo* info, TextView messageClass = kRewritte
   check(fields->get_Item(Variant(store::prop::messageClass), field.put()));
   check(field->put_Value(Variant(messageClass)));
   check(fields->Update());
-}
-
-ComPtr<ado::IRecord> eventRecord(exoledb::IExStoreEventInfo* info) {
-  auto disp = ComPtr<exoledb::IExStoreEventInfo>(info).query<exoledb::IExStoreDispEventInfo>();
-  ComPtr<IUnknown> unknown;
-  check(disp->get_EventRecord(unknown.put()));
-  return unknown.query<ado::IRecord>();
 }
 
 // The sink's other uses of the item, whose results and errors must be the
