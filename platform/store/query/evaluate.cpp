@@ -78,13 +78,6 @@ bool evaluateNode(const Condition& c, const PropertyLookup& lookup) {
   return false;
 }
 
-bool referencesNode(const Condition& c, TextView property) {
-  auto names = [&](const Operand& o) { return o.isProperty && equalsIgnoreCase(o.property, property); };
-  if (names(c.left) || names(c.right)) return true;
-  return std::any_of(c.children.begin(), c.children.end(),
-                     [&](const ConditionPtr& n) { return referencesNode(*n, property); });
-}
-
 } // namespace
 
 bool evaluate(const ConditionPtr& condition, const PropertyLookup& lookup) {
@@ -98,10 +91,6 @@ int compareForOrder(const std::vector<OrderKey>& keys, const PropertyLookup& a, 
     if (r != 0) return r;
   }
   return 0;
-}
-
-bool references(const ConditionPtr& condition, TextView property) {
-  return condition && referencesNode(*condition, property);
 }
 
 } // namespace korvane::store::query

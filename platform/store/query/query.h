@@ -84,8 +84,4 @@ inline constexpr int maxNesting = 200;
 Text toText(const Query& query);
 Text toText(const ConditionPtr& condition);  // empty for a null condition
 
-// True when the condition reads the property (names compare ignoring case),
-// e.g. to tell whether a WHERE clause asks about "DAV:ishidden".
-bool references(const ConditionPtr& condition, TextView property);
-
 } // namespace korvane::store::query

@@ -130,14 +130,6 @@ TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
   }
 }
 
-TEST(Parse, ReferencesNamesTheProperties) {
-  const ConditionPtr c = parseCriteria(u"WHERE NOT (\"DAV:IsHidden\" = FALSE OR \"x\" LIKE 'a%')");
-  EXPECT_TRUE(references(c, u"DAV:ishidden"));
-  EXPECT_TRUE(references(c, u"X"));
-  EXPECT_FALSE(references(c, u"DAV:isfolder"));
-  EXPECT_FALSE(references(nullptr, u"DAV:ishidden"));
-}
-
 TEST(Parse, ParsedQueriesAreSharedSafely) {
   // A cached query outlives the text it came from.
   Query q;
