@@ -69,18 +69,23 @@ TEST_F(Registration, StoreWideAsksThenRegistersAndUnregistersWithoutAsking) {
   EXPECT_TRUE(answerer->seen().isEmpty());
   EXPECT_FALSE(storeWideRegistered());
   EXPECT_EQ(button("btnRegisterSW")->text(), "Register");
-  EXPECT_TRUE(isChecked("Sales/Orders"));
-  EXPECT_TRUE(button("Command4")->isEnabled());
 }
 
-// "Refresh" empties the log before it refills it and registers nothing;
-// "Clear error log" empties it and hides it with its button.
+// Only the first show refreshes; "Refresh" empties the log before it
+// refills it and registers nothing; "Clear error log" empties it and hides
+// it with its button.
 TEST_F(Registration, RefreshAndClearEmptyTheLogAndRefreshChangesNothing) {
   registerFolder(u"Forms");
   std::filesystem::remove(workDir() / "Korvane.dll");  // every refresh logs the missing library
   startAndAccept();
-  click("Command1");
   auto* log = widget<QPlainTextEdit>("txtErr");
+  const QString once = log->toPlainText();
+  EXPECT_EQ(once.count("not found"), 1);
+  window().hide();
+  window().show();
+  QTest::qWait(50);
+  EXPECT_EQ(log->toPlainText(), once);
+  click("Command1");
   ASSERT_TRUE(log->isVisible());
   EXPECT_EQ(log->toPlainText().count("not found"), 1);
   EXPECT_EQ(registeredFolders(), std::vector<Text>{u"Forms"});

@@ -187,14 +187,5 @@ TEST_F(Delivery, ChangesOfAnExistingItemAndDeletesPassUnvetoed) {
   expectNoEvents();
 }
 
-TEST_F(Delivery, RegistrationIsAcceptedBySinkAndRefusedWithoutOne) {
-  installOnSales(kDefaultCtor);
-  EXPECT_EQ(store::registrations().size(), 1u);
-  // The same item naming a class nobody serves is refused: acceptance above
-  // came from the sink.
-  EXPECT_EQ(registerOn(folderUrl(u"Support"), u"SHALLOW", u"Korvane.Missing"), u"");
-  EXPECT_EQ(store::registrations().size(), 1u);
-}
-
 } // namespace
 } // namespace korvane
