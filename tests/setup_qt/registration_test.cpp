@@ -67,6 +67,8 @@ TEST_F(Registration, StoreWideAsksThenRegistersAndUnregistersWithoutAsking) {
   EXPECT_TRUE(answerer->seen().isEmpty());
   EXPECT_FALSE(storeWideRegistered());
   EXPECT_EQ(button("btnRegisterSW")->text(), "Register");
+  EXPECT_TRUE(isChecked("Sales/Orders"));
+  EXPECT_TRUE(button("Command4")->isEnabled());
 }
 
 // Only the first show refreshes; "Refresh" empties the log before it
