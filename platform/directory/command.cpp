@@ -172,6 +172,8 @@ enum class Provider { None, Directory, Store };
 Provider providerOf(ado::IConnection* connection) {
   Text name;
   check(connection->get_Provider(&name));
+  // Read as the connection's own Open reads it, so what opened runs commands.
+  name = trimBlanks(name);
   if (equalsIgnoreCase(name, u"adsDSOobject")) return Provider::Directory;
   if (equalsIgnoreCase(name, u"ExOLEDB.DataSource")) return Provider::Store;
   throw ComError(ado::adErrProviderNotFound,
