@@ -80,7 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Road,
     ::testing::Values(
         RoadRow{"default_pair_rewrites", kDefaultCtor, false, u"", u"Sales", u"IPM.Post", u"IPM.Note"},
-        RoadRow{"other_folder_not_watched", kDefaultCtor, false, u"", u"Support", u"IPM.Post", u"IPM.Post"},
         RoadRow{"blank_class_left_alone", kDefaultCtor, false, u"", u"Sales", u"  ", u"  "},
         RoadRow{"missing_class_left_alone", kDefaultCtor, false, u"", u"Sales", std::nullopt, u""},
         RoadRow{"null_deletes", kFaxJunk, false, u"", u"Sales", u"IPM.Fax", std::nullopt},
