@@ -23,42 +23,39 @@ const std::string kMultipart =
     "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename*=utf-8''r%C3%A9sum%C3%A9.txt\r\n\r\n"
     "cv\r\n--b--\r\n";
 
-class MessageMapping : public ::testing::TestWithParam<Expect> {};
-
-TEST_P(MessageMapping, ReadsTheHeadersAndBody) {
-  const Expect& e = GetParam();
-  store::Properties p = itemProperties(e.message, "bounce@example.com", u"IPM.Post");
-  EXPECT_EQ(p.text(store::prop::messageClass), u"IPM.Post");
-  EXPECT_EQ(p.text(store::prop::subject), e.subject);
-  EXPECT_EQ(p.text(store::prop::from), e.from);
-  EXPECT_EQ(p.text(store::prop::to), e.to);
-  EXPECT_EQ(p.text(store::prop::cc), e.cc);
-  EXPECT_EQ(p.text(store::prop::date), e.date);
-  EXPECT_EQ(p.text(store::prop::messageId), e.messageId);
-  EXPECT_EQ(p.text(store::prop::textBody), e.body);
-  EXPECT_EQ(p.text(store::prop::attachmentNames), e.attachments);
-  EXPECT_EQ(p.text(store::prop::envelopeSender), u"bounce@example.com");
-  EXPECT_EQ(rawOctets(p.text(store::prop::rawMessage)), e.message);
+TEST(Message, MappingReadsTheHeadersAndBody) {
+  const Expect rows[] = {
+      {"Plain",
+       "From: ann@example.com\r\nTo: Sales <sales@corp.example.com>\r\nCc: b@x, c@x\r\n"
+       "Date: Mon, 07 Dec 2026 14:30:00 +0100\r\nMessage-ID: <m1@example.com>\r\nSubject: Hello\r\n\r\nHi\r\n",
+       u"Hello", u"ann@example.com", u"Sales <sales@corp.example.com>", u"b@x, c@x", u"2026-12-07T13:30:00Z",
+       u"m1@example.com", u"Hi\r\n", u""},
+      {"EncodedWordsAnd8BitBody",
+       "From: =?utf-8?q?J=C3=BCrgen?= <j@x>\r\nSubject: =?utf-8?B?w4RwZmVsIOKCrA==?= und\r\n"
+       " =?iso-8859-1?q?Birnen_=E9?=\r\nContent-Type: text/plain; charset=utf-8\r\n"
+       "Content-Transfer-Encoding: 8bit\r\n\r\nSch\xc3\xb6n \xe2\x82\xac\r\n",
+       u"Äpfel € und Birnen é", u"Jürgen <j@x>", u"", u"", u"", u"", u"Schön €\r\n", u""},
+      {"MultipartWithAttachments", kMultipart, u"Order", u"Ann <ann@example.com>", u"sales@corp.example.com",
+       u"", u"", u"", u"Grüße", u"order.pdf\nrésumé.txt"},
+      {"NoHeadersAtAll", "just text, no header\r\n", u"", u"", u"", u"", u"", u"", u"", u""},
+      {"BinaryJunk", std::string("\0\xff\r\n\r\n\x80", 7), u"", u"", u"", u"", u"", u"", u"", u""},
+  };
+  for (const Expect& e : rows) {
+    SCOPED_TRACE(e.name);
+    store::Properties p = itemProperties(e.message, "bounce@example.com", u"IPM.Post");
+    EXPECT_EQ(p.text(store::prop::messageClass), u"IPM.Post");
+    EXPECT_EQ(p.text(store::prop::subject), e.subject);
+    EXPECT_EQ(p.text(store::prop::from), e.from);
+    EXPECT_EQ(p.text(store::prop::to), e.to);
+    EXPECT_EQ(p.text(store::prop::cc), e.cc);
+    EXPECT_EQ(p.text(store::prop::date), e.date);
+    EXPECT_EQ(p.text(store::prop::messageId), e.messageId);
+    EXPECT_EQ(p.text(store::prop::textBody), e.body);
+    EXPECT_EQ(p.text(store::prop::attachmentNames), e.attachments);
+    EXPECT_EQ(p.text(store::prop::envelopeSender), u"bounce@example.com");
+    EXPECT_EQ(rawOctets(p.text(store::prop::rawMessage)), e.message);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Message, MessageMapping,
-    ::testing::Values(
-        Expect{"Plain",
-               "From: ann@example.com\r\nTo: Sales <sales@corp.example.com>\r\nCc: b@x, c@x\r\n"
-               "Date: Mon, 07 Dec 2026 14:30:00 +0100\r\nMessage-ID: <m1@example.com>\r\nSubject: Hello\r\n\r\nHi\r\n",
-               u"Hello", u"ann@example.com", u"Sales <sales@corp.example.com>", u"b@x, c@x", u"2026-12-07T13:30:00Z",
-               u"m1@example.com", u"Hi\r\n", u""},
-        Expect{"EncodedWordsAnd8BitBody",
-               "From: =?utf-8?q?J=C3=BCrgen?= <j@x>\r\nSubject: =?utf-8?B?w4RwZmVsIOKCrA==?= und\r\n"
-               " =?iso-8859-1?q?Birnen_=E9?=\r\nContent-Type: text/plain; charset=utf-8\r\n"
-               "Content-Transfer-Encoding: 8bit\r\n\r\nSch\xc3\xb6n \xe2\x82\xac\r\n",
-               u"Äpfel € und Birnen é", u"Jürgen <j@x>", u"", u"", u"", u"", u"Schön €\r\n", u""},
-        Expect{"MultipartWithAttachments", kMultipart, u"Order", u"Ann <ann@example.com>", u"sales@corp.example.com",
-               u"", u"", u"", u"Grüße", u"order.pdf\nrésumé.txt"},
-        Expect{"NoHeadersAtAll", "just text, no header\r\n", u"", u"", u"", u"", u"", u"", u"", u""},
-        Expect{"BinaryJunk", std::string("\0\xff\r\n\r\n\x80", 7), u"", u"", u"", u"", u"", u"", u"", u""}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Message, RawTextKeepsEveryOctet) {
   std::string all;

@@ -41,15 +41,14 @@ Text classOf(ado::IRecord* record) {
   }
 }
 
-HRESULT writeClass(ado::IRecord* record, TextView value) {
+// A refused write shows as the class left as it was.
+void writeClass(ado::IRecord* record, TextView value) {
   try {
     auto f = fieldsOf(record);
     setValue(f.get(), prop::messageClass, Variant(value));
     check(f->Update());
-    return S_OK;
-  } catch (const ComError& e) {
+  } catch (const ComError&) {
     takeErrorInfo();
-    return e.code();
   }
 }
 
@@ -79,15 +78,12 @@ public:
 
   HRESULT OnSyncSave(IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
     auto record = eventRecord(info);
-    SinkCall call{progId_, u"save", Text(url), flags, classOf(record.get()), id_, 0};
+    SinkCall call{progId_, u"save", Text(url), flags, classOf(record.get()), id_};
     if (flags & EVT_SYNC_BEGIN) {
       if (progId_ == kRewriter && record) writeClass(record.get(), u"IPM.Rewritten");
       if (progId_ == kDeleter && record) record->DeleteRecord(u"", false);
       if (progId_ == kAborter) info->AbortChange(1);
       if (progId_ == kMeddler) meddle(url);
-    }
-    if ((flags & EVT_SYNC_COMMITTED) && progId_ == kLateWriter) {
-      call.lateWrite = record ? writeClass(record.get(), u"IPM.TooLate") : E_POINTER;
     }
     sinkCalls().push_back(call);
     return S_OK;
@@ -95,14 +91,14 @@ public:
 
   HRESULT OnSyncDelete(IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
     auto record = eventRecord(info);
-    sinkCalls().push_back(SinkCall{progId_, u"delete", Text(url), flags, classOf(record.get()), id_, 0});
+    sinkCalls().push_back(SinkCall{progId_, u"delete", Text(url), flags, classOf(record.get()), id_});
     if ((flags & EVT_SYNC_BEGIN) && progId_ == kAborter) info->AbortChange(1);
     return S_OK;
   }
 
   HRESULT Register(IExStoreEventInfo* info, TextView url, std::int32_t flags, std::int32_t* result) noexcept override {
     auto record = eventRecord(info);
-    sinkCalls().push_back(SinkCall{progId_, u"register", Text(url), flags, classOf(record.get()), id_, 0});
+    sinkCalls().push_back(SinkCall{progId_, u"register", Text(url), flags, classOf(record.get()), id_});
     *result = progId_ == kRefuser ? 1 : 0;
     return S_OK;
   }
@@ -134,7 +130,7 @@ void registerTestSinks() {
   static const bool done = [] {
     int n = 0;
     for (const char16_t* progId :
-         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kLateWriter, kVanishing, kMeddler})
+         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kThirdRecorder, kVanishing, kMeddler})
       registerSink(fmt::format("{{7A1E0001-0000-4000-8000-00000000A{:03}}}", ++n), progId);
     return true;
   }();

@@ -17,7 +17,7 @@ inline constexpr char16_t kRewriter[] = u"KorvaneTest.Rewriter";  // sets "IPM.R
 inline constexpr char16_t kDeleter[] = u"KorvaneTest.Deleter";
 inline constexpr char16_t kAborter[] = u"KorvaneTest.Aborter";
 inline constexpr char16_t kRefuser[] = u"KorvaneTest.Refuser";      // Register answers 1
-inline constexpr char16_t kLateWriter[] = u"KorvaneTest.LateWriter";  // writes in the commit phase
+inline constexpr char16_t kThirdRecorder[] = u"KorvaneTest.ThirdRecorder";
 inline constexpr char16_t kVanishing[] = u"KorvaneTest.Vanishing";   // creatable while available
 inline constexpr char16_t kMeddler[] = u"KorvaneTest.Meddler";  // saves its item through a record of its own
 inline constexpr char16_t kUnregistered[] = u"KorvaneTest.NoSuchClass";
@@ -29,7 +29,6 @@ struct SinkCall {
   std::int32_t flags = 0;
   Text messageClass;  // read through the event record; "<no record>" when there was none
   int object = 0;     // which sink object was called
-  std::int32_t lateWrite = 0;  // the late writer's result
 };
 
 std::vector<SinkCall>& sinkCalls();
