@@ -12,7 +12,10 @@
 namespace korvane::robustness {
 namespace {
 
-class SameName : public RobustnessTest, public ::testing::WithParamInterface<int> {
+// Processes at once; what one alone must do, each of them does as well.
+constexpr int kProcesses = 4;
+
+class SameName : public RobustnessTest {
 protected:
   void SetUp() override {
     RobustnessTest::SetUp();
@@ -37,20 +40,19 @@ protected:
   }
 };
 
-TEST_P(SameName, DeliveriesWithOneSubjectAllLandUnderNumberedNames) {
-  const int processes = GetParam();
+TEST_F(SameName, DeliveriesWithOneSubjectAllLandUnderNumberedNames) {
   const long count = 24;
   const std::vector<std::string> folders{"Reports", "Alerts"};
   std::vector<ChildOptions> options;
-  for (int p = 0; p < processes; ++p)
+  for (int p = 0; p < kProcesses; ++p)
     options.push_back(delivererOptions("p" + std::to_string(p), count, folders, {"IPM.Post"}, {"Daily report"}));
   runAll(std::move(options));
 
   std::vector<DeliveryLog> logs;
-  for (int p = 0; p < processes; ++p) logs.push_back(readDeliveryLog(file("p" + std::to_string(p) + ".log")));
+  for (int p = 0; p < kProcesses; ++p) logs.push_back(readDeliveryLog(file("p" + std::to_string(p) + ".log")));
   EXPECT_EQ(checkDeliveries(logs, {folders, mappedClass, false, {}}), "");
   // The names are the subject's, numbered without gaps.
-  const std::size_t perFolder = static_cast<std::size_t>(processes * count) / folders.size();
+  const std::size_t perFolder = static_cast<std::size_t>(kProcesses * count) / folders.size();
   for (const auto& folder : folders) {
     std::set<Text> names, expected{u"Daily report.EML"};
     for (const auto& item : store::listItems(fromUtf8(folder)))
@@ -60,23 +62,19 @@ TEST_P(SameName, DeliveriesWithOneSubjectAllLandUnderNumberedNames) {
   }
 }
 
-TEST_P(SameName, FolderAddWithParentsCreatesEachParentOnce) {
-  const int processes = GetParam();
+TEST_F(SameName, FolderAddWithParentsCreatesEachParentOnce) {
   std::vector<ChildOptions> options;
-  for (int p = 0; p < processes; ++p)
+  for (int p = 0; p < kProcesses; ++p)
     options.push_back(labOptions({"folder", "add", "--parents", "Archive/2026/Q4/Box " + std::to_string(p)},
                                  "add" + std::to_string(p)));
   runAll(std::move(options));
 
   for (const char16_t* path : {u"Archive", u"Archive/2026", u"Archive/2026/Q4"})
     EXPECT_TRUE(store::findFolder(path)) << toUtf8(path);
-  for (int p = 0; p < processes; ++p)
+  for (int p = 0; p < kProcesses; ++p)
     EXPECT_TRUE(store::findFolder(u"Archive/2026/Q4/Box " + fromUtf8(std::to_string(p)))) << p;
-  EXPECT_EQ(store::findFolder(u"Archive/2026/Q4")->childCount, processes);
+  EXPECT_EQ(store::findFolder(u"Archive/2026/Q4")->childCount, kProcesses);
 }
-
-INSTANTIATE_TEST_SUITE_P(Processes, SameName, ::testing::Values(1, 4),
-                         [](const auto& info) { return std::to_string(info.param); });
 
 } // namespace
 } // namespace korvane::robustness

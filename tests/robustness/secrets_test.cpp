@@ -35,8 +35,9 @@ protected:
   }
 
   // Runs the command and fails when its output holds the password.
-  ChildResult labWithoutSecret(const std::vector<std::string>& args, bool mustSucceed = true) {
-    ChildResult r = lab(args);
+  ChildResult labWithoutSecret(const std::vector<std::string>& args, bool mustSucceed = true,
+                               const std::optional<std::string>& input = std::nullopt) {
+    ChildResult r = lab(args, {}, false, input);
     std::string shown;
     for (const auto& a : args) shown += (a == kSecret ? "<password>" : a) + " ";
     EXPECT_TRUE(r.exited) << shown << describe(r);
@@ -143,11 +144,8 @@ TEST_F(Secrets, ThePasswordCanComeFromStandardInput) {
     std::vector<std::string> args{"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(),
                                   "--identity", "CORP\\svc-korvane"};
     args.insert(args.end(), row.passwordArgs.begin(), row.passwordArgs.end());
-    ChildResult r = lab(args, {}, false, row.input);
-    EXPECT_TRUE(r.exited) << describe(r);
+    ChildResult r = labWithoutSecret(args, row.installs, row.input);
     EXPECT_EQ(r.exitCode == 0, row.installs) << r.err;
-    EXPECT_EQ(r.out.find(kSecret), std::string::npos);
-    EXPECT_EQ(r.err.find(kSecret), std::string::npos);
     if (!row.installs) {
       EXPECT_FALSE(r.err.empty()) << "a refusal must say why";
       EXPECT_TRUE(complus::Catalog().listApplications().empty());

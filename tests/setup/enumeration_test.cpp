@@ -93,10 +93,8 @@ TEST_F(Enumeration, AQueryThatFailsAtTheRootLeavesTheListEmpty) {
 }
 
 TEST(ImageKeys, FollowTheContentClassExactly) {
-  EXPECT_EQ(folderImageKey(u"urn:content-classes:calendarfolder"), u"calendarfolder");
-  EXPECT_EQ(folderImageKey(u"urn:content-classes:taskfolder"), u"taskfolder");
-  EXPECT_EQ(folderImageKey(u"urn:content-classes:journalfolder"), u"journalfolder");
-  EXPECT_EQ(folderImageKey(u"urn:content-classes:notefolder"), u"notefolder");
+  for (const Text kind : {u"calendarfolder", u"taskfolder", u"journalfolder", u"notefolder"})
+    EXPECT_EQ(folderImageKey(u"urn:content-classes:" + kind), kind);
   EXPECT_EQ(folderImageKey(u"URN:content-classes:calendarfolder"), u"folder1");
   EXPECT_EQ(folderImageKey(u"urn:content-classes:mailfolder"), u"folder1");
   EXPECT_EQ(folderImageKey(u""), u"folder1");

@@ -152,15 +152,7 @@ protected:
     create();
     if (temporary) complus::Catalog().removeApplication(u"Korvane");
   }
-  // The folders (paths below the root) that carry "Korvane.reg", and whether
-  // the store-wide item exists.
-  std::vector<Text> registeredFolders() {
-    std::vector<Text> out;
-    for (const auto& item : store::registrations())
-      if (item.folderPath.find(u"non_ipm_subtree") == Text::npos) out.push_back(item.folderPath);
-    std::sort(out.begin(), out.end());
-    return out;
-  }
+  // Whether the store-wide item exists.
   bool storeWideRegistered() {
     for (const auto& item : store::registrations())
       if (item.folderPath.find(u"GlobalEvents") != Text::npos) return true;

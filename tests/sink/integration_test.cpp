@@ -80,7 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, Road,
     ::testing::Values(
         RoadRow{"default_pair_rewrites", kDefaultCtor, false, u"", u"Sales", u"IPM.Post", u"IPM.Note"},
-        RoadRow{"other_folder_not_watched", kDefaultCtor, false, u"", u"Support", u"IPM.Post", u"IPM.Post"},
         RoadRow{"blank_class_left_alone", kDefaultCtor, false, u"", u"Sales", u"  ", u"  "},
         RoadRow{"missing_class_left_alone", kDefaultCtor, false, u"", u"Sales", std::nullopt, u""},
         RoadRow{"null_deletes", kFaxJunk, false, u"", u"Sales", u"IPM.Fax", std::nullopt},
@@ -185,15 +184,6 @@ TEST_F(Delivery, ChangesOfAnExistingItemAndDeletesPassUnvetoed) {
   EXPECT_FALSE(store::deleteItem(delivered.url).aborted);
   EXPECT_FALSE(store::findItem(delivered.url));
   expectNoEvents();
-}
-
-TEST_F(Delivery, RegistrationIsAcceptedBySinkAndRefusedWithoutOne) {
-  installOnSales(kDefaultCtor);
-  EXPECT_EQ(store::registrations().size(), 1u);
-  // The same item naming a class nobody serves is refused: acceptance above
-  // came from the sink.
-  EXPECT_EQ(registerOn(folderUrl(u"Support"), u"SHALLOW", u"Korvane.Missing"), u"");
-  EXPECT_EQ(store::registrations().size(), 1u);
 }
 
 } // namespace

@@ -4,7 +4,9 @@
 // service.
 #pragma once
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "platform/complus/admin.h"
 #include "platform/store/store.h"
@@ -40,6 +42,15 @@ protected:
     EXPECT_EQ(bool(item), !outcome.deleted) << "deleted " << outcome.deleted;
     if (!item) return std::nullopt;
     return item->properties.text(store::prop::messageClass);
+  }
+  // The folders (paths below the root) that carry "Korvane.reg", sorted;
+  // the store-wide item is not among them.
+  static std::vector<Text> registeredFolders() {
+    std::vector<Text> out;
+    for (const auto& item : store::registrations())
+      if (item.folderPath.find(u"non_ipm_subtree") == Text::npos) out.push_back(item.folderPath);
+    std::sort(out.begin(), out.end());
+    return out;
   }
   static void expectNoEvents() {
     for (const auto& e : store::listEvents()) ADD_FAILURE() << toUtf8(e.source) << ": " << toUtf8(e.text);

@@ -47,12 +47,6 @@ protected:
     tx.commit();
     return made;
   }
-  std::vector<std::string> registeredFolders() {
-    std::vector<std::string> out;
-    for (const auto& item : store::registrations()) out.push_back(toUtf8(item.folderPath));
-    std::sort(out.begin(), out.end());
-    return out;
-  }
   std::unique_ptr<SetupProcess> startSetup(std::vector<std::string> arguments = {}) {
     auto setup = std::make_unique<SetupProcess>(*x, serverDir(), std::move(arguments));
     setup->acceptDisclaimer();
@@ -110,12 +104,12 @@ TEST_F(RealInput, DoubleClicksDuringAFillAreNotTakenAndChangeRegistersExactlyThe
   s = setup->waitUntilIdle(s.actions);
   EXPECT_GT(s.refused, refusedBefore);
   EXPECT_EQ(s.rows, folders);
-  EXPECT_EQ(registeredFolders(), std::vector<std::string>{first});
+  EXPECT_EQ(registeredFolders(), std::vector<Text>{fromUtf8(first)});
 
   s = checkRow(*setup, s, second);
   setup->click(s, "btnChange");
   s = setup->waitUntilIdle(s.actions);
-  std::vector<std::string> both{first, second};
+  std::vector<Text> both{fromUtf8(first), fromUtf8(second)};
   std::sort(both.begin(), both.end());
   EXPECT_EQ(registeredFolders(), both);
   x->screenshot("after-change");
