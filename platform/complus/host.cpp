@@ -254,14 +254,17 @@ wire::Reader Link::awaitReply(TextView during, const CallbackHandler& callbacks)
   }
 }
 
-void Link::release(std::int64_t object) noexcept {
-  if (dead_) return;
+void Link::release(std::int64_t object) noexcept { post(Release, object); }
+
+bool Link::post(Message type, std::int64_t object) noexcept {
+  if (dead_) return false;
   try {
     wire::Writer w;
-    w.i64(object);
-    channel_->send(Release, w);
+    channel_->send(type, w.i64(object));
+    return true;
   } catch (...) {
     dead_ = true;
+    return false;
   }
 }
 
@@ -356,16 +359,10 @@ std::optional<Created> Link::reuse(const std::shared_ptr<Link>& self, const Guid
 
 void Link::park(const Created& c) noexcept {
   std::lock_guard guard(Links::instance().lock);
-  if (dead_) return;
   if (parked_.size() >= kMostKept) return release(c.object);
-  try {
-    wire::Writer w;
-    channel_->send(Park, w.i64(c.object));
-    parked_.push_back(c);
-    parked_.back().link.reset();
-  } catch (...) {
-    dead_ = true;
-  }
+  if (!post(Park, c.object)) return;
+  parked_.push_back(c);
+  parked_.back().link.reset();
 }
 
 Created create(const Target& target, const Guid& clsid, const Text& construction) {

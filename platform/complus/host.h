@@ -104,6 +104,8 @@ private:
   friend Created create(const Target& target, const Guid& clsid, const Text& construction);
   std::optional<Created> reuse(const std::shared_ptr<Link>& self, const Guid& clsid, const Text& construction);
   bool sendToLiving(Message type, const wire::Writer& body);
+  // Sends a note about an object (no reply); false when the host has ended.
+  bool post(Message type, std::int64_t object) noexcept;
   void awaitHello();
   wire::Reader awaitReply(TextView during, const CallbackHandler& callbacks);
   [[noreturn]] void died(TextView during, Text what);
