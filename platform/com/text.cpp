@@ -80,7 +80,28 @@ Text trimBlanks(TextView text) {
   return Text(text.substr(b, e - b));
 }
 
+namespace {
+
+bool isAscii(TextView text) {
+  for (char16_t c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Unicode's default case folding of an ASCII character: only A-Z change.
+char16_t foldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
+
+} // namespace
+
+// Names and keys are nearly always ASCII: those are folded here, without
+// ICU, with the same result as its default folding.
 bool equalsIgnoreCase(TextView a, TextView b) {
+  if (isAscii(a) && isAscii(b)) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (foldAscii(a[i]) != foldAscii(b[i])) return false;
+    return true;
+  }
   UErrorCode status = U_ZERO_ERROR;
   int r = u_strCaseCompare(a.data(), static_cast<int32_t>(a.size()), b.data(),
                            static_cast<int32_t>(b.size()), U_FOLD_CASE_DEFAULT, &status);
@@ -88,6 +109,11 @@ bool equalsIgnoreCase(TextView a, TextView b) {
 }
 
 Text foldCase(TextView text) {
+  if (isAscii(text)) {
+    Text out(text);
+    for (char16_t& c : out) c = foldAscii(c);
+    return out;
+  }
   Text out(text.size() + 16, u'\0');
   for (;;) {
     UErrorCode status = U_ZERO_ERROR;

@@ -45,7 +45,9 @@ private:
 };
 
 // Without a server database there is no catalog, and nothing to activate.
+// An open connection proves it without asking the file system.
 bool serverExists() {
+  if (db::Database::currentIsOpen()) return true;
   std::error_code ec;
   return std::filesystem::exists(db::databaseFile(db::serverDirectory()), ec);
 }

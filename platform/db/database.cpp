@@ -144,6 +144,8 @@ Database& Database::current() {
 
 void Database::closeCurrent() { currentDb().reset(); }
 
+bool Database::currentIsOpen() { return currentDb() != nullptr; }
+
 namespace {
 
 // A new file gets its identity and schema version before anyone uses it.

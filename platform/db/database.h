@@ -54,6 +54,8 @@ public:
   static void create(const std::filesystem::path& dir);
   // Closes the current connection (the next current() opens it again).
   static void closeCurrent();
+  // Whether the current connection is open in this process.
+  static bool currentIsOpen();
 
   explicit Database(const std::filesystem::path& file);
   ~Database();

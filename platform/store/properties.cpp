@@ -6,20 +6,37 @@ Properties::Properties(std::initializer_list<Entry> entries) {
   for (const auto& [name, value] : entries) set(name, value);
 }
 
-std::optional<std::size_t> Properties::indexOf(TextView name) const {
-  Text f = foldCase(name);
-  for (std::size_t i = 0; i < folded_.size(); ++i)
-    if (folded_[i] == f) return i;
+namespace {
+
+std::optional<std::size_t> position(const std::vector<Text>& folded, const Text& f) {
+  for (std::size_t i = 0; i < folded.size(); ++i)
+    if (folded[i] == f) return i;
   return std::nullopt;
 }
 
+} // namespace
+
+std::optional<std::size_t> Properties::indexOf(TextView name) const {
+  // Names are mostly asked for as they were set; folded names are unique,
+  // so an exact match is the only match.
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].first == name) return i;
+  return position(folded_, foldCase(name));
+}
+
 void Properties::set(TextView name, Variant value) {
-  if (auto i = indexOf(name)) {
+  for (auto& [key, v] : entries_)
+    if (key == name) {
+      v = std::move(value);
+      return;
+    }
+  Text f = foldCase(name);
+  if (auto i = position(folded_, f)) {
     entries_[*i].second = std::move(value);
     return;
   }
   entries_.emplace_back(Text(name), std::move(value));
-  folded_.push_back(foldCase(name));
+  folded_.push_back(std::move(f));
 }
 
 const Variant* Properties::find(TextView name) const {

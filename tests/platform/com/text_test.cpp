@@ -35,8 +35,12 @@ TEST(Text, IgnoringCaseFoldsUnicodeLetters) {
   const CaseRow rows[] = {{u"IPM.Note", u"ipm.note", true},     {u"École", u"éCOLE", true},
                           {u"ΣΟΦΊΑ", u"σοφία", true},           {u"Straße", u"STRASSE", true},
                           {u"\U00010400", u"\U00010428", true}, {u"IPM.Note", u"IPM.Note.X", false},
-                          {u"a", u"", false}};
-  for (const CaseRow& row : rows) EXPECT_EQ(equalsIgnoreCase(row.a, row.b), row.equal) << toUtf8(row.a);
+                          {u"a", u"", false},                   {u"K", u"\u212A", true},
+                          {u"[@", u"{`", false},                {u"Z^", u"z^", true}};
+  for (const CaseRow& row : rows) {
+    EXPECT_EQ(equalsIgnoreCase(row.a, row.b), row.equal) << toUtf8(row.a);
+    EXPECT_EQ(foldCase(row.a) == foldCase(row.b), row.equal) << toUtf8(row.a);
+  }
 }
 
 TEST(Text, SimpleCaseMappingKeepsLength) {
