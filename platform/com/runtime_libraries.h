@@ -16,8 +16,10 @@ namespace korvane::libraries {
 std::string resolvePath(TextView registeredPath);
 
 // Loads the library (or finds it loaded) and returns its handle. Throws
-// ComError CO_E_DLLNOTFOUND when the file is missing and CO_E_ERRORINDLL when
-// it cannot be loaded. `forClass` ("{CLSID}" or empty) only shapes messages.
+// ComError CO_E_DLLNOTFOUND when the file is missing, CO_E_ERRORINDLL when
+// it cannot be loaded, and E_ACCESSDENIED when a user other than root and
+// this process's could change it or a directory above it. `forClass`
+// ("{CLSID}" or empty) only shapes messages.
 void* load(TextView registeredPath, TextView forClass);
 // An export of a loaded library, or null.
 void* symbol(void* handle, const char* name);

@@ -38,6 +38,7 @@ void checkFile(TextView path) {
 void registerLibrary(TextView path) {
   void* fn = nullptr;
   HRESULT h = loadLibraryExport(toUtf8(path), "DllRegisterServer", &fn);
+  if (h == E_ACCESSDENIED) throw ComError(COMADMIN_E_DLLLOADFAILED, takeErrorInfo());  // it is there: say who could change it
   if (failed(h))
     throw ComError(COMADMIN_E_DLLLOADFAILED, notALibrary(path) + u": " + takeErrorInfo());
   takeErrorInfo();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "platform/com/dispatch.h"
@@ -147,6 +149,56 @@ TEST_F(Runtime, ALibraryPathThatNowNamesAnotherFileLoadsThatFile) {
   fs::create_symlink(copy, link);
   EXPECT_NE(libraries::load(fromUtf8(link.string()), u""), first);
   EXPECT_TRUE(isLoaded(copy.string()));
+}
+
+struct TrustRow {
+  const char* what;
+  bool needsRoot;
+  std::function<void(const std::filesystem::path& dir, const std::filesystem::path& library)> loosen;
+  const char* refusedFor;  // null: the library loads
+};
+
+TEST_F(Runtime, ALibraryOtherUsersCouldChangeIsNotLoaded) {
+  namespace fs = std::filesystem;
+  using fs::perms;
+  auto add = [](const fs::path& p, perms what) { fs::permissions(p, what, fs::perm_options::add); };
+  auto chown = [](const fs::path& p, uid_t uid, gid_t gid) { ASSERT_EQ(::chown(p.c_str(), uid, gid), 0); };
+  const TrustRow rows[] = {
+      {"the library writable by all", false, [&](auto&, auto& lib) { add(lib, perms::others_write); }, "every user may write it"},
+      {"its directory writable by all", false, [&](auto& dir, auto&) { add(dir, perms::others_all); }, "every user may write it"},
+      {"a sticky directory writable by all", false, [&](auto& dir, auto&) { add(dir, perms::others_all | perms::sticky_bit); }, nullptr},
+      {"writable by the owner's own group", false, [&](auto& dir, auto& lib) { add(dir, perms::group_write); add(lib, perms::group_write); }, nullptr},
+      {"the library of another user", true, [&](auto&, auto& lib) { chown(lib, 65534, 0); }, "it belongs to user 65534"},
+      {"its directory writable by another group", true, [&](auto& dir, auto&) { chown(dir, 0, 65534); add(dir, perms::group_write); }, "group 65534 may write it"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.needsRoot && ::geteuid() != 0) continue;
+    const fs::path dir = server.dir() / ("trust" + std::to_string(++n)), library = dir / "Server.dll";
+    fs::create_directory(dir);
+    fs::permissions(dir, perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec);
+    fs::copy_file(kServerPath, library);
+    fs::permissions(library, perms::owner_all | perms::group_read | perms::others_read);
+    row.loosen(dir, library);
+    const Text path = fromUtf8(library.string());
+    try {
+      EXPECT_NE(libraries::load(path, u""), nullptr);
+      EXPECT_EQ(row.refusedFor, nullptr) << "loaded";
+    } catch (const ComError& e) {
+      ASSERT_NE(row.refusedFor, nullptr) << toUtf8(e.description());
+      EXPECT_EQ(e.code(), E_ACCESSDENIED);
+      EXPECT_TRUE(contains(e.description(), fromUtf8(row.refusedFor))) << toUtf8(e.description());
+      EXPECT_TRUE(contains(e.description(), path) || contains(e.description(), fromUtf8(dir.string())));
+    }
+  }
+  // A library loaded before is refused once others could write it in place.
+  const fs::path late = server.dir() / "trust1" / "Server.dll";
+  fs::permissions(late, perms::others_write, fs::perm_options::remove);
+  void* handle = libraries::load(fromUtf8(late.string()), u"");
+  ASSERT_NE(handle, nullptr);
+  add(late, perms::others_write);
+  EXPECT_THROW(libraries::load(fromUtf8(late.string()), u""), ComError);
 }
 
 struct CreateFailureRow {
