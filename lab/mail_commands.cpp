@@ -39,7 +39,8 @@ void addServe(CLI::App& app) {
                "public folders (Ctrl-C stops it)");
   cmd->add_option("--smtp", o->smtp, "Listen for SMTP on HOST:PORT (PORT alone: loopback)");
   cmd->add_option("--lmtp", o->lmtp, "Listen for LMTP on HOST:PORT or unix:PATH");
-  cmd->add_option("--max-size", o->maxSize, "Largest message in bytes (announced as SIZE)")->check(CLI::PositiveNumber);
+  cmd->add_option("--max-size", o->maxSize, "Largest message in bytes (announced as SIZE)")
+      ->check(CLI::Range(std::size_t{1}, mail::kLargestMessage));
   cmd->add_option("--idle-timeout", o->idleSeconds, "Seconds a client may stay silent")->check(CLI::PositiveNumber);
   cmd->add_option("--max-connections", o->maxConnections, "Connections at once")->check(CLI::PositiveNumber);
   cmd->add_option("--processes", o->processes, "Processes that store messages side by side (default 4)")

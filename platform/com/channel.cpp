@@ -15,7 +15,6 @@ namespace korvane::wire {
 namespace {
 
 // A frame larger than this is not one of ours.
-constexpr std::uint32_t kMaxFrame = 64u << 20;
 
 template <typename T>
 void appendLittleEndian(std::string& out, T v) {

@@ -68,6 +68,10 @@ private:
 inline constexpr std::chrono::microseconds kShortWait{250};
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs, std::chrono::microseconds spin = kShortWait);
 
+// The longest frame a channel carries: a longer one is taken for a peer
+// that is not what it claims to be.
+inline constexpr std::uint32_t kMaxFrame = 64u << 20;
+
 // A whole frame as bytes, for writing where no Channel may be used (after
 // fork, in a signal handler).
 std::string frameBytes(std::uint8_t type, const Writer& body);

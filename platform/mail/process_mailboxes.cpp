@@ -98,8 +98,15 @@ ProcessMailboxes::Process ProcessMailboxes::start() {
     throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
   }
   if (pid == 0) {
-    ::close(fds[0]);
-    serve(fds[1], make_);
+    // The service stops its processes by closing their channels, once their
+    // messages are stored: a Ctrl-C or SIGTERM to the whole group must not
+    // end them first. Nothing else of the service's (its listening and
+    // client sockets, its signal pipe) belongs in them.
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    ::dup2(fds[1], 3);
+    ::close_range(4, ~0U, 0);
+    serve(3, make_);
   }
   ::close(fds[1]);
   pids_.push_back(pid);
@@ -127,6 +134,7 @@ void ProcessMailboxes::give(Process p) {
 template <typename Ask>
 auto ProcessMailboxes::onProcess(Ask ask) {
   Process p = take();
+  if (p.channel->peerGone()) p = replace(std::move(p));  // it died while idle: no message was lost with it
   try {
     auto answer = ask(*p.channel);
     give(std::move(p));
@@ -134,18 +142,19 @@ auto ProcessMailboxes::onProcess(Ask ask) {
   } catch (const wire::ChannelClosed& e) {
     const std::string why = e.what();
     const int dead = p.pid;
-    p.channel.reset();
-    ::kill(dead, SIGKILL);
-    {
-      std::lock_guard guard(lock_);
-      while (::waitpid(dead, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      std::erase(pids_, dead);
-      free_.push_back(start());
-    }
-    freed_.notify_one();
+    give(replace(std::move(p)));
     throw std::runtime_error("the delivery process " + std::to_string(dead) + " ended during the call (" + why + ")");
   }
+}
+
+ProcessMailboxes::Process ProcessMailboxes::replace(Process dead) {
+  dead.channel.reset();
+  ::kill(dead.pid, SIGKILL);
+  std::lock_guard guard(lock_);
+  while (::waitpid(dead.pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  std::erase(pids_, dead.pid);
+  return start();
 }
 
 Mailboxes& ProcessMailboxes::local() {

@@ -15,13 +15,14 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com/channel.h"
 #include "platform/mail/session.h"
 
-namespace korvane::wire {
-class Channel;
-}
-
 namespace korvane::mail {
+
+// A message crosses to the process that stores it in one frame, with its
+// envelope: the largest message leaves room for that.
+inline constexpr std::size_t kLargestMessage = wire::kMaxFrame - (1u << 20);
 
 class ProcessMailboxes final : public Mailboxes {
 public:
@@ -44,6 +45,8 @@ private:
     std::unique_ptr<wire::Channel> channel;
   };
   Process start();
+  // Ends a process that died or failed (reaping it) and starts its successor.
+  Process replace(Process dead);
   Process take();
   void give(Process p);
   // Runs `ask` on a free process; a process that fails is replaced and the

@@ -276,6 +276,7 @@ void Session::data(std::string_view argument, std::string& out) {
   message_.clear();
   messageTooBig_ = false;
   atLineStart_ = true;
+  pieceEndedInCr_ = false;
   out += line("354", "End data with <CR><LF>.<CR><LF>");
 }
 
@@ -297,10 +298,14 @@ void Session::dataBytes(std::string_view& bytes, std::string& out) {
   dataLine(complete, true, out);
 }
 
+// Only CRLF ends a line of the message: a bare LF is one of its bytes, so
+// "<LF>.<LF>" neither ends it nor lets a second message follow unseen.
 void Session::dataLine(std::string_view text, bool complete, std::string& out) {
-  if (atLineStart_ && complete && (text == ".\r\n" || text == ".\n")) return endOfMessage(out);
+  if (atLineStart_ && complete && text == ".\r\n") return endOfMessage(out);
   if (atLineStart_ && !text.empty() && text.front() == '.') text.remove_prefix(1);  // the sender doubled it
-  atLineStart_ = complete;
+  const bool crlf = complete && (text.size() >= 2 ? text.substr(text.size() - 2) == "\r\n" : text == "\n" && pieceEndedInCr_);
+  pieceEndedInCr_ = !complete && !text.empty() && text.back() == '\r';
+  atLineStart_ = crlf;
   if (messageTooBig_) return;
   if (message_.size() + text.size() > limits_.maxMessageBytes) {
     messageTooBig_ = true;

@@ -105,6 +105,7 @@ private:
   std::string message_;
   bool messageTooBig_ = false;
   bool atLineStart_ = true;  // in the message, the next byte begins a line
+  bool pieceEndedInCr_ = false;  // a long line's last piece so far ended in CR
   std::string dataLine_;     // a message line not yet complete (short ones only)
 };
 

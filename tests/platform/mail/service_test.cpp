@@ -59,6 +59,7 @@ protected:
     std::vector<std::string> args{env.empty() ? kLab : kLabWithFaults, "--server", serverDir().string(), "serve", "--smtp", "127.0.0.1:0",
                                   "--lmtp", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
+    if (ownGroup_) args.insert(args.begin(), "setsid");  // runs it in place, in a group of its own
     std::filesystem::remove(log());
     smtp_ = lmtp_ = 0;
     server_.emplace(ChildOptions{args, env, {}, {}, log(), {}, false});
@@ -74,8 +75,10 @@ protected:
     FAIL() << "the service did not listen: " << slurp(log());
   }
 
+  // The signal goes to the service's whole group, as Ctrl-C in a terminal
+  // or a service manager's stop sends it, when it was started in its own.
   ChildResult stop(int signal = SIGTERM) {
-    ::kill(server_->pid(), signal);
+    ownGroup_ ? ::killpg(server_->pid(), signal) : ::kill(server_->pid(), signal);
     ChildResult r = server_->wait(std::chrono::steady_clock::now() + 30s);
     r.err = slurp(log());
     server_.reset();
@@ -128,6 +131,7 @@ protected:
 
   std::optional<Child> server_;
   int smtp_ = 0, lmtp_ = 0;
+  bool ownGroup_ = false;
 };
 
 std::string mail(const std::string& subject, const std::string& body = "Hello\r\n") {
@@ -319,19 +323,40 @@ TEST_F(MailService, FailureBeforeTheCommitIsNeverAcknowledged) {
   EXPECT_TRUE(items(u"Sales").empty());
 }
 
-TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
-  start();
-  Child idle = talking(Json::array({{"EHLO me\r\n", 1}, {"", -1}}), "idle.out", "step 2");
-  Child busy = talking(Json::array({{"EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSales) + ">\r\n", 3},
-                                    {"DATA\r\n", 1, 1.5},
-                                    {"Subject: Late\r\n\r\nx\r\n.\r\nNOOP\r\n", -1}}),
-                       "busy.out", "step 4");
-  ChildResult r = stop();
-  EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r) << r.err;
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  EXPECT_EQ(result(busy.wait(deadline))["codes"], Json({220, 250, 250, 250, 354, 250, 421}));
-  EXPECT_EQ(result(idle.wait(deadline))["codes"], Json({220, 250, 421}));
+// A process that stores messages and dies between them is replaced before
+// the next message is handed to it: that message is stored, not refused.
+TEST_F(MailService, AStoringProcessThatDiedIdleCostsNoMessage) {
+  start({"--processes", "1"});
+  const std::string pid = std::to_string(server_->pid());
+  int child = 0;
+  std::ifstream("/proc/" + pid + "/task/" + pid + "/children") >> child;
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(send(mail("After"), kSales)["ok"], true);
   EXPECT_EQ(items(u"Sales").size(), 1u);
+  stop();
+}
+
+// Also when the signal reaches the processes that store the messages: they
+// leave the stop to the service.
+TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
+  for (bool group : {false, true}) {
+    SCOPED_TRACE(group ? "to the group" : "to the service");
+    ownGroup_ = group;
+    start();
+    Child idle = talking(Json::array({{"EHLO me\r\n", 1}, {"", -1}}), "idle.out", "step 2");
+    Child busy = talking(Json::array({{"EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSales) + ">\r\n", 3},
+                                      {"DATA\r\n", 1, 1.5},
+                                      {"Subject: Late\r\n\r\nx\r\n.\r\nNOOP\r\n", -1}}),
+                         "busy.out", "step 4");
+    ChildResult r = stop();
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r) << r.err;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    EXPECT_EQ(result(busy.wait(deadline))["codes"], Json({220, 250, 250, 250, 354, 250, 421}));
+    EXPECT_EQ(result(idle.wait(deadline))["codes"], Json({220, 250, 421}));
+    EXPECT_EQ(items(u"Sales").size(), group ? 2u : 1u);
+  }
 }
 
 TEST_F(MailService, IdleTimeoutAndConnectionLimit) {

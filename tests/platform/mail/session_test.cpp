@@ -71,9 +71,9 @@ const std::string kMail = "MAIL FROM:<a@b>\r\n";
 const Case kCases[] = {
     {"OneMessage", Protocol::Smtp, kHello + kMail + "RCPT TO:<sales@x>\r\nDATA\r\nSubject: a\r\n\r\nbody\r\n.\r\nQUIT\r\n",
      {250, 250, 250, 354, 250, 221}, {"Subject: a\r\n\r\nbody\r\n"}, true},
-    {"DotsUndoneAndBareLineFeeds", Protocol::Smtp,
-     kHello + kMail + "RCPT TO:sales@x\r\nDATA\r\n..leading\r\n.x\r\nnot the end\n.\n", {250, 250, 250, 354, 250},
-     {".leading\r\nx\r\nnot the end\n"}},
+    {"DotsUndoneAndOnlyCrlfEndsALine", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:sales@x\r\nDATA\r\n..leading\r\n.x\r\nnot the end\n.\nMAIL FROM:<b@c>\r\n.\r\n",
+     {250, 250, 250, 354, 250}, {".leading\r\nx\r\nnot the end\n.\nMAIL FROM:<b@c>\r\n"}},
     {"UnknownRecipientRefused", Protocol::Smtp, kHello + kMail + "RCPT TO:<nobody@x>\r\nDATA\r\n",
      {250, 250, 550, 554}, {}},
     {"LookupFailureIsTemporary", Protocol::Smtp, kHello + kMail + "RCPT TO:<down@x>\r\n", {250, 250, 451}, {}},
