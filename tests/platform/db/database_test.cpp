@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/server/provision.h"
 #include "support/temp_server.h"
 
 namespace korvane::db {
@@ -139,6 +140,22 @@ TEST(ServerFiles, AreOwnerOnlyWhateverTheUmask) {
       EXPECT_EQ(modeOf(dir / (std::string("server.db") + suffix)), 0600u) << suffix;
     Database::closeCurrent();
   }
+}
+
+// init builds beside the server's directory, in a place no one else can
+// have chosen for it: a link planted where a guessable name would be is
+// neither followed nor moved into the server's place.
+TEST(ServerFiles, InitBuildsInADirectoryNoOneCouldPlantALinkFor) {
+  testing::TempServer scratch(false);
+  const fs::path dir = scratch.dir() / "server", elsewhere = scratch.dir() / "elsewhere";
+  fs::create_directory(elsewhere);
+  fs::permissions(elsewhere, fs::perms::owner_all);
+  fs::create_directory_symlink(elsewhere, scratch.dir() / (".server.init-" + std::to_string(::getpid())));
+  server::initServer(dir, {}, false);
+  Database::closeCurrent();
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(dir)));
+  EXPECT_TRUE(fs::exists(databaseFile(dir)));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 struct TrustRow {
