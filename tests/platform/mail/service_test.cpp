@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -71,7 +72,11 @@ protected:
       const std::string text = slurp(log());
       for (std::sregex_iterator it(text.begin(), text.end(), listening), end; it != end; ++it)
         ((*it)[1] == "SMTP" ? smtp_ : lmtp_) = std::stoi((*it)[2]);
-      if (smtp_ && lmtp_) return;
+      // Unix sockets come after the ports: listening on them too.
+      if (smtp_ && lmtp_ && std::all_of(extra.begin(), extra.end(), [&](const std::string& e) {
+            return e.rfind("unix:", 0) != 0 || text.find("listening for LMTP on " + e + "\n") != std::string::npos;
+          }))
+        return;
       ASSERT_FALSE(server_->poll()) << "the service ended: " << text;
       std::this_thread::sleep_for(20ms);
     }
