@@ -1,6 +1,7 @@
 #include "platform/mail/server.h"
 
 #include <asio.hpp>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,13 +9,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace korvane::mail {
 
@@ -28,7 +33,7 @@ const char* protocolName(Protocol p) { return p == Protocol::Lmtp ? "LMTP" : "SM
 
 struct Bound {
   Stream::endpoint endpoint;
-  std::string unixPath;  // removed again at the end
+  std::string unixPath;
 };
 
 Bound resolve(asio::io_context& io, const std::string& address) {
@@ -71,6 +76,42 @@ bool loopback(const Stream::endpoint& e) {
   return e.protocol().family() == AF_UNIX || tcpOf(e).address().is_loopback();
 }
 
+// What a name in a directory is, for a message: "a symbolic link to /etc/x".
+std::string whatIs(int dir, const std::string& name, const struct stat& st) {
+  switch (st.st_mode & S_IFMT) {
+    case S_IFSOCK: return "a socket";
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a named pipe";
+    case S_IFCHR:
+    case S_IFBLK: return "a device";
+    case S_IFLNK: {
+      char target[4096];
+      const ssize_t n = ::readlinkat(dir, name.c_str(), target, sizeof target);
+      return n < 0 ? "a symbolic link" : "a symbolic link to " + std::string(target, static_cast<std::size_t>(n));
+    }
+    default: return "not a socket";
+  }
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() { return std::exchange(fd, -1); }
+};
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A "unix:" socket of the service, by its directory, which stays open, and
+// the file it made there: only that file is ever removed again.
+struct UnixSocket {
+  std::string path, name;
+  int dir = -1;
+  struct stat made {};
+};
+
 class Server;
 
 // One client, served by one of the session threads: its handlers run there,
@@ -110,22 +151,38 @@ public:
   Server(const ServerOptions& options, Mailboxes& mailboxes, const Log& log)
       : options(options), mailboxes(mailboxes), log(log), signals_(io, SIGINT, SIGTERM) {}
 
+  ~Server() {
+    for (const UnixSocket& u : unixSockets_) {
+      struct stat st {};
+      if (::fstatat(u.dir, u.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (sameFile(st, u.made))
+          ::unlinkat(u.dir, u.name.c_str(), 0);
+        else
+          log("left unix:" + u.path + " in place: it is " + whatIs(u.dir, u.name, st) + " now, not the service's socket");
+      }
+      ::close(u.dir);
+    }
+  }
+
   void listen() {
     for (const Listener& l : options.listeners) {
       Bound b = resolve(io, l.address);
-      if (!b.unixPath.empty()) removeStaleSocket(b.unixPath);
       StreamAcceptor acceptor(io);
       acceptor.open(b.endpoint.protocol());
-      if (b.unixPath.empty()) acceptor.set_option(StreamAcceptor::reuse_address(true));
-      asio::error_code ec;
-      acceptor.bind(b.endpoint, ec);
-      if (ec) throw std::runtime_error("cannot listen on " + l.address + ": " + ec.message());
-      if (!b.unixPath.empty()) grant(b.unixPath);  // before anyone can connect
+      if (b.unixPath.empty()) {
+        acceptor.set_option(StreamAcceptor::reuse_address(true));
+        asio::error_code ec;
+        acceptor.bind(b.endpoint, ec);
+        if (ec) throw std::runtime_error("cannot listen on " + l.address + ": " + ec.message());
+      } else {
+        bindUnix(acceptor, b.unixPath);
+      }
       acceptor.listen(asio::socket_base::max_listen_connections);
-      log(std::string("listening for ") + protocolName(l.protocol) + " on " + describe(acceptor.local_endpoint()));
-      if (!loopback(acceptor.local_endpoint()))
+      // A Unix socket was bound by a name of the moment; it is known by its path.
+      const Stream::endpoint at = b.unixPath.empty() ? acceptor.local_endpoint() : b.endpoint;
+      log(std::string("listening for ") + protocolName(l.protocol) + " on " + describe(at));
+      if (!loopback(at))
         log("warning: " + l.address + " is reachable from other machines, and the service has no authentication");
-      if (!b.unixPath.empty()) unixPaths_.push_back(b.unixPath);
       acceptors_.push_back({std::move(acceptor), l.protocol});
     }
   }
@@ -144,7 +201,6 @@ public:
       if (stoppedAtOnce_) s.context->stop();
     }
     for (auto& t : threads) t.join();
-    for (const auto& path : unixPaths_) std::filesystem::remove(path);
   }
 
   void removed(Connection* c) {
@@ -170,32 +226,111 @@ private:
   };
 
   // A socket file left by a server that died is replaced; one that a
-  // running server answers on is not.
-  void removeStaleSocket(const std::string& path) {
-    if (!std::filesystem::is_socket(path)) return;
+  // running server answers on is not, and neither is anything but a socket
+  // (a link is never followed: what it points to is none of ours).
+  void removeStaleSocket(int dir, const std::string& name, const std::string& path) {
+    struct stat st {};
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) return;
+      throw std::runtime_error("cannot listen on unix:" + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISSOCK(st.st_mode))
+      throw std::runtime_error("cannot listen on unix:" + path + ": it is " + whatIs(dir, name, st) +
+                               ", not a socket; remove it or choose another path");
     Stream::socket probe(io);
     asio::error_code ec;
     probe.connect(Stream::endpoint(asio::local::stream_protocol::endpoint(path)), ec);
     if (!ec) throw std::runtime_error("another server listens on unix:" + path);
-    std::filesystem::remove(path);
+    struct stat now {};
+    if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, st))
+      ::unlinkat(dir, name.c_str(), 0);
   }
 
-  // Connecting to a socket file takes write permission on it.
-  void grant(const std::string& path) {
-    auto refuse = [&](const std::string& why) {
-      std::filesystem::remove(path);
-      throw std::runtime_error("cannot " + why);
-    };
-    const std::string giving = "give unix:" + path + " to \"" + options.socketOwner + "\": ";
-    if (!options.socketOwner.empty()) {
-      const passwd* account = ::getpwnam(options.socketOwner.c_str());
-      if (!account)
-        refuse(giving + "this machine has no such account");
-      else if (::chown(path.c_str(), account->pw_uid, account->pw_gid) != 0)
-        refuse(giving + std::strerror(errno) + " (only the superuser can; else widen --socket-mode)");
+  // Connecting to a socket file takes write permission on it. The socket is
+  // made, given to its owner and set to its mode inside a directory of the
+  // service's own that no one else can enter, and only then linked in at its
+  // path: an owner or mode is never changed through a name that another
+  // account (such as the one owning the socket's directory) could swap for a
+  // link to some other file, and nobody can connect before both are set.
+  void bindUnix(StreamAcceptor& acceptor, const std::string& path) {
+    const std::string at = "unix:" + path;
+    const auto fail = [&](const std::string& why) { throw std::runtime_error("cannot listen on " + at + ": " + why); };
+    const std::filesystem::path p(path);
+    const std::string name = p.filename().string();
+    if (name.empty() || name == "." || name == "..") fail("the path names no file");
+    const std::string parent = p.has_parent_path() ? p.parent_path().string() : ".";
+    Fd dir{::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) fail(parent + ": " + std::strerror(errno));
+
+    Fd own;
+    std::string ownName;
+    std::mt19937_64 random(std::random_device{}());
+    for (int tries = 0; own.fd < 0; ++tries) {
+      char suffix[17];
+      std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+      ownName = "." + name + "." + suffix;
+      if (::mkdirat(dir.fd, ownName.c_str(), 0700) != 0) {
+        if (errno == EEXIST && tries < 100) continue;
+        fail(std::strerror(errno));
+      }
+      own.fd = ::openat(dir.fd, ownName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (own.fd < 0) fail(ownName + ": " + std::strerror(errno));
     }
-    if (::chmod(path.c_str(), options.socketMode & 0777) != 0)
-      refuse("set the permissions of unix:" + path + ": " + std::strerror(errno));
+    struct stat ownDir {};
+    if (::fstat(own.fd, &ownDir) != 0 || ownDir.st_uid != ::geteuid())
+      fail("another account put something in place of the service's directory " + ownName);
+    // Whatever happens next, the directory and what is in it go again.
+    struct Cleanup {
+      int dir, own;
+      const std::string& ownName;
+      const struct stat& ownDir;
+      ~Cleanup() {
+        ::unlinkat(own, "s", 0);
+        struct stat st {};
+        if (::fstatat(dir, ownName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, ownDir))
+          ::unlinkat(dir, ownName.c_str(), AT_REMOVEDIR);
+      }
+    } cleanup{dir.fd, own.fd, ownName, ownDir};
+    if (::fchmod(own.fd, 0700) != 0) fail(ownName + ": " + std::strerror(errno));  // whatever the umask left
+
+    asio::error_code ec;
+    acceptor.bind(Stream::endpoint(asio::local::stream_protocol::endpoint("/proc/self/fd/" + std::to_string(own.fd) + "/s")),
+                  ec);
+    if (ec) fail(ec.message());
+    uid_t uid = ::geteuid();
+    if (!options.socketOwner.empty()) {
+      const std::string giving = "cannot give " + at + " to \"" + options.socketOwner + "\": ";
+      const passwd* account = ::getpwnam(options.socketOwner.c_str());
+      if (!account) throw std::runtime_error(giving + "this machine has no such account");
+      uid = account->pw_uid;
+      if (::fchownat(own.fd, "s", account->pw_uid, account->pw_gid, AT_SYMLINK_NOFOLLOW) != 0)
+        throw std::runtime_error(giving + std::strerror(errno) + " (only the superuser can; else widen --socket-mode)");
+    }
+    const unsigned mode = options.socketMode & 0777;
+    if (::fchmodat(own.fd, "s", mode, 0) != 0)
+      throw std::runtime_error("cannot set the permissions of " + at + ": " + std::strerror(errno));
+    struct stat made {};
+    if (::fstatat(own.fd, "s", &made, AT_SYMLINK_NOFOLLOW) != 0) fail(std::strerror(errno));
+
+    removeStaleSocket(dir.fd, name, path);
+    if (::linkat(own.fd, "s", dir.fd, name.c_str(), 0) != 0)
+      fail(errno == EEXIST ? "something else appeared there while the socket was being made" : std::strerror(errno));
+    // Linked in, it is in a directory that others may change: it stays only
+    // if it is still the socket just made, with its owner and mode.
+    struct stat st {};
+    if (::fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+      fail(std::string("it vanished right after it was made: ") + std::strerror(errno));
+    if (!sameFile(st, made))
+      fail("another account put " + whatIs(dir.fd, name, st) + " in place of the service's socket");
+    if (st.st_uid != uid || (st.st_mode & 0777) != mode) {
+      ::unlinkat(dir.fd, name.c_str(), 0);
+      char found[64];
+      std::snprintf(found, sizeof found, "owner %u, mode %03o instead of owner %u, mode %03o",
+                    static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_mode & 0777),
+                    static_cast<unsigned>(uid), mode);
+      fail(std::string("its owner or mode changed right after it was made (") + found + ")");
+    }
+    unixSockets_.push_back({path, name, dir.release(), st});
   }
 
   void accept(Acceptor& a) {
@@ -246,7 +381,7 @@ private:
 
   asio::signal_set signals_;
   std::vector<Acceptor> acceptors_;
-  std::vector<std::string> unixPaths_;
+  std::vector<UnixSocket> unixSockets_;  // removed again at the end
   std::vector<std::shared_ptr<Connection>> connections_;
   std::size_t accepted_ = 0;
   bool stopping_ = false, stoppedAtOnce_ = false;

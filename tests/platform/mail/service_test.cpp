@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <pwd.h>
 #include <regex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 
 #include "platform/mail/message.h"
@@ -68,7 +73,11 @@ protected:
       const std::string text = slurp(log());
       for (std::sregex_iterator it(text.begin(), text.end(), listening), end; it != end; ++it)
         ((*it)[1] == "SMTP" ? smtp_ : lmtp_) = std::stoi((*it)[2]);
-      if (smtp_ && lmtp_) return;
+      // Unix sockets come after the ports: listening on them too.
+      if (smtp_ && lmtp_ && std::all_of(extra.begin(), extra.end(), [&](const std::string& e) {
+            return e.rfind("unix:", 0) != 0 || text.find("listening for LMTP on " + e + "\n") != std::string::npos;
+          }))
+        return;
       ASSERT_FALSE(server_->poll()) << "the service ended: " << text;
       std::this_thread::sleep_for(20ms);
     }
@@ -367,29 +376,118 @@ TEST_F(MailService, IdleTimeoutAndConnectionLimit) {
 }
 
 // A Unix socket is its owner's only, unless it is opened wider or given to
-// the account of the mail server that hands mail over through it.
+// the account of the mail server that hands mail over through it: exactly
+// so whatever the umask, and it is gone again when the service stops.
 TEST_F(MailService, AUnixSocketIsItsOwnersOnlyUnlessToldOtherwise) {
   const std::string path = (workDir() / "lmtp.sock").string();
   struct Row {
     std::vector<std::string> options;
+    mode_t umask;
     unsigned mode;
     const char* owner;  // null: the service's own account
   };
-  std::vector<Row> rows{{{}, 0600, nullptr}, {{"--socket-mode", "660"}, 0660, nullptr}};
-  if (::geteuid() == 0) rows.push_back({{"--socket-owner", "nobody"}, 0600, "nobody"});
+  std::vector<Row> rows{{{}, 022, 0600, nullptr},
+                        {{"--socket-mode", "660"}, 0277, 0660, nullptr},
+                        {{"--socket-mode", "666"}, 0, 0666, nullptr}};
+  if (::geteuid() == 0) rows.push_back({{"--socket-owner", "nobody"}, 0277, 0600, "nobody"});
   for (const Row& row : rows) {
     std::vector<std::string> extra{"--lmtp", "unix:" + path};
     extra.insert(extra.end(), row.options.begin(), row.options.end());
+    const mode_t before = ::umask(row.umask);  // the service inherits it
     start(extra);
+    ::umask(before);
     struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, row.mode);
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, row.mode) << std::oct << row.umask;
     EXPECT_EQ(st.st_uid, row.owner ? ::getpwnam(row.owner)->pw_uid : ::geteuid());
     std::ofstream(workDir() / "message.eml", std::ios::binary) << mail("Through the socket");
     EXPECT_EQ(client({"send", path, "ann@example.com", kSales, (workDir() / "message.eml").string()})["ok"], true);
     stop();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+    for (const auto& entry : std::filesystem::directory_iterator(workDir()))  // nothing left of the making
+      EXPECT_NE(entry.path().filename().string().rfind(".lmtp.sock.", 0), 0u) << entry.path();
   }
   EXPECT_EQ(items(u"Sales").size(), rows.size());
+}
+
+// A listening Unix socket of this test's own at `path`; closed, it leaves
+// its file behind as a server that died would.
+int unixListener(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << path;
+  EXPECT_EQ(::listen(fd, 1), 0);
+  return fd;
+}
+
+// What is found at the socket's path: a socket that no server answers on is
+// replaced; anything else stays as it is and the service does not start. A
+// link is never followed, so its target (here another account's file, or
+// a running server's socket) is neither changed nor probed.
+TEST_F(MailService, OnlyAStaleSocketAtTheSocketsPathIsReplaced) {
+  const std::string path = (workDir() / "lmtp.sock").string(), other = (workDir() / "other").string(),
+                    elsewhere = (workDir() / "elsewhere.sock").string();
+  std::vector<std::string> grant{"--socket-mode", "666"};
+  if (::geteuid() == 0) grant.insert(grant.end(), {"--socket-owner", "nobody"});
+  struct Row {
+    const char* what;
+    std::function<void()> plant;
+    std::string refusal;  // empty: the service starts
+  };
+  std::vector<int> fds;
+  const std::vector<Row> rows{
+      {"a stale socket", [&] { ::close(unixListener(path)); }, ""},
+      {"a live socket", [&] { fds.push_back(unixListener(path)); }, "another server listens on unix:" + path},
+      {"a link to another's file", [&] { std::filesystem::create_symlink(other, path); },
+       "it is a symbolic link to " + other + ", not a socket"},
+      {"a link to a live socket",
+       [&] {
+         fds.push_back(unixListener(elsewhere));
+         std::filesystem::create_symlink(elsewhere, path);
+       },
+       "it is a symbolic link to " + elsewhere + ", not a socket"},
+      {"a regular file", [&] { std::ofstream(path) << "keep"; }, "it is a regular file, not a socket"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::ofstream(other) << "secret";
+    ::chmod(other.c_str(), 0640);
+    if (::geteuid() == 0) {  // an account that is neither the service's nor the socket's
+      ASSERT_EQ(::chown(other.c_str(), 2, 2), 0);
+    }
+    row.plant();
+    struct stat planted {}, target {}, after {};
+    ASSERT_EQ(::lstat(path.c_str(), &planted), 0);
+    ASSERT_EQ(::stat(other.c_str(), &target), 0);
+    std::vector<std::string> extra{"--lmtp", "unix:" + path};
+    extra.insert(extra.end(), grant.begin(), grant.end());
+    if (row.refusal.empty()) {
+      start(extra);
+      ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+      EXPECT_TRUE(S_ISSOCK(after.st_mode));
+      EXPECT_EQ(after.st_mode & 0777, 0666u);  // the service's, not the one left behind
+      stop();
+    } else {
+      extra.insert(extra.begin(), "serve");
+      ChildResult r = lab(extra);
+      EXPECT_TRUE(r.exited && r.exitCode != 0) << describe(r);
+      EXPECT_THAT(r.err, ::testing::HasSubstr(row.refusal));
+      ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+      EXPECT_EQ(after.st_ino, planted.st_ino);
+      EXPECT_EQ(after.st_mode, planted.st_mode);
+      EXPECT_EQ(after.st_uid, planted.st_uid);
+    }
+    ASSERT_EQ(::stat(other.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, target.st_uid);
+    EXPECT_EQ(after.st_mode, target.st_mode);
+    EXPECT_EQ(slurp(other), "secret");
+    for (int fd : fds) ::close(fd);
+    fds.clear();
+    for (const auto& p : {path, elsewhere}) std::filesystem::remove(p);
+  }
 }
 
 } // namespace
