@@ -153,8 +153,9 @@ int spawn(const Target& t, int listener) {
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   pid_t host = 0;
-  if (::read(told[0], &host, sizeof host) != sizeof host || host < 0) host = 0;
+  if (::read(told[0], &host, sizeof host) != sizeof host) host = 0;
   ::close(told[0]);
+  if (host < 0) cannotStart(t, u"fork failed.");
   return host;
 }
 
@@ -371,9 +372,10 @@ struct Links {
   static std::shared_ptr<Link> open(const Target& t, const wire::Writer& first, TextView during) {
     int lockFd = openLockFile(t);
     std::shared_ptr<Link> link;
+    Text replaced;
     try {
       FileLock exclusive(lockFd, LOCK_EX);
-      link = greeted(t);
+      link = greeted(t, replaced);
       try {
         link->channel_->send(Create, first);
       } catch (const wire::ChannelClosed&) {
@@ -381,14 +383,25 @@ struct Links {
       }
     } catch (...) {
       ::close(lockFd);
+      if (!replaced.empty()) warn(replaced);
       throw;
     }
     link->lockFd_ = lockFd;
+    if (!replaced.empty()) warn(replaced);
     return link;
   }
 
-  // A link that the running host, or else a new one, has greeted.
-  static std::shared_ptr<Link> greeted(const Target& t) {
+  // Not under the start lock: the log may wait for the database.
+  static void warn(const Text& what) noexcept {
+    try {
+      store::writeEvent(u"COM+", store::EventLevel::Warning, what);
+    } catch (...) {
+    }
+  }
+
+  // A link that the running host, or else a new one, has greeted;
+  // `replaced` says why a running host was replaced.
+  static std::shared_ptr<Link> greeted(const Target& t, Text& replaced) {
     int fd = connectHost(t);
     if (fd == kNoHost) return started(t);
     int pid = 0;
@@ -402,13 +415,12 @@ struct Links {
     bool gone = killHost(pid, t);
     ::unlink(files::socketFile(t.applicationId).c_str());
     Text seconds = fromUtf8(std::to_string(kGreetMs / 1000));
-    store::writeEvent(u"COM+", store::EventLevel::Warning,
-                      u"The host process" + pidText(pid) + u" of the COM+ server application \"" + t.applicationName +
-                          (fd >= 0 ? u"\" took a connection but did not answer within " + seconds + u" s"
-                                   : u"\" took no connection within " + seconds + u" s") +
-                          u", as a stopped or hung process does; " +
-                          (gone ? Text(u"it was ended") : Text(u"its process could not be ended")) +
-                          u" and a new host was started in its place.");
+    replaced = u"The host process" + pidText(pid) + u" of the COM+ server application \"" + t.applicationName +
+               (fd >= 0 ? u"\" took a connection but did not answer within " + seconds + u" s"
+                        : u"\" took no connection within " + seconds + u" s") +
+               u", as a stopped or hung process does; " +
+               (gone ? Text(u"it was ended") : Text(u"its process could not be ended")) +
+               u" and a new host is started in its place.";
     return started(t);
   }
 
