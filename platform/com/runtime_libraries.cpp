@@ -5,10 +5,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <fmt/format.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "platform/com/library_trust.h"
 #include "platform/com/runtime.h"
 
 namespace korvane::libraries {
@@ -48,34 +47,12 @@ Text where(TextView registeredPath, TextView forClass) {
   return out;
 }
 
-// Whether only root and this process's user can change what `status`
-// describes. A group may write when it is this process's own group or
-// root's; a directory with the sticky bit (/tmp) may be writable by all,
-// since no one can replace another's file in it.
-std::optional<std::string> changeableByOthers(const struct stat& status) {
-  const bool sticky = S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX);
-  if (status.st_uid != 0 && status.st_uid != ::geteuid()) return fmt::format("it belongs to user {}", status.st_uid);
-  if ((status.st_mode & S_IWOTH) && !sticky) return "every user may write it";
-  if ((status.st_mode & S_IWGRP) && !sticky && status.st_gid != 0 && status.st_gid != ::getegid())
-    return fmt::format("group {} may write it", status.st_gid);
-  return std::nullopt;
-}
-
-// Code that another user could change must not run here: the process may
-// be a service of root's, delivering for everyone. Checks the library and
-// every directory above it.
-void requireUnchangeableByOthers(const std::string& canonical, TextView registeredPath, TextView forClass) {
-  for (fs::path p = canonical;; p = p.parent_path()) {
-    struct stat status {};
-    if (::stat(p.c_str(), &status) != 0) return;  // dlopen says what is missing
-    if (auto why = changeableByOthers(status))
-      throw ComError(E_ACCESSDENIED,
-                     where(registeredPath, forClass) + u" was not loaded: " + fromUtf8(p.string()) + u" may be changed by " +
-                         u"other users (" + fromUtf8(*why) + u"). Only libraries that root or this program's user " +
-                         u"alone can change are loaded; fix the owner or permissions (chown, chmod go-w) or move " +
-                         u"the library to a directory of its own.");
-    if (p == p.root_path() || p.parent_path() == p) return;
-  }
+// Code that another user could change must not run here.
+[[noreturn]] void refuseChangeable(const Changeable& c, TextView registeredPath, TextView forClass) {
+  throw ComError(E_ACCESSDENIED, where(registeredPath, forClass) + u" was not loaded: " + fromUtf8(c.path) +
+                                     u" may be changed by other users (" + fromUtf8(c.why) + u"). Only libraries that root " +
+                                     u"or this program's user alone can change are loaded; fix the owner or permissions " +
+                                     u"(chown, chmod go-w, setfacl -b) or move the library to a directory of its own.");
 }
 
 // Under the lock: the library at the file's canonical path, loaded once.
@@ -86,7 +63,7 @@ void* loadCanonical(const std::string& file, TextView registeredPath, TextView f
   auto& s = state();
   for (const Library& lib : s.list)
     if (lib.path == canonical) return lib.handle;
-  requireUnchangeableByOthers(canonical, registeredPath, forClass);
+  if (auto c = pathChangeableByOthers(canonical)) refuseChangeable(*c, registeredPath, forClass);
   void* handle = ::dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = ::dlerror();
@@ -117,9 +94,7 @@ void* load(TextView registeredPath, TextView forClass) {
     throw ComError(CO_E_ERRORINDLL, where(registeredPath, forClass) + u" is not a library file.");
   // Written in place, a loaded library changes the code that runs: a file
   // that became changeable by others is refused even when loaded before.
-  if (auto why = changeableByOthers(status))
-    throw ComError(E_ACCESSDENIED, where(registeredPath, forClass) + u" was not used: it may be changed by other users (" +
-                                       fromUtf8(*why) + u"); fix its owner or permissions (chown, chmod go-w).");
+  if (auto c = changeableByOthers(file, status)) refuseChangeable(*c, registeredPath, forClass);
 
   auto& s = state();
   std::lock_guard guard(s.lock);

@@ -105,6 +105,7 @@ int openLockFile(const Target& t) {
   ::chmod(files::directory().c_str(), 0700);
   int fd = ::open(files::lockFile(t.applicationId).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) cannotStart(t, u"its lock file cannot be opened: " + fromUtf8(std::strerror(errno)) + u".");
+  ::fchmod(fd, 0600);  // whatever the umask: the next caller opens it for writing
   return fd;
 }
 
@@ -190,10 +191,12 @@ int listenHost(const Target& t) {
   auto path = files::socketFile(t.applicationId);
   ::unlink(path.c_str());
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Connecting takes write permission on the socket, which the umask may
+  // have withheld; the directory is the owner's alone.
   bool ok = fd >= 0 && files::withAddress(path, [&](const sockaddr_un& a) {
                          return ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
                        }) == 0 &&
-            ::listen(fd, files::kBacklog) == 0;
+            ::chmod(path.c_str(), 0600) == 0 && ::listen(fd, files::kBacklog) == 0;
   if (!ok) {
     Text why = fromUtf8(std::strerror(errno));
     if (fd >= 0) ::close(fd);

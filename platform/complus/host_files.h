@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 

@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -195,9 +196,25 @@ std::uint64_t nextSerial() {
 namespace {
 
 // Why a file that SQLite cannot use was refused, with what to do about it.
+// Space left for the files SQLite adds beside the database, in bytes; -1
+// when it cannot be told.
+long long spaceLeft(const fs::path& dir) {
+  struct statvfs disk {};
+  if (::statvfs(dir.c_str(), &disk) != 0) return -1;
+  return static_cast<long long>(disk.f_bavail) * static_cast<long long>(disk.f_frsize);
+}
+
 [[noreturn]] void raiseOpenFailure(const fs::path& file, int code, const std::string& why) {
   // A sound file that cannot be used must not be called damaged: the
   // advice would be to throw it away.
+  constexpr long long kRoomForSqlitesFiles = 64 * 1024;
+  if ((code & 0xFF) == SQLITE_FULL ||
+      ((code & 0xFF) == SQLITE_IOERR && spaceLeft(file.parent_path()) >= 0 &&
+       spaceLeft(file.parent_path()) < kRoomForSqlitesFiles))
+    raiseText(fmt::format("The server database {} cannot be opened ({}): the disk holding {} is full, and SQLite "
+                          "needs room beside the database for its -wal and -shm files. Free some space and try "
+                          "again.",
+                          file.string(), why, file.parent_path().string()));
   if (code == SQLITE_CANTOPEN || code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_AUTH ||
       code == SQLITE_IOERR)
     raiseText(fmt::format("The server database {} cannot be opened ({}). SQLite keeps its -wal and -shm "

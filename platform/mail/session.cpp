@@ -330,6 +330,7 @@ void Session::endOfMessage(std::string& out) {
       switch (r.status) {
         case DeliveryResult::Status::Delivered: return line("250", "2.0.0 " + who + "delivered as " + r.detail);
         case DeliveryResult::Status::Refused: return line("550", "5.7.1 " + who + "refused: " + r.detail);
+        case DeliveryResult::Status::Gone: return line("550", "5.1.1 " + who + "no longer exists: " + r.detail);
         case DeliveryResult::Status::Failed: break;
       }
       return line("451", "4.3.0 " + who + "not stored, try again later: " + r.detail);
@@ -339,9 +340,10 @@ void Session::endOfMessage(std::string& out) {
     } else {
       // One reply for all: a failure anywhere makes the client send again,
       // since a copy that was lost weighs more than one that comes twice.
+      // Refusals for good do not: a retry would only store the rest twice.
       auto worst = std::max_element(results.begin(), results.end(), [](const auto& a, const auto& b) {
         auto rank = [](DeliveryResult::Status s) {
-          return s == DeliveryResult::Status::Failed ? 2 : s == DeliveryResult::Status::Refused ? 0 : 1;
+          return s == DeliveryResult::Status::Failed ? 2 : s == DeliveryResult::Status::Delivered ? 1 : 0;
         };
         return rank(a.status) < rank(b.status);
       });

@@ -34,7 +34,9 @@ struct Envelope {
 
 // What became of one recipient's copy of a message.
 struct DeliveryResult {
-  enum class Status { Delivered, Refused, Failed };
+  // Refused and Gone are for good (a sink's veto, a folder deleted since its
+  // address was accepted); Failed asks the sender to try again.
+  enum class Status { Delivered, Refused, Failed, Gone };
   Status status = Status::Failed;
   std::string detail;  // for the reply: the class stored, or what went wrong
 };

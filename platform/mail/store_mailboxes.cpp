@@ -2,6 +2,7 @@
 
 #include "platform/mail/message.h"
 #include "platform/registry/registry.h"
+#include "platform/store/ado.h"
 #include "platform/store/store.h"
 #include "platform/store/tree.h"
 #include "platform/store/url.h"
@@ -83,6 +84,12 @@ std::vector<DeliveryResult> StoreMailboxes::deliver(const Envelope& envelope, st
                     outcome.deleted ? toUtf8(messageClass) + ", then deleted by the folder's event sink"
                                     : toUtf8(outcome.messageClass)};
         }
+      } catch (const ComError& e) {
+        // A folder deleted since its address was accepted stays gone: sending
+        // again would not help, and would store the message twice where it
+        // did land.
+        result = {e.code() == ado::adErrResourceNotFound ? DeliveryResult::Status::Gone : DeliveryResult::Status::Failed,
+                  e.what()};
       } catch (const std::exception& e) {
         result = {DeliveryResult::Status::Failed, e.what()};
       }
@@ -93,6 +100,7 @@ std::vector<DeliveryResult> StoreMailboxes::deliver(const Envelope& envelope, st
     summary += (summary.empty() ? "" : "; ") + printable(r.address) + " -> " + printable(r.folder) + " " +
                (done->second.status == DeliveryResult::Status::Delivered  ? "as "
                 : done->second.status == DeliveryResult::Status::Refused ? "refused: "
+                : done->second.status == DeliveryResult::Status::Gone    ? "gone: "
                                                                           : "FAILED (answered 451): ") +
                printable(done->second.detail);
   }

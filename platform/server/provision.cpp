@@ -36,8 +36,16 @@ namespace fs = std::filesystem;
 
 [[noreturn]] void refuse(const std::string& text) { throw ComError(db::E_DATABASE, fromUtf8(text)); }
 
-// Where init builds: ".<name>.init-<pid>" beside the server directory.
+// Where init builds: ".<name>.init-<pid>-XXXXXX" beside the server
+// directory, made by mkdtemp: a name no one can guess and plant a link at.
 std::string asidePrefix(const fs::path& dir) { return "." + dir.filename().string() + ".init-"; }
+
+fs::path makeAside(const fs::path& dir) {
+  std::string name = (dir.parent_path() / (asidePrefix(dir) + std::to_string(::getpid()) + "-XXXXXX")).string();
+  if (!::mkdtemp(name.data()))
+    refuse("Cannot make a directory beside " + dir.string() + " to build the server in: " + std::strerror(errno) + ".");
+  return name;
+}
 
 void refuseTaken(const fs::path& dir) {
   std::error_code ec;
@@ -81,7 +89,7 @@ void initServer(const fs::path& where, const ServerSetup& setup, bool sample) {
   if (dir == dir.root_path()) refuse("Give the server a directory of its own, not " + dir.string() + ".");
   refuseTaken(dir);
   removeAbandonedAsides(dir);
-  const fs::path aside = dir.parent_path() / (asidePrefix(dir) + std::to_string(::getpid()));
+  const fs::path aside = makeAside(dir);
   try {
     createServer(aside, setup);
     db::faultPoint("server.init-content");

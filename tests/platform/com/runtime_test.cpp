@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <cstring>
 #include <functional>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
@@ -158,6 +160,21 @@ struct TrustRow {
   const char* refusedFor;  // null: the library loads
 };
 
+// Gives `uid` the permissions `perm` through an access control list whose
+// mask is `mask`, in the form Linux keeps it (as setfacl would).
+void grantThroughAcl(const std::filesystem::path& p, std::uint32_t uid, std::uint16_t perm, std::uint16_t mask) {
+  std::string acl;
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  auto entry = [&](std::uint16_t tag, std::uint16_t permissions, std::uint32_t id) {
+    put(tag, 2), put(permissions, 2), put(id, 4);
+  };
+  put(2, 4);
+  entry(0x01, 7, ~0u), entry(0x02, perm, uid), entry(0x04, 5, ~0u), entry(0x10, mask, ~0u), entry(0x20, 5, ~0u);
+  ASSERT_EQ(::setxattr(p.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0) << std::strerror(errno);
+}
+
 TEST_F(Runtime, ALibraryOtherUsersCouldChangeIsNotLoaded) {
   namespace fs = std::filesystem;
   using fs::perms;
@@ -170,6 +187,8 @@ TEST_F(Runtime, ALibraryOtherUsersCouldChangeIsNotLoaded) {
       {"writable by the owner's own group", false, [&](auto& dir, auto& lib) { add(dir, perms::group_write); add(lib, perms::group_write); }, nullptr},
       {"the library of another user", true, [&](auto&, auto& lib) { chown(lib, 65534, 0); }, "it belongs to user 65534"},
       {"its directory writable by another group", true, [&](auto& dir, auto&) { chown(dir, 0, 65534); add(dir, perms::group_write); }, "group 65534 may write it"},
+      {"an access list letting another user write it", false, [&](auto&, auto& lib) { grantThroughAcl(lib, 65534, 6, 7); }, "lets user 65534 write it"},
+      {"an access list whose mask withholds writing", false, [&](auto& dir, auto&) { grantThroughAcl(dir, 65534, 7, 5); }, nullptr},
   };
   int n = 0;
   for (const auto& row : rows) {

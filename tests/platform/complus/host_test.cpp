@@ -8,6 +8,7 @@
 #include <fstream>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "tests/platform/complus/catalog_fixture.h"
 #include "platform/complus/admin.h"
 #include "platform/complus/host.h"
+#include "platform/complus/host_files.h"
 #include "platform/store/eventlog.h"
 #include "platform/store/names.h"
 #include "support/server_fixture.h"
@@ -261,6 +263,21 @@ TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
   auto errors = events(store::EventLevel::Error);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].text.find(u"no-such-comhost is missing"), Text::npos) << toUtf8(errors[0].text);
+}
+
+// Every caller opens the host's lock file for writing and connects to its
+// socket: both are the owner's to use whatever the umask of the first.
+TEST_F(ServerApplication, AStrictUmaskLocksNoLaterCallerOut) {
+  install();
+  const mode_t old = ::umask(0277);
+  auto outcome = deliver();
+  ::umask(old);
+  EXPECT_EQ(outcome.messageClass, faultysink::kRewritten);
+  for (const auto& file : {host::files::lockFile(appId_), host::files::socketFile(appId_)}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+  }
 }
 
 TEST_F(ServerApplication, AnIdleHostEndsAndTheNextActivationStartsAnother) {

@@ -1,11 +1,13 @@
 #include "platform/db/database.h"
 
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 
+#include "platform/server/provision.h"
 #include "support/temp_server.h"
 
 namespace korvane::db {
@@ -139,6 +141,44 @@ TEST(ServerFiles, AreOwnerOnlyWhateverTheUmask) {
       EXPECT_EQ(modeOf(dir / (std::string("server.db") + suffix)), 0600u) << suffix;
     Database::closeCurrent();
   }
+}
+
+// init builds beside the server's directory, in a place no one else can
+// have chosen for it: a link planted where a guessable name would be is
+// neither followed nor moved into the server's place.
+TEST(ServerFiles, InitBuildsInADirectoryNoOneCouldPlantALinkFor) {
+  testing::TempServer scratch(false);
+  const fs::path dir = scratch.dir() / "server", elsewhere = scratch.dir() / "elsewhere";
+  fs::create_directory(elsewhere);
+  fs::permissions(elsewhere, fs::perms::owner_all);
+  fs::create_directory_symlink(elsewhere, scratch.dir() / (".server.init-" + std::to_string(::getpid())));
+  server::initServer(dir, {}, false);
+  Database::closeCurrent();
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(dir)));
+  EXPECT_TRUE(fs::exists(databaseFile(dir)));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+// A full disk is named as such: permissions are not what to check then.
+TEST(ServerFiles, AFullDiskIsNamedWhenTheDatabaseCannotBeOpened) {
+  testing::TempServer scratch(false);
+  const fs::path disk = scratch.dir() / "disk", dir = disk / "server";
+  fs::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount a small disk here";
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  Database::create(dir);
+  {
+    std::ofstream fill(disk / "fill", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (fill.write(block.data(), block.size())) {
+    }
+  }
+  const std::string message = refusal(databaseFile(dir));
+  EXPECT_NE(message.find("is full"), std::string::npos) << message;
+  EXPECT_EQ(message.find("permissions"), std::string::npos) << message;
 }
 
 struct TrustRow {

@@ -297,13 +297,14 @@ TEST_F(MailService, AcknowledgedMessageSurvivesSigkill) {
 TEST_F(MailService, FailureBeforeTheCommitIsNeverAcknowledged) {
   start();
   const std::string envelope = "EHLO me\r\nMAIL FROM:<a@b>\r\nRCPT TO:<" + std::string(kSupport) + ">\r\n";
-  // The folder goes away between RCPT and the end of the message: 451, so the sender tries again.
+  // The folder goes away between RCPT and the end of the message: for good,
+  // so 550 (a 451 would have the sender store its other copies twice).
   const std::string deleted = (workDir() / "deleted").string();
   Child late = talking(Json::array({{envelope, 3}, {"DATA\r\nSubject: Gone\r\n\r\nx\r\n.\r\n", 2, deleted}}),
                        "late.out", "step 4");
   ASSERT_EQ(lab({"delete", "--recursive", "Support"}).exitCode, 0);
   std::ofstream{deleted};
-  EXPECT_EQ(result(late.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 250, 250, 250, 354, 451}));
+  EXPECT_EQ(result(late.wait(std::chrono::steady_clock::now() + 30s))["codes"], Json({220, 250, 250, 250, 354, 550}));
   stop();
 
   // The process storing it killed inside the save, before its commit: 451,

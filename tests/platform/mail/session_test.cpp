@@ -24,13 +24,14 @@ public:
     for (const auto& r : envelope.recipients)
       out.push_back(r.folder == "Broken" ? DeliveryResult{DeliveryResult::Status::Failed, "disk full"}
                     : r.folder == "Vetoed" ? DeliveryResult{DeliveryResult::Status::Refused, "vetoed"}
+                    : r.folder == "Gone"   ? DeliveryResult{DeliveryResult::Status::Gone, "deleted"}
                                            : DeliveryResult{DeliveryResult::Status::Delivered, "IPM.Post"});
     return out;
   }
   void refused(const Envelope&, std::string_view, std::string_view) override { ++refusals; }
 
   std::map<std::string, std::string> known{
-      {"sales@x", "Sales"}, {"support@x", "Support"}, {"broken@x", "Broken"}, {"vetoed@x", "Vetoed"}};
+      {"sales@x", "Sales"}, {"support@x", "Support"}, {"broken@x", "Broken"}, {"vetoed@x", "Vetoed"}, {"gone@x", "Gone"}};
   std::vector<std::pair<Envelope, std::string>> delivered;
   int refusals = 0;
 };
@@ -86,6 +87,10 @@ const Case kCases[] = {
     {"SmtpFailureAnywhereIs451", Protocol::Smtp,
      kHello + kMail + "RCPT TO:<sales@x>\r\nRCPT TO:<broken@x>\r\nDATA\r\nx\r\n.\r\n", {250, 250, 250, 250, 354, 451},
      {"x\r\n"}},
+    {"AFolderGoneMeanwhileIsNoReasonToSendAgain", Protocol::Smtp,
+     kHello + kMail + "RCPT TO:<sales@x>\r\nRCPT TO:<gone@x>\r\nDATA\r\nx\r\n.\r\n" + kMail +
+         "RCPT TO:<gone@x>\r\nDATA\r\ny\r\n.\r\n",
+     {250, 250, 250, 250, 354, 250, 250, 250, 354, 550}, {"x\r\n", "y\r\n"}},
     {"SmtpAllVetoedIs550", Protocol::Smtp, kHello + kMail + "RCPT TO:<vetoed@x>\r\nDATA\r\nx\r\n.\r\n",
      {250, 250, 250, 354, 550}, {"x\r\n"}},
     {"TooManyRecipients", Protocol::Smtp,
