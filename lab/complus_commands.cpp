@@ -178,8 +178,16 @@ void addComPlusCommands(CLI::App& app) {
   shutdownCmd->callback([name] {
     auto app = complus::Catalog().findApplication(text(*name));
     if (!app) throw ComError(E_INVALIDARG, u"There is no COM+ application named \"" + text(*name) + u"\".");
-    bool ended = complus::host::shutdown(app->id);
-    std::printf(ended ? "Ended the host of %s\n" : "No host of %s was running\n", utf8(app->name).c_str());
+    auto ended = complus::host::shutdown(app->id);
+    std::string appName = utf8(app->name), pid = ended.pid ? " (pid " + std::to_string(ended.pid) + ")" : "";
+    if (!ended.running) std::printf("No host of %s was running\n", appName.c_str());
+    else if (ended.answered) std::printf("Ended the host%s of %s\n", pid.c_str(), appName.c_str());
+    else if (ended.gone)
+      std::printf("The host%s of %s did not answer and was killed\n", pid.c_str(), appName.c_str());
+    else
+      throw ComError(E_FAIL, u"The host" + text(pid) + u" of " + app->name +
+                                 u" did not answer and could not be ended; its socket is removed, so the next "
+                                 u"activation starts a new host.");
   });
 
   struct Settings {

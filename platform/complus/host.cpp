@@ -32,9 +32,18 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Korvane Platform\\COM+";
-// How long a new host may take to say hello, and how long past the time
-// limit a caller waits for the host's own note before ending it itself.
-constexpr int kStartMs = 30000;
+// How long a running host may take to greet. Its listening process greets
+// as it accepts: it runs no sink code and waits on nothing (no database, no
+// lock), so even a loaded machine greets within milliseconds, and silence
+// for seconds means it is stopped or wedged. The caller waits under the
+// start lock that every creation of the application needs, so the bound is
+// kept short.
+constexpr int kGreetMs = 3000;
+// How long a new host may take to greet: it has to load, open the server
+// and read the catalog first. Still under the start lock.
+constexpr int kStartMs = 10000;
+// How long past the time limit a caller waits for the host's own note
+// before ending it itself.
 constexpr int kGraceMs = 2000;
 // Objects a worker keeps for reuse: more than one save uses of one class.
 constexpr std::size_t kMostKept = 8;
@@ -101,8 +110,8 @@ int openLockFile(const Target& t) {
 }
 
 // Starts korvane-comhost on `listener` as a grandchild, so that it outlives
-// the caller and no caller has to reap it.
-void spawn(const Target& t, int listener) {
+// the caller and no caller has to reap it. Returns its pid (0: unknown).
+int spawn(const Target& t, int listener) {
   std::string program = hostProgram();
   if (::access(program.c_str(), X_OK) != 0)
     cannotStart(t, u"the host program " + fromUtf8(program) + u" is missing; build it, or name it in KORVANE_COMHOST.");
@@ -114,11 +123,22 @@ void spawn(const Target& t, int listener) {
   note.text(u"the host program " + fromUtf8(program) + u" could not be run");
   std::string died = wire::frameBytes(Died, note);
 
+  // The middle process tells the host's pid, to end a host that never greets.
+  int told[2];
+  if (::pipe2(told, O_CLOEXEC) != 0) cannotStart(t, u"pipe failed: " + fromUtf8(std::strerror(errno)) + u".");
   pid_t child = ::fork();
-  if (child < 0) cannotStart(t, u"fork failed: " + fromUtf8(std::strerror(errno)) + u".");
+  if (child < 0) {
+    Text why = fromUtf8(std::strerror(errno));
+    ::close(told[0]);
+    ::close(told[1]);
+    cannotStart(t, u"fork failed: " + why + u".");
+  }
   if (child == 0) {
     ::setsid();
-    if (::fork() != 0) ::_exit(0);
+    if (pid_t host = ::fork(); host != 0) {
+      (void)!::write(told[1], &host, sizeof host);
+      ::_exit(0);
+    }
     if (listener != 3) ::dup2(listener, 3);
     ::fcntl(3, F_SETFD, 0);
     int null = ::open("/dev/null", O_RDWR);
@@ -129,21 +149,42 @@ void spawn(const Target& t, int listener) {
     if (caller >= 0) (void)!::write(caller, died.data(), died.size());
     ::_exit(127);
   }
+  ::close(told[1]);
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  pid_t host = 0;
+  if (::read(told[0], &host, sizeof host) != sizeof host) host = 0;
+  ::close(told[0]);
+  if (host < 0) cannotStart(t, u"fork failed.");
+  return host;
 }
 
-// A connection to the running host, or -1.
-int connectHost(const Target& t) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (files::withAddress(files::socketFile(t.applicationId), [&](const sockaddr_un& a) {
-        return ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-      }) == 0)
-    return fd;
-  ::close(fd);
-  return -1;
+constexpr int kNoHost = -1;    // nothing listens on the socket
+constexpr int kHostFull = -2;  // its listen queue stayed full: it takes no one
+
+// A connection to the running host, kNoHost or kHostFull. Connects without
+// blocking: a host that accepts no one fills its queue, and a blocking
+// connect would then wait for ever.
+int connectHost(const Target& t, int waitMs = kGreetMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return kNoHost;
+    int error = 0;
+    if (files::withAddress(files::socketFile(t.applicationId), [&](const sockaddr_un& a) {
+          int r = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+          error = errno;
+          return r;
+        }) == 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    ::close(fd);
+    if (error != EAGAIN) return kNoHost;
+    if (std::chrono::steady_clock::now() >= deadline) return kHostFull;
+    ::usleep(10000);
+  }
 }
 
 int listenHost(const Target& t) {
@@ -155,7 +196,7 @@ int listenHost(const Target& t) {
   bool ok = fd >= 0 && files::withAddress(path, [&](const sockaddr_un& a) {
                          return ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
                        }) == 0 &&
-            ::chmod(path.c_str(), 0600) == 0 && ::listen(fd, 64) == 0;
+            ::chmod(path.c_str(), 0600) == 0 && ::listen(fd, files::kBacklog) == 0;
   if (!ok) {
     Text why = fromUtf8(std::strerror(errno));
     if (fd >= 0) ::close(fd);
@@ -177,6 +218,41 @@ bool awaitEnd(int pid, int ms) {
   return false;
 }
 
+// The process listening at the other end of a connection: the host's
+// listener, which listens again when it starts so that this names it and
+// not the caller that made the socket.
+int peerPid(int fd) {
+  ucred c{};
+  socklen_t size = sizeof c;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &c, &size) == 0 ? c.pid : 0;
+}
+
+// Whether `pid` is a host of the application in this server, by its
+// command line: a host started by an older program names its starter, and
+// a pid may have been reused; no other process is ever ended.
+bool isHostOf(int pid, const Target& t) {
+  if (pid <= 0 || pid == ::getpid()) return false;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::vector<std::string> args;
+  for (std::string a; std::getline(in, a, '\0');) args.push_back(a);
+  bool application = false, server = false;
+  for (std::size_t i = 1; i + 1 < args.size(); ++i) {
+    std::error_code ec;
+    if (args[i] == "--application") application = equalsIgnoreCase(fromUtf8(args[i + 1]), t.applicationId);
+    if (args[i] == "--server") server = fs::equivalent(args[i + 1], db::serverDirectory(), ec);
+  }
+  return application && server;
+}
+
+// Kills a host that does not answer (its workers end with it); true when it
+// has gone. A stopped process dies of SIGKILL too.
+bool killHost(int pid, const Target& t) {
+  if (!isHostOf(pid, t) || ::kill(pid, SIGKILL) != 0) return false;
+  return awaitEnd(pid, 2000);
+}
+
+Text pidText(int pid) { return pid > 0 ? u" (pid " + fromUtf8(std::to_string(pid)) + u")" : Text(); }
+
 } // namespace
 
 std::uint64_t roundTrips() { return trips.load(); }
@@ -196,15 +272,16 @@ Link::~Link() {
   if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-void Link::awaitHello() {
+bool Link::awaitHello(int ms) {
   try {
-    auto f = channel_->receive(kStartMs);
-    if (!f) cannotStart(target_, u"it did not answer within " + fromUtf8(std::to_string(kStartMs / 1000)) + u" s.");
+    auto f = channel_->receive(ms);
+    if (!f) return false;
     if (f->type == Died) cannotStart(target_, f->body.text() + u".");
     if (f->type != Hello) cannotStart(target_, u"it answered with something else than a greeting.");
     pid_ = f->body.i32();
     if (Text warning = f->body.text(); !warning.empty())
       store::writeEvent(u"COM+", store::EventLevel::Warning, warning);
+    return true;
   } catch (const wire::ChannelClosed&) {
     cannotStart(target_, u"it ended at once.");
   }
@@ -293,36 +370,81 @@ struct Links {
 
   // Connects to the running host or starts one, and sends the first
   // request; under the exclusive lock, so that a host does not end for
-  // idleness between its greeting and the request.
+  // idleness between its greeting and the request. Every wait under the
+  // lock is short: a connection, a greeting, a start.
   static std::shared_ptr<Link> open(const Target& t, const wire::Writer& first, TextView during) {
     int lockFd = openLockFile(t);
-    FileLock exclusive(lockFd, LOCK_EX);
-    int fd = connectHost(t);
-    if (fd < 0) {
-      int listener = -1;
-      try {
-        listener = listenHost(t);
-        spawn(t, listener);
-      } catch (...) {
-        if (listener >= 0) ::close(listener);
-        ::close(lockFd);
-        throw;
-      }
-      ::close(listener);
-      fd = connectHost(t);
-      if (fd < 0) {
-        ::close(lockFd);
-        cannotStart(t, u"its socket takes no connection.");
-      }
-    }
-    auto link = std::make_shared<Link>(t, fd, lockFd);
-    link->awaitHello();
+    std::shared_ptr<Link> link;
+    Text replaced;
     try {
-      link->channel_->send(Create, first);
-    } catch (const wire::ChannelClosed&) {
-      link->died(during, u"it ended before the request reached it");
+      FileLock exclusive(lockFd, LOCK_EX);
+      link = greeted(t, replaced);
+      try {
+        link->channel_->send(Create, first);
+      } catch (const wire::ChannelClosed&) {
+        link->died(during, u"it ended before the request reached it");
+      }
+    } catch (...) {
+      ::close(lockFd);
+      if (!replaced.empty()) warn(replaced);
+      throw;
     }
+    link->lockFd_ = lockFd;
+    if (!replaced.empty()) warn(replaced);
     return link;
+  }
+
+  // Not under the start lock: the log may wait for the database.
+  static void warn(const Text& what) noexcept {
+    try {
+      store::writeEvent(u"COM+", store::EventLevel::Warning, what);
+    } catch (...) {
+    }
+  }
+
+  // A link that the running host, or else a new one, has greeted;
+  // `replaced` says why a running host was replaced.
+  static std::shared_ptr<Link> greeted(const Target& t, Text& replaced) {
+    int fd = connectHost(t);
+    if (fd == kNoHost) return started(t);
+    int pid = 0;
+    if (fd >= 0) {
+      auto link = std::make_shared<Link>(t, fd, -1);
+      if (link->awaitHello(kGreetMs)) return link;
+      pid = peerPid(fd);
+    }
+    // It takes connections but answers none: it would hold every creation
+    // up, and no new host would ever start in its place.
+    bool gone = killHost(pid, t);
+    ::unlink(files::socketFile(t.applicationId).c_str());
+    Text seconds = fromUtf8(std::to_string(kGreetMs / 1000));
+    replaced = u"The host process" + pidText(pid) + u" of the COM+ server application \"" + t.applicationName +
+               (fd >= 0 ? u"\" took a connection but did not answer within " + seconds + u" s"
+                        : u"\" took no connection within " + seconds + u" s") +
+               u", as a stopped or hung process does; " +
+               (gone ? Text(u"it was ended") : Text(u"its process could not be ended")) +
+               u" and a new host is started in its place.";
+    return started(t);
+  }
+
+  static std::shared_ptr<Link> started(const Target& t) {
+    int listener = listenHost(t);
+    int pid = 0;
+    try {
+      pid = spawn(t, listener);
+    } catch (...) {
+      ::close(listener);
+      throw;
+    }
+    ::close(listener);
+    int fd = connectHost(t);
+    if (fd < 0) cannotStart(t, u"its socket takes no connection.");
+    auto link = std::make_shared<Link>(t, fd, -1);
+    if (link->awaitHello(kStartMs)) return link;
+    bool gone = killHost(pid, t);
+    ::unlink(files::socketFile(t.applicationId).c_str());
+    cannotStart(t, u"it did not answer within " + fromUtf8(std::to_string(kStartMs / 1000)) + u" s" + pidText(pid) +
+                       (gone ? u" and was ended." : u"."));
   }
 };
 
@@ -391,8 +513,9 @@ Status status(TextView applicationId) {
   std::error_code ec;
   if (!fs::exists(files::socketFile(applicationId), ec)) return {};
   int fd = connectHost(t);
+  if (fd == kHostFull) return {true, 0};
   if (fd < 0) return {};
-  // A host busy with a long call greets late: it runs, its pid unknown.
+  // A host that greets late (a stopped one): it runs, its pid unknown.
   wire::Channel channel(fd);
   try {
     auto f = channel.receive(2000);
@@ -403,25 +526,35 @@ Status status(TextView applicationId) {
   return {};
 }
 
-bool shutdown(TextView applicationId) {
+Ended shutdown(TextView applicationId) {
   Target t{Text(applicationId), Text(applicationId), {}};
   std::error_code ec;
-  if (!fs::exists(files::socketFile(applicationId), ec)) return false;
+  if (!fs::exists(files::socketFile(applicationId), ec)) return {};
   int lockFd = openLockFile(t);
   FileLock exclusive(lockFd, LOCK_EX);
   int fd = connectHost(t);
-  bool ended = false;
+  Ended ended;
   if (fd >= 0) {
     wire::Channel channel(fd);
+    ended.running = true;
     try {
-      auto hello = channel.receive(2000);
-      int pid = hello && hello->type == Hello ? hello->body.i32() : 0;
-      channel.send(Shutdown, {});
-      // The host ends its workers, then itself.
-      if (pid > 0 && !awaitEnd(pid, 5000)) ::kill(pid, SIGKILL);
-      ended = true;
+      auto hello = channel.receive(kGreetMs);
+      if (hello && hello->type == Hello) {
+        ended.pid = hello->body.i32();
+        channel.send(Shutdown, {});
+        // The host ends its workers, then itself.
+        ended.answered = ended.gone = awaitEnd(ended.pid, 5000);
+      } else if (int peer = peerPid(fd); isHostOf(peer, t)) {
+        ended.pid = peer;  // stopped or wedged: it never greets
+      }
     } catch (const wire::ChannelClosed&) {
+      // It was going already.
+      if (ended.pid == 0) ended.running = false;
+      else ended.answered = ended.gone = awaitEnd(ended.pid, 5000);
     }
+    if (ended.running && !ended.answered) ended.gone = killHost(ended.pid, t);
+  } else if (fd == kHostFull) {
+    ended.running = true;
   }
   ::unlink(files::socketFile(applicationId).c_str());
   exclusive.unlock();

@@ -23,7 +23,10 @@
 // a host that dies, or does not answer in time, fails the call with
 // RPC_E_SERVERDIED and a text naming the application, the library and what
 // happened (the host leaves a note when it crashes, aborts, calls exit or
-// overruns the limit). The next activation starts a fresh host.
+// overruns the limit). The next activation starts a fresh host. A host that
+// takes a connection but does not greet in a few seconds (stopped, hung) is
+// ended by the caller, which starts a fresh one for the same request and
+// says so in the event log.
 #pragma once
 
 #include <functional>
@@ -65,8 +68,16 @@ struct Status {
   int pid = 0;  // 0 while the host is too busy to say
 };
 Status status(TextView applicationId);
-// Ends the application's host, if one runs; true when one did.
-bool shutdown(TextView applicationId);
+// What shutdown found and did.
+struct Ended {
+  bool running = false;   // a host ran
+  int pid = 0;            // 0: it never said, and its process was not found
+  bool answered = false;  // it ended when told; otherwise it was killed
+  bool gone = false;      // its process has ended
+};
+// Ends the application's host, if one runs: it is told, and killed when it
+// does not answer or does not end in time.
+Ended shutdown(TextView applicationId);
 
 // The application whose classes a host serves, as callers name it.
 struct Target {
@@ -106,7 +117,8 @@ private:
   bool sendToLiving(Message type, const wire::Writer& body);
   // Sends a note about an object (no reply); false when the host has ended.
   bool post(Message type, std::int64_t object) noexcept;
-  void awaitHello();
+  // False when no greeting comes within `ms`.
+  bool awaitHello(int ms);
   wire::Reader awaitReply(TextView during, const CallbackHandler& callbacks);
   [[noreturn]] void died(TextView during, Text what);
   Target target_;

@@ -15,6 +15,9 @@
 
 namespace korvane::complus::host::files {
 
+// The listen queue of a host's socket.
+inline constexpr int kBacklog = 64;
+
 inline std::filesystem::path directory() { return db::serverDirectory() / "hosts"; }
 
 // The application's ID without its braces names its files.

@@ -508,6 +508,10 @@ int refuse(TextView why) {
 } // namespace
 
 int runHost(int argc, char** argv) {
+  // The starter made the socket; listening again makes a caller's
+  // SO_PEERCRED name this process, so that a caller can end a host that
+  // takes connections but never greets (a stopped one).
+  ::listen(kListener, files::kBacklog);
   std::map<std::string, std::string> options;
   for (int i = 1; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
   auto number = [&](const char* name, std::int32_t fallback) {

@@ -1,7 +1,10 @@
 // Server applications: the sink runs in the application's host process,
 // a host that dies or overruns the time limit costs one failed call and an
-// event-log entry, idle hosts end, and the host takes the identity's account.
+// event-log entry, a stopped host is ended and replaced, idle hosts end, and
+// the host takes the identity's account.
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <pwd.h>
 #include <spawn.h>
@@ -303,6 +306,87 @@ TEST_F(ServerApplication, RemovingTheApplicationOrMakingItALibraryEndsTheHost) {
   Catalog().removeApplication(u"Faulty");
   EXPECT_FALSE(host::status(appId_).running);
 }
+
+// Whether the process ends (or is left a zombie) within 2 s.
+bool ends(int pid) {
+  for (int i = 0; i < 200; ++i) {
+    if (::kill(pid, 0) != 0) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidField, name, state;
+    if (stat >> pidField >> name >> state && state == "Z") return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// A delivery by the lab, a caller of its own, as a mail service makes it:
+// what it printed and how long it took.
+std::pair<std::string, std::chrono::steady_clock::duration> labDelivery() {
+  auto start = std::chrono::steady_clock::now();
+  FILE* out = ::popen(KORVANE_LAB_PATH " deliver Sales --class IPM.Note 2>&1", "r");
+  std::string printed;
+  for (char buffer[256]; out && std::fgets(buffer, sizeof buffer, out);) printed += buffer;
+  if (out) ::pclose(out);
+  return {printed, std::chrono::steady_clock::now() - start};
+}
+
+class StoppedHost : public ServerApplication, public ::testing::WithParamInterface<const char16_t*> {
+protected:
+  // The application's host, started and then stopped as SIGSTOP does.
+  int stopHost() {
+    install(GetParam());
+    deliver();
+    int pid = waitForHost(true).pid;
+    EXPECT_GT(pid, 0);
+    if (pid > 0) {
+      EXPECT_EQ(::kill(pid, SIGSTOP), 0);
+    }
+    return pid;
+  }
+  void SetUp() override {
+    ServerApplication::SetUp();
+    if (*GetParam() && ::geteuid() != 0) GTEST_SKIP() << "switching accounts needs the superuser";
+  }
+};
+
+// A stopped host still takes connections. The next caller ends it after a
+// short wait and its delivery gets the sink from a fresh host; the caller
+// after that is not held up at all.
+TEST_P(StoppedHost, IsEndedAndTheDeliveryGetsItsSinkFromAFreshHost) {
+  int stopped = stopHost();
+  ASSERT_GT(stopped, 0);
+  db::Database::closeCurrent();
+  for (int i = 0; i < 2; ++i) {
+    auto [printed, took] = labDelivery();
+    EXPECT_EQ(printed, toUtf8(faultysink::kRewritten) + "\n") << i;
+    EXPECT_LT(took, 10s) << i;
+  }
+  EXPECT_TRUE(ends(stopped));
+  int fresh = waitForHost(true).pid;
+  EXPECT_GT(fresh, 0);
+  EXPECT_NE(fresh, stopped);
+  auto warnings = events(store::EventLevel::Warning);
+  ASSERT_EQ(warnings.size(), 1u);
+  for (const Text& part : {Text(u"\"Faulty\""), u"(pid " + fromUtf8(std::to_string(stopped)) + u")",
+                           Text(u"did not answer"), Text(u"it was ended")})
+    EXPECT_NE(warnings[0].text.find(part), Text::npos) << toUtf8(warnings[0].text);
+  EXPECT_TRUE(events(store::EventLevel::Error).empty());
+}
+
+TEST_P(StoppedHost, IsKilledByShutdown) {
+  int stopped = stopHost();
+  ASSERT_GT(stopped, 0);
+  auto ended = host::shutdown(appId_);
+  EXPECT_TRUE(ended.running);
+  EXPECT_EQ(ended.pid, stopped);
+  EXPECT_FALSE(ended.answered);
+  EXPECT_TRUE(ended.gone);
+  EXPECT_TRUE(ends(stopped));
+  EXPECT_FALSE(host::status(appId_).running);
+}
+
+INSTANTIATE_TEST_SUITE_P(Accounts, StoppedHost, ::testing::Values(u"", u"CORP\\nobody"),
+                         [](const auto& info) { return *info.param ? "RunAs" : "Caller"; });
 
 uid_t uidOf(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
