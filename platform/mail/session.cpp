@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "platform/com/text.h"
+
 namespace korvane::mail {
 
 namespace {
@@ -25,6 +27,9 @@ bool startsWithAscii(std::string_view text, std::string_view prefix) {
 bool isAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
+
+// Malformed sequences do not survive the round trip: they become U+FFFD.
+bool isUtf8(std::string_view s) { return isAscii(s) || toUtf8(fromUtf8(s)) == s; }
 
 // Replies carry texts from elsewhere (addresses, error texts): one line,
 // no control characters.
@@ -234,6 +239,7 @@ void Session::mailFrom(std::string_view argument, std::string& out) {
   }
   if (!utf8 && !isAscii(path->address))
     return refuse(line("553", "5.6.7 A non-ASCII address needs the SMTPUTF8 parameter"), out);
+  if (!isUtf8(path->address)) return refuse(line("553", "5.6.7 An address must be UTF-8"), out);
   envelope_ = Envelope{path->address, {}};
   utf8Sender_ = utf8;
   state_ = State::Mail;
@@ -249,6 +255,7 @@ void Session::rcptTo(std::string_view argument, std::string& out) {
     return refuse(line("555", "5.5.4 Unsupported parameter " + std::string(path->parameters.front())), out);
   if (!utf8Sender_ && !isAscii(path->address))
     return refuse(line("553", "5.6.7 A non-ASCII address needs the SMTPUTF8 parameter"), out);
+  if (!isUtf8(path->address)) return refuse(line("553", "5.6.7 An address must be UTF-8"), out);
   if (envelope_.recipients.size() >= limits_.maxRecipients) {
     out += line("452", "4.5.3 Too many recipients");
     return;
