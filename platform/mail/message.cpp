@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/store/names.h"
 
@@ -37,10 +38,51 @@ void setText(store::Properties& p, TextView name, const char* utf8) {
   if (utf8 && *utf8) p.set(name, Variant(fromUtf8(utf8)));
 }
 
+// GMime writes an international domain in its ASCII form (xn--...); the
+// item shows the address as the sender wrote it.
+void keepInternationalDomains(std::string& text, InternetAddressList* list) {
+  for (int i = 0; i < internet_address_list_length(list); ++i) {
+    InternetAddress* a = internet_address_list_get_address(list, i);
+    if (INTERNET_ADDRESS_IS_GROUP(a)) {
+      keepInternationalDomains(text, internet_address_group_get_members(INTERNET_ADDRESS_GROUP(a)));
+      continue;
+    }
+    auto* mailbox = INTERNET_ADDRESS_MAILBOX(a);
+    const std::string addr = internet_address_mailbox_get_addr(mailbox);
+    const std::string ascii = internet_address_mailbox_get_idn_addr(mailbox);
+    if (ascii == addr) continue;
+    if (auto at = text.find(ascii); at != std::string::npos) text.replace(at, ascii.size(), addr);
+  }
+}
+
 void setAddresses(store::Properties& p, TextView name, InternetAddressList* list) {
   if (!list || internet_address_list_length(list) == 0) return;
-  GText text(internet_address_list_to_string(list, nullptr, FALSE));
-  setText(p, name, text.get());
+  GText formatted(internet_address_list_to_string(list, nullptr, FALSE));
+  if (!formatted) return;
+  std::string text = formatted.get();
+  keepInternationalDomains(text, list);
+  setText(p, name, text.c_str());
+}
+
+// A text part's content in UTF-8, converted from its charset as
+// g_mime_text_part_get_text does, but every byte of it: that one ends at
+// the first NUL.
+std::string textOf(GMimeTextPart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+  if (!content) return {};
+  GRef<GMimeStream> memory(g_mime_stream_mem_new());
+  const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+  GRef<GMimeFilter> convert(charset ? g_mime_filter_charset_new(charset, "utf-8") : nullptr);
+  if (convert) {
+    GRef<GMimeStream> filtered(g_mime_stream_filter_new(memory.get()));
+    g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), convert.get());
+    g_mime_data_wrapper_write_to_stream(content, filtered.get());
+    g_mime_stream_flush(filtered.get());
+  } else {
+    g_mime_data_wrapper_write_to_stream(content, memory.get());
+  }
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+  return bytes ? std::string(reinterpret_cast<const char*>(bytes->data), bytes->len) : std::string();
 }
 
 void setDate(store::Properties& p, GMimeMessage* message) {
@@ -77,8 +119,7 @@ void visit(GMimeObject*, GMimeObject* object, gpointer data) {
   if (!GMIME_IS_TEXT_PART(object)) return;
   const bool plain = g_mime_content_type_is_type(g_mime_object_get_content_type(object), "text", "plain");
   if (plain ? parts.plainFound : parts.otherFound) return;
-  GText text(g_mime_text_part_get_text(GMIME_TEXT_PART(object)));
-  (plain ? parts.plain : parts.other) = text ? text.get() : "";
+  (plain ? parts.plain : parts.other) = textOf(GMIME_TEXT_PART(object));
   (plain ? parts.plainFound : parts.otherFound) = true;
 }
 

@@ -37,6 +37,10 @@ TEST(Message, MappingReadsTheHeadersAndBody) {
        u"Äpfel € und Birnen é", u"Jürgen <j@x>", u"", u"", u"", u"", u"Schön €\r\n", u""},
       {"MultipartWithAttachments", kMultipart, u"Order", u"Ann <ann@example.com>", u"sales@corp.example.com",
        u"", u"", u"", u"Grüße", u"order.pdf\nrésumé.txt"},
+      {"InternationalAddressAndANulInTheBody",
+       std::string("From: J\xc3\xb6rg <j\xc3\xb6rg@ex\xc3\xa4mple.com>\r\nTo: a@b, Grp: c@d, x@ex\xc3\xa4mple.com;\r\n"
+                   "Content-Type: text/plain; charset=utf-8\r\n\r\nnul:\0:here\r\n", 125),
+       u"", u"Jörg <jörg@exämple.com>", u"a@b, Grp: c@d, x@exämple.com;", u"", u"", u"", Text(u"nul:\0:here\r\n", 12), u""},
       {"NoHeadersAtAll", "just text, no header\r\n", u"", u"", u"", u"", u"", u"", u"", u""},
       {"BinaryJunk", std::string("\0\xff\r\n\r\n\x80", 7), u"", u"", u"", u"", u"", u"", u"", u""},
   };
