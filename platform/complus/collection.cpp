@@ -4,6 +4,7 @@
 #include <random>
 
 #include "platform/complus/host.h"
+#include "platform/db/fault.h"
 
 namespace korvane::complus::detail {
 
@@ -108,8 +109,20 @@ void CatalogCollection::validate() const {
                      u"An application needs a name: write its \"Name\" before SaveChanges. Nothing was saved.");
 }
 
+// A removed or changed application's host goes; the next activation starts
+// one as the catalog now says. Ended before the change is committed too, so
+// that a program killed between the two leaves no host of a removed
+// application behind (one started in that moment is ended after it).
+void CatalogCollection::endHostsOfChangedApplications() {
+  if (&kind_ != &applications()) return;
+  for (const Text& key : removed_) host::shutdown(key);
+  for (const auto& item : items_)
+    if (!item->isNew() && item->isChanged()) host::shutdown(item->key());
+}
+
 std::int32_t CatalogCollection::save() {
   validate();
+  endHostsOfChangedApplications();
   auto& d = catalogDatabase();
   db::Transaction t(d);
   std::int32_t changes = 0;
@@ -128,13 +141,8 @@ std::int32_t CatalogCollection::save() {
     }
   }
   t.commit();
-  // A removed or changed application's host goes; the next activation
-  // starts one as the catalog now says.
-  if (&kind_ == &applications()) {
-    for (const Text& key : removed_) host::shutdown(key);
-    for (const auto& item : items_)
-      if (!item->isNew() && item->isChanged()) host::shutdown(item->key());
-  }
+  db::faultPoint("complus.saved-before-hosts-end");
+  endHostsOfChangedApplications();
   for (const auto& item : items_) item->markSaved();
   removed_.clear();
   return changes;

@@ -31,6 +31,7 @@ private:
   std::size_t checkedIndex(std::int32_t index) const;
   void validate() const;
   std::int32_t save();
+  void endHostsOfChangedApplications();
 
   const Kind& kind_;
   std::optional<Text> parentId_;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/complus/admin.h"
+#include "platform/complus/host.h"
 #include "platform/registry/registry.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
@@ -132,6 +133,18 @@ TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
   expectSoundDatabase();
   expectNextDeliveryWorks();
   expectLookUpAndRefreshWork();
+}
+
+TEST_F(Crashes, ARemoveKilledAfterItsCommitLeavesNoHostBehind) {
+  auto apps = complus::Catalog().listApplications();
+  ASSERT_EQ(apps.size(), 1u);
+  const Text id = apps[0].id;
+  ASSERT_TRUE(complus::host::status(id).running);
+  expectKilled(helper("korvane-lab-faults", {"complus", "remove", toUtf8(apps[0].name)},
+                      {{"KORVANE_FAULT", "complus.saved-before-hosts-end"}}));
+  db::Database::closeCurrent();
+  EXPECT_TRUE(complus::Catalog().listApplications().empty());
+  EXPECT_FALSE(complus::host::status(id).running);
 }
 
 struct RegistrationFault {
