@@ -14,8 +14,6 @@ namespace korvane::wire {
 
 namespace {
 
-// A frame larger than this is not one of ours.
-
 template <typename T>
 void appendLittleEndian(std::string& out, T v) {
   for (std::size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF));

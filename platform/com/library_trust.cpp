@@ -87,8 +87,8 @@ std::optional<Changeable> changeableByOthers(const std::string& path, const stru
   return std::nullopt;
 }
 
-std::optional<Changeable> pathChangeableByOthers(const std::string& canonical) {
-  for (fs::path p = canonical;; p = p.parent_path()) {
+std::optional<Changeable> directoryChangeableByOthers(const std::string& canonical) {
+  for (fs::path p = fs::path(canonical).parent_path();; p = p.parent_path()) {
     struct stat status {};
     if (::stat(p.c_str(), &status) != 0)
       return Changeable{p.string(), fmt::format("it cannot be checked: {}", std::strerror(errno))};

@@ -17,8 +17,8 @@ struct Changeable {
 
 // The file at `path` alone, as `stat` found it (`status`).
 std::optional<Changeable> changeableByOthers(const std::string& path, const struct stat& status);
-// The first of the library (a canonical path) and the directories above it
-// that others could change; also a path that cannot be checked.
-std::optional<Changeable> pathChangeableByOthers(const std::string& canonical);
+// The first of the directories above the library (a canonical path) that
+// others could change; also one that cannot be checked.
+std::optional<Changeable> directoryChangeableByOthers(const std::string& canonical);
 
 } // namespace korvane::libraries

@@ -63,7 +63,8 @@ void* loadCanonical(const std::string& file, TextView registeredPath, TextView f
   auto& s = state();
   for (const Library& lib : s.list)
     if (lib.path == canonical) return lib.handle;
-  if (auto c = pathChangeableByOthers(canonical)) refuseChangeable(*c, registeredPath, forClass);
+  // The file itself was checked by load(), through the path it was reached by.
+  if (auto c = directoryChangeableByOthers(canonical)) refuseChangeable(*c, registeredPath, forClass);
   void* handle = ::dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = ::dlerror();

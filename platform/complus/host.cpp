@@ -251,6 +251,14 @@ bool killHost(int pid, const Target& t) {
   return awaitEnd(pid, 2000);
 }
 
+// Ends a host that does not answer and takes its socket away, so that the
+// next creation starts a fresh one; true when its process has gone.
+bool endSilentHost(int pid, const Target& t) {
+  bool gone = killHost(pid, t);
+  ::unlink(files::socketFile(t.applicationId).c_str());
+  return gone;
+}
+
 Text pidText(int pid) { return pid > 0 ? u" (pid " + fromUtf8(std::to_string(pid)) + u")" : Text(); }
 
 } // namespace
@@ -415,8 +423,7 @@ struct Links {
     }
     // It takes connections but answers none: it would hold every creation
     // up, and no new host would ever start in its place.
-    bool gone = killHost(pid, t);
-    ::unlink(files::socketFile(t.applicationId).c_str());
+    bool gone = endSilentHost(pid, t);
     Text seconds = fromUtf8(std::to_string(kGreetMs / 1000));
     replaced = u"The host process" + pidText(pid) + u" of the COM+ server application \"" + t.applicationName +
                (fd >= 0 ? u"\" took a connection but did not answer within " + seconds + u" s"
@@ -441,8 +448,7 @@ struct Links {
     if (fd < 0) cannotStart(t, u"its socket takes no connection.");
     auto link = std::make_shared<Link>(t, fd, -1);
     if (link->awaitHello(kStartMs)) return link;
-    bool gone = killHost(pid, t);
-    ::unlink(files::socketFile(t.applicationId).c_str());
+    bool gone = endSilentHost(pid, t);
     cannotStart(t, u"it did not answer within " + fromUtf8(std::to_string(kStartMs / 1000)) + u" s" + pidText(pid) +
                        (gone ? u" and was ended." : u"."));
   }

@@ -195,7 +195,6 @@ std::uint64_t nextSerial() {
 
 namespace {
 
-// Why a file that SQLite cannot use was refused, with what to do about it.
 // Space left for the files SQLite adds beside the database, in bytes; -1
 // when it cannot be told.
 long long spaceLeft(const fs::path& dir) {
@@ -204,13 +203,13 @@ long long spaceLeft(const fs::path& dir) {
   return static_cast<long long>(disk.f_bavail) * static_cast<long long>(disk.f_frsize);
 }
 
+// Why a file that SQLite cannot use was refused, with what to do about it.
 [[noreturn]] void raiseOpenFailure(const fs::path& file, int code, const std::string& why) {
   // A sound file that cannot be used must not be called damaged: the
   // advice would be to throw it away.
   constexpr long long kRoomForSqlitesFiles = 64 * 1024;
-  if ((code & 0xFF) == SQLITE_FULL ||
-      ((code & 0xFF) == SQLITE_IOERR && spaceLeft(file.parent_path()) >= 0 &&
-       spaceLeft(file.parent_path()) < kRoomForSqlitesFiles))
+  const long long left = (code & 0xFF) == SQLITE_IOERR ? spaceLeft(file.parent_path()) : -1;
+  if ((code & 0xFF) == SQLITE_FULL || (left >= 0 && left < kRoomForSqlitesFiles))
     raiseText(fmt::format("The server database {} cannot be opened ({}): the disk holding {} is full, and SQLite "
                           "needs room beside the database for its -wal and -shm files. Free some space and try "
                           "again.",
