@@ -29,26 +29,20 @@ class ServerFixture : public ::testing::Test {
 protected:
   void SetUp() override {
     previous_ = std::filesystem::current_path();
-    dir_ = freshTestDirectory("korvane-");
-    server::createServer(dir_ / "server", setup());
-    workDir_ = dir_ / "work";
-    std::filesystem::create_directories(workDir_);
-    std::filesystem::copy_file(KORVANE_SINK_PATH, workDir_ / "Korvane.dll");
-    std::filesystem::current_path(workDir_);
+    server::createServer(serverDir(), {});
+    std::filesystem::create_directories(workDir());
+    std::filesystem::copy_file(KORVANE_SINK_PATH, workDir() / "Korvane.dll");
+    std::filesystem::current_path(workDir());
   }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    db::Database::closeCurrent();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  virtual server::ServerSetup setup() const { return {}; }
+  // The scratch directory goes with the fixture, after the working directory is back.
+  void TearDown() override { std::filesystem::current_path(previous_); }
 
-  const std::filesystem::path& workDir() const { return workDir_; }
-  std::filesystem::path serverDir() const { return dir_ / "server"; }
+  std::filesystem::path workDir() const { return scratch_.dir() / "work"; }
+  std::filesystem::path serverDir() const { return scratch_.serverPath(); }
 
 private:
-  std::filesystem::path previous_, dir_, workDir_;
+  std::filesystem::path previous_;
+  TempServer scratch_{false};
 };
 
 } // namespace korvane::testing

@@ -35,7 +35,7 @@ public:
   // Without a database, for tests that create the server themselves (in
   // serverPath()).
   explicit TempServer(bool createDatabase = true) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+    std::string pattern = freshTestDirectory("korvane-").string() + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
     if (!createDatabase) return;

@@ -86,7 +86,7 @@ TEST_F(Connection, AnEmptyOpenArgumentKeepsTheConnectionStringAlsoWhenLateBound)
 TEST_F(Connection, TheDirectoryProviderNeedsAServer) {
   auto c = createInstance<ado::IConnection>(u"ADODB.Connection");
   check(c->put_Provider(u"adsDSOobject"));
-  auto empty = dir_ / "no-server-here";
+  auto empty = server_.dir() / "no-server-here";
   auto saved = db::serverDirectory();
   db::setServerDirectory(empty);
   EXPECT_EQ(failure(c->Open(u"Active Directory Provider", u"", u"", -1)), db::E_DATABASE);

@@ -46,7 +46,8 @@ TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnythingAndRefusesAnExistingSer
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(toUtf8(row.info.host) + " " + toUtf8(row.info.storeGuid));
-    const auto dir = korvane::testing::freshTestDirectory("korvane-create-");
+    korvane::testing::TempServer scratch(false);
+    const auto dir = scratch.serverPath();
     if (row.ok) {
       createServer(dir, row.info);
       const Text guid = serverInfo().storeGuid;
@@ -60,8 +61,6 @@ TEST(CreateServer, ChecksHostAndGuidBeforeWritingAnythingAndRefusesAnExistingSer
       EXPECT_THROW(createServer(dir, row.info), ComError);
       EXPECT_FALSE(std::filesystem::exists(db::databaseFile(dir)));
     }
-    db::Database::closeCurrent();
-    std::filesystem::remove_all(dir);
   }
 }
 

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/com/runtime.h"
 #include "platform/db/database.h"
 #include "platform/store/ado.h"
@@ -20,13 +18,8 @@ inline constexpr char16_t kGuid[] = u"{5B0C8C0A-1D2E-4F60-8A9B-0C1D2E3F4A5B}";
 class StoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir_ = korvane::testing::freshTestDirectory("korvane-store-");
-    createServer(dir_, ServerInfo{u"exch01", u"corp.example.com", kGuid});
+    createServer(server_.serverPath(), ServerInfo{u"exch01", u"corp.example.com", kGuid});
     takeErrorInfo();
-  }
-  void TearDown() override {
-    db::Database::closeCurrent();
-    std::filesystem::remove_all(dir_);
   }
 
   static Text url(TextView path) { return path.empty() ? Text(u"http://exch01/Public") : u"http://exch01/Public/" + Text(path); }
@@ -37,7 +30,7 @@ protected:
     return createFolder(spec);
   }
 
-  std::filesystem::path dir_;
+  korvane::testing::TempServer server_{false};
 };
 
 // Objects as programs create them: by ProgID through the COM runtime.

@@ -7,14 +7,14 @@
 
 #include "platform/com/hresult.h"
 #include "platform/store/ado.h"
-#include "platform/store/query/query.h"
+#include "item.h"
 
 using namespace korvane;
 using namespace korvane::store::query;
+using testing::Item;
+using testing::lookupIn;
 
 namespace {
-
-using Item = std::vector<std::pair<Text, Variant>>;
 
 const Item& item(int which) {
   static const Item items[] = {
@@ -26,14 +26,6 @@ const Item& item(int which) {
       {{u"a", Variant(std::numeric_limits<double>::quiet_NaN())}, {u"b", Variant(u"")}, {u"DAV:isfolder", Variant(std::int64_t{1} << 60)}},
       {}};
   return items[which];
-}
-
-PropertyLookup lookupIn(const Item& properties) {
-  return [&properties](TextView name) -> std::optional<Variant> {
-    for (const auto& [key, value] : properties)
-      if (equalsIgnoreCase(key, name)) return value;
-    return std::nullopt;
-  };
 }
 
 void expect(bool ok) {
