@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -34,10 +33,9 @@ class TempServer {
 public:
   // Without a database, for tests that create the server themselves (in
   // serverPath()).
-  explicit TempServer(bool createDatabase = true) {
-    std::string pattern = freshTestDirectory("korvane-").string() + "-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
+  explicit TempServer(bool createDatabase = true) : dir_(freshTestDirectory("korvane-")) {
+    std::filesystem::create_directory(dir_);
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);  // as the server's own directories
     if (!createDatabase) return;
     db::Database::create(serverPath());
     db::setServerDirectory(serverPath());

@@ -159,14 +159,6 @@ TEST(ExchangeUrls, EscapeNamesAndParseBack) {
   }
 }
 
-TEST_F(ExchangeTest, StoreOfATreePrefersAMountedOne) {
-  addPublicStore(u"EXCH01", u"SG1", {u"Offline", u"Public Folders", false, std::nullopt});
-  EXPECT_EQ(storeOfTree(u"Public Folders")->name, u"Offline");
-  addPublicStore(u"EXCH01", u"SG1", {u"Online", u"Public Folders", true, std::nullopt});
-  EXPECT_EQ(storeOfTree(u"public folders")->name, u"Online");
-  EXPECT_FALSE(storeOfTree(u"Other"));
-}
-
 // A management object created by class id and opened through its data
 // source, the way the setup's discovery does it.
 template <typename DataSource = cdo::IDataSource>
@@ -274,8 +266,9 @@ TEST_F(ExchangeTest, StoreGuidsAreThoseOfTheStoresHoldingTheUrlsTree) {
   addFolderTree(u"Remote", kTreeMapi, u"http://EXCH02/Public%20Folders");
   addFolderTree(u"Apps", kTreeGeneralPurpose, u"http://exch02/apps");
   addFolderTree(u"Orphan", kTreeMapi, u"http://exch03/public");
+  addPublicStore(u"EXCH02", u"SG", {u"Offline", u"Remote", false, kGuid});  // a mounted store of the tree wins
   addPublicStore(u"EXCH02", u"SG", {u"Remote Store", u"Remote", true, kRemote});
-  addPublicStore(u"EXCH02", u"SG", {u"Apps Store", u"Apps", true, kApps});
+  addPublicStore(u"EXCH02", u"SG", {u"Apps Store", u"Apps", false, kApps});  // else a dismounted one answers
   const GuidRow rows[] = {
       {u"http://exch01/public folders", &kOwn, S_OK},  // the blank form
       {u"http://exch01/public%20folders", &kOwn, S_OK},

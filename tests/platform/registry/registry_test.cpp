@@ -191,8 +191,8 @@ TEST_F(Registry, AFirstUseInsideARolledBackTransactionLeavesTheRegistryUsable) {
   EXPECT_EQ(getValue(HKLM, u"After", u"v"), Variant(std::int64_t{2}));
 }
 
-TEST(RegistryWithoutServer, CallsFailWithAnIoErrorNotACrash) {
-  testing::TempServer server;
+TEST_F(Registry, WithoutAServerCallsFailWithAnIoErrorNotACrash) {
+  db::Database::closeCurrent();
   db::setServerDirectory(server.dir() / "nothing-here");
   HKEY key{};
   EXPECT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "Cluster", &key), ERROR_REGISTRY_IO_FAILED);

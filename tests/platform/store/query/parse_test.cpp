@@ -130,17 +130,14 @@ TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
   }
 }
 
-TEST(Parse, ParsedQueriesAreSharedSafely) {
-  // A cached query outlives the text it came from.
+TEST(Parse, ACachedQueryOutlivesTheTextItCameFrom) {
   Query q;
   {
     Text text = lookupQuery;
     q = parse(text);
     text.assign(text.size(), u'#');
   }
-  const Query copy = q;
-  EXPECT_EQ(copy.where, q.where);  // the condition is shared, not copied
-  EXPECT_EQ(copy.scopes[0].url, u"http://S/Public/Sales");
+  EXPECT_EQ(toText(q), toText(parse(lookupQuery)));
 }
 
 } // namespace
