@@ -176,9 +176,7 @@ TEST_F(UserNames, TheDirectoryFindsExactlyThatUser) {
     FillIdentityField(form);
     EXPECT_EQ(form.ui.txtIdent.text, c.found ? u"corp.example.com\\" + Text(c.logon) : Text());
     Form_Unload(form);
-    if (c.directory) {
-      EXPECT_TRUE(directory::removePerson(c.directory));  // the next row starts without it
-    }
+    if (c.directory) directory::removePerson(c.directory);  // the next row starts without it
   }
 }
 

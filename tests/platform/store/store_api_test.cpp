@@ -130,8 +130,6 @@ TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubjectAndATakenNameGetsTheFirs
     if (row.subject) mail.set(prop::subject, Variant(Text(row.subject)));
     auto out = deliver(path, mail);
     EXPECT_EQ(out.url, url(path) + u"/" + row.expected) << n;
-    EXPECT_EQ(out.messageClass, u"IPM.Note");
-    EXPECT_FALSE(out.aborted);
   }
   EXPECT_EQ(deliver(u"F1", {{prop::subject, Variant(u"Order / 42")}}).url, url(u"F1/Order _ 42-2.EML"));
   auto items = listItems(u"F1");
