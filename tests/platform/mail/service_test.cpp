@@ -105,12 +105,11 @@ protected:
   }
   Json client(const std::vector<std::string>& args) { return result(robustness::run(clientOptions(args, "client.out"))); }
 
-  Json send(const std::string& message, const std::string& to, int port = 0, bool lmtp = false) {
+  // Through smtplib to the SMTP port, or over LMTP to a Unix socket's `path`.
+  Json send(const std::string& message, const std::string& to, const std::string& path = "") {
     std::ofstream(workDir() / "message.eml", std::ios::binary) << message;
-    std::vector<std::string> args{"send", std::to_string(port ? port : smtp_), "ann@example.com", to,
-                                  (workDir() / "message.eml").string()};
-    if (lmtp) args.push_back("--lmtp");
-    return client(args);
+    return client({"send", path.empty() ? std::to_string(smtp_) : path, "ann@example.com", to,
+                   (workDir() / "message.eml").string()});
   }
   // Raw conversation: each step sends its text and reads that many final replies.
   std::vector<int> talk(const Json& steps, int port = 0) {
@@ -401,8 +400,7 @@ TEST_F(MailService, AUnixSocketIsItsOwnersOnlyUnlessToldOtherwise) {
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, row.mode) << std::oct << row.umask;
     EXPECT_EQ(st.st_uid, row.owner ? ::getpwnam(row.owner)->pw_uid : ::geteuid());
-    std::ofstream(workDir() / "message.eml", std::ios::binary) << mail("Through the socket");
-    EXPECT_EQ(client({"send", path, "ann@example.com", kSales, (workDir() / "message.eml").string()})["ok"], true);
+    EXPECT_EQ(send(mail("Through the socket"), kSales, path)["ok"], true);
     stop();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
     for (const auto& entry : std::filesystem::directory_iterator(workDir()))  // nothing left of the making
