@@ -111,23 +111,6 @@ Text textAt(std::uint32_t handle) {
   return out;
 }
 
-TEST_F(Win32Test, WorkstationInfoLevel102HasSevenFieldsAndItsTexts) {
-  std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
-  ASSERT_EQ(NetWkstaGetInfo(u"\\\\EXCH01", 102, &buffer), NERR_Success);
-  ASSERT_NE(buffer, nullptr);
-  auto f = fieldsOf(buffer, 7);
-  EXPECT_EQ(f[0], PLATFORM_ID_NT);
-  EXPECT_EQ(textAt(f[1]), u"EXCH01");
-  EXPECT_EQ(textAt(f[2]), u"CORP");  // the third field: the LAN group
-  EXPECT_EQ(f[3], 5u);
-  EXPECT_EQ(f[4], 2u);
-  EXPECT_EQ(textAt(f[5]), u"");
-  EXPECT_EQ(f[6], 1u);
-  EXPECT_NE(f[1], f[2]);
-  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
-  EXPECT_EQ(rtlText(f[2]), nullptr) << "handles of a freed buffer must not resolve";
-}
-
 struct WorkstationRow {
   const char16_t* serverName;
   std::uint32_t level;
@@ -166,20 +149,27 @@ TEST_F(Win32Test, WorkstationInfoAnswersOrFailsWithoutABuffer) {
   }
 }
 
-TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTextsAndAreFreedOnceOnly) {
+TEST_F(Win32Test, WorkstationBuffersHoldSevenFieldsAndTheirOwnTextsAndAreFreedOnceOnly) {
   std::uint8_t* first = nullptr;
-  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &first), NERR_Success);
+  ASSERT_EQ(NetWkstaGetInfo(u"\\\\EXCH01", 102, &first), NERR_Success);
   changeMachine([](MachineInfo& m) { m.workstationDomain = u"M\u00dcNCHEN"; });  // arrives whole
   std::uint8_t* second = nullptr;
   ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &second), NERR_Success);
   auto f1 = fieldsOf(first, 7);
   auto f2 = fieldsOf(second, 7);
+  EXPECT_EQ(f1[0], PLATFORM_ID_NT);
+  EXPECT_EQ(textAt(f1[1]), u"EXCH01");
+  EXPECT_EQ(f1[3], 5u);
+  EXPECT_EQ(f1[4], 2u);
+  EXPECT_EQ(textAt(f1[5]), u"");
+  EXPECT_EQ(f1[6], 1u);
+  EXPECT_NE(f1[1], f1[2]);
   EXPECT_EQ(textAt(f2[2]), u"M\u00dcNCHEN");
   EXPECT_EQ(NetApiBufferFree(second), NERR_Success);
   EXPECT_EQ(NetApiBufferFree(second), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(textAt(f1[2]), u"CORP");
-  EXPECT_EQ(rtlText(f2[2]), nullptr);
-  NetApiBufferFree(first);
+  EXPECT_EQ(textAt(f1[2]), u"CORP");  // the third field, the LAN group, of the buffer still held
+  EXPECT_EQ(rtlText(f2[2]), nullptr) << "handles of a freed buffer must not resolve";
+  EXPECT_EQ(NetApiBufferFree(first), NERR_Success);
   int local = 0;
   EXPECT_EQ(NetApiBufferFree(&local), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, nullptr), ERROR_INVALID_PARAMETER);
