@@ -19,12 +19,6 @@ TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(fromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");
 }
 
-TEST(Text, TrimRemovesBlanksOnly) {
-  EXPECT_EQ(trimBlanks(u"  a b  "), u"a b");
-  EXPECT_EQ(trimBlanks(u"\ta\t"), u"\ta\t");
-  EXPECT_EQ(trimBlanks(u"   "), u"");
-}
-
 struct CaseRow {
   const char16_t* a;
   const char16_t* b;
@@ -48,17 +42,6 @@ TEST(Text, SimpleCaseMappingKeepsLength) {
   for (auto* s : samples) EXPECT_EQ(toLowerSimple(s).size(), TextView(s).size());
   EXPECT_EQ(toLowerSimple(u"<TargetMsgCl>"), u"<targetmsgcl>");
   EXPECT_EQ(toUpperSimple(u"cn=exvs1"), u"CN=EXVS1");
-}
-
-TEST(Text, SplitKeepsEmptyEntries) {
-  EXPECT_TRUE(split(u"", u'\t').empty());
-  EXPECT_EQ(split(u"a\t\tb", u'\t'), (std::vector<Text>{u"a", u"", u"b"}));
-  EXPECT_EQ(split(u"\t", u'\t'), (std::vector<Text>{u"", u""}));
-}
-
-TEST(Text, ReplaceAll) {
-  EXPECT_EQ(replaceAll(u"a%20b%20", u"%20", u" "), u"a b ");
-  EXPECT_EQ(replaceAll(u"Bob's", u"'", u"''"), u"Bob''s");
 }
 
 TEST(Guid, ParsesAndFormats) {

@@ -64,6 +64,13 @@ protected:
     return out;
   }
 
+  // The log holds one entry of `level`, and it says each of `parts`.
+  void expectOneEvent(store::EventLevel level, std::initializer_list<Text> parts) {
+    auto found = events(level);
+    ASSERT_EQ(found.size(), 1u);
+    for (const Text& part : parts) EXPECT_NE(found[0].text.find(part), Text::npos) << toUtf8(found[0].text);
+  }
+
   // The host's state once it is `running` (with its pid) or not, waiting
   // up to 10 s: a busy machine may be slow to start or end one.
   host::Status waitForHost(bool running) {
@@ -135,6 +142,13 @@ struct Fault {
   const char* note;  // what the event log says happened
 };
 
+// The pid a hanging sink writes to `file`, waiting up to 10 s for it; 0 if none came.
+int sinkPid(const std::filesystem::path& file) {
+  int pid = 0;
+  for (int i = 0; i < 400 && !(std::ifstream(file) >> pid); ++i) std::this_thread::sleep_for(25ms);
+  return pid;
+}
+
 class HostFault : public ServerApplication, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
@@ -148,10 +162,7 @@ TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
   EXPECT_FALSE(outcome.aborted);
   EXPECT_EQ(outcome.messageClass, u"IPM.Note");  // saved as it came
   std::ofstream(faultFile).flush();
-  auto errors = events(store::EventLevel::Error);
-  ASSERT_EQ(errors.size(), 1u);
-  for (const Text& part : {Text(u"\"Faulty\""), kLibrary, fromUtf8(GetParam().note)})
-    EXPECT_NE(errors[0].text.find(part), Text::npos) << toUtf8(errors[0].text);
+  expectOneEvent(store::EventLevel::Error, {u"\"Faulty\"", kLibrary, fromUtf8(GetParam().note)});
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
 }
 
@@ -216,16 +227,11 @@ TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
   ScopedEnv fault(faultysink::kFaultVariable, "hang");
   ScopedEnv where(faultysink::kPidFileVariable, pidFile.string());
   std::thread killer([&] {
-    for (int i = 0; i < 200 && !std::filesystem::exists(pidFile); ++i) std::this_thread::sleep_for(50ms);
-    int pid = 0;
-    std::ifstream(pidFile) >> pid;
-    if (pid > 0) ::kill(pid, SIGKILL);
+    if (const int pid = sinkPid(pidFile)) ::kill(pid, SIGKILL);
   });
   EXPECT_EQ(deliver().messageClass, u"IPM.Note");
   killer.join();
-  auto errors = events(store::EventLevel::Error);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].text.find(u"without a word"), Text::npos) << toUtf8(errors[0].text);
+  expectOneEvent(store::EventLevel::Error, {u"without a word"});
 }
 
 // Each caller has a process of the host to itself: while one caller's sink
@@ -240,29 +246,25 @@ TEST_F(ServerApplication, ASinkHeldInOneCallerHoldsUpNoOtherCaller) {
   pid_t held = 0;
   const char* argv[] = {KORVANE_LAB_PATH, "deliver", "Sales", "--class", "IPM.Note", nullptr};
   ASSERT_EQ(::posix_spawn(&held, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
-  for (int i = 0; i < 400 && !std::filesystem::exists(pidFile); ++i) std::this_thread::sleep_for(25ms);
-  ASSERT_TRUE(std::filesystem::exists(pidFile)) << "the held caller's sink never ran";
+  const int heldPid = sinkPid(pidFile);
+  ASSERT_GT(heldPid, 0) << "the held caller's sink never ran";
 
   std::ofstream(faultFile).flush();
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
-  int heldPid = 0;
-  std::ifstream(pidFile) >> heldPid;
   EXPECT_NE(heldPid, waitForHost(true).pid);  // a worker, not the host itself
 
   ::kill(heldPid, SIGKILL);
   int status = 0;
   ASSERT_EQ(::waitpid(held, &status, 0), held);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(events(store::EventLevel::Error).size(), 1u);  // the held caller's lost sink
+  expectOneEvent(store::EventLevel::Error, {u"\"Faulty\""});  // the held caller's lost sink
 }
 
 TEST_F(ServerApplication, AHostThatCannotStartIsNamedAndTheSaveGoesOn) {
   install();
   ScopedEnv program("KORVANE_COMHOST", (workDir() / "no-such-comhost").string());
   EXPECT_EQ(deliver().messageClass, u"IPM.Note");
-  auto errors = events(store::EventLevel::Error);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].text.find(u"no-such-comhost is missing"), Text::npos) << toUtf8(errors[0].text);
+  expectOneEvent(store::EventLevel::Error, {u"no-such-comhost is missing"});
 }
 
 // Every caller opens the host's lock file for writing and connects to its
@@ -332,17 +334,6 @@ std::pair<std::string, std::chrono::steady_clock::duration> labDelivery() {
 
 class StoppedHost : public ServerApplication, public ::testing::WithParamInterface<const char16_t*> {
 protected:
-  // The application's host, started and then stopped as SIGSTOP does.
-  int stopHost() {
-    install(GetParam());
-    deliver();
-    int pid = waitForHost(true).pid;
-    EXPECT_GT(pid, 0);
-    if (pid > 0) {
-      EXPECT_EQ(::kill(pid, SIGSTOP), 0);
-    }
-    return pid;
-  }
   void SetUp() override {
     ServerApplication::SetUp();
     if (*GetParam() && ::geteuid() != 0) GTEST_SKIP() << "switching accounts needs the superuser";
@@ -351,10 +342,13 @@ protected:
 
 // A stopped host still takes connections. The next caller ends it after a
 // short wait and its delivery gets the sink from a fresh host; the caller
-// after that is not held up at all.
-TEST_P(StoppedHost, IsEndedAndTheDeliveryGetsItsSinkFromAFreshHost) {
-  int stopped = stopHost();
+// after that is not held up at all. Shutdown kills a stopped host too.
+TEST_P(StoppedHost, IsEndedByTheNextCallerOrByShutdown) {
+  install(GetParam());
+  deliver();
+  const int stopped = waitForHost(true).pid;
   ASSERT_GT(stopped, 0);
+  ASSERT_EQ(::kill(stopped, SIGSTOP), 0);
   db::Database::closeCurrent();
   for (int i = 0; i < 2; ++i) {
     auto [printed, took] = labDelivery();
@@ -362,26 +356,20 @@ TEST_P(StoppedHost, IsEndedAndTheDeliveryGetsItsSinkFromAFreshHost) {
     EXPECT_LT(took, 10s) << i;
   }
   EXPECT_TRUE(ends(stopped));
-  int fresh = waitForHost(true).pid;
-  EXPECT_GT(fresh, 0);
-  EXPECT_NE(fresh, stopped);
-  auto warnings = events(store::EventLevel::Warning);
-  ASSERT_EQ(warnings.size(), 1u);
-  for (const Text& part : {Text(u"\"Faulty\""), u"(pid " + fromUtf8(std::to_string(stopped)) + u")",
-                           Text(u"did not answer"), Text(u"it was ended")})
-    EXPECT_NE(warnings[0].text.find(part), Text::npos) << toUtf8(warnings[0].text);
+  expectOneEvent(store::EventLevel::Warning, {u"\"Faulty\"", u"(pid " + fromUtf8(std::to_string(stopped)) + u")",
+                                              u"did not answer", u"it was ended"});
   EXPECT_TRUE(events(store::EventLevel::Error).empty());
-}
 
-TEST_P(StoppedHost, IsKilledByShutdown) {
-  int stopped = stopHost();
-  ASSERT_GT(stopped, 0);
+  const int fresh = waitForHost(true).pid;
+  ASSERT_GT(fresh, 0);
+  EXPECT_NE(fresh, stopped);
+  ASSERT_EQ(::kill(fresh, SIGSTOP), 0);
   auto ended = host::shutdown(appId_);
   EXPECT_TRUE(ended.running);
-  EXPECT_EQ(ended.pid, stopped);
+  EXPECT_EQ(ended.pid, fresh);
   EXPECT_FALSE(ended.answered);
   EXPECT_TRUE(ended.gone);
-  EXPECT_TRUE(ends(stopped));
+  EXPECT_TRUE(ends(fresh));
   EXPECT_FALSE(host::status(appId_).running);
 }
 

@@ -2,7 +2,7 @@
 """Mail clients for the mail service's tests, built on Python's smtplib and
 plain sockets. Each command prints one JSON document on stdout.
 
-  send PORT FROM TO[,TO...] FILE [--lmtp]   smtplib: sendmail of FILE's bytes (PORT may be
+  send PORT FROM TO[,TO...] FILE           smtplib: sendmail of FILE's bytes (PORT may be
                                              a Unix socket's path: LMTP)
   talk PORT STEPS_JSON                       raw socket: [[text, replies, pause], ...]
                                              sends text (after pause seconds, or once the file
@@ -20,13 +20,13 @@ import threading
 import time
 
 
-def send(port, sender, recipients, path, lmtp=False):
+def send(port, sender, recipients, path):
     with open(path, "rb") as f:
         message = f.read()
     if isinstance(port, str):  # a Unix socket's path
         client = smtplib.LMTP(port)
     else:
-        client = smtplib.LMTP("127.0.0.1", port) if lmtp else smtplib.SMTP("127.0.0.1", port, timeout=30)
+        client = smtplib.SMTP("127.0.0.1", port, timeout=30)
     try:
         refused = client.sendmail(sender, recipients.split(","), message)
         return {"ok": True, "refused": {k: v[0] for k, v in refused.items()}}
@@ -107,7 +107,7 @@ def parallel(port, count, sender, recipient, subject):
 def main(argv):
     command, port = argv[1], argv[2] if argv[2].startswith("/") else int(argv[2])
     if command == "send":
-        result = send(port, argv[3], argv[4], argv[5], lmtp="--lmtp" in argv)
+        result = send(port, argv[3], argv[4], argv[5])
     elif command == "talk":
         result = talk(port, json.loads(argv[3]))
     elif command == "parallel":

@@ -105,12 +105,11 @@ protected:
   }
   Json client(const std::vector<std::string>& args) { return result(robustness::run(clientOptions(args, "client.out"))); }
 
-  Json send(const std::string& message, const std::string& to, int port = 0, bool lmtp = false) {
+  // Through smtplib to the SMTP port, or over LMTP to a Unix socket's `path`.
+  Json send(const std::string& message, const std::string& to, const std::string& path = "") {
     std::ofstream(workDir() / "message.eml", std::ios::binary) << message;
-    std::vector<std::string> args{"send", std::to_string(port ? port : smtp_), "ann@example.com", to,
-                                  (workDir() / "message.eml").string()};
-    if (lmtp) args.push_back("--lmtp");
-    return client(args);
+    return client({"send", path.empty() ? std::to_string(smtp_) : path, "ann@example.com", to,
+                   (workDir() / "message.eml").string()});
   }
   // Raw conversation: each step sends its text and reads that many final replies.
   std::vector<int> talk(const Json& steps, int port = 0) {
@@ -192,6 +191,7 @@ TEST_F(MailService, AcceptsOnlyTheAddressesOfMailEnabledFoldersAsTheyAreNow) {
   EXPECT_THAT(r.err, ::testing::HasSubstr("-> Support as IPM.Post"));
 }
 
+// From smtplib, and from swaks over SMTP and LMTP.
 TEST_F(MailService, KeepsTheMessageAndWhatItSays) {
   start();
   const std::string message =
@@ -201,12 +201,29 @@ TEST_F(MailService, KeepsTheMessageAndWhatItSays) {
   ASSERT_EQ(send(message, kSales)["ok"], true);
   auto list = items(u"Sales");
   ASSERT_EQ(list.size(), 1u);
-  const auto& p = list[0].properties;
-  EXPECT_EQ(p.text(store::prop::textBody), u"Schön\r\n.leading dot\r\n");
-  EXPECT_EQ(rawOctets(p.text(store::prop::rawMessage)), message);
+  EXPECT_EQ(rawOctets(list[0].properties.text(store::prop::rawMessage)), message);
   // The sender, subject and class as stored, through the lab's listing.
   EXPECT_THAT(lab({"items", "Sales"}).out, ::testing::ContainsRegex("Jürgen <j@example.com> +Äpfel € +IPM.Post"));
   EXPECT_EQ(lab({"show", "--raw", "Sales/" + toUtf8(list[0].name)}).out, message);
+
+  std::ofstream(workDir() / "offer.pdf") << "%PDF-1.4";
+  for (int port : {smtp_, lmtp_}) {
+    ChildResult r = robustness::run(
+        ChildOptions{{"swaks", "--silent", "2", "--server", "127.0.0.1:" + std::to_string(port), "--protocol",
+                      port == lmtp_ ? "LMTP" : "ESMTP", "--from", "bob@example.com", "--to", kSupport, "--header",
+                      "Subject: =?utf-8?q?=C3=9Cber_swaks?=", "--body", "Grüße", "--attach",
+                      (workDir() / "offer.pdf").string()},
+                     {}, {}, workDir() / "swaks.out", workDir() / "swaks.err", {}, false},
+        60s);
+    EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r);
+  }
+  list = items(u"Support");
+  ASSERT_EQ(list.size(), 2u);
+  for (const auto& item : list) {
+    EXPECT_EQ(item.properties.text(store::prop::subject), u"Über swaks");
+    EXPECT_EQ(item.properties.text(store::prop::attachmentNames), u"offer.pdf");
+    EXPECT_EQ(item.properties.text(store::prop::envelopeSender), u"bob@example.com");
+  }
 }
 
 TEST_F(MailService, IncomingClassAndEachFoldersSink) {
@@ -224,28 +241,6 @@ TEST_F(MailService, IncomingClassAndEachFoldersSink) {
   ASSERT_EQ(support.size(), 2u);
   EXPECT_EQ(support[0].properties.text(store::prop::messageClass), u"IPM.Post");
   EXPECT_EQ(support[1].properties.text(store::prop::messageClass), u"IPM.Note");
-}
-
-TEST_F(MailService, SwaksOverSmtpAndLmtp) {
-  start();
-  std::ofstream(workDir() / "offer.pdf") << "%PDF-1.4";
-  for (int port : {smtp_, lmtp_}) {
-    ChildResult r = robustness::run(
-        ChildOptions{{"swaks", "--silent", "2", "--server", "127.0.0.1:" + std::to_string(port), "--protocol",
-                      port == lmtp_ ? "LMTP" : "ESMTP", "--from", "bob@example.com", "--to", kSupport, "--header",
-                      "Subject: =?utf-8?q?=C3=9Cber_swaks?=", "--body", "Grüße", "--attach",
-                      (workDir() / "offer.pdf").string()},
-                     {}, {}, workDir() / "swaks.out", workDir() / "swaks.err", {}, false},
-        60s);
-    EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r);
-  }
-  auto list = items(u"Support");
-  ASSERT_EQ(list.size(), 2u);
-  for (const auto& item : list) {
-    EXPECT_EQ(item.properties.text(store::prop::subject), u"Über swaks");
-    EXPECT_EQ(item.properties.text(store::prop::attachmentNames), u"offer.pdf");
-    EXPECT_EQ(item.properties.text(store::prop::envelopeSender), u"bob@example.com");
-  }
 }
 
 TEST_F(MailService, ProtocolManners) {
@@ -401,8 +396,7 @@ TEST_F(MailService, AUnixSocketIsItsOwnersOnlyUnlessToldOtherwise) {
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, row.mode) << std::oct << row.umask;
     EXPECT_EQ(st.st_uid, row.owner ? ::getpwnam(row.owner)->pw_uid : ::geteuid());
-    std::ofstream(workDir() / "message.eml", std::ios::binary) << mail("Through the socket");
-    EXPECT_EQ(client({"send", path, "ann@example.com", kSales, (workDir() / "message.eml").string()})["ok"], true);
+    EXPECT_EQ(send(mail("Through the socket"), kSales, path)["ok"], true);
     stop();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
     for (const auto& entry : std::filesystem::directory_iterator(workDir()))  // nothing left of the making

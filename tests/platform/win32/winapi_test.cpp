@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "platform/com/hresult.h"
+#include "platform/win32/environment.h"
+#include "platform/win32/machine.h"
 #include "support/temp_server.h"
 
 namespace korvane::win32 {
@@ -14,6 +16,8 @@ namespace {
 using korvane::testing::ScopedEnv;
 using korvane::testing::TempServer;
 
+// The machine EXCH01, its user Admin in the domain CORP, and none of the
+// variables that would override them.
 class Win32Test : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -23,13 +27,17 @@ protected:
     m.workstationDomain = u"CORP";
     setMachineInfo(m);
   }
-  void setUser(TextView user) {
+  template <typename Change>
+  void changeMachine(Change change) {
     MachineInfo m = machineInfo();
-    m.userName = Text(user);
+    change(m);
     setMachineInfo(m);
   }
   TempServer server_;
-  ScopedEnv noOverride_{"KORVANE_LOGON_USER", std::nullopt};
+  ScopedEnv computer_{"COMPUTERNAME", std::nullopt};
+  ScopedEnv user_{"USERNAME", std::nullopt};
+  ScopedEnv domain_{"USERDOMAIN", std::nullopt};
+  ScopedEnv logon_{"KORVANE_LOGON_USER", std::nullopt};
 };
 
 struct UserNameRow {
@@ -51,7 +59,7 @@ TEST_F(Win32Test, GetUserNameCopiesTheNameOrReportsTheSizeNeeded) {
   };
   for (const UserNameRow& row : rows) {
     SCOPED_TRACE(toUtf8(row.user) + " in " + std::to_string(row.bufferSize));
-    setUser(row.user);
+    changeMachine([&](MachineInfo& m) { m.userName = row.user; });
     std::vector<char> buffer(256, ' ');
     const std::vector<char> before = buffer;
     std::uint32_t size = row.bufferSize;
@@ -103,23 +111,6 @@ Text textAt(std::uint32_t handle) {
   return out;
 }
 
-TEST_F(Win32Test, WorkstationInfoLevel102HasSevenFieldsAndItsTexts) {
-  std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
-  ASSERT_EQ(NetWkstaGetInfo(u"\\\\EXCH01", 102, &buffer), NERR_Success);
-  ASSERT_NE(buffer, nullptr);
-  auto f = fieldsOf(buffer, 7);
-  EXPECT_EQ(f[0], PLATFORM_ID_NT);
-  EXPECT_EQ(textAt(f[1]), u"EXCH01");
-  EXPECT_EQ(textAt(f[2]), u"CORP");  // the third field: the LAN group
-  EXPECT_EQ(f[3], 5u);
-  EXPECT_EQ(f[4], 2u);
-  EXPECT_EQ(textAt(f[5]), u"");
-  EXPECT_EQ(f[6], 1u);
-  EXPECT_NE(f[1], f[2]);
-  EXPECT_EQ(NetApiBufferFree(buffer), NERR_Success);
-  EXPECT_EQ(rtlText(f[2]), nullptr) << "handles of a freed buffer must not resolve";
-}
-
 struct WorkstationRow {
   const char16_t* serverName;
   std::uint32_t level;
@@ -144,9 +135,7 @@ TEST_F(Win32Test, WorkstationInfoAnswersOrFailsWithoutABuffer) {
   };
   for (const WorkstationRow& row : rows) {
     SCOPED_TRACE((row.serverName ? toUtf8(row.serverName) : "null") + " level " + std::to_string(row.level));
-    MachineInfo m = machineInfo();
-    m.workstationError = row.configuredError;
-    setMachineInfo(m);
+    changeMachine([&](MachineInfo& m) { m.workstationError = row.configuredError; });
     std::uint8_t* buffer = reinterpret_cast<std::uint8_t*>(1);
     const std::uint32_t rc = NetWkstaGetInfo(row.serverName, row.level, &buffer);
     EXPECT_EQ(rc, row.expected);
@@ -160,22 +149,27 @@ TEST_F(Win32Test, WorkstationInfoAnswersOrFailsWithoutABuffer) {
   }
 }
 
-TEST_F(Win32Test, TwoLiveBuffersKeepTheirOwnTextsAndAreFreedOnceOnly) {
+TEST_F(Win32Test, WorkstationBuffersHoldSevenFieldsAndTheirOwnTextsAndAreFreedOnceOnly) {
   std::uint8_t* first = nullptr;
-  ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &first), NERR_Success);
-  MachineInfo m = machineInfo();
-  m.workstationDomain = u"M\u00dcNCHEN";  // arrives whole
-  setMachineInfo(m);
+  ASSERT_EQ(NetWkstaGetInfo(u"\\\\EXCH01", 102, &first), NERR_Success);
+  changeMachine([](MachineInfo& m) { m.workstationDomain = u"M\u00dcNCHEN"; });  // arrives whole
   std::uint8_t* second = nullptr;
   ASSERT_EQ(NetWkstaGetInfo(nullptr, 102, &second), NERR_Success);
   auto f1 = fieldsOf(first, 7);
   auto f2 = fieldsOf(second, 7);
+  EXPECT_EQ(f1[0], PLATFORM_ID_NT);
+  EXPECT_EQ(textAt(f1[1]), u"EXCH01");
+  EXPECT_EQ(f1[3], 5u);
+  EXPECT_EQ(f1[4], 2u);
+  EXPECT_EQ(textAt(f1[5]), u"");
+  EXPECT_EQ(f1[6], 1u);
+  EXPECT_NE(f1[1], f1[2]);
   EXPECT_EQ(textAt(f2[2]), u"M\u00dcNCHEN");
   EXPECT_EQ(NetApiBufferFree(second), NERR_Success);
   EXPECT_EQ(NetApiBufferFree(second), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(textAt(f1[2]), u"CORP");
-  EXPECT_EQ(rtlText(f2[2]), nullptr);
-  NetApiBufferFree(first);
+  EXPECT_EQ(textAt(f1[2]), u"CORP");  // the third field, the LAN group, of the buffer still held
+  EXPECT_EQ(rtlText(f2[2]), nullptr) << "handles of a freed buffer must not resolve";
+  EXPECT_EQ(NetApiBufferFree(first), NERR_Success);
   int local = 0;
   EXPECT_EQ(NetApiBufferFree(&local), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(NetWkstaGetInfo(nullptr, 102, nullptr), ERROR_INVALID_PARAMETER);
@@ -210,6 +204,95 @@ TEST(Win32Machine, DefaultsWhenNothingIsStored) {
   MachineInfo m = machineInfo();
   EXPECT_EQ(m.computerName, u"EXCH01");
   EXPECT_EQ(m.workstationError, 0u);
+}
+
+struct VariableRow {
+  const char16_t* name;
+  const char16_t* expected;
+};
+
+TEST_F(Win32Test, MachineVariablesAreFilledFromTheMachineWhenTheProcessLacksThem) {
+  const VariableRow rows[] = {{u"COMPUTERNAME", u"EXCH01"}, {u"computername", u"EXCH01"},
+                              {u"USERNAME", u"Admin"},        {u"USERDOMAIN", u"CORP"},
+                              {u"KORVANE_SURELY_UNSET_VARIABLE", u""}, {u"", u""}, {u"A=B", u""}};
+  for (const auto& row : rows) EXPECT_EQ(getEnvironment(row.name), row.expected) << toUtf8(row.name);
+}
+
+TEST_F(Win32Test, TheProcessEnvironmentAndTheLogonOverrideWinAndTheDomainFallsBackToTheComputer) {
+  {
+    ScopedEnv set("COMPUTERNAME", "NODE2"), as("KORVANE_LOGON_USER", "O'Brien");
+    EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"NODE2");
+    EXPECT_EQ(getEnvironment(u"USERNAME"), u"O'Brien");
+  }
+  changeMachine([](MachineInfo& m) { m.workstationError = NERR_DCNotFound; });  // the workstation fails
+  EXPECT_EQ(getEnvironment(u"USERDOMAIN"), u"EXCH01");
+  // Without a server the variable stays empty.
+  db::setServerDirectory(server_.dir() / "nothing-here");
+  EXPECT_EQ(getEnvironment(u"COMPUTERNAME"), u"");
+}
+
+TEST_F(Win32Test, FileExistenceTreatsBackslashAsSeparator) {
+  std::filesystem::create_directories(server_.dir() / "sub");
+  std::ofstream(server_.dir() / "sub" / "Korvane.dll") << "x";
+  // Under the scratch directory; "" stands for an empty path. "\\sub" is a directory.
+  const std::pair<const char16_t*, bool> rows[] = {
+      {u"\\sub\\Korvane.dll", true},       {u"/sub/Korvane.dll", true}, {u"/sub\\Korvane.dll", true},
+      {u"\\sub", false},                   {u"\\sub\\Other.dll", false}, {u"\\missing\\Korvane.dll", false},
+      {u"", false}};
+  for (const auto& [relative, exists] : rows) {
+    const Text path = *relative ? fromUtf8(server_.dir().string()) + relative : Text();
+    EXPECT_EQ(fileExists(path), exists) << toUtf8(path);
+  }
+}
+
+struct LocaleRow {
+  const char* lcAll;
+  const char* lcTime;
+  const char* lang;
+  const char* expected;
+};
+
+TEST(UserLocale, FollowsThePosixOrderOfVariables) {
+  const LocaleRow rows[] = {{nullptr, nullptr, nullptr, "en_US"},
+                            {nullptr, nullptr, "de_DE.UTF-8", "de_DE"},
+                            {nullptr, "fr_FR@euro", "de_DE", "fr_FR"},
+                            {"en_GB.UTF-8", "fr_FR", "de_DE", "en_GB"},
+                            {nullptr, nullptr, "C.UTF-8", "en_US"},
+                            {nullptr, nullptr, "POSIX", "en_US"}};
+  auto opt = [](const char* v) { return v ? std::optional<std::string>(v) : std::nullopt; };
+  for (const auto& row : rows) {
+    ScopedEnv all("LC_ALL", opt(row.lcAll)), time("LC_TIME", opt(row.lcTime));
+    ScopedEnv lang("LANG", opt(row.lang));
+    EXPECT_EQ(userLocale(), row.expected) << opt(row.lcAll).value_or("-") << " " << opt(row.lcTime).value_or("-")
+                                          << " " << opt(row.lang).value_or("-");
+  }
+}
+
+struct DateRow {
+  const char* locale;
+  const char* zone;
+  std::int64_t unixSeconds;
+  const char16_t* expected;
+};
+
+// 1796612645 is 2026-12-07 03:04:05 UTC; 1796657400 is 2026-12-07 15:30:00 UTC.
+TEST(GeneralDate, IsShortDateWithFullYearAndMediumTime) {
+  const DateRow rows[] = {{"en_US", "UTC", 1796612645, u"12/7/2026 3:04:05 AM"},
+                          {"en_US", "UTC", 1796657400, u"12/7/2026 3:30:00 PM"},
+                          {"en_US", "America/New_York", 1796612645, u"12/6/2026 10:04:05 PM"},
+                          {"de_DE", "Europe/Berlin", 1796612645, u"07.12.2026 04:04:05"},
+                          {"en_GB", "UTC", 1796612645, u"07/12/2026 03:04:05"}};
+  for (const auto& row : rows) {
+    const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(row.unixSeconds));
+    EXPECT_EQ(generalDateTime(t, row.locale, row.zone), row.expected) << row.locale << " " << row.zone;
+  }
+}
+
+TEST(GeneralDateOfTheUser, HoldsTheYearAndAnUnknownTimeZoneIsRefused) {
+  EXPECT_THROW(generalDateTime(std::chrono::system_clock::now(), "en_US", "Nowhere/Atlantis"), ComError);
+  ScopedEnv all("LC_ALL", "en_US.UTF-8");
+  auto t = std::chrono::system_clock::time_point(std::chrono::seconds(1796612645));
+  EXPECT_NE(generalDateTime(t).find(u"2026"), Text::npos);
 }
 
 } // namespace
