@@ -96,7 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
         RoadRow{"first_matching_pair_applies",
                 u"IPM.Note.Order\tIPM.Note.Any\rIPM.Post.Order*\tIPM.Post*\r65223", false, u"", u"Sales",
                 u"IPM.Post.Order.Big", u"IPM.Note.Order"},
-        RoadRow{"store_wide_watches_sales", kDefaultCtor, true, u"", u"Sales", u"IPM.Post", u"IPM.Note"},
         RoadRow{"store_wide_watches_support", kDefaultCtor, true, u"", u"Support", u"IPM.Post", u"IPM.Note"},
         // Folder pairs in any script, read and matched ignoring letter case.
         RoadRow{"cyrillic_prefix", kDefaultCtor, false,
