@@ -94,9 +94,6 @@ INSTANTIATE_TEST_SUITE_P(
         SaveRow{"folder_pair_can_delete", kDefault,
                 u"Sales <origmsgcl>IPM.Post*</origmsgcl> <targetmsgcl>Null</targetmsgcl>", u"IPM.Post.Fax",
                 kDelivered, std::nullopt, true},
-        SaveRow{"empty_value_keeps_configured_pair", kDefault,
-                u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl> </targetmsgcl>", u"IPM.Post", kDelivered,
-                u"IPM.Note"},
         SaveRow{"closing_tag_first_keeps_configured_pair", kDefault,
                 u"</origmsgcl><origmsgcl>IPM.Post</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post",
                 kDelivered, u"IPM.Note"}));
