@@ -12,11 +12,6 @@ protected:
   bool check(Text& identity, TextView name = kApplicationName) {
     return CheckComPlusAppExists(form, name, identity);
   }
-  void emptyBoxes() {
-    form.ui.txtOrigMsgClass.text.clear();
-    form.ui.txtNewMsgClass.text.clear();
-    form.ui.txtPriority.text.clear();
-  }
   InstallForm form;
 };
 
@@ -49,7 +44,8 @@ TEST_P(ReadBack, FillsTheBoxesFromTheStoredString) {
   if (row.app == ReadBackRow::ConstructionDisabled)
     complus::Catalog().installApplication(kApplicationName, (workDir() / "Korvane.dll").u16string(), u"", u"",
                                           std::nullopt);
-  emptyBoxes();
+  form.ui.txtOrigMsgClass.text.clear();
+  form.ui.txtNewMsgClass.text.clear();
   form.ui.txtPriority.text = row.priorityBefore;
   Text identity = u"kept";
   EXPECT_EQ(check(identity, row.lookedUpAs), row.app != ReadBackRow::None);
