@@ -10,7 +10,7 @@
 // again, without a display (offscreen) and with the Disclaimer answered by
 // its script runner: it re-applies the registrations it finds.
 //
-// KORVANE_STRESS_ITEMS sets the items per process (default 250; the
+// KORVANE_STRESS_ITEMS sets the items per process (default 100; the
 // "stress" run uses 2,500), KORVANE_STRESS_SECONDS the hard time limit of
 // the whole run (default 240).
 #include <chrono>
@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
-  const long count = fromEnvironment("KORVANE_STRESS_ITEMS", 250);
+  const long count = fromEnvironment("KORVANE_STRESS_ITEMS", 100);
   const long seconds = fromEnvironment("KORVANE_STRESS_SECONDS", 240);
   const auto started = std::chrono::steady_clock::now();
   const auto deadline = started + std::chrono::seconds(seconds);

@@ -12,11 +12,6 @@ protected:
   bool check(Text& identity, TextView name = kApplicationName) {
     return CheckComPlusAppExists(form, name, identity);
   }
-  void emptyBoxes() {
-    form.ui.txtOrigMsgClass.text.clear();
-    form.ui.txtNewMsgClass.text.clear();
-    form.ui.txtPriority.text.clear();
-  }
   InstallForm form;
 };
 
@@ -49,7 +44,8 @@ TEST_P(ReadBack, FillsTheBoxesFromTheStoredString) {
   if (row.app == ReadBackRow::ConstructionDisabled)
     complus::Catalog().installApplication(kApplicationName, (workDir() / "Korvane.dll").u16string(), u"", u"",
                                           std::nullopt);
-  emptyBoxes();
+  form.ui.txtOrigMsgClass.text.clear();
+  form.ui.txtNewMsgClass.text.clear();
   form.ui.txtPriority.text = row.priorityBefore;
   Text identity = u"kept";
   EXPECT_EQ(check(identity, row.lookedUpAs), row.app != ReadBackRow::None);
@@ -75,15 +71,28 @@ INSTANTIATE_TEST_SUITE_P(
         ReadBackRow{"construction_disabled", ReadBackRow::ConstructionDisabled, u"", kApplicationName, u"12",
                     u"IPM.Note", u"*", u"12"}));
 
-TEST_F(ComPlusModule, LibraryMissingFromTheCurrentDirectoryIsLoggedAndTheApplicationStays) {
-  std::filesystem::remove(workDir() / "Korvane.dll");
-  AddComPlusApp(form, kApplicationName, u"a", u"b", u"IPM.Note\r*\r65223");
+// A library missing from the current directory, then a class that another
+// application has: each is logged, without the password, and the
+// application made before the failure stays.
+TEST_F(ComPlusModule, FailedInstallationsAreLoggedWithoutThePasswordAndTheApplicationStays) {
+  const Text secret = u"Tr0ub4dor&3-s\u00e9cret", ctor = u"IPM.Note\r*\r65223";
+  std::filesystem::rename(workDir() / "Korvane.dll", workDir() / "Elsewhere.dll");
+  AddComPlusApp(form, kApplicationName, u"CORP\\svc", secret, ctor);
   EXPECT_NE(form.ui.txtErr.text.find(u"[AddComPlusApp] - ERROR: "), Text::npos);
   auto apps = complus::Catalog().listApplications();
   ASSERT_EQ(apps.size(), 1u);
   EXPECT_TRUE(apps[0].components.empty());
   Text identity;
   EXPECT_TRUE(check(identity));
+  EXPECT_EQ(identity, u"CORP\\svc");
+
+  std::filesystem::rename(workDir() / "Elsewhere.dll", workDir() / "Korvane.dll");
+  AddComPlusApp(form, kApplicationName, u"CORP\\svc", secret, ctor);
+  const Text logged = form.ui.txtErr.text;
+  AddComPlusApp(form, u"Other", u"CORP\\svc", secret, ctor);  // the class is Korvane's now
+  EXPECT_NE(form.ui.txtErr.text, logged);
+  EXPECT_EQ(form.ui.txtErr.text.find(secret), Text::npos) << toUtf8(form.ui.txtErr.text);
+  for (const auto& e : store::listEvents()) EXPECT_EQ(e.text.find(secret), Text::npos) << toUtf8(e.text);
 }
 
 TEST_F(ComPlusModule, RemoveTakesTheFirstOfTwoApplicationsDifferingInCase) {

@@ -20,18 +20,12 @@ exchange::NewPublicStore publicStore(TextView name, TextView tree) {
 
 class Discovery : public testing::ServerFixture {
 protected:
-  void failWorkstation() {
-    auto machine = win32::machineInfo();
-    machine.workstationError = 2453;
-    win32::setMachineInfo(machine);
-  }
   void becomeClusterNodeOf(TextView virtualServer) {
     registry::createKey(registry::Root::LocalMachine, u"Cluster");
     auto me = *directory::findPerson(u"Administrator");
     me.homeServer = server::homeServerValue(u"First Organization", virtualServer);
     directory::updatePerson(me);
   }
-  Text firstStore() { return exchange::storageGroups(u"EXCH01").at(0).publicStores.at(0).name; }
   InstallForm form;
 };
 
@@ -75,7 +69,8 @@ TEST_F(Discovery, ClusterUserWithoutMailboxLeavesTheNameEmptyAndTheServerCannotB
 }
 
 TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
-  exchange::dismountPublicStore(u"EXCH01", u"First Storage Group", firstStore());
+  exchange::dismountPublicStore(u"EXCH01", u"First Storage Group",
+                               exchange::storageGroups(u"EXCH01").at(0).publicStores.at(0).name);
   exchange::addStorageGroup(u"EXCH01", u"Second Storage Group");
   exchange::addFolderTree(u"Applications", exchange::kTreeGeneralPurpose, u"http://exch01/apps");
   exchange::addFolderTree(u"Spaced", exchange::kTreeMapi, u"http://exch01/public%20folders");
@@ -93,7 +88,9 @@ TEST_F(Discovery, IdentityComesFromTheWorkstationThenTheDirectory) {
   runDiscovery(form);
   FillIdentityField(form);
   EXPECT_EQ(form.ui.txtIdent.text, u"CORP\\Administrator");
-  failWorkstation();
+  auto machine = win32::machineInfo();
+  machine.workstationError = 2453;  // no workstation domain to be had
+  win32::setMachineInfo(machine);
   FillIdentityField(form);
   EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\Administrator");
   directory::removePerson(u"Administrator");

@@ -31,7 +31,8 @@ protected:
   InstallForm form;
 };
 
-TEST_F(Enumeration, UpdateStatusClampsAtTheScale) {
+TEST(UpdateStatus, ClampsAtTheScale) {
+  InstallForm form;
   form.ui.Picture1.scaleWidth = 4;
   form.lngProgress = 3;
   UpdateStatus(form, 1);

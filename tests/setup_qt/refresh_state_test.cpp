@@ -117,10 +117,15 @@ TEST_F(Activation, ExitAndTheCloseBoxUnloadAndEndWithZero) {
   }
 }
 
-TEST_F(Activation, AFailedStoreWideLookUpShowsRegisteredAndTheLogSaysWhy) {
+// The store's events folder cannot be opened: the look-up counts as a
+// store-wide registration, which the window shows with the reason logged,
+// and which a batch run then fails to make again: it prints its log and
+// exits with 4.
+TEST_F(Activation, AFailedStoreWideLookUpShowsRegisteredAndFailsABatchRun) {
   Text events;
   for (const Text& part : store::globalEventsPath()) events += (events.empty() ? u"" : u"/") + part;
   store::setFolderAccess(events, store::Access::None);
+  installApplication();
   startAndAccept();
   EXPECT_EQ(button("btnRegisterSW")->text(), "Unregister");
   auto* log = widget<QPlainTextEdit>("txtErr");
@@ -128,6 +133,11 @@ TEST_F(Activation, AFailedStoreWideLookUpShowsRegisteredAndTheLogSaysWhy) {
   EXPECT_TRUE(log->toPlainText().contains("StoreEvents")) << log->toPlainText().toStdString();
   EXPECT_TRUE(log->toPlainText().contains(" - ERROR: ")) << log->toPlainText().toStdString();
   EXPECT_TRUE(log->toPlainText().contains("could not be looked up")) << log->toPlainText().toStdString();
+  program.reset();
+
+  Run r = runScripted("yes\n", {}, {"-b"});
+  EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("/non_ipm_subtree - ERROR: ")) << r.err.toStdString();
 }
 
 } // namespace

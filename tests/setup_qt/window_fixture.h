@@ -171,7 +171,7 @@ protected:
     int exitCode;
     QString out, err;
   };
-  Run runScripted(const QString& script, const QString& server = QString()) {
+  Run runScripted(const QString& script, const QString& server = QString(), const QStringList& arguments = {}) {
     QFile file(shots.filePath("steps.script"));
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(script.toUtf8());
@@ -186,7 +186,7 @@ protected:
     setup.setProcessEnvironment(env);
     setup.setWorkingDirectory(QString::fromStdString(workDir().string()));
     db::Database::closeCurrent();  // the other process works on the server now
-    setup.start(KORVANE_SETUP_PATH, {});
+    setup.start(KORVANE_SETUP_PATH, arguments);
     EXPECT_TRUE(setup.waitForFinished(150000));
     EXPECT_EQ(setup.exitStatus(), QProcess::NormalExit);
     return {setup.exitCode(), QString::fromUtf8(setup.readAllStandardOutput()),

@@ -71,13 +71,13 @@ Text entries(const char16_t* prefix, int count) {
   return out;
 }
 
+// The delivery road's 10,000 pairs fit a signed 16-bit count; these do not.
 TEST(ConstructorStringSize, ListsBeyondSixteenBitsKeepEveryPair) {
-  for (int count : {10000, 40000}) {
-    Configuration config = parseConstructorString(entries(u"N", count) + u"\r" + entries(u"P", count) + u"\r1");
-    ASSERT_EQ(config.pairUpperBound, count - 1);
-    EXPECT_EQ(config.newClasses.back(), u"N" + number(count - 1));
-    EXPECT_EQ(config.originalPatterns.back(), u"P" + number(count - 1));
-  }
+  const int count = 40000;
+  Configuration config = parseConstructorString(entries(u"N", count) + u"\r" + entries(u"P", count) + u"\r1");
+  ASSERT_EQ(config.pairUpperBound, count - 1);
+  EXPECT_EQ(config.newClasses.back(), u"N" + number(count - 1));
+  EXPECT_EQ(config.originalPatterns.back(), u"P" + number(count - 1));
 }
 
 TEST(ConstructorStringSize, ShorterListBoundsThePairsAtAnyLength) {

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchRow{u"", u"IPM.Note", false},
                       MatchRow{u"Straße", u"STRASSE", true},
                       MatchRow{u"IPM.Été", u"ipm.éTÉ", true},
-                      MatchRow{u"IPM.Éte", u"IPM.Ete", false}));
+                      MatchRow{u"IPM.Éte", u"IPM.Ete", false},
+                      MatchRow{u"IPM.Сlass", u"IPM.Class", false}));  // a Cyrillic С
 
 INSTANTIATE_TEST_SUITE_P(
     Wildcard, MatchRule,

@@ -88,17 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SaveRow{"begin_and_commit_is_begin", kDefault, u"", u"IPM.Post", kDelivered | EVT_SYNC_COMMITTED,
                 u"IPM.Note"},
-        SaveRow{"empty_class_stays", kDefault, u"", u"", kDelivered, std::nullopt},
-        SaveRow{"blank_class_stays", kDefault, u"", u"   ", kDelivered, std::nullopt},
         SaveRow{"class_is_trimmed", u"IPM.Note.X\rIPM.Note", u"", u" IPM.Note ", kDelivered, u"IPM.Note.X"},
         SaveRow{"second_pair_applies", u"A\tB\rIPM.X\tIPM.*", u"", u"IPM.Post", kDelivered, u"B"},
         SaveRow{"surplus_entries_unused", u"A\tB\rIPM.X", u"", u"IPM.Post", kDelivered, std::nullopt},
         SaveRow{"folder_pair_can_delete", kDefault,
                 u"Sales <origmsgcl>IPM.Post*</origmsgcl> <targetmsgcl>Null</targetmsgcl>", u"IPM.Post.Fax",
                 kDelivered, std::nullopt, true},
-        SaveRow{"empty_value_keeps_configured_pair", kDefault,
-                u"<origmsgcl>IPM.Post</origmsgcl><targetmsgcl> </targetmsgcl>", u"IPM.Post", kDelivered,
-                u"IPM.Note"},
         SaveRow{"closing_tag_first_keeps_configured_pair", kDefault,
                 u"</origmsgcl><origmsgcl>IPM.Post</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post",
                 kDelivered, u"IPM.Note"}));

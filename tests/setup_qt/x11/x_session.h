@@ -155,11 +155,8 @@ struct WindowState {
 // KorvaneSetup running on the session's display against the current server.
 class SetupProcess {
 public:
-  SetupProcess(const XSession& x, const fs::path& serverDir, std::vector<std::string> arguments = {})
-      : x_(x), dir_(freshDirectory("korvane-setup-run-")) {
-    std::vector<std::string> args{KORVANE_SETUP_PATH};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    process_ = std::make_unique<Child>(options(args,
+  SetupProcess(const XSession& x, const fs::path& serverDir) : x_(x), dir_(freshDirectory("korvane-setup-run-")) {
+    process_ = std::make_unique<Child>(options({KORVANE_SETUP_PATH},
                                                {{"DISPLAY", x.display()},
                                                 {"QT_QPA_PLATFORM", "xcb"},
                                                 {"KORVANE_SERVER", serverDir.string()},
@@ -212,10 +209,6 @@ public:
   }
   void key(const std::string& keys) { x_.run({"xdotool", "key", "--delay", "30", keys}); }
   void type(const std::string& text) { x_.run({"xdotool", "type", "--delay", "20", text}); }
-
-  robustness::ChildResult waitForExit(std::chrono::seconds limit = 60s) {
-    return process_->wait(Clock::now() + limit);
-  }
 
 private:
   std::optional<WindowState> read() const {
