@@ -8,6 +8,14 @@ Properties::Properties(std::initializer_list<Entry> entries) {
 
 namespace {
 
+// Names are mostly asked for as they were set; folded names are unique, so
+// an exact match is the only match.
+std::optional<std::size_t> exactly(const std::vector<Properties::Entry>& entries, TextView name) {
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].first == name) return i;
+  return std::nullopt;
+}
+
 std::optional<std::size_t> position(const std::vector<Text>& folded, const Text& f) {
   for (std::size_t i = 0; i < folded.size(); ++i)
     if (folded[i] == f) return i;
@@ -17,21 +25,15 @@ std::optional<std::size_t> position(const std::vector<Text>& folded, const Text&
 } // namespace
 
 std::optional<std::size_t> Properties::indexOf(TextView name) const {
-  // Names are mostly asked for as they were set; folded names are unique,
-  // so an exact match is the only match.
-  for (std::size_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].first == name) return i;
+  if (auto i = exactly(entries_, name)) return i;
   return position(folded_, foldCase(name));
 }
 
 void Properties::set(TextView name, Variant value) {
-  for (auto& [key, v] : entries_)
-    if (key == name) {
-      v = std::move(value);
-      return;
-    }
-  Text f = foldCase(name);
-  if (auto i = position(folded_, f)) {
+  auto i = exactly(entries_, name);
+  Text f;  // folded only when the exact name is new
+  if (!i) i = position(folded_, f = foldCase(name));
+  if (i) {
     entries_[*i].second = std::move(value);
     return;
   }
