@@ -134,7 +134,9 @@ void ProcessMailboxes::give(Process p) {
 template <typename Ask>
 auto ProcessMailboxes::onProcess(Ask ask) {
   Process p = take();
-  if (p.channel->peerGone()) p = replace(std::move(p));  // it died while idle: no message was lost with it
+  // One that died while idle took no message with it; an empty place is
+  // one whose successor could not be started last time.
+  if (!p.channel || p.channel->peerGone()) p = renewed(std::move(p));
   try {
     auto answer = ask(*p.channel);
     give(std::move(p));
@@ -142,19 +144,34 @@ auto ProcessMailboxes::onProcess(Ask ask) {
   } catch (const wire::ChannelClosed& e) {
     const std::string why = e.what();
     const int dead = p.pid;
-    give(replace(std::move(p)));
+    try {
+      give(renewed(std::move(p)));
+    } catch (const std::runtime_error&) {  // its place waits, empty, for the next call
+    }
     throw std::runtime_error("the delivery process " + std::to_string(dead) + " ended during the call (" + why + ")");
   }
 }
 
 ProcessMailboxes::Process ProcessMailboxes::replace(Process dead) {
   dead.channel.reset();
-  ::kill(dead.pid, SIGKILL);
-  std::lock_guard guard(lock_);
-  while (::waitpid(dead.pid, nullptr, 0) < 0 && errno == EINTR) {
+  if (dead.pid > 0) {
+    ::kill(dead.pid, SIGKILL);
+    std::lock_guard guard(lock_);
+    while (::waitpid(dead.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    std::erase(pids_, dead.pid);
   }
-  std::erase(pids_, dead.pid);
+  std::lock_guard guard(lock_);
   return start();
+}
+
+ProcessMailboxes::Process ProcessMailboxes::renewed(Process dead) {
+  try {
+    return replace(std::move(dead));
+  } catch (...) {
+    give({});
+    throw;
+  }
 }
 
 Mailboxes& ProcessMailboxes::local() {

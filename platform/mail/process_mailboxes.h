@@ -42,11 +42,16 @@ public:
 private:
   struct Process {
     int pid = 0;
-    std::unique_ptr<wire::Channel> channel;
+    std::unique_ptr<wire::Channel> channel;  // none in an empty place
   };
   Process start();
   // Ends a process that died or failed (reaping it) and starts its successor.
   Process replace(Process dead);
+  // The same; when no successor can be started (no processes or file
+  // descriptors left), an empty place goes back to the pool for the next
+  // call to try again, since a lost place would leave later calls waiting
+  // for ever, and the error is thrown.
+  Process renewed(Process dead);
   Process take();
   void give(Process p);
   // Runs `ask` on a free process; a process that fails is replaced and the

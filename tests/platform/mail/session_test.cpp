@@ -3,9 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <future>
 #include <map>
 #include <regex>
+#include <thread>
 
+#include "platform/mail/process_mailboxes.h"
 #include "platform/mail/session.h"
 
 namespace korvane::mail {
@@ -143,6 +151,50 @@ TEST(Session, EhloAnnouncesTheExtensions) {
   for (const char* ext : {"250-SIZE 100\r\n", "250-PIPELINING\r\n", "250-8BITMIME\r\n", "250-ENHANCEDSTATUSCODES\r\n",
                           "250 SMTPUTF8\r\n"})
     EXPECT_THAT(reply, ::testing::HasSubstr(ext));
+}
+
+// A storing process that dies when no successor can be started (no file
+// descriptors left) fails the message in hand; its place waits, and the
+// next message gets a process once one can be started: no caller waits for
+// ever on a place that was lost.
+TEST(ProcessMailboxesTest, AProcessThatCannotBeReplacedFailsOnlyTheMessageInHand) {
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizers' own checks need the descriptors this test uses up";
+#endif
+#endif
+  using Status = DeliveryResult::Status;
+  auto* pool = new ProcessMailboxes(1, [] { return std::make_unique<FakeMailboxes>(); });
+  const Envelope e{"ann@x", {{"sales@x", "Sales"}}};
+  ASSERT_EQ(pool->deliver(e, "first")[0].status, Status::Delivered);
+  int child = 0;
+  std::ifstream("/proc/self/task/" + std::to_string(::gettid()) + "/children") >> child;
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  std::string field, name, state;  // it is ours to reap: it stays a zombie
+  for (int i = 0; i < 400 && state != "Z"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ifstream("/proc/" + std::to_string(child) + "/stat") >> field >> name >> state;
+  }
+  ASSERT_EQ(state, "Z");
+
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  const int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  rlimit full = before;
+  full.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &full), 0);
+  const auto failed = pool->deliver(e, "second");
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+  EXPECT_EQ(failed[0].status, Status::Failed);
+
+  auto done = std::make_shared<std::promise<Status>>();
+  std::thread([pool, e, done] { done->set_value(pool->deliver(e, "third")[0].status); }).detach();
+  auto third = done->get_future();
+  ASSERT_EQ(third.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the next message waits for ever";
+  EXPECT_EQ(third.get(), Status::Delivered);
+  delete pool;  // only when no thread uses it any more
 }
 
 } // namespace
