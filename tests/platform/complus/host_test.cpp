@@ -169,7 +169,8 @@ TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
 INSTANTIATE_TEST_SUITE_P(Faults, HostFault,
                          ::testing::Values(Fault{"factory", "SIGSEGV"}, Fault{"construct", "SIGSEGV"},
                                            Fault{"crash", "SIGSEGV"}, Fault{"abort", "SIGABRT"},
-                                           Fault{"exit", "exit(3)"}, Fault{"hang", "time limit of 1 s"}),
+                                           Fault{"kill", "without a word"}, Fault{"exit", "exit(3)"},
+                                           Fault{"hang", "time limit of 1 s"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct ItemUse {
@@ -220,19 +221,6 @@ INSTANTIATE_TEST_SUITE_P(Uses, HostedItem,
                                            ItemUse{"computed", false, false, u"computed by the store"},
                                            ItemUse{"late", false, false, u"opened for reading only"}),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ServerApplication, AHostKilledDuringACallFailsOnlyThatCall) {
-  install();
-  auto pidFile = workDir() / "sink.pid";
-  ScopedEnv fault(faultysink::kFaultVariable, "hang");
-  ScopedEnv where(faultysink::kPidFileVariable, pidFile.string());
-  std::thread killer([&] {
-    if (const int pid = sinkPid(pidFile)) ::kill(pid, SIGKILL);
-  });
-  EXPECT_EQ(deliver().messageClass, u"IPM.Note");
-  killer.join();
-  expectOneEvent(store::EventLevel::Error, {u"without a word"});
-}
 
 // Each caller has a process of the host to itself: while one caller's sink
 // hangs, another caller's save through the same application goes through.

@@ -31,6 +31,7 @@ bool faultIs(const char* what) {
 void misbehave() {
   if (faultIs("crash")) std::raise(SIGSEGV);
   if (faultIs("abort")) std::abort();
+  if (faultIs("kill")) std::raise(SIGKILL);
   if (faultIs("exit")) std::exit(3);
   if (faultIs("hang")) {
     if (const char* file = std::getenv(kPidFileVariable)) std::ofstream(file) << ::getpid() << '\n';

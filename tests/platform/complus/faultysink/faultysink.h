@@ -1,7 +1,7 @@
 // A store event sink that misbehaves on purpose, for the tests of server
 // applications: in its begin phase it rewrites the message class to
 // "IPM.Rewritten" (through the event record) and then does what
-// KORVANE_FAULTY_SINK says: "crash", "abort", "exit" or "hang"; "factory"
+// KORVANE_FAULTY_SINK says: "crash", "abort", "kill", "exit" or "hang"; "factory"
 // and "construct" crash in the class factory and in Construct instead.
 // "@FILE" reads the fault from FILE at each call, so that a test can change
 // it for a host that runs. When hanging it writes its process id to
