@@ -41,12 +41,11 @@ inline fs::path freshDirectory(const char* prefix) {
   return dir;
 }
 
-// Programs are found on PATH through env(1), which execs them in its place.
+// Programs are found on PATH.
 inline robustness::ChildOptions options(std::vector<std::string> args, std::map<std::string, std::string> env,
                                         const fs::path& out, const fs::path& err) {
   robustness::ChildOptions o;
   o.args = std::move(args);
-  o.args.insert(o.args.begin(), "/usr/bin/env");
   o.setEnv = std::move(env);
   o.out = out;
   o.err = err;
@@ -61,15 +60,20 @@ public:
       display_ = given;
       return;
     }
-    for (int number = 90 + ::getpid() % 50, tries = 0; tries < 20 && !startServer(number); ++number, ++tries) {
-    }
+    // Xvfb takes a free display and writes its number once it answers clients.
+    const std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
+    server_ = std::make_unique<Child>(options({"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten",
+                                               "tcp"}, {}, logs_ / "xvfb.out", logs_ / "xvfb.err"));
+    pollFor([&] {
+      int number = -1;
+      if (std::ifstream(logs_ / "xvfb.out") >> number) display_ = ":" + std::to_string(number);
+      return !display_.empty() || server_->poll();
+    }, 30s);
     if (display_.empty()) throw std::runtime_error("no Xvfb display could be started; see " + logs_.string());
-    // The manager is at work once it has named itself on the root window; one
-    // that ended (the display was not ready yet) is started again.
+    // The manager is at work once it has named itself on the root window.
+    windowManager_ = std::make_unique<Child>(options({"openbox", "--sm-disable"}, {{"DISPLAY", display_}},
+                                                     logs_ / "openbox.out", logs_ / "openbox.err"));
     bool managed = pollFor([&] {
-      if (!windowManager_ || windowManager_->poll())
-        windowManager_ = std::make_unique<Child>(options({"openbox", "--sm-disable"}, {{"DISPLAY", display_}},
-                                                         logs_ / "openbox.out", logs_ / "openbox.err"));
       return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") != std::string::npos;
     }, 30s);
     if (!managed) throw std::runtime_error("openbox did not start on " + display_ + "; see " + logs_.string());
@@ -97,24 +101,6 @@ public:
   }
 
 private:
-  bool startServer(int number) {
-    const fs::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) return false;
-    display_ = ":" + std::to_string(number);
-    const std::string screen = std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24";
-    server_ = std::make_unique<Child>(options({"Xvfb", display_, "-screen", "0", screen, "-nolisten", "tcp"},
-                                              {}, logs_ / "xvfb.out", logs_ / "xvfb.err"));
-    // Up once it answers a client (its socket comes a little earlier).
-    bool ended = false;
-    bool up = pollFor([&] {
-      ended = server_->poll().has_value();
-      return ended || (fs::exists(socket) && !run({"xprop", "-root"}).empty());
-    }, 30s);
-    if (up && !ended) return true;
-    server_.reset();
-    display_.clear();
-    return false;
-  }
   static void stop(std::unique_ptr<Child>& child) {
     if (!child) return;
     ::kill(child->pid(), SIGTERM);
