@@ -4,11 +4,9 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <dlfcn.h>
 
-#include "platform/com/runtime.h"
+#include "inproc_server.h"
 #include "platform/complus/construct.h"
-#include "platform/registry/registry.h"
 
 namespace korvane::testserver {
 namespace {
@@ -82,20 +80,7 @@ public:
 };
 
 template <typename T>
-class Factory : public ComObject<IClassFactory>, Counted {
-public:
-  HRESULT CreateInstance(IUnknown* outer, const Guid& iid, void** out) noexcept override {
-    return guarded([&]() -> HRESULT {
-      if (!out) return E_POINTER;
-      *out = nullptr;
-      if (outer) return CLASS_E_NOAGGREGATION;
-      auto object = makeCom<T>();
-      return object->QueryInterface(iid, out);
-    });
-  }
-  // The runtime never locks a server.
-  HRESULT LockServer(bool) noexcept override { return S_OK; }
-};
+class CountedFactory : public Factory<T>, Counted {};
 
 struct ClassEntry {
   Guid clsid;
@@ -104,16 +89,9 @@ struct ClassEntry {
 };
 
 constexpr ClassEntry kClasses[] = {
-    {CLSID_Echo, kEchoProgId, [] { return ComPtr<IClassFactory>(makeCom<Factory<Echo>>()); }},
-    {CLSID_Plain, kPlainProgId, [] { return ComPtr<IClassFactory>(makeCom<Factory<Plain>>()); }},
+    {CLSID_Echo, kEchoProgId, [] { return ComPtr<IClassFactory>(makeCom<CountedFactory<Echo>>()); }},
+    {CLSID_Plain, kPlainProgId, [] { return ComPtr<IClassFactory>(makeCom<CountedFactory<Plain>>()); }},
 };
-
-Text ownPath() {
-  Dl_info info{};
-  if (!::dladdr(reinterpret_cast<void*>(&ownPath), &info) || !info.dli_fname)
-    throw ComError(E_FAIL, u"The test server cannot find its own file.");
-  return fromUtf8(info.dli_fname);
-}
 
 } // namespace
 } // namespace korvane::testserver
@@ -124,14 +102,7 @@ using namespace korvane::testserver;
 extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
   return guarded([]() -> HRESULT {
     if (std::getenv(kFailRegisterVariable)) return fail(E_ACCESSDENIED, u"The test server was told to fail.");
-    Text path = ownPath();
-    for (const auto& c : kClasses) {
-      Text key = u"CLSID\\" + c.clsid.toText();
-      registry::setValue(Root::ClassesRoot, key + u"\\InprocServer32", u"", path);
-      registry::setValue(Root::ClassesRoot, key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
-      registry::setValue(Root::ClassesRoot, key + u"\\ProgID", u"", c.progId);
-      registry::setValue(Root::ClassesRoot, Text(c.progId) + u"\\CLSID", u"", c.clsid.toText());
-    }
+    for (const auto& c : kClasses) registerClass(c.clsid, c.progId, &kClasses);
     return S_OK;
   });
 }

@@ -3,19 +3,17 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
-#include "platform/com/runtime.h"
 #include "platform/complus/construct.h"
-#include "platform/registry/registry.h"
 #include "platform/store/ado.h"
 #include "platform/store/exoledb.h"
 #include "platform/store/names.h"
+#include "tests/platform/com/testserver/inproc_server.h"
 
 namespace korvane::faultysink {
 namespace {
@@ -97,6 +95,10 @@ bool waitForRelease(const fs::path& dir) {
 
 class Sink : public ComObject<exoledb::IExStoreSyncEvents, exoledb::ICreateRegistration, complus::IObjectConstruct> {
 public:
+  // Made by the class factory, which crashes here when told to.
+  Sink() {
+    if (faultIs("factory")) std::raise(SIGSEGV);
+  }
   HRESULT OnSyncSave(exoledb::IExStoreEventInfo* info, TextView url, std::int32_t flags) noexcept override {
     return guarded([&]() -> HRESULT {
       const bool begin = (flags & exoledb::EVT_SYNC_BEGIN) != 0;
@@ -144,24 +146,6 @@ private:
   fs::path held_;
 };
 
-class Factory : public ComObject<IClassFactory> {
-public:
-  HRESULT CreateInstance(IUnknown* outer, const Guid& iid, void** out) noexcept override {
-    if (faultIs("factory")) std::raise(SIGSEGV);
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    return makeCom<Sink>()->QueryInterface(iid, out);
-  }
-  HRESULT LockServer(bool) noexcept override { return S_OK; }
-};
-
-Text ownPath() {
-  Dl_info info{};
-  ::dladdr(reinterpret_cast<void*>(&ownPath), &info);
-  return fromUtf8(info.dli_fname ? info.dli_fname : "");
-}
-
 } // namespace
 } // namespace korvane::faultysink
 
@@ -170,11 +154,7 @@ using namespace korvane::faultysink;
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
   return guarded([]() -> HRESULT {
-    Text key = u"CLSID\\" + CLSID_FaultySink.toText();
-    registry::setValue(registry::Root::ClassesRoot, key + u"\\InprocServer32", u"", ownPath());
-    registry::setValue(registry::Root::ClassesRoot, key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
-    registry::setValue(registry::Root::ClassesRoot, key + u"\\ProgID", u"", kProgId);
-    registry::setValue(registry::Root::ClassesRoot, Text(kProgId) + u"\\CLSID", u"", CLSID_FaultySink.toText());
+    testserver::registerClass(CLSID_FaultySink, kProgId, reinterpret_cast<const void*>(&faultIs));
     return S_OK;
   });
 }
@@ -186,7 +166,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(cons
   if (!clsid || !iid || !out) return E_POINTER;
   *out = nullptr;
   if (*clsid != CLSID_FaultySink) return CLASS_E_CLASSNOTAVAILABLE;
-  return makeCom<Factory>()->QueryInterface(*iid, out);
+  return makeCom<testserver::Factory<Sink>>()->QueryInterface(*iid, out);
 }
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() { return S_FALSE; }
