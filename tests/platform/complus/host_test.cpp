@@ -142,13 +142,6 @@ struct Fault {
   const char* note;  // what the event log says happened
 };
 
-// The pid a hanging sink writes to `file`, waiting up to 10 s for it; 0 if none came.
-int sinkPid(const std::filesystem::path& file) {
-  int pid = 0;
-  for (int i = 0; i < 400 && !(std::ifstream(file) >> pid); ++i) std::this_thread::sleep_for(25ms);
-  return pid;
-}
-
 class HostFault : public ServerApplication, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(HostFault, CostsOneErrorEventAndTheNextActivationStartsAFreshHost) {
@@ -234,7 +227,8 @@ TEST_F(ServerApplication, ASinkHeldInOneCallerHoldsUpNoOtherCaller) {
   pid_t held = 0;
   const char* argv[] = {KORVANE_LAB_PATH, "deliver", "Sales", "--class", "IPM.Note", nullptr};
   ASSERT_EQ(::posix_spawn(&held, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
-  const int heldPid = sinkPid(pidFile);
+  int heldPid = 0;  // written by the hanging sink; waited for up to 10 s
+  for (int i = 0; i < 400 && !(std::ifstream(pidFile) >> heldPid); ++i) std::this_thread::sleep_for(25ms);
   ASSERT_GT(heldPid, 0) << "the held caller's sink never ran";
 
   std::ofstream(faultFile).flush();
