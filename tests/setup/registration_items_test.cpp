@@ -71,18 +71,6 @@ TEST_F(RegistrationItems, LookUpAnswersForBlankNamesAndMissingFolders) {
   EXPECT_NE(log.text.find(folderUrl(u"Gone")), Text::npos);
 }
 
-TEST_F(RegistrationItems, LookUpCreatesTheConnectionOnceAndClosesItEveryTime) {
-  ASSERT_FALSE(connection);
-  lookUp(folderUrl(u"Sales"));
-  ASSERT_TRUE(connection);
-  auto* first = connection.get();
-  std::int32_t state = -1;
-  connection->get_State(&state);
-  EXPECT_EQ(state, ado::adStateClosed);
-  lookUp(folderUrl(u"Sales"));
-  EXPECT_EQ(connection.get(), first);
-}
-
 struct NameHolder {
   const char* what;
   bool folder;
