@@ -28,7 +28,8 @@ public:
 // The file that holds `self` (any address in the library) serves the class.
 inline void registerClass(const Guid& clsid, const Text& progId, const void* self) {
   Dl_info info{};
-  if (!::dladdr(self, &info) || !info.dli_fname) throw ComError(E_FAIL, u"A test server cannot find its own file.");
+  if (!::dladdr(self, &info) || !info.dli_fname)
+    throw ComError(E_FAIL, u"A test server cannot find its own file.");
   const Text key = u"CLSID\\" + clsid.toText();
   registry::setValue(registry::Root::ClassesRoot, key + u"\\InprocServer32", u"", fromUtf8(info.dli_fname));
   registry::setValue(registry::Root::ClassesRoot, key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
