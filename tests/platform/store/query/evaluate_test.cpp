@@ -124,11 +124,6 @@ TEST(Evaluation, MatchesAsDocumented) {
   }
 }
 
-TEST(Evaluation, NullConditionMatchesEverything) {
-  EXPECT_TRUE(evaluate(nullptr, lookupIn({})));
-  EXPECT_TRUE(evaluate(parseCriteria(u"  "), lookupIn({})));
-}
-
 TEST(Evaluation, LookUpAsksOnlyForNamedProperties) {
   const ConditionPtr c = parseCriteria(u"WHERE \"a\" = 1 OR \"b\" IS NULL");
   std::vector<Text> asked;
