@@ -42,20 +42,13 @@ protected:
     EXPECT_EQ(r.err.find(kSecret), std::string::npos) << shown << "printed the password";
     return r;
   }
-
-  void install() {
-    labWithoutSecret({"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(), "--identity",
-                      "CORP\\svc-korvane", "--password", kSecret, "--ctor", "IPM.Note\\r*\\r65223"});
-  }
 };
 
 TEST_F(Secrets, NoLabCommandNorTheEventLogShowsThePassword) {
-  install();
-  const auto apps = complus::Catalog().listApplications();
-  ASSERT_EQ(apps.size(), 1u);
-  EXPECT_EQ(apps[0].identity, u"CORP\\svc-korvane");
-  // Every command that reads the catalog, runs the sink or shows what it logged.
+  // The installation, and every command that reads the catalog, runs the sink or shows what it logged.
   const std::vector<std::vector<std::string>> commands{
+      {"complus", "install", "Korvane", (workDir() / "Korvane.dll").string(), "--identity", "CORP\\svc-korvane",
+       "--password", kSecret, "--ctor", "IPM.Note\\r*\\r65223"},
       {"info"}, {"complus", "list"}, {"complus", "list", "--json"},
       {"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"}, {"reg", "list"}, {"reg", "list", "--json"},
       {"deliver", "Sales", "--class", "IPM.Post", "--subject", "One"}, {"save", "Sales", "--class", "IPM.Post"},
@@ -63,13 +56,15 @@ TEST_F(Secrets, NoLabCommandNorTheEventLogShowsThePassword) {
       {"complus", "install", "--help"},
   };
   for (const auto& c : commands) labWithoutSecret(c);
-  // Failures that involve the application say so without the password.
-  labWithoutSecret({"complus", "install", "Korvane", (workDir() / "Missing.dll").string(), "--identity", "CORP\\svc",
-                    "--password", kSecret},
-                   false);
-  labWithoutSecret({"complus", "install", "Other", (workDir() / "Korvane.dll").string(), "--identity", "CORP\\svc",
-                    "--password", kSecret},
-                   false);  // its class belongs to "Korvane" already
+  const auto apps = complus::Catalog().listApplications();
+  ASSERT_EQ(apps.size(), 1u);
+  EXPECT_EQ(apps[0].identity, u"CORP\\svc-korvane");
+  // Failures that involve the application say so without the password: a library that is not
+  // there, and a class that belongs to "Korvane" already.
+  for (const auto& [name, library] : {std::pair{"Korvane", "Missing.dll"}, std::pair{"Other", "Korvane.dll"}})
+    labWithoutSecret({"complus", "install", name, (workDir() / library).string(), "--identity", "CORP\\svc",
+                      "--password", kSecret},
+                     false);
   // A sink that fails to be created, its installed library gone, is logged.
   fs::remove(workDir() / "Korvane.dll");
   labWithoutSecret({"deliver", "Sales", "--class", "IPM.Post"});

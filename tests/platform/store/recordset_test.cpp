@@ -38,11 +38,6 @@ protected:
     check(rs->Close());
     return out;
   }
-
-  HRESULT openFailure(TextView query, const Variant& connection) {
-    auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
-    return failure(rs->Open(Variant(query), connection, -1, -1, -1));
-  }
 };
 
 std::vector<Variant> texts(std::initializer_list<const char16_t*> list) {
@@ -145,7 +140,10 @@ TEST_F(Recordset, BadScopesTextsAndConnectionsFail) {
       {enumerationQuery(url(u"")), Variant(ComPtr<IUnknown>(directory)), ado::adErrInvalidConnection},
       {enumerationQuery(url(u"")), Variant(url(u"")), S_OK},
   };
-  for (const auto& row : rows) EXPECT_EQ(openFailure(row.query, row.connection), row.expected) << toUtf8(row.query);
+  for (const auto& row : rows) {
+    auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
+    EXPECT_EQ(failure(rs->Open(Variant(row.query), row.connection, -1, -1, -1)), row.expected) << toUtf8(row.query);
+  }
 }
 
 TEST_F(Recordset, ResultsFollowChangesBetweenOpens) {
