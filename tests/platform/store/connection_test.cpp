@@ -114,25 +114,21 @@ TEST_F(Connection, ReleasingOrClosingWithATransactionOpenRollsItBack) {
   EXPECT_TRUE(exists(u"After.EML"));
 }
 
-TEST_F(Connection, RolledBackLevelsLeaveNothingAndNestedOnesEndInnermostFirst) {
+// A rolled-back first level is shown with a transaction of another connection below.
+TEST_F(Connection, NestedLevelsEndInnermostFirstAndNoneIsLeftToEnd) {
   auto c = openConnection(url(u"Sales"));
   std::int32_t level = 0;
   check(c->BeginTrans(&level));
   EXPECT_EQ(level, 1);
-  writeItem(c.get(), u"A.EML");
-  EXPECT_TRUE(exists(u"A.EML"));  // visible inside the transaction
-  check(c->RollbackTrans());
-  EXPECT_FALSE(exists(u"A.EML"));
-  EXPECT_EQ(failure(c->CommitTrans()), E_NO_TRANSACTION);
-  EXPECT_EQ(failure(c->RollbackTrans()), E_NO_TRANSACTION);
-  check(c->BeginTrans(&level));
-  EXPECT_EQ(level, 1);
   writeItem(c.get(), u"Outer.EML");
+  EXPECT_TRUE(exists(u"Outer.EML"));  // visible inside the transaction
   check(c->BeginTrans(&level));
   EXPECT_EQ(level, 2);
   writeItem(c.get(), u"Inner.EML");
   check(c->RollbackTrans());
   check(c->CommitTrans());
+  EXPECT_EQ(failure(c->CommitTrans()), E_NO_TRANSACTION);
+  EXPECT_EQ(failure(c->RollbackTrans()), E_NO_TRANSACTION);
   c.reset();
   db::Database::closeCurrent();
   EXPECT_TRUE(exists(u"Outer.EML"));

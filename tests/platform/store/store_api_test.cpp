@@ -195,7 +195,7 @@ TEST_F(StoreApi, TheEventLogKeepsItsNewestEntriesInOrder) {
   EXPECT_EQ(log.back().text, u"newest");
 }
 
-TEST_F(StoreApi, AccessNamesRoundTrip) {
+TEST(AccessNames, RoundTrip) {
   for (Access a : {Access::Full, Access::ReadOnly, Access::None}) EXPECT_EQ(parseAccess(accessName(a)), a);
   EXPECT_EQ(parseAccess(u"READ-ONLY"), Access::ReadOnly);
   EXPECT_FALSE(parseAccess(u"some").has_value());

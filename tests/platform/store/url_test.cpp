@@ -19,7 +19,7 @@ struct ResolveRow {
   const char16_t* expected;  // canonical URL of the node found; null: nothing there
 };
 
-TEST_F(Resolve, FindsFoldersThroughEverySpellingOfTheTree) {
+TEST_F(Resolve, FindsFoldersThroughEverySpellingOfTheTreeAndTheFolderOfAMissingItem) {
   folder(u"Sales");
   folder(u"Sales/Bob's \"Orders\"");
   folder(u"Ünïcødé");
@@ -47,10 +47,7 @@ TEST_F(Resolve, FindsFoldersThroughEverySpellingOfTheTree) {
     ASSERT_TRUE(t.node.has_value()) << toUtf8(row.url);
     EXPECT_EQ(tree::urlOf(*t.node), row.expected) << toUtf8(row.url);
   }
-}
-
-TEST_F(Resolve, ReportsTheParentOfAMissingItem) {
-  folder(u"Sales");
+  // A missing item's folder is found, for the item to be made there.
   tree::Target t = tree::resolve(u"http://exch01/Public/Sales/New.EML");
   EXPECT_FALSE(t.node);
   ASSERT_TRUE(t.parent);
