@@ -68,12 +68,15 @@ TEST_F(StoreApi, FoldersCarryTheirSettingsAndNeedTheirParentUnlessAskedToMakeIt)
   FolderSpec spec;
   spec.path = u"Team/Calendar";
   spec.createParents = true;
+  spec.mailAddress = u"calendar@corp.example.com";
   spec.contentClass = u"urn:content-classes:calendarfolder";
+  spec.hidden = true;
   spec.access = Access::ReadOnly;
-  // The mail address, description and hidden flag show in the folder
-  // enumeration and the folder object.
+  // The description shows through the folder object and the lab's listing.
   FolderInfo f = createFolder(spec);
+  EXPECT_EQ(f.mailAddress, u"calendar@corp.example.com");
   EXPECT_EQ(f.contentClass, u"urn:content-classes:calendarfolder");
+  EXPECT_TRUE(f.hidden);
   EXPECT_EQ(f.access, Access::ReadOnly);
   EXPECT_FALSE(f.system);
   auto team = findFolder(u"team");
