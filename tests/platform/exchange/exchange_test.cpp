@@ -59,17 +59,6 @@ TEST_F(ExchangeTest, GroupsAndStoresKeepTheirOrder) {
   EXPECT_EQ(first[1].guid, u"{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}");
 }
 
-TEST_F(ExchangeTest, MountAndDismount) {
-  addPublicStore(u"EXCH01", u"SG1", {u"Public Folder Store", u"Public Folders", true, kGuid});
-  Text url = publicStoreUrl(u"EXCH01", u"SG1", u"Public Folder Store");
-  EXPECT_EQ(publicStoreRecord(url)->status, kStoreOnline);
-  dismountPublicStore(u"exch01", u"sg1", u"public folder store");
-  EXPECT_EQ(publicStoreRecord(url)->status, kStoreOffline);
-  mountPublicStore(u"EXCH01", u"SG1", u"Public Folder Store");
-  EXPECT_EQ(publicStoreRecord(url)->status, kStoreOnline);
-  EXPECT_THROW(mountPublicStore(u"EXCH01", u"SG1", u"Nope"), ComError);
-}
-
 struct Refusal {
   const char* what;
   std::function<void()> call;
@@ -185,7 +174,7 @@ struct OpenRow {
   HRESULT code;
 };
 
-TEST_F(ExchangeTest, EachClassOpensItsOwnKindOnly) {
+TEST_F(ExchangeTest, EachClassOpensItsOwnKindOnlyAndReadsAMountedStoresStatusAtOpen) {
   addPublicStore(u"EXCH01", u"SG1", {u"PFS", std::nullopt, true, std::nullopt});
   auto group = [] { return storageGroupUrl(u"EXCH01", u"SG1"); };
   auto store = [] { return publicStoreUrl(u"EXCH01", u"SG1", u"PFS"); };
@@ -206,10 +195,13 @@ TEST_F(ExchangeTest, EachClassOpensItsOwnKindOnly) {
   }
   auto ps = openObject(CLSID_PublicStoreDB, store());
   EXPECT_EQ(getProperty(ps.get(), u"FolderTree").toText(), u"");
-  // Values are read at Open.
-  dismountPublicStore(u"EXCH01", u"SG1", u"PFS");
-  EXPECT_EQ(getProperty(ps.get(), u"status").toInt(), kStoreOnline);  // names ignore case
+  // Values are read at Open; names ignore case.
+  dismountPublicStore(u"exch01", u"sg1", u"pfs");
+  EXPECT_EQ(getProperty(ps.get(), u"status").toInt(), kStoreOnline);
   EXPECT_EQ(getProperty(openObject(CLSID_PublicStoreDB, store()).get(), u"Status").toInt(), kStoreOffline);
+  mountPublicStore(u"EXCH01", u"SG1", u"PFS");
+  EXPECT_EQ(publicStoreRecord(store())->status, kStoreOnline);
+  EXPECT_THROW(mountPublicStore(u"EXCH01", u"SG1", u"Nope"), ComError);
 }
 
 TEST_F(ExchangeTest, PropertiesNeedAnOpenObjectAndAreReadOnly) {
