@@ -192,20 +192,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadCallRow{"flags_too_large", u"ProcessBeginSave", {kNothing, Variant(kUrl), Variant(std::int64_t{1} << 40)},
                    hr(0x8002000A)}));
 
-// Creating and counting objects for unloading is checked through the real
-// library's exports; here what only the factory itself shows.
-TEST(ClassFactory, LockServerKeepsTheLibrary) {
-  ComPtr<IClassFactory> factory;
-  ASSERT_EQ(getClassObject(&CLSID_KorvaneCls, &IUnknown::iid, factory.putVoid()), S_OK);
-  EXPECT_EQ(factory->LockServer(true), S_OK);
-  factory.reset();
-  EXPECT_FALSE(canUnload());
-  ASSERT_EQ(getClassObject(&CLSID_KorvaneCls, &IClassFactory::iid, factory.putVoid()), S_OK);
-  EXPECT_EQ(factory->LockServer(false), S_OK);
-  factory.reset();
-  EXPECT_TRUE(canUnload());
-}
-
 TEST(ClassFactory, RefusesOtherClassesAggregationAndMissingPointers) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(getClassObject(&IID_KorvaneCls, &IClassFactory::iid, &out), CLASS_E_CLASSNOTAVAILABLE);

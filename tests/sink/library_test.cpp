@@ -81,7 +81,7 @@ TEST_F(SinkLibrary, RegisterWithoutAServerFailsAndSaysWhy) {
   db::setServerDirectory(server.serverPath());
 }
 
-TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
+TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThemAndForALock) {
   ASSERT_EQ(canUnloadNow(), S_OK);
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(getClassObject(&kClsid, &IClassFactory::iid, factory.putVoid()), S_OK);
@@ -93,6 +93,14 @@ TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
   EXPECT_EQ(sink->OnSyncSave(nullptr, u"http://exch01/Public/A/b.eml", exoledb::EVT_SYNC_BEGIN), S_OK);
   sink.reset();
   EXPECT_EQ(canUnloadNow(), S_OK);
+
+  // A lock holds the library with no object left.
+  for (bool lock : {true, false}) {
+    ASSERT_EQ(getClassObject(&kClsid, &IClassFactory::iid, factory.putVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(lock), S_OK);
+    factory.reset();
+    EXPECT_EQ(canUnloadNow(), lock ? S_FALSE : S_OK);
+  }
 }
 
 // The four entry points are loaded by the fixture; the library's own code
