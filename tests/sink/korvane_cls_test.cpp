@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "sink/class_factory.h"
-#include "sink/module.h"
 #include "sink/save_processing.h"
 #include "sink/fakes.h"
 

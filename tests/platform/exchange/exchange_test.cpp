@@ -95,20 +95,6 @@ TEST_F(ExchangeTest, RefusalsChangeNothing) {
   EXPECT_EQ(folderTrees().size(), 1u);
 }
 
-TEST_F(ExchangeTest, RemovalCascadesAndLeavesStoresWithoutTree) {
-  addPublicStore(u"EXCH01", u"SG1", {u"S", u"Public Folders", true, kGuid});
-  EXPECT_TRUE(removeFolderTree(u"PUBLIC FOLDERS"));
-  EXPECT_FALSE(storageGroups(u"EXCH01")[0].publicStores[0].folderTree);
-  EXPECT_TRUE(removePublicStore(u"EXCH01", u"SG1", u"s"));
-  EXPECT_FALSE(removePublicStore(u"EXCH01", u"SG1", u"s"));
-  addPublicStore(u"EXCH01", u"SG1", {u"S", std::nullopt, true, kGuid});
-  EXPECT_TRUE(removeServer(u"exch01"));
-  EXPECT_TRUE(listServers().empty());
-  auto s = db::Database::current().prepare("SELECT count(*) FROM ex_store");
-  s.step();
-  EXPECT_EQ(s.integer(0), 0);
-}
-
 struct UrlRow {
   Text server, group, store, url;
 };
