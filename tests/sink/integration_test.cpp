@@ -148,12 +148,6 @@ TEST_F(Delivery, ChangesOfAnExistingItemAndDeletesPassUnvetoed) {
   auto removed = store::deleteItem(item.url);
   EXPECT_FALSE(removed.aborted);
   EXPECT_FALSE(store::findItem(item.url));
-  // A delivered item rewritten in the begin phase keeps its class after
-  // the commit phase, and is deleted unvetoed too.
-  auto delivered = store::deliver(u"Sales", mail(u"Order", u"IPM.Post"));
-  EXPECT_EQ(store::findItem(delivered.url)->properties.text(prop::messageClass), u"IPM.Note");
-  EXPECT_FALSE(store::deleteItem(delivered.url).aborted);
-  EXPECT_FALSE(store::findItem(delivered.url));
   expectNoEvents();
 }
 

@@ -31,9 +31,6 @@ protected:
     folderUrl_ = store::createFolder(sales).url;
   }
 
-  void describeFolder(const Text& description) {
-    store::setFolderProperties(u"Sales", store::Properties{{store::prop::description, Variant(description)}});
-  }
   Text itemUrl() const { return folderUrl_ + u"/Order.EML"; }
 
   // Runs the begin phase through OnSyncSave on a freshly constructed sink.
@@ -70,7 +67,7 @@ class BeginSave : public StoreFixture, public ::testing::WithParamInterface<Save
 
 TEST_P(BeginSave, RewritesOrDeletesAsThePairsSay) {
   const SaveRow& row = GetParam();
-  describeFolder(row.description);
+  store::setFolderProperties(u"Sales", store::Properties{{store::prop::description, Variant(row.description)}});
   Item item = save(row.ctor, Variant(row.messageClass), row.flags);
   EXPECT_EQ(item.writes, row.written ? std::vector<Text>{*row.written} : std::vector<Text>{});
   EXPECT_EQ(item.updates, row.written ? 1 : 0);

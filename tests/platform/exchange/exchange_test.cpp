@@ -218,10 +218,7 @@ TEST_F(ExchangeTest, DataSourceInterfacesAndLateBoundAccess) {
                        .query<cdo::IDataSource>();
   check(viaProperty->Open(u"exch01", nullptr, 0, -1, 0, u"", u""));  // server names ignore case
   EXPECT_EQ(getProperty(viaMethod.get(), u"Name").toText(), u"EXCH01");  // the same object
-  auto groups = getProperty(d.get(), u"StorageGroups");
-  EXPECT_EQ(listTexts(groups), (std::vector<Text>{storageGroupUrl(u"EXCH01", u"SG1"),
-                                                  storageGroupUrl(u"EXCH01", u"SG2")}));
-  auto list = groups.objectValue().query<IDispatch>();
+  auto list = getProperty(d.get(), u"StorageGroups").objectValue().query<IDispatch>();
   EXPECT_EQ(getProperty(list.get(), u"Count").toInt(), 2);
   Variant index(1);
   EXPECT_EQ(invoke(list.get(), u"Item", std::span<const Variant>(&index, 1)).toText(),
