@@ -4,7 +4,6 @@
 
 #include "platform/com/runtime.h"
 #include "platform/directory/directory.h"
-#include "platform/store/store.h"
 #include "support/temp_server.h"
 
 namespace korvane::directory {
@@ -183,29 +182,6 @@ TEST_F(CommandTest, LateBoundMembers) {
   EXPECT_EQ(getProperty(scope.get(), u"Value").toInt(), 2);
   auto rs = invoke(d.get(), u"Execute").objectValue().query<ado::IRecordset>();
   EXPECT_EQ(field(rs.get(), u"CN").toText(), u"Administrator");
-}
-
-TEST(StoreCommand, RunsTheTextAsAStoreQueryWithoutProviderProperties) {
-  TempServer server(false);
-  store::createServer(server.serverPath(), {u"exch01", u"corp.example.com", u""});
-  store::FolderSpec sales;
-  sales.path = u"Sales";
-  store::createFolder(sales);
-  auto connection = createInstance<ado::IConnection>(u"ADODB.Connection");
-  // Blanks and case as the connection's Open accepts them.
-  check(connection->put_Provider(u" exoledb.datasource "));
-  check(connection->Open(u"http://exch01/Public", u"", u"", -1));
-  auto command = createInstance<ado::ICommand>(u"ADODB.Command");
-  check(command->putref_ActiveConnection(connection.get()));
-  check(command->put_CommandText(
-      u"SELECT \"DAV:displayname\" FROM scope('shallow traversal of \"http://exch01/Public\"')"));
-  ComPtr<ado::IRecordset> rs;
-  check(command->Execute(-1, rs.put()));
-  EXPECT_EQ(field(rs.get(), u"DAV:displayname").toText(), u"Sales");
-  ComPtr<ado::IProperties> props;
-  check(command->get_Properties(props.put()));
-  ComPtr<ado::IProperty> p;
-  EXPECT_EQ(props->get_Item(Variant(u"searchscope"), p.put()), ado::adErrItemNotFound);
 }
 
 } // namespace
