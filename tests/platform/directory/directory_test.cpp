@@ -22,16 +22,11 @@ TEST(DirectoryNames, DomainAndCategoryFollowTheDnsName) {
   EXPECT_EQ(distinguishedName({u"a", u"x=y+z", u"CN=Person", std::nullopt}), u"CN=x\\=y\\+z,CN=Users");
 }
 
-TEST(DirectoryPersons, AddUpdateRemoveAndList) {
+// Listing and the home server value are read by the search tests.
+TEST(DirectoryPersons, UpdateAndRemoveFindTheAccountIgnoringCase) {
   TempServer server;
   addPerson({u"Admin", u"Administrator", kCategory, u"/o=Org/cn=EXCH01"});
   addPerson({u"bob", u"Bob", kCategory, std::nullopt});
-  auto all = listPersons();
-  ASSERT_EQ(all.size(), 2u);
-  EXPECT_EQ(all[0].samAccountName, u"Admin");
-  EXPECT_EQ(all[0].homeServer, Text(u"/o=Org/cn=EXCH01"));
-  EXPECT_FALSE(all[1].homeServer);
-
   EXPECT_TRUE(updatePerson({u"BOB", u"Robert", kCategory, u"/o=Org/cn=EXVS1"}));
   EXPECT_EQ(findPerson(u"bob")->cn, u"Robert");
   EXPECT_EQ(findPerson(u"bob")->samAccountName, u"BOB");

@@ -198,13 +198,6 @@ TEST_F(Win32Test, InvalidMachinesAreRefusedAndNothingIsStored) {
   EXPECT_EQ(machineInfo().userName, u"Admin");
 }
 
-TEST(Win32Machine, DefaultsWhenNothingIsStored) {
-  TempServer server;
-  MachineInfo m = machineInfo();
-  EXPECT_EQ(m.computerName, u"EXCH01");
-  EXPECT_EQ(m.workstationError, 0u);
-}
-
 struct VariableRow {
   const char16_t* name;
   const char16_t* expected;
