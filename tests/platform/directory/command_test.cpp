@@ -144,7 +144,7 @@ TEST_F(CommandTest, ProviderPropertiesComeWithADirectoryConnectionAndCheckTheirV
   }
 }
 
-TEST_F(CommandTest, ExecuteFailuresSayWhatIsMissing) {
+TEST_F(CommandTest, ExecuteAndBindingFailuresSayWhatIsMissing) {
   ComPtr<ado::IRecordset> rs;
   check(command_->put_CommandText(u"SELECT cn " + kFrom));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrInvalidConnection);
@@ -159,14 +159,10 @@ TEST_F(CommandTest, ExecuteFailuresSayWhatIsMissing) {
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrQuerySyntax);
   EXPECT_FALSE(rs);
 
-  // Closed after it became the active one.
+  // Closed after it became the active one, or before.
   check(connection_->Close());
   check(command_->put_CommandText(u"SELECT cn " + kFrom));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrInvalidConnection);
-}
-
-TEST_F(CommandTest, TheConnectionMustBeOpenAndOfAProviderThatRunsCommands) {
-  check(connection_->Close());
   EXPECT_EQ(command_->putref_ActiveConnection(connection_.get()), ado::adErrInvalidConnection);
   EXPECT_EQ(command_->putref_ActiveConnection(makeCom<ForeignConnection>().get()), ado::adErrProviderNotFound);
 }
