@@ -15,10 +15,8 @@ using store::Properties;
 
 const Text kDefaultCtor = u"IPM.Note\r*\r65223";
 
-Properties mail(const Text& subject, std::optional<Text> messageClass) {
-  Properties p{{prop::subject, Variant(subject)}};
-  if (messageClass) p.set(prop::messageClass, Variant(*messageClass));
-  return p;
+Properties mail(const Text& subject, const Text& messageClass) {
+  return Properties{{prop::subject, Variant(subject)}, {prop::messageClass, Variant(messageClass)}};
 }
 
 // A server with the folders "Sales" and "Support"; the sink is installed by
@@ -53,7 +51,7 @@ struct RoadRow {
   std::optional<Text> ctor;  // nothing: construction is not enabled
   bool storeWide;            // registered in GlobalEvents and delivered to "Support", else on "Sales"
   Text description;          // of "Sales"
-  std::optional<Text> messageClass;
+  Text messageClass;
   std::optional<Text> stored;  // nothing: the sink deleted the item
 };
 
