@@ -47,7 +47,6 @@ TEST_F(ExchangeTest, GroupsAndStoresKeepTheirOrder) {
   EXPECT_EQ(groups[1].publicStores[0].name, u"B");
   EXPECT_EQ(groups[1].publicStores[0].guid.size(), 38u);  // a new braced GUID
   EXPECT_EQ(groups[1].publicStores[1].guid, kGuid);
-  EXPECT_EQ(groups[1].url, u"LDAP://CN=SG2,CN=InformationStore,CN=EXCH01,CN=Servers");
   // New GUIDs differ; given ones are braced and upper case.
   addPublicStore(u"EXCH01", u"SG1", {u"C", std::nullopt, true, std::nullopt});
   addPublicStore(u"EXCH01", u"SG1", {u"D", std::nullopt, true, u"aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee"});
