@@ -28,7 +28,7 @@ TEST_F(Registry, KeysAndValuesSurviveAReconnectAndClassesRootIsTheClassesKeyOfTh
   EXPECT_EQ(getValue(HKCR, u"CLSID\\{1}", u"Flags"), Variant(std::int64_t{7}));
 }
 
-TEST_F(Registry, KeyNamesCompareByUnicodeCaseFolding) {
+TEST_F(Registry, KeyNamesCompareByUnicodeCaseFoldingAndKeepTheirFirstSpelling) {
   const std::tuple<const char16_t*, const char16_t*, bool> rows[] = {
       {u"Software\\Korvane", u"SOFTWARE\\korvane", true},
       {u"Ärger\\École", u"äRGER\\éCOLE", true},
@@ -45,9 +45,7 @@ TEST_F(Registry, KeyNamesCompareByUnicodeCaseFolding) {
     setValue(HKLM, lookedUp, u"v", 1);
     EXPECT_EQ(getValue(HKLM, created, u"v").has_value(), found);
   }
-}
-
-TEST_F(Registry, SubKeysKeepTheirFirstSpellingAndCreationOrder) {
+  // Sub-keys keep their first spelling and the order they were made in.
   createKey(HKLM, u"Root\\Zeta");
   createKey(HKLM, u"Root\\alpha");
   EXPECT_FALSE(createKey(HKLM, u"ROOT\\ALPHA"));
