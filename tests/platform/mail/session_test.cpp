@@ -123,7 +123,7 @@ const Case kCases[] = {
 };
 
 // Fed one byte at a time and all at once, the session answers the same.
-TEST(Session, RepliesAndDeliveries) {
+TEST(Session, RepliesExtensionsAndDeliveries) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     FakeMailboxes boxes;
@@ -139,12 +139,9 @@ TEST(Session, RepliesAndDeliveries) {
     EXPECT_EQ(boxes.delivered, c.delivered);
     EXPECT_EQ(session.closed(), c.closed);
   }
-}
-
-TEST(Session, EhloAnnouncesTheExtensions) {
   FakeMailboxes boxes;
   Session session(Protocol::Smtp, smallLimits(), "mx.test", boxes);
-  const std::string reply = session.receive(kHello);
+  const std::string reply = session.receive(kHello);  // announces the extensions
   for (const char* ext : {"250-SIZE 100\r\n", "250-PIPELINING\r\n", "250-8BITMIME\r\n", "250-ENHANCEDSTATUSCODES\r\n",
                           "250 SMTPUTF8\r\n"})
     EXPECT_THAT(reply, ::testing::HasSubstr(ext));
