@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
 // beyond sixteen bits.
 TEST(TagValueSize, ValuesBeyondSixteenBitsWork) {
   const Text longValue(40'000, u'V');
-  EXPECT_EQ(getTagValue(u"<targetmsgcl>" + longValue + u"</targetmsgcl>" + Text(1'000'000, u'x'), u"<targetmsgcl>"),
-            longValue);
+  const Text description = u"<targetmsgcl>" + longValue + u"</targetmsgcl>" + Text(1'000'000, u'x');
+  EXPECT_EQ(getTagValue(description, u"<targetmsgcl>"), longValue);
 }
 
 TEST(MatchSize, PatternsAndClassesBeyondSixteenBitsWork) {
