@@ -67,6 +67,13 @@ std::string readPassword(const std::string& identity) {
   return passwordLine(std::cin);
 }
 
+// The host column of `complus list` for a running host.
+std::string hostState(const complus::host::Status& host) {
+  if (host.answering) return "pid " + std::to_string(host.pid);
+  if (host.pid) return "pid " + std::to_string(host.pid) + ", not answering";
+  return "busy";  // every connection taken
+}
+
 } // namespace
 
 void addComPlusCommands(CLI::App& app) {
@@ -138,7 +145,10 @@ void addComPlusCommands(CLI::App& app) {
                        {"identity", utf8(a.identity)},
                        {"accessChecks", a.accessChecksEnabled},
                        {"activation", a.serverApplication ? "server" : "library"},
-                       {"host", {{"running", host.running}, {"pid", host.pid ? Json(host.pid) : Json()}}},
+                       {"host",
+                        {{"running", host.running},
+                         {"pid", host.pid ? Json(host.pid) : Json()},
+                         {"answering", host.answering}}},
                        {"components", components}});
       }
       return printJson(out);
@@ -147,7 +157,7 @@ void addComPlusCommands(CLI::App& app) {
     for (const auto& a : apps) {
       auto host = complus::host::status(a.id);
       std::string kind = a.serverApplication ? "server" : "library";
-      std::string state = !a.serverApplication ? "-" : !host.running ? "stopped" : host.pid ? "pid " + std::to_string(host.pid) : "busy";
+      std::string state = !a.serverApplication ? "-" : !host.running ? "not running" : hostState(host);
       std::vector<std::string> app{utf8(a.name), utf8(a.id), utf8(a.identity), kind, state};
       auto row = [&](std::vector<std::string> rest) {
         auto r = app;

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/com/search_path.h"
+
 namespace korvane::libraries {
 
 namespace {
@@ -95,6 +97,26 @@ std::optional<Changeable> directoryChangeableByOthers(const std::string& canonic
     if (auto c = changeableByOthers(p.string(), status)) return c;
     if (p == p.root_path() || p.parent_path() == p) return std::nullopt;
   }
+}
+
+std::optional<Changeable> searchPathChangeableByOthers(const std::string& canonical) {
+  const std::string origin = fs::path(canonical).parent_path().string();
+  for (const std::string& entry : searchPathOf(canonical)) {
+    std::string dir = entry.empty() ? "." : entry;  // an empty entry is the current directory
+    for (const char* token : {"${ORIGIN}", "$ORIGIN"})
+      for (std::size_t at; (at = dir.find(token)) != std::string::npos;) dir.replace(at, std::strlen(token), origin);
+    const std::string named = "the library's search path names " + (entry.empty() ? "the current directory" : entry);
+    if (dir.find('$') != std::string::npos) return Changeable{entry, "it cannot be checked: " + named};
+    // A directory not there yet is as safe as the nearest one above it.
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::absolute(dir, ec), ec);
+    while (!fs::exists(p, ec) && p.has_relative_path()) p = p.parent_path();
+    if (auto c = directoryChangeableByOthers((p / "-").string())) {
+      c->why += "; " + named;
+      return c;
+    }
+  }
+  return std::nullopt;
 }
 
 } // namespace korvane::libraries

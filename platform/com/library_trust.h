@@ -20,5 +20,8 @@ std::optional<Changeable> changeableByOthers(const std::string& path, const stru
 // The first of the directories above the library (a canonical path) that
 // others could change; also one that cannot be checked.
 std::optional<Changeable> directoryChangeableByOthers(const std::string& canonical);
+// The same for the directories of the library's search path (RUNPATH or
+// RPATH), where the loader looks for its dependencies first.
+std::optional<Changeable> searchPathChangeableByOthers(const std::string& canonical);
 
 } // namespace korvane::libraries

@@ -65,6 +65,7 @@ void* loadCanonical(const std::string& file, TextView registeredPath, TextView f
     if (lib.path == canonical) return lib.handle;
   // The file itself was checked by load(), through the path it was reached by.
   if (auto c = directoryChangeableByOthers(canonical)) refuseChangeable(*c, registeredPath, forClass);
+  if (auto c = searchPathChangeableByOthers(canonical)) refuseChangeable(*c, registeredPath, forClass);
   void* handle = ::dlopen(canonical.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = ::dlerror();

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "platform/complus/host.h"
+#include "platform/complus/install.h"
 #include "platform/db/fault.h"
 
 namespace korvane::complus::detail {
@@ -126,8 +127,13 @@ std::int32_t CatalogCollection::save() {
   auto& d = catalogDatabase();
   db::Transaction t(d);
   std::int32_t changes = 0;
-  for (const Text& key : removed_)
-    if (deleteObject(d, kind_, key)) ++changes;
+  for (const Text& key : removed_) {
+    // A component's key is its CLSID; an application takes its components with it.
+    auto classes = &kind_ == &applications() ? installedClasses(key) : std::vector<Text>{key};
+    if (!deleteObject(d, kind_, key)) continue;
+    for (const Text& clsid : classes) unregisterClass(clsid);
+    ++changes;
+  }
   for (const auto& item : items_) {
     if (item->isNew()) {
       insertObject(d, kind_, item->values());

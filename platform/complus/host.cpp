@@ -519,14 +519,18 @@ Status status(TextView applicationId) {
   std::error_code ec;
   if (!fs::exists(files::socketFile(applicationId), ec)) return {};
   int fd = connectHost(t);
-  if (fd == kHostFull) return {true, 0};
+  if (fd == kHostFull) return {true, 0, false};
   if (fd < 0) return {};
-  // A host that greets late (a stopped one): it runs, its pid unknown.
+  // A host that does not greet in time (stopped or wedged) still runs; its
+  // pid is that of the socket's peer when that process is this host.
   wire::Channel channel(fd);
   try {
     auto f = channel.receive(2000);
-    if (!f) return {true, 0};
-    if (f->type == Hello) return {true, f->body.i32()};
+    if (!f) {
+      int peer = peerPid(fd);
+      return {true, isHostOf(peer, t) ? peer : 0, false};
+    }
+    if (f->type == Hello) return {true, f->body.i32(), true};
   } catch (const wire::ChannelClosed&) {
   }
   return {};

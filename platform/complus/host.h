@@ -65,7 +65,8 @@ void setIdleShutdown(std::int32_t seconds);
 
 struct Status {
   bool running = false;
-  int pid = 0;  // 0 while the host is too busy to say
+  int pid = 0;             // 0: it did not say, and its process was not found
+  bool answering = false;  // it greeted in time; a stopped or wedged host does not
 };
 Status status(TextView applicationId);
 // What shutdown found and did.

@@ -107,4 +107,17 @@ void refreshComponents() {
   t.commit();
 }
 
+void unregisterClass(TextView clsid) {
+  const Text key = u"CLSID\\" + Text(clsid);
+  for (const char16_t* name : {u"\\ProgID", u"\\VersionIndependentProgID"}) {
+    auto progId = registry::getText(Root::ClassesRoot, key + name, u"");
+    // A ProgID taken over by another class since stays that class's; one
+    // that is not a single key's name is no ProgID at all.
+    if (!progId || progId->empty() || progId->find(u'\\') != Text::npos) continue;
+    auto names = registry::getText(Root::ClassesRoot, *progId + u"\\CLSID", u"");
+    if (names && equalsIgnoreCase(*names, clsid)) registry::deleteKey(Root::ClassesRoot, *progId);
+  }
+  registry::deleteKey(Root::ClassesRoot, key);
+}
+
 } // namespace korvane::complus::detail

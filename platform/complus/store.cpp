@@ -157,8 +157,10 @@ void recordComponents(const ApplicationRef& application, const std::vector<Compo
   host::shutdown(application.id);
 }
 
-std::vector<Text> installedClasses() {
-  auto s = catalogDatabase().prepare("SELECT clsid FROM complus_components ORDER BY seq");
+std::vector<Text> installedClasses(std::optional<TextView> applicationId) {
+  auto s = catalogDatabase().prepare(applicationId ? "SELECT clsid FROM complus_components WHERE application = ? ORDER BY seq"
+                                                   : "SELECT clsid FROM complus_components ORDER BY seq");
+  if (applicationId) s.bind(1, *applicationId);
   std::vector<Text> out;
   while (s.step()) out.push_back(s.text(0));
   return out;

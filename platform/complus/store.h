@@ -54,8 +54,8 @@ struct ComponentRecord {
 // application is refused (COMADMIN_E_ALREADYINSTALLED) and nothing is written.
 void recordComponents(const ApplicationRef& application, const std::vector<ComponentRecord>& classes);
 
-// Every installed component's CLSID.
-std::vector<Text> installedClasses();
+// Every installed component's CLSID; with an application, its components'.
+std::vector<Text> installedClasses(std::optional<TextView> applicationId = std::nullopt);
 // Sets what the registry now says about an installed class.
 void refreshComponent(const ComponentRecord& record);
 

@@ -145,6 +145,11 @@ Database& Database::current() {
 
 void Database::closeCurrent() { currentDb().reset(); }
 
+bool Database::stillTheFile() const {
+  struct stat now {};
+  return ::stat(file_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
+}
+
 bool Database::currentIsOpen() { return currentDb() != nullptr; }
 
 namespace {
@@ -275,6 +280,8 @@ Database::Database(const fs::path& path)
                           "Check its owner and permissions (it should be readable and writable by "
                           "its owner only).",
                           file.string(), std::strerror(errno)));
+  struct stat opened {};
+  if (::stat(file.c_str(), &opened) == 0) device_ = opened.st_dev, inode_ = opened.st_ino;
   // Absolute and without SQLITE_OPEN_URI: never read as a "file:" URI.
   int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
@@ -512,6 +519,14 @@ Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
     db_.queue_->enter(*busy.queuedAt + kBusyTimeout);
     try {
       db_.exec("BEGIN IMMEDIATE");
+      if (!db_.stillTheFile()) {
+        db_.exec("ROLLBACK");
+        raiseText(fmt::format("The server database {} was replaced or removed while this program had it open, "
+                              "so nothing was written to it. Stop the server's programs (korvane-lab serve, "
+                              "the setup) and start them again to use the file now there; restore a backup only "
+                              "while they are stopped.",
+                              db_.file_.string()));
+      }
     } catch (...) {
       busy.queuedAt.reset();
       db_.queue_->leave();

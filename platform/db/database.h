@@ -6,6 +6,8 @@
 // thread at a time, as its apartment-threaded callers imply.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -63,6 +65,12 @@ public:
   Database& operator=(const Database&) = delete;
 
   const std::filesystem::path& file() const { return file_; }
+  // Whether its path still names the file this connection opened. What is
+  // written to one replaced or removed meanwhile (a backup restored under a
+  // running service) is out of everyone's reach, so a write transaction
+  // begins only after this says yes. Opening the new file instead is no
+  // way out: it would share the old file's write-ahead log by name.
+  bool stillTheFile() const;
 
   void exec(std::string_view sql);
   // A prepared statement, taken from the connection's cache when free.
@@ -122,6 +130,9 @@ private:
   bool othersVersionKnown_ = false;
   std::int64_t rollbacks_ = 0;
   std::uint64_t serial_;
+  // The opened file's identity, to tell it from one put at its path later.
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // One execution of a prepared statement; resets it when it goes out of scope.

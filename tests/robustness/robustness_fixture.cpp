@@ -1,5 +1,6 @@
 #include "robustness_fixture.h"
 
+#include <fmt/format.h>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -107,9 +108,7 @@ std::string RobustnessTest::problemsWithRegistrations() {
 }
 
 std::string commaSeparated(const std::vector<std::string>& items) {
-  std::string out;
-  for (const auto& i : items) out += (out.empty() ? "" : ",") + i;
-  return out;
+  return fmt::format("{}", fmt::join(items, ","));
 }
 
 } // namespace korvane::robustness

@@ -170,6 +170,12 @@ TEST_F(Runtime, ALibraryOtherUsersCouldChangeIsNotLoaded) {
       {"its directory writable by another group", true, [&](auto& dir, auto&) { chown(dir, 0, 65534); add(dir, perms::group_write); }, "group 65534 may write it"},
       {"an access list letting another user write it", false, [&](auto&, auto& lib) { grantThroughAcl(lib, 65534, 6, 7); }, "lets user 65534 write it"},
       {"an access list whose mask withholds writing", false, [&](auto& dir, auto&) { grantThroughAcl(dir, 65534, 7, 5); }, nullptr},
+      // The test server's RUNPATH starts with $ORIGIN/deps.
+      {"a directory its search path names, writable by all", false,
+       [&](auto& dir, auto&) { fs::create_directory(dir / "deps"); add(dir / "deps", perms::others_all); },
+       "every user may write it; the library's search path names $ORIGIN/deps"},
+      {"a search path directory below a sticky one", false,
+       [&](auto& dir, auto&) { add(dir, perms::others_all | perms::sticky_bit); fs::create_directory(dir / "deps"); }, nullptr},
   };
   int n = 0;
   for (const auto& row : rows) {

@@ -364,6 +364,10 @@ TEST_P(StoppedHost, IsEndedByTheNextCallerOrByShutdown) {
   ASSERT_GT(fresh, 0);
   EXPECT_NE(fresh, stopped);
   ASSERT_EQ(::kill(fresh, SIGSTOP), 0);
+  auto seen = host::status(appId_);  // named by its socket's peer, since it cannot greet
+  EXPECT_TRUE(seen.running);
+  EXPECT_EQ(seen.pid, fresh);
+  EXPECT_FALSE(seen.answering);
   auto ended = host::shutdown(appId_);
   EXPECT_TRUE(ended.running);
   EXPECT_EQ(ended.pid, fresh);

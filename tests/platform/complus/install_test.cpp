@@ -136,18 +136,27 @@ TEST_F(Install, AClassBelongsToOneApplication) {
   EXPECT_EQ(value(component(id, kEchoProgId).get(), u"ConstructorString"), Variant(u"kept"));
 }
 
-TEST_F(Install, RemovingAComponentOrItsApplicationTakesItOutOfTheCatalog) {
+// A removed class is taken out of the registry too, so that it is no longer
+// created at all rather than loaded, unconstructed, into whoever asks.
+TEST_F(Install, RemovingAComponentOrItsApplicationTakesItOutOfTheCatalogAndTheRegistry) {
   Text id = installed();
   auto apps = applications(catalog.get());
   auto comps = componentsOf(apps.get(), id);
   check(comps->Remove(1));
   EXPECT_EQ(save(comps.get()), 1);
   EXPECT_EQ(count(componentsOf(apps.get(), id).get()), 1);
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"CLSID\\" + CLSID_Plain.toText()));
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kPlainProgId));
+  EXPECT_EQ(classIdOf(kEchoProgId), CLSID_Echo);
 
+  // A ProgID that another class has taken since stays that class's.
+  registry::setValue(Root::ClassesRoot, Text(kEchoProgId) + u"\\CLSID", u"", CLSID_Plain.toText());
   EXPECT_TRUE(complus::Catalog().removeApplication(u"Korvane"));
   auto s = db::Database::current().prepare("SELECT count(*) FROM complus_components");
   ASSERT_TRUE(s.step());
   EXPECT_EQ(s.integer(0), 0);
+  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"CLSID\\" + CLSID_Echo.toText()));
+  EXPECT_EQ(classIdOf(kEchoProgId), CLSID_Plain);
 }
 
 TEST_F(Install, RefreshComponentsRereadsTheRegistry) {
@@ -244,7 +253,7 @@ TEST_F(Install, OnlyTheCatalogsActivatorConstructs) {
   EXPECT_EQ(asked, 1);
 
   complus::Catalog().removeApplication(u"Korvane");
-  EXPECT_EQ(getProperty(echo().get(), u"Constructed"), Variant(false));
+  EXPECT_THROW(echo(), ComError);
 }
 
 // --- the lab tool's calls ----------------------------------------------------

@@ -338,6 +338,22 @@ TEST_F(MailService, AStoringProcessThatDiedIdleCostsNoMessage) {
   stop();
 }
 
+// A backup restored over the database while the service runs: the next
+// message is refused for now (451), never acknowledged into the file that
+// was replaced, where it would be out of reach.
+TEST_F(MailService, ABackupRestoredUnderItIsNeverWrittenThroughTheOldFile) {
+  const auto backup = workDir() / "backup.db";
+  db::Database::current().exec("VACUUM INTO '" + backup.string() + "'");
+  db::Database::closeCurrent();
+  ::chmod(backup.c_str(), 0600);
+  start({"--processes", "1"});
+  EXPECT_EQ(send(mail("Before"), kSales)["ok"], true);
+  std::filesystem::rename(backup, db::databaseFile(serverDir()));
+  EXPECT_EQ(send(mail("After"), kSales)["ok"], false);
+  EXPECT_THAT(slurp(log()), ::testing::HasSubstr("FAILED (answered 451): The server database"));
+  stop();
+}
+
 // Also when the signal reaches the processes that store the messages: they
 // leave the stop to the service.
 TEST_F(MailService, SigtermFinishesTheMessageInProgress) {

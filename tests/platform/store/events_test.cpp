@@ -78,7 +78,7 @@ struct ScopeRow {
   bool fires;
 };
 
-TEST_F(EventService, MatchScopesDecideWhichSavesFire) {
+TEST_F(EventService, MatchScopesDecideWhichSavesFireAndExactFiresForTheFolderItself) {
   const ScopeRow rows[] = {
       {u"SHALLOW", u"Sales", true},   {u"SHALLOW", u"Sales/Orders", false}, {u"SHALLOW", u"Other", false},
       {u"DEEP", u"Sales", true},      {u"DEEP", u"Sales/Orders", true},     {u"DEEP", u"Other", false},
@@ -91,6 +91,14 @@ TEST_F(EventService, MatchScopesDecideWhichSavesFire) {
     EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN).size(), row.fires ? 1u : 0u)
         << toUtf8(row.scope) << " " << toUtf8(row.deliveredTo);
   }
+  // EXACT fires for saves of the folder itself.
+  registerOk(url(u"Sales"), {.scope = u"EXACT", .criteria = u""});
+  sinkCalls().clear();
+  setFolderProperties(u"Sales", {{prop::description, Variant(u"Orders of the sales team")}});
+  auto folderSaves = calls();
+  ASSERT_EQ(folderSaves.size(), 2u);
+  EXPECT_EQ(folderSaves[0].url, url(u"Sales"));
+  EXPECT_EQ(folderSaves[0].flags, EVT_SYNC_BEGIN | EVT_IS_COLLECTION);
 }
 
 TEST_F(EventService, AnyIsAcceptedInGlobalEventsOnlyAndFiresForSavesAnywhere) {
@@ -105,18 +113,6 @@ TEST_F(EventService, AnyIsAcceptedInGlobalEventsOnlyAndFiresForSavesAnywhere) {
     ASSERT_EQ(sinksOf(begins, EVT_SYNC_BEGIN).size(), 1u) << toUtf8(path);
     EXPECT_EQ(begins[0].url, out.url);
   }
-}
-
-TEST_F(EventService, ExactFiresForSavesOfTheFolderItself) {
-  registerOk(url(u"Sales"), {.scope = u"EXACT", .criteria = u""});
-  setFolderProperties(u"Sales", {{prop::description, Variant(u"Orders of the sales team")}});
-  auto folderSaves = calls();
-  ASSERT_EQ(folderSaves.size(), 2u);
-  EXPECT_EQ(folderSaves[0].url, url(u"Sales"));
-  EXPECT_EQ(folderSaves[0].flags, EVT_SYNC_BEGIN | EVT_IS_COLLECTION);
-  sinkCalls().clear();
-  deliver(u"Sales", mail(u"IPM.Note"));
-  EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(EventService, CriteriaAreEvaluatedOnTheSavedItemAndDisabledRegistrationsAndOtherMethodsDoNotFire) {

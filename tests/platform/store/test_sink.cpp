@@ -14,10 +14,7 @@ namespace {
 
 using namespace exoledb;
 
-bool& vanishingAvailable() {
-  static bool available = true;
-  return available;
-}
+bool vanishingAvailable = true;
 
 ComPtr<ado::IRecord> eventRecord(IExStoreEventInfo* info) {
   ComPtr<IExStoreDispEventInfo> disp;
@@ -111,7 +108,7 @@ private:
 void registerSink(const std::string& clsid, const char16_t* progId) {
   Text name(progId);
   registerBuiltinClass(*Guid::parse(std::string_view(clsid)), progId, [name](const Guid& iid, void** out) -> HRESULT {
-    if (name == kVanishing && !vanishingAvailable())
+    if (name == kVanishing && !vanishingAvailable)
       return fail(CO_E_DLLNOTFOUND, u"The library vanishing.dll of class KorvaneTest.Vanishing was not found.");
     return makeCom<TestSink>(name)->QueryInterface(iid, out);
   });
@@ -124,7 +121,7 @@ std::vector<SinkCall>& sinkCalls() {
   return calls;
 }
 
-void setVanishingAvailable(bool available) { vanishingAvailable() = available; }
+void setVanishingAvailable(bool available) { vanishingAvailable = available; }
 
 void registerTestSinks() {
   static const bool done = [] {

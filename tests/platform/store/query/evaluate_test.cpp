@@ -124,20 +124,5 @@ TEST(Evaluation, MatchesAsDocumented) {
   }
 }
 
-TEST(Evaluation, NullConditionMatchesEverything) {
-  EXPECT_TRUE(evaluate(nullptr, lookupIn({})));
-  EXPECT_TRUE(evaluate(parseCriteria(u"  "), lookupIn({})));
-}
-
-TEST(Evaluation, LookUpAsksOnlyForNamedProperties) {
-  const ConditionPtr c = parseCriteria(u"WHERE \"a\" = 1 OR \"b\" IS NULL");
-  std::vector<Text> asked;
-  evaluate(c, [&](TextView name) -> std::optional<Variant> {
-    asked.emplace_back(name);
-    return Variant(1);
-  });
-  EXPECT_EQ(asked, std::vector<Text>{u"a"});  // OR stops at the first match
-}
-
 } // namespace
 } // namespace korvane::store::query
