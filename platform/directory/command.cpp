@@ -167,15 +167,13 @@ private:
 
 // ---- The command -----------------------------------------------------------
 
-enum class Provider { None, Directory, Store };
-
-Provider providerOf(ado::IConnection* connection) {
+// Commands run against the directory only.
+void requireDirectory(ado::IConnection* connection) {
   Text name;
   check(connection->get_Provider(&name));
   // Read as the connection's own Open reads it, so what opened runs commands.
   name = trimBlanks(name);
-  if (equalsIgnoreCase(name, u"adsDSOobject")) return Provider::Directory;
-  if (equalsIgnoreCase(name, u"ExOLEDB.DataSource")) return Provider::Store;
+  if (equalsIgnoreCase(name, u"adsDSOobject")) return;
   throw ComError(ado::adErrProviderNotFound,
                  u"The provider '" + name + u"' of the connection cannot run commands.");
 }
@@ -195,15 +193,13 @@ public:
     return guarded([&] {
       if (!connection) {
         connection_.reset();
-        provider_ = Provider::None;
         settings_ = std::make_shared<Settings>();
         return S_OK;
       }
       requireOpen(connection);
-      Provider provider = providerOf(connection);
+      requireDirectory(connection);
       connection_ = ComPtr<ado::IConnection>(connection);
-      provider_ = provider;
-      settings_ = std::make_shared<Settings>(provider == Provider::Directory ? directorySettings() : Settings{});
+      settings_ = std::make_shared<Settings>(directorySettings());
       return S_OK;
     });
   }
@@ -287,14 +283,9 @@ private:
     requireOpen(connection_.get());
     if (trimBlanks(text_).empty())
       throw ComError(DB_E_NOCOMMAND, u"Command text was not set for the command object.");
-    if (provider_ == Provider::Directory) {
-      SearchOptions options;
-      options.scope = static_cast<std::int32_t>(setting(u"searchscope").intValue());
-      return store::makeRecordset(search(text_, options));
-    }
-    auto rs = createInstance<ado::IRecordset>(u"ADODB.Recordset");
-    check(rs->Open(Variant(text_), Variant(ComPtr<IUnknown>(connection_)), -1, -1, -1));
-    return rs;
+    SearchOptions options;
+    options.scope = static_cast<std::int32_t>(setting(u"searchscope").intValue());
+    return store::makeRecordset(search(text_, options));
   }
 
   const Variant& setting(TextView name) const {
@@ -304,7 +295,6 @@ private:
   }
 
   ComPtr<ado::IConnection> connection_;
-  Provider provider_ = Provider::None;
   std::shared_ptr<Settings> settings_ = std::make_shared<Settings>();
   Text text_;
 };

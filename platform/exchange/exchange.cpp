@@ -216,12 +216,6 @@ void addServer(TextView name) {
   tx.commit();
 }
 
-bool removeServer(TextView name) {
-  auto& db = exchangeDb();
-  db.prepare("DELETE FROM ex_server WHERE folded = ?").bind(1, TextView(foldCase(name))).run();
-  return db.changes() > 0;
-}
-
 std::vector<Text> listServers() {
   auto s = exchangeDb().prepare("SELECT name FROM ex_server ORDER BY id");
   std::vector<Text> out;
@@ -288,12 +282,6 @@ void addFolderTree(TextView name, std::int32_t treeType, TextView rootFolderUrl)
   tx.commit();
 }
 
-bool removeFolderTree(TextView name) {
-  auto& db = exchangeDb();
-  db.prepare("DELETE FROM ex_tree WHERE folded = ?").bind(1, TextView(foldCase(name))).run();
-  return db.changes() > 0;
-}
-
 std::vector<FolderTreeInfo> folderTrees() {
   auto s = exchangeDb().prepare("SELECT name, tree_type, root_url FROM ex_tree ORDER BY id");
   std::vector<FolderTreeInfo> out;
@@ -326,14 +314,6 @@ void addPublicStore(TextView server, TextView group, const NewPublicStore& store
     insert.bindNull(5);
   insert.bind(6, TextView(guid)).run();
   tx.commit();
-}
-
-bool removePublicStore(TextView server, TextView group, TextView store) {
-  auto g = groupId(server, group);
-  if (!g) return false;
-  auto& db = exchangeDb();
-  db.prepare("DELETE FROM ex_store WHERE grp = ? AND folded = ?").bind(1, *g).bind(2, TextView(foldCase(store))).run();
-  return db.changes() > 0;
 }
 
 void mountPublicStore(TextView server, TextView group, TextView store) { setMounted(server, group, store, true); }

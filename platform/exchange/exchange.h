@@ -66,7 +66,6 @@ struct NewPublicStore {
 // GUID or tree type, E_OBJECT_EXISTS for a name taken, E_NO_SUCH_OBJECT for a
 // server, group, store or tree that does not exist. Nothing changes on failure.
 void addServer(TextView name);
-bool removeServer(TextView name);  // with its groups and stores
 std::vector<Text> listServers();
 // The server's name as stored, when there is a server of that name.
 std::optional<Text> findServer(TextView name);
@@ -76,11 +75,9 @@ bool removeStorageGroup(TextView server, TextView group);
 std::vector<StorageGroupInfo> storageGroups(TextView server);
 
 void addFolderTree(TextView name, std::int32_t treeType, TextView rootFolderUrl);
-bool removeFolderTree(TextView name);  // stores on it are left without a tree
 std::vector<FolderTreeInfo> folderTrees();
 
 void addPublicStore(TextView server, TextView group, const NewPublicStore& store);
-bool removePublicStore(TextView server, TextView group, TextView store);
 void mountPublicStore(TextView server, TextView group, TextView store);
 void dismountPublicStore(TextView server, TextView group, TextView store);
 

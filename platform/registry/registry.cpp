@@ -108,17 +108,6 @@ Text keyName(Root root, TextView path) {
   return out;
 }
 
-std::optional<std::pair<Root, Text>> parseKeyName(TextView fullName) {
-  auto cut = fullName.find(u'\\');
-  TextView head = fullName.substr(0, cut);
-  Text rest = cut == TextView::npos ? Text() : Text(fullName.substr(cut + 1));
-  if (equalsIgnoreCase(head, u"HKEY_LOCAL_MACHINE") || equalsIgnoreCase(head, u"HKLM"))
-    return std::pair{Root::LocalMachine, rest};
-  if (equalsIgnoreCase(head, u"HKEY_CLASSES_ROOT") || equalsIgnoreCase(head, u"HKCR"))
-    return std::pair{Root::ClassesRoot, rest};
-  return std::nullopt;
-}
-
 bool createKey(Root root, TextView path) {
   KeyPath k = resolve(root, path);
   auto& d = database();
@@ -200,23 +189,6 @@ std::optional<Text> getText(Root root, TextView path, TextView name) {
   auto v = getValue(root, path, name);
   if (!v || !v->isText()) return std::nullopt;
   return v->textValue();
-}
-
-bool deleteValue(Root root, TextView path, TextView name) {
-  KeyPath k = resolve(root, path);
-  auto& d = database();
-  auto s = d.prepare("DELETE FROM registry_values WHERE key = ? AND folded = ?");
-  s.bind(1, TextView(k.folded)).bind(2, TextView(foldCase(name))).run();
-  return d.changes() > 0;
-}
-
-std::vector<Text> valueNames(Root root, TextView path) {
-  KeyPath k = resolve(root, path);
-  auto s = database().prepare("SELECT name FROM registry_values WHERE key = ? ORDER BY rowid");
-  s.bind(1, TextView(k.folded));
-  std::vector<Text> out;
-  while (s.step()) out.push_back(s.text(0));
-  return out;
 }
 
 } // namespace korvane::registry

@@ -42,15 +42,7 @@ void setValue(Root root, TextView path, TextView name, const Variant& value);
 std::optional<Variant> getValue(Root root, TextView path, TextView name);
 // A text value; nothing when it is missing or not a text.
 std::optional<Text> getText(Root root, TextView path, TextView name);
-// False when there was no such value.
-bool deleteValue(Root root, TextView path, TextView name);
-// The names of the key's values in creation order ("" for the default value).
-std::vector<Text> valueNames(Root root, TextView path);
 
-// Splits a full key name such as "HKEY_LOCAL_MACHINE\Cluster" (also "HKLM\..."
-// and "HKCR\...", any letter case) into its root and path; nothing for
-// another root name.
-std::optional<std::pair<Root, Text>> parseKeyName(TextView fullName);
 // "HKEY_LOCAL_MACHINE\..." / "HKEY_CLASSES_ROOT\...", for messages.
 Text keyName(Root root, TextView path);
 
@@ -76,8 +68,6 @@ extern "C" {
 // Opens an existing key below `key` (a root or an open handle); a null or
 // empty subkey opens `key` itself. 2 when the key does not exist.
 std::int32_t RegOpenKeyA(HKEY key, const char* subKey, HKEY* result);
-// Opens the key, creating it (and the keys above it) when missing.
-std::int32_t RegCreateKeyA(HKEY key, const char* subKey, HKEY* result);
 std::int32_t RegCloseKey(HKEY key);
 }
 

@@ -49,17 +49,16 @@ Text join(const Text& path, const char* subKey) {
   return path.empty() ? sub : path + u"\\" + sub;
 }
 
-std::int32_t open(HKEY key, const char* subKey, HKEY* result, bool create) {
+} // namespace
+
+extern "C" std::int32_t RegOpenKeyA(HKEY key, const char* subKey, HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = HKEY{0};
   auto base = lookUp(key);
   if (!base) return ERROR_INVALID_HANDLE;
   OpenKey target{base->root, join(base->path, subKey)};
   try {
-    if (create)
-      registry::createKey(target.root, target.path);
-    else if (!registry::keyExists(target.root, target.path))
-      return ERROR_FILE_NOT_FOUND;
+    if (!registry::keyExists(target.root, target.path)) return ERROR_FILE_NOT_FOUND;
   } catch (const ComError& e) {
     return e.code() == E_INVALIDARG ? ERROR_INVALID_PARAMETER : ERROR_REGISTRY_IO_FAILED;
   } catch (...) {
@@ -67,16 +66,6 @@ std::int32_t open(HKEY key, const char* subKey, HKEY* result, bool create) {
   }
   *result = addHandle(std::move(target));
   return ERROR_SUCCESS;
-}
-
-} // namespace
-
-extern "C" std::int32_t RegOpenKeyA(HKEY key, const char* subKey, HKEY* result) {
-  return open(key, subKey, result, false);
-}
-
-extern "C" std::int32_t RegCreateKeyA(HKEY key, const char* subKey, HKEY* result) {
-  return open(key, subKey, result, true);
 }
 
 extern "C" std::int32_t RegCloseKey(HKEY key) {

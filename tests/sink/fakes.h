@@ -1,6 +1,7 @@
 // Stand-ins for what the store and COM+ hand the sink in a unit test of the
 // class: the event information with its item record and fields, and the
-// constructor-string object. They record every call the sink makes.
+// constructor-string object. They record every call the sink makes; what it
+// never calls answers E_NOTIMPL.
 #pragma once
 
 #include <map>
@@ -41,10 +42,7 @@ struct Item {
 class FakeField final : public FakeObject<ado::IField> {
 public:
   FakeField(Item& item, Text name) : item_(item), name_(std::move(name)) {}
-  HRESULT get_Name(Text* name) noexcept override {
-    *name = name_;
-    return S_OK;
-  }
+  HRESULT get_Name(Text*) noexcept override { return E_NOTIMPL; }  // the sink asks for its field by name
   HRESULT get_Value(Variant* value) noexcept override {
     auto it = item_.values.find(name_);
     *value = it == item_.values.end() ? Variant() : it->second;
@@ -65,10 +63,7 @@ private:
 class FakeFields final : public FakeObject<ado::IFields> {
 public:
   explicit FakeFields(Item& item) : item_(item) {}
-  HRESULT get_Count(std::int32_t* count) noexcept override {
-    *count = static_cast<std::int32_t>(item_.values.size());
-    return S_OK;
-  }
+  HRESULT get_Count(std::int32_t*) noexcept override { return E_NOTIMPL; }
   // Only fields the item has; the store's records add new ones instead.
   HRESULT get_Item(const Variant& index, ado::IField** field) noexcept override {
     if (!index.isText() || !item_.values.count(index.textValue()))
@@ -93,11 +88,8 @@ public:
                TextView) noexcept override {
     return E_NOTIMPL;
   }
-  HRESULT Close() noexcept override { return S_OK; }
-  HRESULT get_State(std::int32_t* state) noexcept override {
-    *state = ado::adStateOpen;
-    return S_OK;
-  }
+  HRESULT Close() noexcept override { return E_NOTIMPL; }
+  HRESULT get_State(std::int32_t*) noexcept override { return E_NOTIMPL; }
   HRESULT get_Fields(ado::IFields** fields) noexcept override {
     *fields = makeCom<FakeFields>(item_).detach();
     return S_OK;

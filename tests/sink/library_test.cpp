@@ -42,7 +42,7 @@ protected:
   DllCanUnloadNowFn canUnloadNow = sinkExport<DllCanUnloadNowFn>("DllCanUnloadNow");
 };
 
-TEST_F(SinkLibrary, RegistersClassProgIdAndTypeLibraryWithItsOwnPath) {
+TEST_F(SinkLibrary, RegistersClassProgIdAndTypeLibraryWithItsOwnPathAndUnregistersThem) {
   ASSERT_EQ(registerServer(), S_OK) << toUtf8(takeErrorInfo());
   EXPECT_EQ(text(kClassKey + u"\\InprocServer32"), sinkPath());
   EXPECT_EQ(text(kClassKey + u"\\InprocServer32", u"ThreadingModel"), u"Apartment");
@@ -54,15 +54,11 @@ TEST_F(SinkLibrary, RegistersClassProgIdAndTypeLibraryWithItsOwnPath) {
   // Registering again changes nothing.
   ASSERT_EQ(registerServer(), S_OK);
   EXPECT_EQ(registry::subKeys(Root::ClassesRoot, kTypeLibKey), std::vector<Text>{u"1.0"});
-}
 
-TEST_F(SinkLibrary, UnregisterRemovesWhatRegisterWrote) {
-  ASSERT_EQ(registerServer(), S_OK);
   ASSERT_EQ(unregisterServer(), S_OK) << toUtf8(takeErrorInfo());
-  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kClassKey));
-  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"Korvane.KorvaneCls"));
-  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, kTypeLibKey));
-  EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, u"Interface\\{EF3B7EB0-8501-476B-BEA1-CE3331EF44EE}"));
+  for (const Text& key : {kClassKey, Text(u"Korvane.KorvaneCls"), kTypeLibKey,
+                          Text(u"Interface\\{EF3B7EB0-8501-476B-BEA1-CE3331EF44EE}")})
+    EXPECT_FALSE(registry::keyExists(Root::ClassesRoot, key)) << toUtf8(key);
   // Nothing registered: still success.
   EXPECT_EQ(unregisterServer(), S_OK);
 }
@@ -85,7 +81,7 @@ TEST_F(SinkLibrary, RegisterWithoutAServerFailsAndSaysWhy) {
   db::setServerDirectory(server.serverPath());
 }
 
-TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
+TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThemAndForALock) {
   ASSERT_EQ(canUnloadNow(), S_OK);
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(getClassObject(&kClsid, &IClassFactory::iid, factory.putVoid()), S_OK);
@@ -97,6 +93,14 @@ TEST_F(SinkLibrary, ClassObjectCreatesSinksAndUnloadWaitsForThem) {
   EXPECT_EQ(sink->OnSyncSave(nullptr, u"http://exch01/Public/A/b.eml", exoledb::EVT_SYNC_BEGIN), S_OK);
   sink.reset();
   EXPECT_EQ(canUnloadNow(), S_OK);
+
+  // A lock holds the library with no object left.
+  for (bool lock : {true, false}) {
+    ASSERT_EQ(getClassObject(&kClsid, &IClassFactory::iid, factory.putVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(lock), S_OK);
+    factory.reset();
+    EXPECT_EQ(canUnloadNow(), lock ? S_FALSE : S_OK);
+  }
 }
 
 // The four entry points are loaded by the fixture; the library's own code

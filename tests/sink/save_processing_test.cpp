@@ -31,9 +31,6 @@ protected:
     folderUrl_ = store::createFolder(sales).url;
   }
 
-  void describeFolder(const Text& description) {
-    store::setFolderProperties(u"Sales", store::Properties{{store::prop::description, Variant(description)}});
-  }
   Text itemUrl() const { return folderUrl_ + u"/Order.EML"; }
 
   // Runs the begin phase through OnSyncSave on a freshly constructed sink.
@@ -70,7 +67,7 @@ class BeginSave : public StoreFixture, public ::testing::WithParamInterface<Save
 
 TEST_P(BeginSave, RewritesOrDeletesAsThePairsSay) {
   const SaveRow& row = GetParam();
-  describeFolder(row.description);
+  store::setFolderProperties(u"Sales", store::Properties{{store::prop::description, Variant(row.description)}});
   Item item = save(row.ctor, Variant(row.messageClass), row.flags);
   EXPECT_EQ(item.writes, row.written ? std::vector<Text>{*row.written} : std::vector<Text>{});
   EXPECT_EQ(item.updates, row.written ? 1 : 0);
@@ -91,6 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
         SaveRow{"class_is_trimmed", u"IPM.Note.X\rIPM.Note", u"", u" IPM.Note ", kDelivered, u"IPM.Note.X"},
         SaveRow{"second_pair_applies", u"A\tB\rIPM.X\tIPM.*", u"", u"IPM.Post", kDelivered, u"B"},
         SaveRow{"surplus_entries_unused", u"A\tB\rIPM.X", u"", u"IPM.Post", kDelivered, std::nullopt},
+        SaveRow{"first_matching_pair_applies", u"IPM.Note.Order\tIPM.Note.Any\rIPM.Post.Order*\tIPM.Post*",
+                u"", u"IPM.Post.Order.Big", kDelivered, u"IPM.Note.Order"},
+        SaveRow{"blank_class_left_alone", kDefault, u"", u"  ", kDelivered, std::nullopt},
+        SaveRow{"blank_null_is_written", u"NULL, NULL\rIPM.Fax, IPM.Post", u"", u"IPM.Post", kDelivered,
+                u" NULL"},
+        SaveRow{"no_pairs_ignore_the_folder_pair", u"IPM.Note",
+                u"<origmsgcl>*</origmsgcl><targetmsgcl>X</targetmsgcl>", u"IPM.Post", kDelivered, std::nullopt},
         SaveRow{"folder_pair_can_delete", kDefault,
                 u"Sales <origmsgcl>IPM.Post*</origmsgcl> <targetmsgcl>Null</targetmsgcl>", u"IPM.Post.Fax",
                 kDelivered, std::nullopt, true},

@@ -23,8 +23,6 @@ void require(bool condition) {
 void checkConfiguration(TextView text) {
   Configuration config = parseConstructorString(text);
   require(config.pairLowerBound == 0);
-  require(config.pairCount() <= config.newClasses.size());
-  require(config.pairCount() <= config.originalPatterns.size());
   require(config.pairCount() == std::min(config.newClasses.size(), config.originalPatterns.size()));
   for (const Text& entry : config.newClasses) require(entry.find(u'\t') == Text::npos && entry.find(u'\r') == Text::npos);
   for (const Text& entry : config.originalPatterns) require(entry.find(u'\t') == Text::npos);

