@@ -147,7 +147,10 @@ void Database::closeCurrent() { currentDb().reset(); }
 
 bool Database::stillTheFile() const {
   struct stat now {};
-  return ::stat(file_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
+  // A path this process may no longer look at (a host's worker that left the
+  // owner's account after opening) says nothing against the file.
+  if (::stat(file_.c_str(), &now) != 0) return errno != ENOENT && errno != ENOTDIR;
+  return now.st_dev == device_ && now.st_ino == inode_;
 }
 
 bool Database::currentIsOpen() { return currentDb() != nullptr; }

@@ -1,6 +1,9 @@
 #include "platform/db/database.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -34,6 +37,35 @@ TEST(ReplacedDatabase, IsNeverWrittenThroughTheConnectionThatOpenedTheOldFile) {
       EXPECT_NE(e.description().find(u"was replaced or removed"), Text::npos) << toUtf8(e.description());
     }
   }
+}
+
+// A host's worker opens the owner-only database, then becomes another
+// account that may not look into its directory: that is no replacement.
+TEST(ReplacedDatabase, APathThatCannotBeLookedAtAnyMoreIsNoReplacement) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (::geteuid() != 0 || !nobody) GTEST_SKIP() << "needs root and the account nobody";
+  testing::TempServer server;
+  Database::current().exec("CREATE TABLE notes(text TEXT)");
+  Database::closeCurrent();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    Database& db = Database::current();
+    bool wrote = false;
+    if (::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) == 0 &&
+        ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) == 0 && db.stillTheFile()) {
+      try {
+        Transaction t(db);
+        db.exec("INSERT INTO notes VALUES ('worker')");
+        t.commit();
+        wrote = true;
+      } catch (...) {
+      }
+    }
+    ::_exit(wrote ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 } // namespace
