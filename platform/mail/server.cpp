@@ -49,6 +49,12 @@ Bound resolve(asio::io_context& io, const std::string& address) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     if (host.empty()) host = "127.0.0.1";
   }
+  // The resolver would take any number and keep its low 16 bits.
+  const bool digits = !port.empty() && port.size() <= 5 &&
+                      std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || std::stoi(port) > 65535)
+    throw std::runtime_error("cannot use \"" + address + "\" as HOST:PORT: the port is a number from 0 to 65535 "
+                             "(0: any free port)");
   asio::ip::tcp::resolver resolver(io);
   asio::error_code ec;
   auto results = resolver.resolve(host, port, asio::ip::tcp::resolver::numeric_service, ec);

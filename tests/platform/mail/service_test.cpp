@@ -375,6 +375,16 @@ TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
   }
 }
 
+// An address it cannot listen on exactly as written ends the service at
+// once; a port out of range is never taken modulo 65536.
+TEST_F(MailService, AnAddressThatCannotBeUsedAsWrittenIsRefused) {
+  for (const char* address : {"127.0.0.1:99999", "127.0.0.1:65536", "127.0.0.1:", "127.0.0.1:-1", "25x"}) {
+    ChildResult r = lab({"serve", "--smtp", address});
+    EXPECT_EQ(r.exitCode, 1) << address;
+    EXPECT_THAT(r.err, ::testing::HasSubstr("a number from 0 to 65535")) << address;
+  }
+}
+
 TEST_F(MailService, IdleTimeoutAndConnectionLimit) {
   start({"--idle-timeout", "3", "--max-connections", "1"});
   Child first = talking(Json::array({{"", -1}}), "first.out", "greeted");
