@@ -41,8 +41,10 @@ void addServe(CLI::App& app) {
   cmd->add_option("--lmtp", o->lmtp, "Listen for LMTP on HOST:PORT or unix:PATH");
   cmd->add_option("--max-size", o->maxSize, "Largest message in bytes (announced as SIZE)")
       ->check(CLI::Range(std::size_t{1}, mail::kLargestMessage));
-  cmd->add_option("--idle-timeout", o->idleSeconds, "Seconds a client may stay silent")->check(CLI::PositiveNumber);
-  cmd->add_option("--max-connections", o->maxConnections, "Connections at once")->check(CLI::PositiveNumber);
+  cmd->add_option("--idle-timeout", o->idleSeconds, "Seconds a client may stay silent (default 300)")
+      ->check(CLI::Range(1, 86400));
+  cmd->add_option("--max-connections", o->maxConnections, "Connections at once (default 50)")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{100000}));
   cmd->add_option("--processes", o->processes, "Processes that store messages side by side (default 4)")
       ->check(CLI::Range(1, 64));
   cmd->add_option("--hostname", o->hostName, "Name in the greeting (default: the server's host and domain)");
