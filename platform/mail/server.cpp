@@ -40,7 +40,11 @@ Bound resolve(asio::io_context& io, const std::string& address) {
   if (address.rfind("unix:", 0) == 0) {
     std::string path = address.substr(5);
     if (path.empty()) throw std::runtime_error("\"unix:\" needs a socket path, such as unix:/tmp/korvane.lmtp");
-    return {Stream::endpoint(asio::local::stream_protocol::endpoint(path)), path};
+    try {
+      return {Stream::endpoint(asio::local::stream_protocol::endpoint(path)), path};
+    } catch (const std::system_error& e) {  // longer than a socket address holds
+      throw std::runtime_error("cannot listen on " + address + ": " + e.what());
+    }
   }
   std::string host = "127.0.0.1", port = address;
   if (const auto colon = address.rfind(':'); colon != std::string::npos) {

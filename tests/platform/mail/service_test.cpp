@@ -376,12 +376,19 @@ TEST_F(MailService, SigtermFinishesTheMessageInProgress) {
 }
 
 // An address it cannot listen on exactly as written ends the service at
-// once; a port out of range is never taken modulo 65536.
+// once, saying which: a port out of range is never taken modulo 65536, a
+// socket path never cut to what a socket address holds.
 TEST_F(MailService, AnAddressThatCannotBeUsedAsWrittenIsRefused) {
-  for (const char* address : {"127.0.0.1:99999", "127.0.0.1:65536", "127.0.0.1:", "127.0.0.1:-1", "25x"}) {
-    ChildResult r = lab({"serve", "--smtp", address});
+  const std::string longPath = "unix:" + (workDir() / std::string(120, 'd')).string();
+  const std::pair<std::string, std::string> rows[] = {
+      {"127.0.0.1:99999", "a number from 0 to 65535"}, {"127.0.0.1:65536", "a number from 0 to 65535"},
+      {"127.0.0.1:", "a number from 0 to 65535"},      {"25x", "a number from 0 to 65535"},
+      {longPath, "cannot listen on " + longPath + ": File name too long"},
+  };
+  for (const auto& [address, says] : rows) {
+    ChildResult r = lab({"serve", "--lmtp", address});
     EXPECT_EQ(r.exitCode, 1) << address;
-    EXPECT_THAT(r.err, ::testing::HasSubstr("a number from 0 to 65535")) << address;
+    EXPECT_THAT(r.err, ::testing::HasSubstr(says)) << address;
   }
 }
 
