@@ -67,6 +67,9 @@ void checkName(TextView name) {
   if (name.empty()) throw ComError(E_BAD_NAME, u"A folder or item name cannot be empty.");
   if (name.find(u'/') != TextView::npos)
     throw ComError(E_BAD_NAME, u"The name \"" + Text(name) + u"\" holds a \"/\", which separates names in URLs.");
+  // Any URL resolver reads these as the folder itself and the one above it.
+  if (name == u"." || name == u"..")
+    throw ComError(E_BAD_NAME, u"The name \"" + Text(name) + u"\" would stand for another folder in a URL.");
   if (name.size() > 255)
     throw ComError(E_BAD_NAME, u"The name \"" + Text(name.substr(0, 40)) +
                                    u"...\" is longer than 255 characters.");

@@ -96,7 +96,7 @@ TEST_F(StoreApi, FoldersCarryTheirSettingsAndNeedTheirParentUnlessAskedToMakeIt)
     EXPECT_NE(e.description().find(u"\"Missing\""), Text::npos) << toUtf8(e.description());
   }
   EXPECT_FALSE(findFolder(u"Missing"));
-  for (const char16_t* bad : {u"", u"a//b", u"/"}) {
+  for (const char16_t* bad : {u"", u"a//b", u"/", u"..", u"Team/.", u"../x"}) {
     spec.path = bad;
     EXPECT_THROW(createFolder(spec), ComError) << toUtf8(bad);
   }
