@@ -1,11 +1,13 @@
 #include "platform/com/runtime_libraries.h"
 
+#include <cerrno>
 #include <dlfcn.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/com/library_trust.h"
 #include "platform/com/runtime.h"
@@ -90,8 +92,16 @@ void* load(TextView registeredPath, TextView forClass) {
     throw ComError(CO_E_DLLNOTFOUND, where(u"(no path)", forClass) + u" was not found: the registered path is empty.");
   std::string file = resolvePath(registeredPath);
   struct stat status {};
-  if (::stat(file.c_str(), &status) != 0)
+  if (::stat(file.c_str(), &status) != 0) {
+    // A host running as the application's account may not reach a library
+    // that root can: say so, rather than that it is missing.
+    if (errno == EACCES)
+      throw ComError(E_ACCESSDENIED, where(registeredPath, forClass) + u" cannot be reached by the account this " +
+                                         u"process runs as (user " + fromUtf8(std::to_string(::geteuid())) +
+                                         u"): give it read access to the file and search access to every " +
+                                         u"directory above it, or install the library where it has them.");
     throw ComError(CO_E_DLLNOTFOUND, where(registeredPath, forClass) + u" was not found.");
+  }
   if (!S_ISREG(status.st_mode))
     throw ComError(CO_E_ERRORINDLL, where(registeredPath, forClass) + u" is not a library file.");
   // Written in place, a loaded library changes the code that runs: a file

@@ -42,8 +42,8 @@ protected:
 
   // Installs the sink and registers it on "Sales"; the host that checked
   // the registration is ended, so that the next one sees the test's faults.
-  void install(TextView identity = u"") {
-    appId_ = Catalog().installApplication(u"Faulty", kLibrary, identity, fromUtf8(kPassword), Text(u"construct me")).id;
+  void install(TextView identity = u"", TextView library = kLibrary) {
+    appId_ = Catalog().installApplication(u"Faulty", library, identity, fromUtf8(kPassword), Text(u"construct me")).id;
     store::Properties reg{{prop::contentClass, Variant(store::contentclass::registration)},
                           {prop::eventMethod, Variant(u"onsyncsave")},
                           {prop::sinkClass, Variant(faultysink::kProgId)},
@@ -399,6 +399,23 @@ TEST_P(HostIdentity, IsTheLocalAccountOfTheUserNameElseTheCallerWithOneWarningPe
     EXPECT_EQ(content.find(kPassword), std::string::npos) << what;
   }
   EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+}
+
+// A library that the superuser reaches but the run-as account cannot is
+// named as such, not as missing.
+TEST_F(ServerApplication, ALibraryTheRunAsAccountCannotReachIsNamedSo) {
+  if (::geteuid() != 0 || !::getpwnam("nobody")) GTEST_SKIP() << "switching accounts needs the superuser";
+  const auto dir = workDir() / "private";
+  std::filesystem::create_directory(dir);
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+  std::filesystem::copy_file(KORVANE_FAULTYSINK_PATH, dir / "Faulty.dll");
+  try {
+    install(u"CORP\\nobody", fromUtf8((dir / "Faulty.dll").string()));
+    ADD_FAILURE() << "the registration was accepted";
+  } catch (const ComError& e) {
+    EXPECT_NE(e.description().find(u"cannot be reached by the account this process runs as"), Text::npos)
+        << toUtf8(e.description());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Identities, HostIdentity,
