@@ -89,8 +89,11 @@ std::optional<Changeable> changeableByOthers(const std::string& path, const stru
   return std::nullopt;
 }
 
-std::optional<Changeable> directoryChangeableByOthers(const std::string& canonical) {
-  for (fs::path p = fs::path(canonical).parent_path();; p = p.parent_path()) {
+namespace {
+
+// `dir` or a directory above it that others could change.
+std::optional<Changeable> chainChangeableByOthers(const fs::path& dir) {
+  for (fs::path p = dir;; p = p.parent_path()) {
     struct stat status {};
     if (::stat(p.c_str(), &status) != 0)
       return Changeable{p.string(), fmt::format("it cannot be checked: {}", std::strerror(errno))};
@@ -99,19 +102,43 @@ std::optional<Changeable> directoryChangeableByOthers(const std::string& canonic
   }
 }
 
+// The entry with "$ORIGIN" (or "${ORIGIN}") read as the library's directory,
+// in one pass; nothing when it holds another token, which cannot be checked.
+std::optional<std::string> expandOrigin(const std::string& entry, const std::string& origin) {
+  std::string out;
+  for (std::size_t i = 0; i < entry.size();) {
+    if (entry.compare(i, 9, "${ORIGIN}") == 0) {
+      out += origin;
+      i += 9;
+    } else if (entry.compare(i, 7, "$ORIGIN") == 0) {
+      out += origin;
+      i += 7;
+    } else if (entry[i] == '$') {
+      return std::nullopt;
+    } else {
+      out += entry[i++];
+    }
+  }
+  return out;
+}
+
+} // namespace
+
+std::optional<Changeable> directoryChangeableByOthers(const std::string& canonical) {
+  return chainChangeableByOthers(fs::path(canonical).parent_path());
+}
+
 std::optional<Changeable> searchPathChangeableByOthers(const std::string& canonical) {
   const std::string origin = fs::path(canonical).parent_path().string();
   for (const std::string& entry : searchPathOf(canonical)) {
-    std::string dir = entry.empty() ? "." : entry;  // an empty entry is the current directory
-    for (const char* token : {"${ORIGIN}", "$ORIGIN"})
-      for (std::size_t at; (at = dir.find(token)) != std::string::npos;) dir.replace(at, std::strlen(token), origin);
     const std::string named = "the library's search path names " + (entry.empty() ? "the current directory" : entry);
-    if (dir.find('$') != std::string::npos) return Changeable{entry, "it cannot be checked: " + named};
+    auto dir = expandOrigin(entry.empty() ? "." : entry, origin);  // an empty entry is the current directory
+    if (!dir) return Changeable{entry, "it cannot be checked: " + named};
     // A directory not there yet is as safe as the nearest one above it.
     std::error_code ec;
-    fs::path p = fs::weakly_canonical(fs::absolute(dir, ec), ec);
+    fs::path p = fs::weakly_canonical(fs::absolute(*dir, ec), ec);
     while (!fs::exists(p, ec) && p.has_relative_path()) p = p.parent_path();
-    if (auto c = directoryChangeableByOthers((p / "-").string())) {
+    if (auto c = chainChangeableByOthers(p)) {
       c->why += "; " + named;
       return c;
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 
+#include "platform/com/library_trust.h"
 #include "platform/com/search_path.h"
 #include "support/temp_server.h"
 
@@ -33,6 +34,12 @@ TEST(SearchPath, IsReadFromTheDynamicSegmentAndFromNothingBeyondTheFile) {
   std::ofstream(dir / "text.dll") << "#!/bin/sh\n";
   EXPECT_TRUE(searchPathOf((dir / "text.dll").string()).empty());
   EXPECT_TRUE(searchPathOf((dir / "missing.dll").string()).empty());
+
+  // "$ORIGIN" is read once, also where the library's own directory is named so.
+  const fs::path odd = dir / "x$ORIGIN";
+  fs::create_directory(odd);
+  fs::copy_file(library, odd / "lib.dll");
+  EXPECT_FALSE(searchPathChangeableByOthers((odd / "lib.dll").string()));
   fs::remove_all(dir);
 }
 
