@@ -273,18 +273,17 @@ Database::Database(const fs::path& path)
     : file_(fs::absolute(path)), cache_(std::make_unique<Cache>()), serial_(nextSerial()) {
   const fs::path& file = file_;
   checkPrivate(file.parent_path());
-  std::error_code ec;
-  auto status = fs::status(file, ec);
-  if (ec || !fs::is_regular_file(status))
+  struct stat opened {};
+  if (::stat(file.c_str(), &opened) != 0 || !S_ISREG(opened.st_mode))
     raiseText(fmt::format("The server database {} is missing or not a file.", file.string()));
+  device_ = opened.st_dev;
+  inode_ = opened.st_ino;
   checkPrivate(file);
   if (::access(file.c_str(), R_OK | W_OK) != 0)
     raiseText(fmt::format("The server database {} cannot be opened for reading and writing ({}). "
                           "Check its owner and permissions (it should be readable and writable by "
                           "its owner only).",
                           file.string(), std::strerror(errno)));
-  struct stat opened {};
-  if (::stat(file.c_str(), &opened) == 0) device_ = opened.st_dev, inode_ = opened.st_ino;
   // Absolute and without SQLITE_OPEN_URI: never read as a "file:" URI.
   int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
