@@ -4,38 +4,13 @@
 
 #include "platform/com/runtime.h"
 #include "platform/directory/directory.h"
+#include "platform/store/store.h"
 #include "support/temp_server.h"
 
 namespace korvane::directory {
 namespace {
 
 using korvane::testing::TempServer;
-
-// An open connection of a provider that runs no commands: the platform's own
-// connection cannot be opened with one, so this unit test of the command
-// object stands one in (it asks a connection its provider and state only).
-class ForeignConnection final : public ComObject<ado::IConnection> {
-public:
-  HRESULT get_Provider(Text* p) noexcept override {
-    *p = u"MSDASQL";
-    return S_OK;
-  }
-  HRESULT get_State(std::int32_t* s) noexcept override {
-    *s = ado::adStateOpen;
-    return S_OK;
-  }
-  HRESULT put_Provider(TextView) noexcept override { return E_NOTIMPL; }
-  HRESULT get_ConnectionString(Text*) noexcept override { return E_NOTIMPL; }
-  HRESULT put_ConnectionString(TextView) noexcept override { return E_NOTIMPL; }
-  HRESULT Open(TextView, TextView, TextView, std::int32_t) noexcept override { return E_NOTIMPL; }
-  HRESULT Close() noexcept override { return E_NOTIMPL; }
-  HRESULT BeginTrans(std::int32_t*) noexcept override { return E_NOTIMPL; }
-  HRESULT CommitTrans() noexcept override { return E_NOTIMPL; }
-  HRESULT RollbackTrans() noexcept override { return E_NOTIMPL; }
-  HRESULT GetProperty(TextView name, Variant*) noexcept override { return unknownName(name); }
-  HRESULT PutProperty(TextView name, const Variant&) noexcept override { return unknownName(name); }
-  HRESULT Invoke(TextView name, std::span<const Variant>, Variant*) noexcept override { return unknownName(name); }
-};
 
 const Text kCategory = u"CN=Person,CN=Schema,CN=Configuration,DC=corp,DC=example,DC=com";
 const Text kFrom = u"FROM 'GC://dc01.corp.example.com' ";
@@ -159,7 +134,12 @@ TEST_F(CommandTest, ExecuteAndBindingFailuresSayWhatIsMissing) {
   check(command_->put_CommandText(u"SELECT cn " + kFrom));
   EXPECT_EQ(command_->Execute(-1, rs.put()), ado::adErrInvalidConnection);
   EXPECT_EQ(command_->putref_ActiveConnection(connection_.get()), ado::adErrInvalidConnection);
-  EXPECT_EQ(command_->putref_ActiveConnection(makeCom<ForeignConnection>().get()), ado::adErrProviderNotFound);
+  // An open connection of the store's provider, which runs no commands.
+  store::createServer(server_.dir() / "store", store::ServerInfo{u"exch01", u"", u""});
+  auto storeConnection = createInstance<ado::IConnection>(u"ADODB.Connection");
+  check(storeConnection->put_Provider(u"ExOLEDB.DataSource"));
+  check(storeConnection->Open(u"http://exch01/Public", u"", u"", -1));
+  EXPECT_EQ(command_->putref_ActiveConnection(storeConnection.get()), ado::adErrProviderNotFound);
 }
 
 TEST_F(CommandTest, LateBoundMembers) {
