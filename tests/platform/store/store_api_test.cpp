@@ -153,20 +153,6 @@ TEST_F(StoreApi, SaveCreatesOrChangesAnItemAndDeleteTakesPathsAndUrls) {
   EXPECT_THROW(deleteItem(u"Sales/Note.EML"), ComError);
 }
 
-TEST_F(StoreApi, RegistrationsAreListedWithTheirProperties) {
-  folder(u"Sales");
-  save(u"Sales", u"Not a registration.EML", {});
-  EXPECT_TRUE(registrations().empty());
-  // Written directly as data, with a class that is creatable and has no Register.
-  check(writeRecord(url(u"Sales/Plain.reg"), nullptr,
-                    {{u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg")},
-                     {prop::sinkClass, Variant(u"ADODB.Connection")}}));
-  auto all = registrations();
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].url, url(u"Sales/Plain.reg"));
-  EXPECT_EQ(all[0].properties.text(prop::sinkClass), u"ADODB.Connection");
-}
-
 TEST_F(StoreApi, TheEventLogKeepsItsNewestEntriesInOrder) {
   clearEvents();
   writeEvent(u"Lab", EventLevel::Information, u"first");
