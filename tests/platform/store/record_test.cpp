@@ -67,18 +67,6 @@ TEST_F(Record, OpenFollowsModesCreateOptionsAndAccessAndCreatesCollectionsAtOnce
   EXPECT_NE(takeErrorInfo().find(u"http://exch01/Public/Sales"), Text::npos);
 }
 
-// Names, URLs, classes and the folder flag are shown through the store's
-// queries and calls; a nested folder's parent and the subfolder flag only here.
-TEST_F(Record, ComputedPropertiesDescribeTheTree) {
-  folder(u"Sales/Bob's Orders");
-  auto f = fieldsOf(openedRecord(url(u"Sales/Bob's Orders"), 1, -1).get());
-  EXPECT_EQ(valueOf(f.get(), u"DAV:parentname"), Variant(u"http://exch01/Public/Sales"));
-  EXPECT_EQ(valueOf(f.get(), u"DAV:hassubs"), Variant(false));
-  auto pf = fieldsOf(openedRecord(url(u"Sales"), 1, -1).get());
-  EXPECT_EQ(valueOf(pf.get(), u"DAV:hassubs"), Variant(true));
-  EXPECT_EQ(valueOf(pf.get(), u"DAV:childcount"), Variant(2));
-}
-
 // A record shows the item as it is when its fields are first read, and an
 // item deleted in between is reported as such, never shown half-empty.
 TEST_F(Record, FieldsShowTheItemAsItIsWhenFirstRead) {
