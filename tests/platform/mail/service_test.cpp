@@ -267,8 +267,6 @@ TEST_F(MailService, ProtocolManners) {
     EXPECT_EQ(talk(row.steps), row.codes);
     EXPECT_EQ(items(u"Sales").size(), 1u);  // the pipelined message only
   }
-  ChildResult r = stop();
-  EXPECT_TRUE(r.exited && r.exitCode == 0) << describe(r);
 }
 
 TEST_F(MailService, EightClientsWithOneSubjectEachLandOnce) {
