@@ -273,12 +273,10 @@ TEST_F(MailService, EightClientsWithOneSubjectEachLandOnce) {
   start();
   Json r = client({"parallel", std::to_string(smtp_), "8", "ann@example.com", kSales, "Same subject"});
   EXPECT_EQ(r["results"], Json(std::vector<std::string>(8, "ok")));
-  std::set<std::string> bodies, names;
-  for (const auto& item : items(u"Sales")) {
-    bodies.insert(toUtf8(item.properties.text(store::prop::textBody)));
-    names.insert(toUtf8(item.name));
-  }
-  EXPECT_EQ(names.size(), 8u);
+  const auto list = items(u"Sales");
+  EXPECT_EQ(list.size(), 8u);
+  std::set<std::string> bodies;
+  for (const auto& item : list) bodies.insert(toUtf8(item.properties.text(store::prop::textBody)));
   std::set<std::string> expected;
   for (int k = 0; k < 8; ++k) expected.insert("client " + std::to_string(k) + "\r\n");
   EXPECT_EQ(bodies, expected);
