@@ -9,10 +9,12 @@ using namespace testing;
 
 // The folder enumeration's query, as the setup sends it.
 Text enumerationQuery(TextView url) {
-  return u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", \"DAV:href\", "
-         u"\"DAV:childcount\",  \"http://schemas.microsoft.com/exchange/publicfolderemailaddress\",  "
-         u"\"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" From  scope('shallow traversal of \"" + Text(url) +
-         u"\"') where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True  ORDER BY \"DAV:displayname\" ";
+  return u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", "
+         u"\"DAV:href\", \"DAV:childcount\",  "
+         u"\"http://schemas.microsoft.com/exchange/publicfolderemailaddress\",  "
+         u"\"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" From  scope('shallow traversal of \"" +
+         Text(url) + u"\"') where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True  "
+         u"ORDER BY \"DAV:displayname\" ";
 }
 
 class Recordset : public StoreTest {
@@ -62,7 +64,8 @@ TEST_F(Recordset, TheEnumerationListsVisibleSubfoldersByName) {
   EXPECT_EQ(column(root, u"DAV:href"),
             texts({u"http://exch01/Public/archive", u"http://exch01/Public/Sales", u"http://exch01/Public/Éclair"}));
   EXPECT_EQ(column(root, u"DAV:parentname")[0], Variant(u"http://exch01/Public"));
-  EXPECT_EQ(column(root, u"DAV:hassubs"), (std::vector<Variant>{Variant(false), Variant(true), Variant(false)}));
+  EXPECT_EQ(column(root, u"DAV:hassubs"),
+            (std::vector<Variant>{Variant(false), Variant(true), Variant(false)}));
   EXPECT_EQ(column(root, u"DAV:childcount"), (std::vector<Variant>{Variant(0), Variant(2), Variant(0)}));
   auto mail = column(root, prop::mailAddress);
   EXPECT_TRUE(mail[0].isNull());

@@ -102,10 +102,10 @@ TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
       lookupQuery, enumerationQuery,
       u"select * from scope('\"http://S/Public/Bob''s \"\"x\"\"\"', 'shallow traversal of \"http://S/y\"')",
       u"select \"*\", \"a\" from scope('\"http://S/y\"') order by \"a\" desc, \"b\""};
-  const Query odd = parse(u"  SeLeCt\t\"a\" ,\"b\"\r\nFROM\nScope  (  'Shallow Traversal Of \"http://S/x\"'  )"
-                          u"  wHeRe  \"a\"=TRUE  order   BY \"a\" desc , \"b\" ASC  ");
-  EXPECT_EQ(toText(odd), u"SELECT \"a\", \"b\" FROM SCOPE('shallow traversal of \"http://S/x\"') "
-                         u"WHERE \"a\" = TRUE ORDER BY \"a\" DESC, \"b\"");
+  const Query q = parse(u"  SeLeCt\t\"a\" ,\"b\"\r\nFROM\nScope  (  'Shallow Traversal Of \"http://S/x\"'  )"
+                        u"  wHeRe  \"a\"=TRUE  order   BY \"a\" desc , \"b\" ASC  ");
+  EXPECT_EQ(toText(q), u"SELECT \"a\", \"b\" FROM SCOPE('shallow traversal of \"http://S/x\"') "
+                       u"WHERE \"a\" = TRUE ORDER BY \"a\" DESC, \"b\"");
   for (const Text& text : texts) {
     const Query first = parse(text);
     const Text canonical = toText(first);
