@@ -288,7 +288,7 @@ SaveResult saveNode(const SaveRequest& request) {
   for (int attempt = 1;; ++attempt) {
     WriteLock lock(tree::database());
     auto change = std::make_shared<Change>();
-    LogAtEnd log{change};
+    LogAtEnd writesLog{change};
     Plan plan = planSave(request, *change);
     if (plan.opened) {
       lock.release();
@@ -351,7 +351,7 @@ DeleteResult deleteNode(const Node& target) {
     }
     const Properties stored = tree::stored(node->id);
     auto change = std::make_shared<Change>();
-    LogAtEnd log{change};
+    LogAtEnd writesLog{change};
     change->node = *node;
     change->url = tree::urlOf(*node);
     change->method = Method::Delete;
