@@ -1,6 +1,7 @@
 #include "platform/store/events.h"
 
 #include <algorithm>
+#include <set>
 
 #include "store_fixture.h"
 #include "test_sink.h"
@@ -260,6 +261,23 @@ TEST_F(EventService, ASinkThatCannotBeCreatedIsLoggedAndTheSaveGoesOnEvenIfAbort
   clearEvents();
   EXPECT_TRUE(deliver(u"Sales", mail(u"IPM.Note")).aborted);
   EXPECT_EQ(listEvents().size(), 1u);
+}
+
+// A delivery's name is settled when it is written: the log names the item
+// written, not the one another save took meanwhile.
+TEST_F(EventService, ItsLogNamesADeliveryByTheNameItWasWrittenUnder) {
+  registerOk(url(u"Sales"), {.sink = kVanishing, .priority = u"1"});
+  registerOk(url(u"Sales"), {.sink = kNameTaker, .priority = u"2", .name = u"take.reg"});
+  setVanishingAvailable(false);
+  clearEvents();
+  sinkCalls().clear();
+  auto out = deliver(u"Sales", mail(u"IPM.Note"));
+  ASSERT_FALSE(calls().empty());
+  const Text planned = calls().front().url;
+  ASSERT_NE(out.url, planned);
+  std::multiset<Text> named;  // the taker's own save is logged too
+  for (const auto& e : listEvents()) named.insert(e.text.substr(e.text.find(u"The change of ") + 14));
+  EXPECT_EQ(named, (std::multiset<Text>{planned + u" went on without it.", out.url + u" went on without it."}));
 }
 
 // --- registration items -----------------------------------------------------------

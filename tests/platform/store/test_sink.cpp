@@ -66,6 +66,17 @@ void meddle(TextView url) {
   meddling = false;
 }
 
+// Saves an item of its own where a new item is about to be written, as
+// another delivery with the same subject would.
+void takeName(TextView url) {
+  static bool taking = false;  // its own save calls it too
+  if (taking) return;
+  taking = true;
+  writeRecord(url, nullptr, {{prop::subject, Variant(u"taken")}});
+  takeErrorInfo();
+  taking = false;
+}
+
 class TestSink final : public ComObject<IExStoreSyncEvents, ICreateRegistration> {
 public:
   explicit TestSink(Text progId) : progId_(std::move(progId)) {
@@ -81,6 +92,7 @@ public:
       if (progId_ == kDeleter && record) record->DeleteRecord(u"", false);
       if (progId_ == kAborter) info->AbortChange(1);
       if (progId_ == kMeddler) meddle(url);
+      if (progId_ == kNameTaker && (flags & EVT_NEW_ITEM)) takeName(url);
     }
     sinkCalls().push_back(call);
     return S_OK;
@@ -127,7 +139,8 @@ void registerTestSinks() {
   static const bool done = [] {
     int n = 0;
     for (const char16_t* progId :
-         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kThirdRecorder, kVanishing, kMeddler})
+         {kRecorder, kSecondRecorder, kRewriter, kDeleter, kAborter, kRefuser, kThirdRecorder, kVanishing, kMeddler,
+          kNameTaker})
       registerSink(fmt::format("{{7A1E0001-0000-4000-8000-00000000A{:03}}}", ++n), progId);
     return true;
   }();

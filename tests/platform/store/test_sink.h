@@ -20,6 +20,7 @@ inline constexpr char16_t kRefuser[] = u"KorvaneTest.Refuser";      // Register 
 inline constexpr char16_t kThirdRecorder[] = u"KorvaneTest.ThirdRecorder";
 inline constexpr char16_t kVanishing[] = u"KorvaneTest.Vanishing";   // creatable while available
 inline constexpr char16_t kMeddler[] = u"KorvaneTest.Meddler";  // saves its item through a record of its own
+inline constexpr char16_t kNameTaker[] = u"KorvaneTest.NameTaker";  // saves a new item of its own under the planned name
 inline constexpr char16_t kUnregistered[] = u"KorvaneTest.NoSuchClass";
 
 struct SinkCall {
