@@ -14,7 +14,6 @@
 #include "platform/complus/faultysink/faultysink.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
-#include "setup/window/main_window.h"
 
 namespace korvane::robustness {
 namespace {
@@ -65,17 +64,6 @@ protected:
       if (p == std::to_string(pid) && event == "save") out.push_back(phase);
     return out;
   }
-
-  // The setup's store work: the state refresh with the folder list.
-  void expectRefreshWorks() {
-    setup::InstallForm form;
-    setup::Form_Load(form, u"");
-    setup::Form_Activate(form);
-    EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
-    EXPECT_EQ(form.ui.ListView1.rows.size(), kFolders.size());
-    setup::Form_Unload(form);
-    db::Database::closeCurrent();
-  }
 };
 
 struct Ending {
@@ -96,7 +84,7 @@ TEST_P(HeldDelivery, OthersFinishMeanwhileAndItLeavesAllOrNothing) {
   EXPECT_TRUE(others.exited && others.exitCode == 0) << describe(others);
   ChildResult registered = lab({"reg", "add", "Plain", "--sink", "Korvane.KorvaneCls"});
   EXPECT_TRUE(registered.exited && registered.exitCode == 0) << describe(registered);
-  expectRefreshWorks();
+  EXPECT_EQ(refreshedWindow().ListView1.rows.size(), kFolders.size());  // the setup's store work
   EXPECT_FALSE(held.poll()) << "the held delivery ended before it was let go";
 
   if (ending.word)
