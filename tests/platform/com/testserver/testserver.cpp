@@ -11,8 +11,6 @@
 namespace korvane::testserver {
 namespace {
 
-using registry::Root;
-
 std::atomic<long> liveObjects{0};
 std::atomic<long> canUnloadCalls{0};
 
@@ -107,15 +105,8 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
   });
 }
 
-extern "C" __attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
-  return guarded([]() -> HRESULT {
-    for (const auto& c : kClasses) {
-      registry::deleteKey(Root::ClassesRoot, u"CLSID\\" + c.clsid.toText());
-      registry::deleteKey(Root::ClassesRoot, c.progId);
-    }
-    return S_OK;
-  });
-}
+// Nothing calls it: the catalog takes a removed class's keys out itself.
+extern "C" __attribute__((visibility("default"))) HRESULT DllUnregisterServer() { return S_OK; }
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(const Guid* clsid, const Guid* iid,
                                                                            void** out) {
