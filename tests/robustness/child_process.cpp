@@ -72,7 +72,7 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
     ::dup2(out, 1);
     ::dup2(err, 2);
     ::dup2(in, 0);
-    if (nobody && (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0))
+    if (nobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
       _exit(125);
     ::execvpe(argv[0], argv.data(), envp.data());
     _exit(127);

@@ -75,9 +75,8 @@ class DeliveryKilled : public Crashes, public ::testing::WithParamInterface<Deli
 TEST_P(DeliveryKilled, LeavesNoHalfWrittenItemAndTheServerWorksOn) {
   const DeliveryFault& fault = GetParam();
   // Three deliveries finish, the fourth is killed at the point.
-  ChildResult r = runWith(delivererOptions("w", 10, {"Sales"}, {"IPM.Post"}),
-                          {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}});
-  expectKilled(r);
+  expectKilled(runWith(delivererOptions("w", 10, {"Sales"}, {"IPM.Post"}),
+                       {{"KORVANE_FAULT", fault.point}, {"KORVANE_FAULT_SKIP", "3"}}));
 
   auto log = readDeliveryLog(file("w.log"));
   ASSERT_EQ(log.deliveries.size(), 4u) << "the kill came at the wrong delivery";
@@ -101,9 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Points, DeliveryKilled,
                          [](const auto& info) { return pointName(info.param.point); });
 
 TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
-  ChildResult r = helper("korvane-lab-faults", {"delete", "Sales/Kept 2.EML"},
-                         {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}});
-  expectKilled(r);
+  expectKilled(helper("korvane-lab-faults", {"delete", "Sales/Kept 2.EML"},
+                      {{"KORVANE_FAULT", "store.after-delete-before-commit-phase"}}));
   EXPECT_FALSE(store::findItem(u"Sales/Kept 2.EML"));
   expectServerWorksOn();
 }
@@ -111,13 +109,12 @@ TEST_F(Crashes, DeleteKilledAfterItsCommitStaysDeleted) {
 TEST_F(Crashes, ARemoveKilledAfterItsCommitLeavesNoHostBehind) {
   auto apps = complus::Catalog().listApplications();
   ASSERT_EQ(apps.size(), 1u);
-  const Text id = apps[0].id;
-  ASSERT_TRUE(complus::host::status(id).running);
+  ASSERT_TRUE(complus::host::status(apps[0].id).running);
   expectKilled(helper("korvane-lab-faults", {"complus", "remove", toUtf8(apps[0].name)},
                       {{"KORVANE_FAULT", "complus.saved-before-hosts-end"}}));
   db::Database::closeCurrent();
   EXPECT_TRUE(complus::Catalog().listApplications().empty());
-  EXPECT_FALSE(complus::host::status(id).running);
+  EXPECT_FALSE(complus::host::status(apps[0].id).running);
 }
 
 struct RegistrationFault {
@@ -129,9 +126,8 @@ class RegistrationKilled : public Crashes, public ::testing::WithParamInterface<
 
 TEST_P(RegistrationKilled, LeavesTheOldItemOrNoneAndNeverAPartOfOne) {
   const RegistrationFault& fault = GetParam();
-  ChildResult r =
-      helper("robustness_registrar", {"create", fault.folder, "--priority", "7"}, {{"KORVANE_FAULT", fault.point}});
-  expectKilled(r);
+  expectKilled(
+      helper("robustness_registrar", {"create", fault.folder, "--priority", "7"}, {{"KORVANE_FAULT", fault.point}}));
 
   auto registrations = store::registrations();
   ASSERT_EQ(registrations.size(), 1u) << "only the registration made before the crash may exist";
