@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -102,7 +103,7 @@ TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip)
   std::filesystem::create_directories(dir);
   auto catalog = testing::newCatalog();
   auto components = testing::componentsOf(testing::applications(catalog.get()).get(), appId_);
-  testing::put(testing::item(components.get(), 0).get(), u"ConstructorString", Variant(fromUtf8(dir.string())));
+  testing::put(testing::item(components.get(), 0).get(), u"ConstructorString", Variant(dir.u16string()));
   testing::save(components.get());
   deliver();
   deliver();
@@ -110,7 +111,7 @@ TEST_F(ServerApplication, TheSinkRunsInTheHostAndItsChangeIsSavedInOneRoundTrip)
   std::map<std::string, int> seen;
   for (std::string pid, event, phase, rest; log >> pid >> event >> phase && std::getline(log, rest);)
     ++seen[event + " " + phase];
-  EXPECT_EQ(seen, (std::map<std::string, int>{{"construct none", 1}, {"save begin", 2}, {"save committed", 2}}));
+  EXPECT_EQ(seen, (decltype(seen){{"construct none", 1}, {"save begin", 2}, {"save committed", 2}}));
 }
 
 // The worker that keeps the caller's object is killed between two saves:
@@ -335,15 +336,11 @@ TEST_P(StoppedHost, IsEndedByTheNextCallerOrByShutdown) {
   ASSERT_GT(fresh, 0);
   EXPECT_NE(fresh, stopped);
   ASSERT_EQ(::kill(fresh, SIGSTOP), 0);
-  auto seen = host::status(appId_);  // named by its socket's peer, since it cannot greet
-  EXPECT_TRUE(seen.running);
-  EXPECT_EQ(seen.pid, fresh);
-  EXPECT_FALSE(seen.answering);
-  auto ended = host::shutdown(appId_);
-  EXPECT_TRUE(ended.running);
-  EXPECT_EQ(ended.pid, fresh);
-  EXPECT_FALSE(ended.answered);
-  EXPECT_TRUE(ended.gone);
+  const auto seen = host::status(appId_);  // named by its socket's peer, since it cannot greet
+  EXPECT_EQ(std::tuple(seen.running, seen.pid, seen.answering), std::tuple(true, fresh, false));
+  const auto ended = host::shutdown(appId_);
+  EXPECT_EQ(std::tuple(ended.running, ended.pid, ended.answered, ended.gone),
+            std::tuple(true, fresh, false, true));
   EXPECT_TRUE(ends(fresh));
   EXPECT_FALSE(host::status(appId_).running);
 }
@@ -398,7 +395,7 @@ TEST_F(ServerApplication, ALibraryTheRunAsAccountCannotReachIsNamedSo) {
   std::filesystem::create_directory(dir);
   std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
   std::filesystem::copy_file(KORVANE_FAULTYSINK_PATH, dir / "Faulty.dll");
-  const auto f = testing::thrownBy([&] { install(u"CORP\\nobody", fromUtf8((dir / "Faulty.dll").string())); });
+  const auto f = testing::thrownBy([&] { install(u"CORP\\nobody", (dir / "Faulty.dll").u16string()); });
   EXPECT_TRUE(testing::contains(f.description, u"cannot be reached by the account this process runs as"))
       << toUtf8(f.description);
 }

@@ -104,7 +104,7 @@ TEST_F(Install, ALibraryThatCannotBeInstalledIsRefusedClearlyAndRecordsNothing) 
   EXPECT_EQ(count(componentsOf(applications(catalog.get()).get(), id).get()), 0);
   // Making a whole application of a missing library leaves no application behind.
   const Text missing = rows[0].path(server.dir());
-  EXPECT_EQ(thrownBy([&] { complus::Catalog().installApplication(u"Other", missing, u"", u"", std::nullopt); }).code,
+  EXPECT_EQ(thrownBy([&] { complus::Catalog().installApplication(u"Other", missing, u"", u"", {}); }).code,
             COMADMIN_E_BADPATH);
   EXPECT_EQ(complus::Catalog().listApplications().size(), 1u);
 }
