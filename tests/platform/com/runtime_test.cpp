@@ -180,8 +180,7 @@ TEST_F(Runtime, ALibraryOtherUsersCouldChangeIsNotLoaded) {
   // A library loaded before is refused once others could write it in place.
   const fs::path late = server.dir() / "trust1" / "Server.dll";
   fs::permissions(late, perms::others_write, fs::perm_options::remove);
-  void* handle = libraries::load(fromUtf8(late.string()), u"");
-  ASSERT_NE(handle, nullptr);
+  ASSERT_NE(libraries::load(fromUtf8(late.string()), u""), nullptr);
   add(late, perms::others_write);
   EXPECT_THROW(libraries::load(fromUtf8(late.string()), u""), ComError);
 }
