@@ -5,8 +5,8 @@
 // choosing the same item names at the same moment. Afterwards every
 // delivered item is stored exactly once with its delivered or its mapped
 // class (or was deleted by the NULL mapping), and the database is sound.
-// One more delivery process is killed just before one of its commits: only
-// that delivery is in doubt, and it must not be stored.
+// One more delivery process is killed just before a commit a quarter into its
+// run: only that delivery is in doubt, and it must not be stored.
 //
 // Where KorvaneSetup is built, it runs in batch mode meanwhile, again and
 // again, without a display (offscreen) and with the Disclaimer answered by
@@ -86,7 +86,8 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   for (int w = 0; w < 4; ++w)
     deliverers.emplace_back(delivererOptions("w" + std::to_string(w), count, folders, classes, subjects));
   ChildOptions victimOptions = delivererOptions("victim", count, folders, classes, subjects);
-  victimOptions.setEnv = {{"KORVANE_FAULT", "store.before-commit"}, {"KORVANE_FAULT_SKIP", "25"}};
+  victimOptions.setEnv = {{"KORVANE_FAULT", "store.before-commit"},
+                          {"KORVANE_FAULT_SKIP", std::to_string(count / 4)}};
   Child victim(victimOptions);
   // Batch runs one after the other while the deliverers are busy.
   int batchRuns = 0;
