@@ -134,8 +134,7 @@ TEST_P(BadDatabase, EveryLabCommandSaysWhatIsWrongAndWhatToDo) {
   const std::string before = slurp(dbFile);
   for (const auto& command : kLabCommands) {
     ChildResult r = lab(command, {}, c.asNobody);
-    std::string shown;
-    for (const auto& a : command) shown += a + " ";
+    const std::string shown = commaSeparated(command) + ": ";
     ASSERT_TRUE(r.exited) << shown << describe(r);
     EXPECT_NE(r.exitCode, 0) << shown << describe(r);
     EXPECT_EQ(r.err.rfind("korvane-lab: ", 0), 0u) << shown << describe(r);

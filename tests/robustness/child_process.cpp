@@ -62,14 +62,8 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
   int out = openFile(options_.out, O_WRONLY | O_CREAT | O_TRUNC);
   int err = openFile(options_.err, O_WRONLY | O_CREAT | O_TRUNC);
   int in = openFile(options_.in, O_RDONLY);
-  uid_t uid = 0;
-  gid_t gid = 0;
-  if (options_.asNobody) {
-    const passwd* pw = ::getpwnam("nobody");
-    if (!pw) throw std::runtime_error("there is no user nobody");
-    uid = pw->pw_uid;
-    gid = pw->pw_gid;
-  }
+  const passwd* nobody = options_.asNobody ? ::getpwnam("nobody") : nullptr;
+  if (options_.asNobody && !nobody) throw std::runtime_error("there is no user nobody");
 
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
@@ -78,7 +72,8 @@ Child::Child(ChildOptions options) : options_(std::move(options)) {
     ::dup2(out, 1);
     ::dup2(err, 2);
     ::dup2(in, 0);
-    if (options_.asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)) _exit(125);
+    if (nobody && (::setgroups(0, nullptr) || ::setgid(nobody->pw_gid) || ::setuid(nobody->pw_uid)))
+      _exit(125);
     ::execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }

@@ -26,12 +26,6 @@ std::map<std::string, std::vector<StoredItem>> itemsByKey(const std::vector<std:
   return out;
 }
 
-bool allowedClass(const Delivery& d, const std::string& stored, Mapping mapping) {
-  if (stored == d.messageClass) return true;
-  auto mapped = mapping(d.messageClass);
-  return mapped && stored == *mapped;
-}
-
 } // namespace
 
 DeliveryLog readDeliveryLog(const std::filesystem::path& file) {
@@ -77,7 +71,8 @@ std::string checkDeliveries(const std::vector<DeliveryLog>& logs, const CheckOpt
       if (!copies) continue;
       const StoredItem& s = it->second.front();
       if (s.folder != d.folder) problem(what + " is stored in " + s.folder);
-      if (!allowedClass(d, s.messageClass, o.mapping))
+      const auto mapped = o.mapping(d.messageClass);
+      if (s.messageClass != d.messageClass && !(mapped && s.messageClass == *mapped))
         problem(what + " has the class " + s.messageClass + ", neither delivered nor mapped");
       if (d.done && s.messageClass != d.resultClass)
         problem(what + " is stored as " + s.messageClass + " but the delivery reported " + d.resultClass);

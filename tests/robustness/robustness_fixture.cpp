@@ -6,15 +6,9 @@
 
 #include "platform/store/store.h"
 #include "setup/registration/items.h"
+#include "setup/window/main_window.h"
 
 namespace korvane::robustness {
-
-namespace {
-
-// Fault switches of the test process itself never reach a child by accident.
-const std::vector<std::string> kFaultVariables{"KORVANE_FAULT", "KORVANE_FAULT_SKIP"};
-
-} // namespace
 
 std::optional<std::string> mappedClass(const std::string& deliveredClass) {
   Text cls = trimBlanks(fromUtf8(deliveredClass));
@@ -42,7 +36,7 @@ ChildOptions RobustnessTest::childOptions(const std::filesystem::path& program, 
   o.args.insert(o.args.end(), args.begin(), args.end());
   o.out = file(name + ".out");
   o.err = file(name + ".err");
-  o.unsetEnv = kFaultVariables;
+  o.unsetEnv = {"KORVANE_FAULT", "KORVANE_FAULT_SKIP"};  // the test's own never reach a child by accident
   return o;
 }
 
@@ -79,6 +73,17 @@ ChildResult RobustnessTest::lab(const std::vector<std::string>& args, const std:
 
 ChildOptions RobustnessTest::labOptions(const std::vector<std::string>& args, const std::string& name) {
   return childOptions(std::filesystem::path(KORVANE_BINARY_DIR) / "lab" / "korvane-lab", args, name);
+}
+
+setup::InstallFormModel RobustnessTest::refreshedWindow() {
+  db::Database::closeCurrent();
+  setup::InstallForm form;
+  setup::Form_Load(form, u"");
+  setup::Form_Activate(form);
+  EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
+  setup::Form_Unload(form);
+  db::Database::closeCurrent();
+  return form.ui;
 }
 
 std::string RobustnessTest::problemsWithRegistrations() {

@@ -11,6 +11,7 @@
 
 #include "child_process.h"
 #include "delivery_log.h"
+#include "setup/window/model.h"
 #include "support/delivery_fixture.h"
 
 namespace korvane::robustness {
@@ -45,6 +46,10 @@ protected:
                             const std::string& name);
   // Runs it to its end with ENV added, this process's connection closed first.
   ChildResult runWith(ChildOptions options, const std::map<std::string, std::string>& env);
+
+  // The setup's refresh (load and activate) on a fresh connection, as a new
+  // process of it runs it: the window it leaves, whose error log must be empty.
+  setup::InstallFormModel refreshedWindow();
 
   // What the registration items hold now, for comparisons after a crash.
   std::string problemsWithRegistrations();

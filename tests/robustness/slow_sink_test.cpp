@@ -14,7 +14,6 @@
 #include "platform/complus/faultysink/faultysink.h"
 #include "platform/store/store.h"
 #include "robustness_fixture.h"
-#include "setup/window/main_window.h"
 
 namespace korvane::robustness {
 namespace {
@@ -65,23 +64,13 @@ protected:
       if (p == std::to_string(pid) && event == "save") out.push_back(phase);
     return out;
   }
-
-  // The setup's store work: the state refresh with the folder list.
-  void expectRefreshWorks() {
-    setup::InstallForm form;
-    setup::Form_Load(form, u"");
-    setup::Form_Activate(form);
-    EXPECT_TRUE(form.ui.txtErr.text.empty()) << toUtf8(form.ui.txtErr.text);
-    EXPECT_EQ(form.ui.ListView1.rows.size(), kFolders.size());
-    setup::Form_Unload(form);
-    db::Database::closeCurrent();
-  }
 };
 
 struct Ending {
   const char* name;
   const char* word;  // what the test tells the sink; none: the process is killed
   bool lands;
+  std::vector<std::string> phases;  // what the sink is told of the held save
 };
 
 class HeldDelivery : public SlowSink, public ::testing::WithParamInterface<Ending> {};
@@ -96,7 +85,7 @@ TEST_P(HeldDelivery, OthersFinishMeanwhileAndItLeavesAllOrNothing) {
   EXPECT_TRUE(others.exited && others.exitCode == 0) << describe(others);
   ChildResult registered = lab({"reg", "add", "Plain", "--sink", "Korvane.KorvaneCls"});
   EXPECT_TRUE(registered.exited && registered.exitCode == 0) << describe(registered);
-  expectRefreshWorks();
+  EXPECT_EQ(refreshedWindow().ListView1.rows.size(), kFolders.size());  // the setup's store work
   EXPECT_FALSE(held.poll()) << "the held delivery ended before it was let go";
 
   if (ending.word)
@@ -114,16 +103,14 @@ TEST_P(HeldDelivery, OthersFinishMeanwhileAndItLeavesAllOrNothing) {
   ASSERT_EQ(heldLog.deliveries.size(), 1u);
   EXPECT_EQ(heldLog.deliveries[0].done, ending.lands);
   EXPECT_EQ(checkDeliveries({heldLog, readDeliveryLog(file("others.log"))}, {kFolders, mappedClass, false, {}}), "");
-  const std::vector<std::string> phases = ending.lands ? std::vector<std::string>{"begin", "committed"}
-                                          : ending.word ? std::vector<std::string>{"begin", "aborted"}
-                                                        : std::vector<std::string>{"begin"};
-  EXPECT_EQ(phasesSeenBy(heldPid), phases);
+  EXPECT_EQ(phasesSeenBy(heldPid), ending.phases);
   EXPECT_EQ(db::Database::current().integrityCheck(), "ok");
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, HeldDelivery,
-                         ::testing::Values(Ending{"Released", "release", true}, Ending{"Vetoed", "abort", false},
-                                           Ending{"Killed", nullptr, false}),
+                         ::testing::Values(Ending{"Released", "release", true, {"begin", "committed"}},
+                                           Ending{"Vetoed", "abort", false, {"begin", "aborted"}},
+                                           Ending{"Killed", nullptr, false, {"begin"}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SlowSink, APlainSaveOfTheSameItemMeanwhileIsNotOverwritten) {

@@ -5,6 +5,8 @@
 // choosing the same item names at the same moment. Afterwards every
 // delivered item is stored exactly once with its delivered or its mapped
 // class (or was deleted by the NULL mapping), and the database is sound.
+// One more delivery process is killed just before a commit a quarter into its
+// run: only that delivery is in doubt, and it must not be stored.
 //
 // Where KorvaneSetup is built, it runs in batch mode meanwhile, again and
 // again, without a display (offscreen) and with the Disclaimer answered by
@@ -15,6 +17,7 @@
 // the whole run (default 240).
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -82,6 +85,10 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   std::vector<Child> deliverers;
   for (int w = 0; w < 4; ++w)
     deliverers.emplace_back(delivererOptions("w" + std::to_string(w), count, folders, classes, subjects));
+  ChildOptions victimOptions = delivererOptions("victim", count, folders, classes, subjects);
+  victimOptions.setEnv = {{"KORVANE_FAULT", "store.before-commit"},
+                          {"KORVANE_FAULT_SKIP", std::to_string(count / 4)}};
+  Child victim(victimOptions);
   // Batch runs one after the other while the deliverers are busy.
   int batchRuns = 0;
   std::vector<ChildResult> failedBatches, results(deliverers.size());
@@ -97,6 +104,7 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   }
   for (std::size_t i = 0; i < deliverers.size(); ++i)
     if (deliverers[i].pid() > 0) results[i] = deliverers[i].wait(deadline);
+  const ChildResult victimResult = victim.wait(deadline);
   const double deliverySeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   { std::ofstream(file("stop")) << "stop"; }
   ChildResult churnResult = registrarProcess.wait(deadline + std::chrono::seconds(30));
@@ -106,10 +114,9 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
     EXPECT_EQ(r.err, "");
   }
   EXPECT_TRUE(churnResult.exited && churnResult.exitCode == 0) << describe(churnResult);
+  EXPECT_TRUE(victimResult.signal == SIGKILL && !victimResult.timedOut) << describe(victimResult);
   for (const auto& r : failedBatches) ADD_FAILURE() << "KorvaneSetup -b: " << describe(r);
-  if (batch) {
-    EXPECT_GT(batchRuns, 0);
-  }
+  EXPECT_TRUE(!batch || batchRuns > 0) << "KorvaneSetup -b never ran";
 
   std::vector<DeliveryLog> logs;
   std::size_t delivered = 0, deleted = 0;
@@ -123,6 +130,9 @@ TEST_F(Stress, ConcurrentDeliveriesAndRegistrationsLoseNothing) {
   }
   EXPECT_EQ(delivered, static_cast<std::size_t>(4 * count));
   EXPECT_GT(deleted, 0u) << "the NULL mapping never ran: the sink was not called";
+  logs.push_back(readDeliveryLog(file("victim.log")));
+  ASSERT_FALSE(logs.back().deliveries.empty());
+  EXPECT_FALSE(logs.back().deliveries.back().done);
 
   db::Database::closeCurrent();
   EXPECT_EQ(checkDeliveries(logs, {folders, mappedClass, false, {}}), "");

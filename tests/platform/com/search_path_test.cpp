@@ -23,8 +23,8 @@ TEST(SearchPath, IsReadFromTheDynamicSegmentAndFromNothingBeyondTheFile) {
 
   std::ifstream in(library, std::ios::binary);
   const std::string whole((std::istreambuf_iterator<char>(in)), {});
-  const fs::path dir = testing::freshTestDirectory("korvane-elf-");
-  fs::create_directories(dir);
+  const testing::TempServer scratch(false);  // a scratch directory, removed at the end
+  const fs::path& dir = scratch.dir();
   for (std::size_t length : {std::size_t{0}, std::size_t{4}, std::size_t{64}, std::size_t{100}, whole.size() / 2}) {
     SCOPED_TRACE(length);
     std::ofstream(dir / "cut.dll", std::ios::binary) << whole.substr(0, length);
@@ -40,7 +40,6 @@ TEST(SearchPath, IsReadFromTheDynamicSegmentAndFromNothingBeyondTheFile) {
   fs::create_directory(odd);
   fs::copy_file(library, odd / "lib.dll");
   EXPECT_FALSE(searchPathChangeableByOthers((odd / "lib.dll").string()));
-  fs::remove_all(dir);
 }
 
 } // namespace

@@ -80,14 +80,11 @@ inline Text addApplication(ICOMAdminCatalog* catalog, TextView name) {
   return value(app.get(), u"ID").textValue();
 }
 
-using korvane::testing::contains;
-using korvane::testing::Failure;
-using korvane::testing::failureOf;
-using korvane::testing::thrownBy;
+using namespace korvane::testing;  // the failure helpers and the temporary server
 
 class Catalog : public ::testing::Test {
 protected:
-  korvane::testing::TempServer server;
+  TempServer server;
   ComPtr<ICOMAdminCatalog> catalog = newCatalog();
 };
 

@@ -19,7 +19,6 @@ TEST_F(Catalog, ANewApplicationRoundTripsThroughSaveChangesButNotItsPassword) {
   put(app.get(), u"Password", Variant(u"s3cret!"));
   EXPECT_EQ(value(app.get(), u"PASSWORD"), Variant(kPasswordMask));
   Failure f = failureOf(apps->SaveChanges(nullptr));  // refused: no name yet
-  EXPECT_EQ(f.code, COMADMIN_E_OBJECTERRORS);
   EXPECT_FALSE(contains(f.description, u"s3cret")) << toUtf8(f.description);
 
   put(app.get(), u"Name", Variant(u"Korvane"));

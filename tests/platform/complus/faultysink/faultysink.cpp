@@ -116,8 +116,7 @@ public:
       return S_OK;
     });
   }
-  HRESULT OnSyncDelete(exoledb::IExStoreEventInfo*, TextView url, std::int32_t flags) noexcept override {
-    if (!held_.empty()) log("delete", flags, url);
+  HRESULT OnSyncDelete(exoledb::IExStoreEventInfo*, TextView, std::int32_t) noexcept override {
     return S_OK;
   }
   HRESULT Register(exoledb::IExStoreEventInfo*, TextView, std::int32_t, std::int32_t* result) noexcept override {

@@ -15,7 +15,8 @@
 // that renames DIR/block to DIR/entered (one call wins) waits until
 // DIR/release (then it writes the class "IPM.Note") or DIR/abort (then it
 // aborts the change) exists, two minutes at most; every other call returns at
-// once; every call appends "<pid> <event> <phase> <url>" to DIR/calls.log.
+// once; every construction and save appends "<pid> <event> <phase> <url>" to
+// DIR/calls.log.
 #pragma once
 
 #include "platform/com/guid.h"
