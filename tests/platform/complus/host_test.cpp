@@ -129,6 +129,13 @@ TEST_F(ServerApplication, AWorkerKilledBetweenSavesCostsTheNextSaveNothing) {
   EXPECT_TRUE(store::listEvents().empty());
 }
 
+TEST_F(ServerApplication, AHostLostInTheCommitPhaseKeepsTheBeginPhasesChangeAndSaysSo) {
+  install();
+  ScopedEnv fault(faultysink::kFaultVariable, "commit");
+  EXPECT_EQ(deliver().messageClass, faultysink::kRewritten);
+  expectOneEvent(store::EventLevel::Error, {u"SIGSEGV", u"was written already; the sink missed only its commit phase"});
+}
+
 struct Fault {
   const char* name;
   const char* note;  // what the event log says happened

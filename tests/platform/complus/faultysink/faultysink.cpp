@@ -61,7 +61,10 @@ void act(exoledb::IExStoreEventInfo* info, bool begin) {
     if (!begin) rewrite(info);
     return;
   }
-  if (!begin) return;
+  if (!begin) {
+    if (faultIs("commit")) std::raise(SIGSEGV);  // the change was saved already
+    return;
+  }
   if (faultIs("veto")) return check(info->AbortChange(1));
   if (faultIs("delete")) return check(eventRecord(info)->DeleteRecord(u"", false));
   rewrite(info);
