@@ -88,5 +88,23 @@ TEST_F(Lab, AFolderIsDeletedOnlyWithRecursive) {
   EXPECT_NE(ok({"delete", "--help"}).out.find("--recursive"), std::string::npos);
 }
 
+// The event service would read a mistyped scope as EXACT and ignore a
+// mistyped method: the sink would never run, and nothing would say why.
+TEST_F(Lab, RegistrationsTakeOnlyScopesAndMethodsTheEventServiceKnows) {
+  ok({"complus", "install", "Korvane", (workDir() / "Korvane.dll").string()});
+  const std::vector<std::string> add{"reg", "add", "Sales", "--sink", "Korvane.KorvaneCls"};
+  for (const auto& [option, value] : {std::pair{"--scope", "deeep"}, std::pair{"--method", "OnSyncSave,onsyncdel"}}) {
+    auto args = add;
+    args.insert(args.end(), {option, value});
+    ChildResult r = lab(args);
+    EXPECT_NE(r.exitCode, 0) << describe(r);
+    EXPECT_NE(r.err.find(option), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(nlohmann::json::parse(ok({"reg", "list", "--json"}).out).size(), 0u);
+  auto args = add;
+  args.insert(args.end(), {"--scope", "deep", "--method", "OnSyncSave; onsyncdelete"});
+  ok(args);
+}
+
 } // namespace
 } // namespace korvane::robustness
