@@ -4,7 +4,6 @@
 #include "platform/exchange/exchange.h"
 #include "platform/registry/registry.h"
 #include "platform/store/store.h"
-#include "platform/win32/machine.h"
 #include "setup/discovery/discovery.h"
 #include "support/server_fixture.h"
 
@@ -67,20 +66,6 @@ TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
 
 // Without a mounted public store the program ends with its report: see
 // Unreachable.AServerWhosePublicStoreIsDismounted.
-
-TEST_F(Discovery, IdentityComesFromTheWorkstationThenTheDirectory) {
-  runDiscovery(form);
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"CORP\\Administrator");
-  auto machine = win32::machineInfo();
-  machine.workstationError = 2453;  // no workstation domain to be had
-  win32::setMachineInfo(machine);
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\Administrator");
-  directory::removePerson(u"Administrator");
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"");
-}
 
 } // namespace
 } // namespace korvane::setup

@@ -88,16 +88,6 @@ TEST(ListChecks, AChangeWhileTheListFillsIsSetBack) {
   EXPECT_FALSE(form.ui.btnChange.enabled);
 }
 
-// What they mark on a full list the window tests register.
-TEST(ListChecks, SelectAllAndDeselectAllEnableChangeEvenOnAnEmptyList) {
-  for (auto click : {Command4_Click, Command5_Click}) {
-    InstallForm form;
-    form.ui.btnChange.enabled = false;
-    click(form);
-    EXPECT_TRUE(form.ui.btnChange.enabled);
-  }
-}
-
 // The error log's writers: the newest entry first, each followed by an empty
 // line. Showing and hiding it is the refresh's and "Clear"'s (see the window
 // tests); a writer alone never shows it.
