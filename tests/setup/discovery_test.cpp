@@ -10,13 +10,6 @@
 namespace korvane::setup {
 namespace {
 
-exchange::NewPublicStore publicStore(TextView name, TextView tree) {
-  exchange::NewPublicStore store;
-  store.name = Text(name);
-  store.folderTree = Text(tree);
-  return store;
-}
-
 class Discovery : public testing::ServerFixture {
 protected:
   void becomeClusterNodeOf(TextView virtualServer) {
@@ -33,7 +26,7 @@ TEST_F(Discovery, ClusterNodeOpensTheVirtualServerOfTheUsersMailbox) {
   exchange::addServer(u"EXVS1");
   exchange::addStorageGroup(u"EXVS1", u"SG1");
   exchange::addFolderTree(u"Cluster Folders", exchange::kTreeMapi, u"http://exvs1/public");
-  exchange::addPublicStore(u"EXVS1", u"SG1", publicStore(u"PF", u"Cluster Folders"));
+  exchange::addPublicStore(u"EXVS1", u"SG1", {u"PF", u"Cluster Folders", true, std::nullopt});
   runDiscovery(form);
   EXPECT_TRUE(form.blnIsClusterNode);
   EXPECT_EQ(form.ClusterName, u"EXVS1");
@@ -56,8 +49,8 @@ TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
   exchange::addStorageGroup(u"EXCH01", u"Second Storage Group");
   exchange::addFolderTree(u"Applications", exchange::kTreeGeneralPurpose, u"http://exch01/apps");
   exchange::addFolderTree(u"Spaced", exchange::kTreeMapi, u"http://exch01/public%20folders");
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Apps", u"Applications"));
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Spaced", u"Spaced"));
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {u"Apps", u"Applications", true, std::nullopt});
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {u"Spaced", u"Spaced", true, std::nullopt});
   runDiscovery(form);
   EXPECT_FALSE(form.blnIsClusterNode);
   EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
