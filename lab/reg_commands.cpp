@@ -1,3 +1,4 @@
+#include <cctype>
 #include <memory>
 
 #include "lab/commands.h"
@@ -47,6 +48,19 @@ void addTargetOptions(CLI::App* cmd, Target& t) {
 
 Text property(const store::ItemInfo& item, TextView name) { return item.properties.text(name); }
 
+std::string knownMethods(const std::string& list) {
+  std::string token;
+  for (char c : list + ",") {
+    if (c != ',' && c != ';' && c != ' ' && c != '\t') {
+      token += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else if (!token.empty()) {
+      if (token != "onsyncsave" && token != "onsyncdelete") return "unknown event method '" + token + "'";
+      token.clear();
+    }
+  }
+  return {};
+}
+
 } // namespace
 
 void addRegistrationCommands(CLI::App& app) {
@@ -61,10 +75,14 @@ void addRegistrationCommands(CLI::App& app) {
   auto* addCmd = reg->add_subcommand("add", "Register an event sink on a folder or store-wide");
   addTargetOptions(addCmd, add->target);
   addCmd->add_option("--sink", add->sink, "ProgID of the sink class, e.g. Korvane.KorvaneCls")->required();
-  addCmd->add_option("--scope", add->scope, "SHALLOW, DEEP, EXACT or ANY (default SHALLOW, store-wide ANY)");
+  // The event service reads any other scope as EXACT and ignores unknown
+  // methods; a mistyped one here would register a sink that never runs.
+  addCmd->add_option("--scope", add->scope, "SHALLOW, DEEP, EXACT or ANY (default SHALLOW, store-wide ANY)")
+      ->check(CLI::IsMember({"SHALLOW", "DEEP", "EXACT", "ANY"}, CLI::ignore_case));
   addCmd->add_option("--priority", add->priority, "Priority, 0 is highest");
   addCmd->add_option("--criteria", add->criteria, "WHERE clause the saved item must satisfy");
-  addCmd->add_option("--method", add->method, "Event methods, comma-separated");
+  addCmd->add_option("--method", add->method, "Event methods, comma-separated: onsyncsave, onsyncdelete")
+      ->check(knownMethods);
   addCmd->callback([add] {
     const Text folderUrl = folderUrlOf(add->target);
     const Text itemUrl = folderUrl + u"/" + text(add->target.name);

@@ -244,13 +244,6 @@ void addStorageGroup(TextView server, TextView group) {
   tx.commit();
 }
 
-bool removeStorageGroup(TextView server, TextView group) {
-  auto id = groupId(server, group);
-  if (!id) return false;
-  exchangeDb().prepare("DELETE FROM ex_group WHERE id = ?").bind(1, *id).run();
-  return true;
-}
-
 std::vector<StorageGroupInfo> storageGroups(TextView server) {
   std::int64_t sv = requireServer(server);
   Text serverName = *findServer(server);

@@ -71,7 +71,6 @@ std::vector<Text> listServers();
 std::optional<Text> findServer(TextView name);
 
 void addStorageGroup(TextView server, TextView group);  // appended after the others
-bool removeStorageGroup(TextView server, TextView group);
 std::vector<StorageGroupInfo> storageGroups(TextView server);
 
 void addFolderTree(TextView name, std::int32_t treeType, TextView rootFolderUrl);

@@ -175,7 +175,7 @@ std::vector<Registration> applicable(const Node& item, const Properties& props, 
   return out;
 }
 
-std::vector<Sink> createSinks(const std::vector<Registration>& registrations, TextView itemUrl) {
+std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Change& change) {
   std::vector<Sink> sinks;
   for (const Registration& r : registrations) {
     ComPtr<exoledb::IExStoreSyncEvents> events;
@@ -188,10 +188,10 @@ std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Te
       throw ComError(h, d.empty() ? describe(h) : d);
     }
     if (failed(h) || !events) {
-      writeEvent(kLogSource, EventLevel::Error,
-                 u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url +
-                     u" could not be created: " + reason(h) + u". The change of " + Text(itemUrl) +
-                     u" went on without it.");
+      change.log.push_back({EventLevel::Error,
+                            u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url +
+                                u" could not be created: " + reason(h) + u". The change of ",
+                            u" went on without it."});
       continue;
     }
     sinks.push_back(Sink{r, std::move(events)});
@@ -207,21 +207,34 @@ void call(const Sink& sink, const std::shared_ptr<Change>& change, std::int32_t 
   HRESULT h = change->method == Method::Save ? sink.events->OnSyncSave(info.get(), change->url, flags)
                                              : sink.events->OnSyncDelete(info.get(), change->url, flags);
   if (h == RPC_E_SERVERDIED) {
-    // Whatever the sink did in its host is lost with it: the change goes on
-    // as if the sink had never been there.
+    // Whatever the sink did in its host is lost with it: in the begin phase
+    // the change goes on as if the sink had never been there; afterwards
+    // the change was settled already, with what the sink did before.
     sink.hostEnded = true;
-    writeEvent(kLogSource, EventLevel::Error,
-               u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
-                   sink.registration.url + u" was lost with its host process: " + reason(h) + u" The change of " +
-                   change->url + u" went on without it.");
+    const Text outcome = (flags & exoledb::EVT_SYNC_COMMITTED)
+                             ? u" was written already; the sink missed only its commit phase."
+                         : (flags & exoledb::EVT_SYNC_ABORTED)
+                             ? u" was not written; the sink missed only its abort phase."
+                             : u" went on without it.";
+    change->log.push_back({EventLevel::Error,
+                           u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
+                               sink.registration.url + u" was lost with its host process: " + reason(h) +
+                               u" The change of ",
+                           outcome});
   } else if (failed(h)) {
-    writeEvent(kLogSource, EventLevel::Warning,
-               u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
-                   sink.registration.url + u" failed on " + change->url + u": " + reason(h) + u".");
+    change->log.push_back({EventLevel::Warning,
+                           u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
+                               sink.registration.url + u" failed on ",
+                           u": " + reason(h) + u"."});
   }
 }
 
 } // namespace
+
+void writeLog(Change& change) {
+  for (const auto& entry : change.log) writeEvent(kLogSource, entry.level, entry.before + change.url + entry.after);
+  change.log.clear();
+}
 
 std::size_t beginPhase(const std::vector<Sink>& sinks, const std::shared_ptr<Change>& change,
                        std::int32_t flags) {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/store/eventlog.h"
 #include "platform/store/exoledb.h"
 #include "platform/store/tree.h"
 
@@ -48,6 +49,15 @@ struct Change {
   bool deleted = false;  // a sink deleted the item in the begin phase
   bool aborted = false;  // a sink called AbortChange
   Text abortedBy;        // its sink class
+  // Event-log entries about the change, written by writeLog once its URL is
+  // final: a new item's name is settled only when it is written, and another
+  // save may have taken the planned one meanwhile. The URL goes between the
+  // two texts.
+  struct LogEntry {
+    EventLevel level;
+    Text before, after;
+  };
+  std::vector<LogEntry> log;
 };
 
 struct Registration {
@@ -70,7 +80,7 @@ struct Sink {
 };
 
 // Creates the sinks; one that cannot be created is logged and left out.
-std::vector<Sink> createSinks(const std::vector<Registration>& registrations, TextView itemUrl);
+std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Change& change);
 
 // Calls every sink's begin phase in order; stops after one that deleted the
 // item or aborted the change. Returns how many sinks were called.
@@ -79,6 +89,10 @@ std::size_t beginPhase(const std::vector<Sink>& sinks, const std::shared_ptr<Cha
 // Calls the commit or abort phase on the first `called` sinks.
 void afterPhase(const std::vector<Sink>& sinks, std::size_t called, const std::shared_ptr<Change>& change,
                 std::int32_t flags);
+
+// Writes the change's waiting event-log entries, naming it by its URL as it
+// stands now, and forgets them.
+void writeLog(Change& change);
 
 // Asks the sink of a registration item whether it accepts the registration;
 // throws ComError(E_REGISTRATION_REFUSED) naming the sink class and the

@@ -49,6 +49,18 @@ struct FlushAtEnd {
   }
 };
 
+// Writes what the sinks of one attempt had to say once the attempt is over,
+// naming the item as it was written (or as planned, when it was not).
+struct LogAtEnd {
+  std::shared_ptr<Change> change;
+  ~LogAtEnd() {
+    try {
+      events::writeLog(*change);
+    } catch (...) {
+    }
+  }
+};
+
 // The write transaction of one save or delete. Let go while sinks run,
 // unless the caller holds a transaction of its own (then it is a savepoint
 // in that one, and the lock stays the caller's).
@@ -276,6 +288,7 @@ SaveResult saveNode(const SaveRequest& request) {
   for (int attempt = 1;; ++attempt) {
     WriteLock lock(tree::database());
     auto change = std::make_shared<Change>();
+    LogAtEnd writesLog{change};
     Plan plan = planSave(request, *change);
     if (plan.opened) {
       lock.release();
@@ -296,7 +309,7 @@ SaveResult saveNode(const SaveRequest& request) {
     if (plan.registration)
       events::confirmRegistration(change, change->item, exoledb::EVT_SYNC_BEGIN | flags);
     else
-      sinks = events::createSinks(plan.registrations, change->url);
+      sinks = events::createSinks(plan.registrations, *change);
     const std::size_t called = runBeginPhase(sinks, change, flags);
     auto abortPhase = [&] { events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags); };
     if (change->aborted || request.dryRun) {
@@ -338,6 +351,7 @@ DeleteResult deleteNode(const Node& target) {
     }
     const Properties stored = tree::stored(node->id);
     auto change = std::make_shared<Change>();
+    LogAtEnd writesLog{change};
     change->node = *node;
     change->url = tree::urlOf(*node);
     change->method = Method::Delete;
@@ -357,7 +371,7 @@ DeleteResult deleteNode(const Node& target) {
     }
 
     lock.releaseForSinks();
-    std::vector<events::Sink> sinks = events::createSinks(registrations, change->url);
+    std::vector<events::Sink> sinks = events::createSinks(registrations, *change);
     const std::size_t called = runBeginPhase(sinks, change, flags);
     auto abortPhase = [&] { events::afterPhase(sinks, called, change, exoledb::EVT_SYNC_ABORTED | flags); };
     if (change->aborted) {

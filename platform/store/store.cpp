@@ -126,7 +126,6 @@ Node createFolderNode(const Node& parent, const Text& name, const FolderSpec& sp
   if (!spec.mailAddress.empty()) r.values.set(prop::mailAddress, spec.mailAddress);
   if (!spec.description.empty()) r.values.set(prop::description, spec.description);
   if (spec.hidden) r.values.set(prop::isHidden, true);
-  for (const auto& [k, v] : spec.extra) r.values.set(k, v);
   SaveResult res = saveNode(r);
   if (res.aborted)
     throw ComError(E_STORE_ABORTED, u"The creation of the folder " + res.url + u" was aborted by the event sink \"" +

@@ -39,7 +39,6 @@ struct FolderSpec {
   Text description;  // stored as prop::description, shown by the folder object as "Description"
   bool hidden = false;
   Access access = Access::Full;
-  Properties extra;  // any further properties
   bool createParents = false;  // create missing folders on the way (with defaults)
 };
 
