@@ -93,8 +93,7 @@ TEST(ListChecks, AChangeWhileTheListFillsIsSetBack) {
 // tests); a writer alone never shows it.
 TEST(ErrorLog, NewestEntryFirstAndWritersDoNotChangeVisibility) {
   const std::vector<Text> stamps{u"12/7/2026 3:04:05 AM", u"12/7/2026 3:04:06 AM", u"12/7/2026 3:04:07 AM"};
-  std::size_t next = 0;
-  setDateTimeSource([&] { return stamps.at(next++); });
+  setDateTimeSource([stamps, next = std::size_t{0}]() mutable { return stamps.at(next++); });
   InstallFormModel ui;
   addErrorEntry(ui.txtErr, u"[AddComPlusApp]", hr(0x8011041B), u"The file was not found.");
   addErrorEntry(ui.txtErr, u"http://exch01/Public/Sales", -2147217900, u"Syntax error.");

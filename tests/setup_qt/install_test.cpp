@@ -132,6 +132,7 @@ TEST_F(Priority, ValuesAbove65535AndEmptyTextRestoreTheLastAcceptedOne) {
     pri->selectAll();
     pri->insert(QString::fromLatin1(refused));
     EXPECT_EQ(pri->text(), "65535") << refused;
+    EXPECT_EQ(form().ui.txtPriority.text, u"65535") << refused;
   }
   pri->selectAll();
   pri->insert(" 42 ");
