@@ -31,7 +31,7 @@ public:
                                        DeliveryResult{DeliveryResult::Status::Delivered, "IPM.Post"});
   }
   void refused(const Envelope&, std::string_view, std::string_view) override {}
-  Limits limits;
+  Limits limits{.maxMessageBytes = 512, .maxLineBytes = 80};
 };
 
 // Reply lines: "ddd" then " " or "-", printable text, CRLF.
@@ -54,8 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   for (Protocol protocol : {Protocol::Smtp, Protocol::Lmtp}) {
     Boxes boxes;
-    boxes.limits.maxMessageBytes = 512;
-    boxes.limits.maxLineBytes = 80;
     Session session(protocol, boxes.limits, "fuzz.test", boxes);
     const std::size_t cut = size ? data[0] % (size + 1) : 0;
     checkReplies(session.receive(input.substr(0, cut)));

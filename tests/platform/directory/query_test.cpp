@@ -142,6 +142,7 @@ TEST(DirectoryQuery, EvaluationComparesIgnoringCaseWithTheDirectoryRules) {
       {u"sAMAccountName>='ADMIN' AND sAMAccountName<='admin'", true},
       {u"msExchHomeServerName<'z'", false},
       {u"sn='O''Brien'", true},  // a doubled apostrophe is one
+      {u"sn='*o''b*'", true},
       {u"sn=''''", false},
   };
   auto lookup = [](TextView name) -> std::optional<Text> {

@@ -97,16 +97,13 @@ TEST_F(SearchTest, FailuresSayWhatIsWrong) {
 }
 
 // Keywords ignore case; later keys of ORDER BY are read too.
-TEST_F(SearchTest, OrderByAndWildcards) {
+TEST_F(SearchTest, OrderByReadsEveryKey) {
   store::RowTable t = search(u"select sAMAccountName from 'GC://dc01.corp.example.com' "
                              u"where objectCategory=person order by sAMAccountName desc, cn");
   ASSERT_EQ(t.rowCount(), 3u);
   EXPECT_EQ(cell(t, 0, u"sAMAccountName"), u"O'Brien");
   EXPECT_EQ(cell(t, 1, u"sAMAccountName"), u"emea");
   EXPECT_EQ(cell(t, 2, u"sAMAccountName"), u"Admin");
-  t = search(u"SELECT cn FROM 'GC://dc01.corp.example.com' WHERE cn='*o''b*'");
-  ASSERT_EQ(t.rowCount(), 1u);
-  EXPECT_EQ(cell(t, 0, u"cn"), u"Pat O'Brien");
 }
 
 TEST_F(SearchTest, DistinguishedNamesEscapeTheCommonName) {

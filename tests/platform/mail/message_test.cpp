@@ -44,18 +44,16 @@ TEST(Message, MappingReadsTheHeadersAndBody) {
       {"NoHeadersAtAll", "just text, no header\r\n", u"", u"", u"", u"", u"", u"", u"", u""},
       {"BinaryJunk", std::string("\0\xff\r\n\r\n\x80", 7), u"", u"", u"", u"", u"", u"", u"", u""},
   };
+  const std::pair<const char16_t*, Text Expect::*> fields[] = {
+      {store::prop::subject, &Expect::subject}, {store::prop::from, &Expect::from},
+      {store::prop::to, &Expect::to},           {store::prop::cc, &Expect::cc},
+      {store::prop::date, &Expect::date},       {store::prop::messageId, &Expect::messageId},
+      {store::prop::textBody, &Expect::body},   {store::prop::attachmentNames, &Expect::attachments}};
   for (const Expect& e : rows) {
     SCOPED_TRACE(e.name);
     store::Properties p = itemProperties(e.message, "bounce@example.com", u"IPM.Post");
     EXPECT_EQ(p.text(store::prop::messageClass), u"IPM.Post");
-    EXPECT_EQ(p.text(store::prop::subject), e.subject);
-    EXPECT_EQ(p.text(store::prop::from), e.from);
-    EXPECT_EQ(p.text(store::prop::to), e.to);
-    EXPECT_EQ(p.text(store::prop::cc), e.cc);
-    EXPECT_EQ(p.text(store::prop::date), e.date);
-    EXPECT_EQ(p.text(store::prop::messageId), e.messageId);
-    EXPECT_EQ(p.text(store::prop::textBody), e.body);
-    EXPECT_EQ(p.text(store::prop::attachmentNames), e.attachments);
+    for (const auto& [name, expected] : fields) EXPECT_EQ(p.text(name), e.*expected) << toUtf8(name);
     EXPECT_EQ(p.text(store::prop::envelopeSender), u"bounce@example.com");
     EXPECT_EQ(rawOctets(p.text(store::prop::rawMessage)), e.message);
   }

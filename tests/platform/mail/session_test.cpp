@@ -52,15 +52,8 @@ std::vector<int> codes(const std::string& replies) {
   return out;
 }
 
-Limits smallLimits() {
-  Limits l;
-  l.maxMessageBytes = 100;
-  l.maxLineBytes = 64;
-  l.maxRecipients = 2;
-  l.maxCommands = 30;
-  l.maxErrors = 5;
-  return l;
-}
+const Limits kSmall{
+    .maxMessageBytes = 100, .maxLineBytes = 64, .maxRecipients = 2, .maxCommands = 30, .maxErrors = 5};
 
 struct Case {
   const char* name;
@@ -127,12 +120,12 @@ TEST(Session, RepliesExtensionsAndDeliveries) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     FakeMailboxes boxes;
-    Session session(c.protocol, smallLimits(), "mx.test", boxes);
+    Session session(c.protocol, kSmall, "mx.test", boxes);
     EXPECT_THAT(session.greeting(), ::testing::StartsWith("220 mx.test"));
     std::string oneByOne;
     for (char ch : c.input) oneByOne += session.receive(std::string_view(&ch, 1));
     FakeMailboxes boxes2;
-    Session whole(c.protocol, smallLimits(), "mx.test", boxes2);
+    Session whole(c.protocol, kSmall, "mx.test", boxes2);
     EXPECT_EQ(whole.receive(c.input), oneByOne);
 
     EXPECT_EQ(codes(oneByOne), c.codes) << oneByOne;
@@ -140,7 +133,7 @@ TEST(Session, RepliesExtensionsAndDeliveries) {
     EXPECT_EQ(session.closed(), c.closed);
   }
   FakeMailboxes boxes;
-  Session session(Protocol::Smtp, smallLimits(), "mx.test", boxes);
+  Session session(Protocol::Smtp, kSmall, "mx.test", boxes);
   const std::string reply = session.receive(kHello);  // announces the extensions
   for (const char* ext : {"250-SIZE 100\r\n", "250-PIPELINING\r\n", "250-8BITMIME\r\n", "250-ENHANCEDSTATUSCODES\r\n",
                           "250 SMTPUTF8\r\n"})

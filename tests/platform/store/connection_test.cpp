@@ -29,10 +29,8 @@ struct ProviderRow {
 
 TEST_F(Connection, OpensWithTheStoreOrTheDirectoryProviderOnFoldersThatMayBeReached) {
   save(u"Sales", u"Item.EML", {});
-  folder(u"Secret");
-  setFolderAccess(u"Secret", Access::None);
-  folder(u"Archive");
-  setFolderAccess(u"Archive", Access::ReadOnly);
+  folder(u"Secret", u"", Access::None);
+  folder(u"Archive", u"", Access::ReadOnly);
   const ProviderRow rows[] = {
       {u"ExOLEDB.DataSource", u"http://exch01/Public/Sales", S_OK},
       {u"exoledb.datasource", u"http://exch01/Public/", S_OK},

@@ -285,7 +285,14 @@ TEST_F(EventService, ARegistrationAsksItsSinkAndARefusedOneIsNotWritten) {
     EXPECT_NE(why.find(url(u"Sales/Korvane.reg")), Text::npos) << toUtf8(why);
     EXPECT_FALSE(findItem(u"Sales/Korvane.reg")) << toUtf8(row.sink);
   }
+  // A creatable class without Register is taken as it is, and listed with its properties.
   sinkCalls().clear();
+  registerOk(url(u"Sales"), {.sink = u"ADODB.Connection"});
+  EXPECT_TRUE(sinkCalls().empty());
+  auto all = registrations();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].url, url(u"Sales/Korvane.reg"));
+  EXPECT_EQ(all[0].properties.text(prop::sinkClass), u"ADODB.Connection");
   registerOk(url(u"Sales"), {});
   auto reg = calls(u"register");
   ASSERT_EQ(reg.size(), 1u);

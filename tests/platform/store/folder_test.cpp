@@ -56,10 +56,8 @@ struct FolderOpenRow {
 };
 
 TEST_F(CdoFolder, OpenRefusesWhatIsNotAReachableFolder) {
-  folder(u"Archive");
-  setFolderAccess(u"Archive", Access::ReadOnly);
-  folder(u"Secret");
-  setFolderAccess(u"Secret", Access::None);
+  folder(u"Archive", u"", Access::ReadOnly);
+  folder(u"Secret", u"", Access::None);
   const FolderOpenRow rows[] = {
       {u"missing folder", u"http://exch01/Public/Nothing", 0, -1, ado::adErrResourceNotFound},
       {u"an item", u"http://exch01/Public/Sales/Order.EML", 0, -1, E_NOT_A_FOLDER},

@@ -7,14 +7,14 @@ namespace {
 
 using namespace testing;
 
-// The folder enumeration's query, piece by piece.
+// The folder enumeration's query, as the setup sends it.
 Text enumerationQuery(TextView url) {
-  return Text(u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", \"DAV:href\", "
-              u"\"DAV:childcount\", ") +
-         u" \"http://schemas.microsoft.com/exchange/publicfolderemailaddress\", " +
-         u" \"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" " + u"From " + u" scope('shallow traversal of \"" +
-         Text(url) + u"\"')" + u" where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True " +
-         u" ORDER BY \"DAV:displayname\" ";
+  return u"select \"DAV:displayname\", \"DAV:hassubs\",  \"DAV:parentname\", \"DAV:contentclass\", "
+         u"\"DAV:href\", \"DAV:childcount\",  "
+         u"\"http://schemas.microsoft.com/exchange/publicfolderemailaddress\",  "
+         u"\"http://schemas.microsoft.com/mapi/proptag/x0fff0102\" From  scope('shallow traversal of \"" +
+         Text(url) + u"\"') where \"DAV:ishidden\" = False and \"DAV:isfolder\" = True  "
+         u"ORDER BY \"DAV:displayname\" ";
 }
 
 class Recordset : public StoreTest {
@@ -56,6 +56,7 @@ TEST_F(Recordset, TheEnumerationListsVisibleSubfoldersByName) {
   createFolder(hidden);
   save(u"", u"Loose item.EML", {});
   folder(u"Sales/Orders");
+  save(u"Sales", u"Order.EML", {});
 
   const Text root = enumerationQuery(u"http://exch01/Public/");
   // Names compare by their case-folded text.
@@ -63,12 +64,17 @@ TEST_F(Recordset, TheEnumerationListsVisibleSubfoldersByName) {
   EXPECT_EQ(column(root, u"DAV:href"),
             texts({u"http://exch01/Public/archive", u"http://exch01/Public/Sales", u"http://exch01/Public/Éclair"}));
   EXPECT_EQ(column(root, u"DAV:parentname")[0], Variant(u"http://exch01/Public"));
+  EXPECT_EQ(column(root, u"DAV:hassubs"),
+            (std::vector<Variant>{Variant(false), Variant(true), Variant(false)}));
+  EXPECT_EQ(column(root, u"DAV:childcount"), (std::vector<Variant>{Variant(0), Variant(2), Variant(0)}));
   auto mail = column(root, prop::mailAddress);
   EXPECT_TRUE(mail[0].isNull());
   EXPECT_EQ(mail[1], Variant(u"sales@corp.example.com"));
   EXPECT_TRUE(column(root, u"http://schemas.microsoft.com/mapi/proptag/x0fff0102")[0].isNull());
   EXPECT_EQ(column(enumerationQuery(u"http://exch01/Public/Sales"), u"DAV:href"),
             texts({u"http://exch01/Public/Sales/Orders"}));
+  EXPECT_EQ(column(enumerationQuery(u"http://exch01/Public/Sales"), u"DAV:parentname"),
+            texts({u"http://exch01/Public/Sales"}));
   EXPECT_TRUE(column(enumerationQuery(u"http://exch01/Public/Sales/Orders"), u"DAV:href").empty());
 }
 
@@ -133,8 +139,7 @@ struct OpenFailureRow {
 TEST_F(Recordset, BadScopesTextsAndConnectionsFail) {
   folder(u"Sales");
   save(u"Sales", u"One.EML", {});
-  folder(u"Secret");
-  setFolderAccess(u"Secret", Access::None);
+  folder(u"Secret", u"", Access::None);
   Variant conn(ComPtr<IUnknown>(openConnection(url(u""))));
   auto directory = createInstance<ado::IConnection>(u"ADODB.Connection");
   check(directory->put_Provider(u"adsDSOobject"));

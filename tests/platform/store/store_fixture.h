@@ -23,10 +23,11 @@ protected:
   }
 
   static Text url(TextView path) { return path.empty() ? Text(u"http://exch01/Public") : u"http://exch01/Public/" + Text(path); }
-  static FolderInfo folder(TextView path, TextView mail = u"") {
+  static FolderInfo folder(TextView path, TextView mail = u"", Access access = Access::Full) {
     FolderSpec spec;
     spec.path = Text(path);
     spec.mailAddress = Text(mail);
+    spec.access = access;
     return createFolder(spec);
   }
 

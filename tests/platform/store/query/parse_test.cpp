@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/com/hresult.h"
+#include "platform/store/ado.h"
 #include "platform/store/query/query.h"
 
 namespace korvane::store::query {
@@ -23,13 +25,6 @@ std::vector<std::pair<Text, Depth>> pairs(const std::vector<Scope>& scopes) {
   std::vector<std::pair<Text, Depth>> out;
   for (const Scope& s : scopes) out.emplace_back(s.url, s.depth);
   return out;
-}
-
-TEST(Parse, RegistrationCriteria) {
-  EXPECT_EQ(toText(parseCriteria(u" WHERE \"DAV:ishidden\" = FALSE")), u"\"DAV:ishidden\" = FALSE");
-  EXPECT_EQ(parseCriteria(u""), nullptr);
-  EXPECT_EQ(parseCriteria(u"   "), nullptr);
-  EXPECT_EQ(toText(parseCriteria(u"\twhere\r\n(\"a\" = 1)\n")), u"\"a\" = 1");
 }
 
 struct ScopeRow {
@@ -92,23 +87,14 @@ const ConditionRow conditionRows[] = {
 TEST(Parse, ConditionsFollowTheUsualPrecedence) {
   for (const ConditionRow& row : conditionRows) {
     SCOPED_TRACE(toUtf8(row.where));
-    const ConditionPtr c = parseCriteria(Text(u"WHERE ") + row.where);
+    // Keywords ignore case and blanks are free; the canonical text reads back to itself.
+    const ConditionPtr c = parseCriteria(Text(u" \twhere\r\n") + row.where + u"\n");
     EXPECT_EQ(toText(c), row.canonical);
-    // The canonical text reads back to itself.
     EXPECT_EQ(toText(parseCriteria(u"WHERE " + toText(c))), row.canonical);
   }
-}
-
-
-TEST(Parse, KeywordsIgnoreCaseAndBlanksAreFree) {
-  const Query q = parse(u"  SeLeCt\t\"a\" ,\"b\"\r\nFROM\nScope  (  'Shallow Traversal Of \"http://S/x\"'  )"
-                        u"  wHeRe  \"a\"=TRUE  order   BY \"a\" desc , \"b\" ASC  ");
-  EXPECT_EQ(q.select, (std::vector<Text>{u"a", u"b"}));
-  EXPECT_EQ(q.scopes[0].url, u"http://S/x");
-  EXPECT_EQ(toText(q.where), u"\"a\" = TRUE");
-  ASSERT_EQ(q.orderBy.size(), 2u);
-  EXPECT_TRUE(q.orderBy[0].descending);
-  EXPECT_FALSE(q.orderBy[1].descending);
+  // Blank criteria are none.
+  EXPECT_EQ(parseCriteria(u""), nullptr);
+  EXPECT_EQ(parseCriteria(u"   "), nullptr);
 }
 
 TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
@@ -116,6 +102,10 @@ TEST(Parse, CanonicalTextOfAWholeQueryReadsBack) {
       lookupQuery, enumerationQuery,
       u"select * from scope('\"http://S/Public/Bob''s \"\"x\"\"\"', 'shallow traversal of \"http://S/y\"')",
       u"select \"*\", \"a\" from scope('\"http://S/y\"') order by \"a\" desc, \"b\""};
+  const Query q = parse(u"  SeLeCt\t\"a\" ,\"b\"\r\nFROM\nScope  (  'Shallow Traversal Of \"http://S/x\"'  )"
+                        u"  wHeRe  \"a\"=TRUE  order   BY \"a\" desc , \"b\" ASC  ");
+  EXPECT_EQ(toText(q), u"SELECT \"a\", \"b\" FROM SCOPE('shallow traversal of \"http://S/x\"') "
+                       u"WHERE \"a\" = TRUE ORDER BY \"a\" DESC, \"b\"");
   for (const Text& text : texts) {
     const Query first = parse(text);
     const Text canonical = toText(first);
@@ -134,6 +124,120 @@ TEST(Parse, ACachedQueryOutlivesTheTextItCameFrom) {
     text.assign(text.size(), u'#');
   }
   EXPECT_EQ(toText(q), toText(parse(lookupQuery)));
+}
+
+struct BadRow {
+  const char16_t* text;
+  int position;          // 1-based, UTF-16 code units
+  const char16_t* reason;  // the message goes on with this
+  bool criteria = false;   // parseCriteria instead of parse
+};
+
+const BadRow badRows[] = {
+    {u"", 1, u"expected SELECT, found end of query"},
+    {u"delete \"a\"", 1, u"expected SELECT, found 'delete'"},
+    {u"select \"a\" from scope('x", 23, u"unterminated string"},
+    {u"select \"a from", 8, u"unterminated property name"},
+    {u"select from scope('\"u\"')", 8, u"empty select list"},
+    {u"select", 7, u"empty select list"},
+    {u"select \"\" from scope('\"u\"')", 8, u"empty property name"},
+    {u"select \"a\", from scope('\"u\"')", 13, u"expected a property name in double quotes, found 'from'"},
+    {u"select \"a\" \"b\" from", 12, u"expected ',' or FROM, found \"b\""},
+    {u"select \"a\" from where \"a\" = 1", 17, u"missing scope"},
+    {u"select \"a\" from \"u\"", 17, u"missing scope"},
+    {u"select \"a\" from", 16, u"missing scope"},
+    {u"select \"a\" from scope()", 23, u"missing scope"},
+    {u"select \"a\" from scope('')", 24, u"missing scope"},
+    {u"select \"a\" from scope('  ')", 26, u"missing scope"},
+    {u"select \"a\" from scope(\"u\")", 23, u"expected a scope in single quotes"},
+    {u"select \"a\" from scope('\"u\"' '\"v\"')", 29, u"expected ')'"},
+    {u"select \"a\" from scope('shallow \"u\"')", 32, u"expected TRAVERSAL, found \"u\""},
+    {u"select \"a\" from scope('shallow traversal of u')", 45, u"expected a URL in double quotes"},
+    {u"select \"a\" from scope('\"http://x')", 24, u"unterminated URL"},
+    {u"select \"a\" from scope('\"\"')", 24, u"empty URL"},
+    {u"select \"a\" from scope('deep traversal of')", 41, u"expected a URL in double quotes, found end of scope"},
+    {u"select \"a\" from scope('\"u\",')", 28, u"expected 'shallow traversal of \"URL\"'"},
+    // An apostrophe the sender forgot to double ends the string early.
+    {u"select * from scope('shallow traversal of \"http://S/Public/Bob's Orders\"')", 43,
+           u"unterminated URL"},
+    {u"select * from scope('\"http://S/Public/The \"Best\" Deals\"')", 44, u"unexpected 'Best'"},
+    // Inside the scope string, each doubled apostrophe counts twice.
+    {u"select \"a\" from scope('\"Bob''s\" junk')", 33, u"unexpected 'junk'"},
+    {u"select \"a\" from scope('\"u\"') where", 35, u"expected a property name, a value or '('"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 1 junk", 44, u"unexpected 'junk'"},
+    {u"select \"a\" from scope('\"u\"') where (\"a\" = 1", 44, u"expected ')', found end of query"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 1 and", 47, u"expected a property name"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = 99999999999999999999", 42, u"number too large"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = null", 42, u"a value cannot be compared with NULL"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" # 1", 40, u"unexpected character '#'"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" 1", 40, u"expected a comparison"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" like 5", 45, u"expected a pattern in single quotes"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" is 1", 43, u"expected NULL, found '1'"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" not 1", 44, u"expected LIKE"},
+    {u"select \"a\" from scope('\"u\"') where \"a\" = - 'x'", 44, u"expected digits after '-'"},
+    {u"select \"a\" from scope('\"u\"') order \"a\"", 36, u"expected BY"},
+    {u"select \"a\" from scope('\"u\"') order by", 38, u"expected a property name"},
+    {u"select \"a\" from scope('\"u\"') order by \"a\" up", 43, u"unexpected 'up'"},
+    // A character beyond the basic plane counts as two code units.
+    {u"select \"\U0001F4E7\" #", 13, u"unexpected character '#'"},
+    {u"select \"a\" \u00e9", 12, u"unexpected character '\u00e9'"},
+    {u"\"DAV:ishidden\" = FALSE", 1, u"expected WHERE", true},
+    {u" WHERE \"DAV:ishidden\" = ", 25, u"expected a value or a property name, found end of query", true},
+    {u" WHERE \"a\" = 'open", 14, u"unterminated string", true},
+    {u" WHERE \"a\" = 1 ORDER BY \"a\"", 16, u"unexpected 'ORDER'", true},
+};
+
+// Where and why the parser refused the text; both empty when it parsed.
+std::pair<std::string, Text> syntaxError(TextView text, bool criteria = true) {
+  try {
+    if (criteria) parseCriteria(text);
+    else parse(text);
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.code(), ado::adErrQuerySyntax);
+    const Text prefix = u"Syntax error in query at position ", &d = e.description();
+    EXPECT_EQ(d.substr(0, prefix.size()), prefix) << toUtf8(d);
+    const std::size_t colon = d.find(u": ", prefix.size());
+    return {toUtf8(d.substr(prefix.size(), colon - prefix.size())), d.substr(colon + 2)};
+  }
+  return {};
+}
+
+TEST(Malformed, QueriesNamePositionAndReason) {
+  for (const BadRow& row : badRows) {
+    SCOPED_TRACE(toUtf8(row.text));
+    const auto [position, reason] = syntaxError(row.text, row.criteria);
+    EXPECT_EQ(position, std::to_string(row.position));
+    EXPECT_EQ(reason.substr(0, TextView(row.reason).size()), row.reason) << toUtf8(reason);
+  }
+}
+
+Text nested(int levels, TextView open, TextView inner, TextView close) {
+  Text out;
+  for (int k = 0; k < levels; ++k) out += open;
+  out += inner;
+  for (int k = 0; k < levels; ++k) out += close;
+  return out;
+}
+
+TEST(Nesting, IsLimitedForParenthesesAndNot) {
+  EXPECT_NO_THROW(parseCriteria(u"WHERE " + nested(maxNesting, u"(", u"\"a\" = 1", u")")));
+  EXPECT_NO_THROW(parseCriteria(u"WHERE " + nested(maxNesting, u"NOT ", u"\"a\" = 1", u"")));
+  // The first level too many is named: "WHERE " is six units long.
+  const std::string tooDeep = std::to_string(6 + maxNesting + 1);
+  EXPECT_EQ(syntaxError(u"WHERE " + nested(maxNesting + 1, u"(", u"\"a\" = 1", u")")).first, tooDeep);
+  EXPECT_EQ(syntaxError(u"WHERE " + nested(maxNesting + 1, u"NOT ", u"\"a\" = 1", u"")).first,
+            std::to_string(6 + 4 * maxNesting + 1));
+  EXPECT_EQ(syntaxError(u"WHERE " + nested(100000, u"(", u"", u"")).first, tooDeep);
+}
+
+TEST(Nesting, LongChainsAreNotDeep) {
+  Text text = u"WHERE \"a\" = 1";
+  for (int k = 0; k < 50000; ++k) text += k % 2 ? u" AND \"a\" = 1" : u" OR \"b\" = 2";
+  const ConditionPtr c = parseCriteria(text);
+  EXPECT_TRUE(evaluate(c, [](TextView name) -> std::optional<Variant> {
+    if (name == u"a") return Variant(1);
+    return std::nullopt;
+  }));
 }
 
 } // namespace
