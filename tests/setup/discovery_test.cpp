@@ -4,19 +4,11 @@
 #include "platform/exchange/exchange.h"
 #include "platform/registry/registry.h"
 #include "platform/store/store.h"
-#include "platform/win32/machine.h"
 #include "setup/discovery/discovery.h"
 #include "support/server_fixture.h"
 
 namespace korvane::setup {
 namespace {
-
-exchange::NewPublicStore publicStore(TextView name, TextView tree) {
-  exchange::NewPublicStore store;
-  store.name = Text(name);
-  store.folderTree = Text(tree);
-  return store;
-}
 
 class Discovery : public testing::ServerFixture {
 protected:
@@ -34,7 +26,7 @@ TEST_F(Discovery, ClusterNodeOpensTheVirtualServerOfTheUsersMailbox) {
   exchange::addServer(u"EXVS1");
   exchange::addStorageGroup(u"EXVS1", u"SG1");
   exchange::addFolderTree(u"Cluster Folders", exchange::kTreeMapi, u"http://exvs1/public");
-  exchange::addPublicStore(u"EXVS1", u"SG1", publicStore(u"PF", u"Cluster Folders"));
+  exchange::addPublicStore(u"EXVS1", u"SG1", {u"PF", u"Cluster Folders", true, std::nullopt});
   runDiscovery(form);
   EXPECT_TRUE(form.blnIsClusterNode);
   EXPECT_EQ(form.ClusterName, u"EXVS1");
@@ -57,8 +49,8 @@ TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
   exchange::addStorageGroup(u"EXCH01", u"Second Storage Group");
   exchange::addFolderTree(u"Applications", exchange::kTreeGeneralPurpose, u"http://exch01/apps");
   exchange::addFolderTree(u"Spaced", exchange::kTreeMapi, u"http://exch01/public%20folders");
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Apps", u"Applications"));
-  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", publicStore(u"Spaced", u"Spaced"));
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {u"Apps", u"Applications", true, std::nullopt});
+  exchange::addPublicStore(u"EXCH01", u"Second Storage Group", {u"Spaced", u"Spaced", true, std::nullopt});
   runDiscovery(form);
   EXPECT_FALSE(form.blnIsClusterNode);
   EXPECT_EQ(form.strPublicRoot, u"http://exch01/Public/");
@@ -67,20 +59,6 @@ TEST_F(Discovery, FirstMountedMapiStoreWinsAndPercentTwentyBecomesABlank) {
 
 // Without a mounted public store the program ends with its report: see
 // Unreachable.AServerWhosePublicStoreIsDismounted.
-
-TEST_F(Discovery, IdentityComesFromTheWorkstationThenTheDirectory) {
-  runDiscovery(form);
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"CORP\\Administrator");
-  auto machine = win32::machineInfo();
-  machine.workstationError = 2453;  // no workstation domain to be had
-  win32::setMachineInfo(machine);
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"corp.example.com\\Administrator");
-  directory::removePerson(u"Administrator");
-  FillIdentityField(form);
-  EXPECT_EQ(form.ui.txtIdent.text, u"");
-}
 
 } // namespace
 } // namespace korvane::setup

@@ -20,9 +20,6 @@ protected:
   Text create(TextView url, TextView priority = u"65223", TextView scope = u"SHALLOW") {
     return CreateRegItem(log, url, u"", kRegItemName, kEventMethod, kSinkClass, scope, kCriteria, priority, true);
   }
-  std::int16_t lookUp(TextView base, TextView relative = u"", TextView name = kRegItemName) {
-    return CheckItemExists(log, base, relative, name, kRegItemCondition, true, connection);
-  }
   TextBox log;
   ComPtr<ado::IConnection> connection;
 };
@@ -38,10 +35,8 @@ TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAgainReplacesThemAndDele
   EXPECT_EQ(p.text(store::prop::sinkClass), u"Korvane.KorvaneCls");
   EXPECT_EQ(p.text(store::prop::matchScope), u"SHALLOW");
   EXPECT_EQ(p.text(store::prop::criteria), u" WHERE \"DAV:ishidden\" = FALSE");
-  ASSERT_TRUE(p.get(store::prop::priority));
-  EXPECT_EQ(*p.get(store::prop::priority), Variant(u"100"));  // text, not a number
-  EXPECT_EQ(*p.get(u"DAV:ishidden"), Variant(true));
-  EXPECT_EQ(lookUp(folderUrl(u"Sales")), 1);
+  EXPECT_EQ(p.get(store::prop::priority), Variant(u"100"));  // text, not a number
+  EXPECT_EQ(p.get(u"DAV:ishidden"), Variant(true));
 
   create(folderUrl(u"Sales"), u"7", u"DEEP");
   items = store::registrations();
@@ -50,7 +45,6 @@ TEST_F(RegistrationItems, CreateWritesTheSevenPropertiesAgainReplacesThemAndDele
   EXPECT_EQ(items[0].properties.text(store::prop::matchScope), u"DEEP");
 
   EXPECT_TRUE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));
-  EXPECT_EQ(lookUp(folderUrl(u"Sales")), 0);
   EXPECT_TRUE(store::registrations().empty());
   EXPECT_FALSE(DeleteRegItem(log, folderUrl(u"Sales"), u"", kRegItemName, false));  // missing: silently
   EXPECT_TRUE(log.text.empty());

@@ -88,30 +88,12 @@ TEST(ListChecks, AChangeWhileTheListFillsIsSetBack) {
   EXPECT_FALSE(form.ui.btnChange.enabled);
 }
 
-// What they mark on a full list the window tests register.
-TEST(ListChecks, SelectAllAndDeselectAllEnableChangeEvenOnAnEmptyList) {
-  for (auto click : {Command4_Click, Command5_Click}) {
-    InstallForm form;
-    form.ui.btnChange.enabled = false;
-    click(form);
-    EXPECT_TRUE(form.ui.btnChange.enabled);
-  }
-}
-
 // The error log's writers: the newest entry first, each followed by an empty
 // line. Showing and hiding it is the refresh's and "Clear"'s (see the window
 // tests); a writer alone never shows it.
-class ErrorLog : public ::testing::Test {
-protected:
-  void SetUp() override {
-    setDateTimeSource([this] { return stamps.at(next++); });
-  }
-  void TearDown() override { setDateTimeSource(nullptr); }
-  std::vector<Text> stamps{u"12/7/2026 3:04:05 AM", u"12/7/2026 3:04:06 AM", u"12/7/2026 3:04:07 AM"};
-  std::size_t next = 0;
-};
-
-TEST_F(ErrorLog, NewestEntryFirstAndWritersDoNotChangeVisibility) {
+TEST(ErrorLog, NewestEntryFirstAndWritersDoNotChangeVisibility) {
+  const std::vector<Text> stamps{u"12/7/2026 3:04:05 AM", u"12/7/2026 3:04:06 AM", u"12/7/2026 3:04:07 AM"};
+  setDateTimeSource([stamps, next = std::size_t{0}]() mutable { return stamps.at(next++); });
   InstallFormModel ui;
   addErrorEntry(ui.txtErr, u"[AddComPlusApp]", hr(0x8011041B), u"The file was not found.");
   addErrorEntry(ui.txtErr, u"http://exch01/Public/Sales", -2147217900, u"Syntax error.");
@@ -121,6 +103,7 @@ TEST_F(ErrorLog, NewestEntryFirstAndWritersDoNotChangeVisibility) {
   addMissingFileEntry(ui.txtErr, u"/opt/korvane");
   EXPECT_FALSE(ui.txtErr.visible);
   EXPECT_FALSE(ui.Command3.visible);
+  setDateTimeSource(nullptr);
 }
 
 } // namespace

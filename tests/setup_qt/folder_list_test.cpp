@@ -1,8 +1,6 @@
 // The folder list as the administrator uses it: sorting through the column
 // headers with the arrow, the check rules through the check boxes, the
 // icons, and the selected row kept in view.
-#include <QTimer>
-
 #include "setup/qt/icons.h"
 #include "setup/qt/sort_header.h"
 #include "window_fixture.h"
@@ -94,22 +92,6 @@ TEST_F(FolderList, WithoutTheApplicationChecksAreUndoneButUnchecksAllowed) {
   EXPECT_TRUE(button("btnChange")->isEnabled());
   click("btnChange");
   EXPECT_TRUE(registeredFolders().empty());
-}
-
-TEST_F(FolderList, ClicksWhileAnActionRunsAreNotTaken) {
-  installApplication();
-  startAndAccept();
-  clickCheckBox("Sales");
-  // Arrives while "Change" refreshes the list: a nested refresh would list
-  // folders twice.
-  QTimer::singleShot(0, [this] { QTest::mouseClick(button("Command1"), Qt::LeftButton); });
-  click("btnChange");
-  EXPECT_EQ(window().refusedInputs(), 1);
-  EXPECT_EQ(registeredFolders(), std::vector<Text>{u"Sales"});
-  EXPECT_EQ(list()->topLevelItemCount(), static_cast<int>(form().ui.ListView1.rows.size()));
-  QStringList all = paths();
-  all.removeDuplicates();
-  EXPECT_EQ(all.size(), list()->topLevelItemCount());
 }
 
 TEST_F(FolderList, RowsShowTheIconOfTheirKind) {

@@ -21,7 +21,6 @@
 
 #include "platform/complus/admin.h"
 #include "platform/store/store.h"
-#include "setup/discovery/discovery.h"
 #include "setup/qt/disclaimer.h"
 #include "setup/qt/install_window.h"
 #include "setup/qt/modal_answerer.h"
@@ -152,12 +151,8 @@ protected:
     create();
     if (temporary) complus::Catalog().removeApplication(u"Korvane");
   }
-  // Whether the store-wide item exists.
-  bool storeWideRegistered() {
-    for (const auto& item : store::registrations())
-      if (item.folderPath.find(u"GlobalEvents") != Text::npos) return true;
-    return false;
-  }
+  // Whether the store-wide item exists: the one registration on no folder of the list.
+  bool storeWideRegistered() { return store::registrations().size() > registeredFolders().size(); }
   std::vector<Text> priorities() {
     std::vector<Text> out;
     for (const auto& item : store::registrations())

@@ -95,7 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PhaseRow{"save_abort_delivered", false, EVT_SYNC_ABORTED | EVT_IS_DELIVERED, 1},
                       PhaseRow{"save_commit_and_abort", false, EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED, 1},
                       PhaseRow{"save_no_phase", false, 0, 0},
-                      PhaseRow{"save_no_phase_delivered", false, EVT_IS_DELIVERED | EVT_NEW_ITEM, 0},
                       PhaseRow{"save_other_bits_only", false,
                                ~(EVT_SYNC_BEGIN | EVT_SYNC_COMMITTED | EVT_SYNC_ABORTED), 0},
                       PhaseRow{"delete_begin", true, EVT_SYNC_BEGIN, 1},

@@ -107,7 +107,6 @@ TEST_F(StoreFixture, MissingOrNullMessageClassChangesNothing) {
   EXPECT_TRUE(missing.writes.empty());
   Item null = save(kDefault, Variant::null());
   EXPECT_TRUE(null.writes.empty());
-  EXPECT_FALSE(null.deleted);
 }
 
 TEST_F(StoreFixture, FolderThatCannotBeOpenedEndsTheProcessing) {

@@ -21,7 +21,6 @@ TEST_F(Registry, KeysAndValuesSurviveAReconnectAndClassesRootIsTheClassesKeyOfTh
   setValue(HKCR, u"CLSID\\{1}", u"Flags", 7);
   db::Database::closeCurrent();
 
-  EXPECT_TRUE(keyExists(HKLM, u"Cluster"));
   EXPECT_EQ(getValue(HKLM, u"Cluster", u"ClusterName"), Variant(u"EXCLUSTER"));
   EXPECT_EQ(getText(HKCR, u"CLSID\\{1}\\InprocServer32", u""), Text(u"/opt/x.dll"));
   EXPECT_EQ(getText(HKLM, u"SOFTWARE\\Classes\\CLSID\\{1}\\InprocServer32", u""), Text(u"/opt/x.dll"));
@@ -67,7 +66,6 @@ TEST_F(Registry, DeleteRemovesTheWholeSubtreeAndNothingBesideButNeverARoot) {
   EXPECT_FALSE(keyExists(HKLM, u"App"));
   EXPECT_FALSE(keyExists(HKLM, u"App\\Sub\\Leaf"));
   EXPECT_FALSE(getValue(HKLM, u"App\\Sub\\Leaf", u"x"));
-  EXPECT_FALSE(getValue(HKLM, u"App", u"y"));
   EXPECT_EQ(getValue(HKLM, u"AppX", u"keep"), Variant(std::int64_t{4}));
   EXPECT_EQ(getValue(HKLM, u"App]", u"keep"), Variant(std::int64_t{5}));
   EXPECT_EQ(getValue(HKLM, u"App Data\\Sub", u"keep"), Variant(std::int64_t{6}));

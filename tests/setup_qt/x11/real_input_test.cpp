@@ -34,17 +34,15 @@ protected:
   // first x second mail-enabled folders: "Branch i" and "Branch i/Folder j".
   int createTree(int first, int second) {
     db::Transaction tx(db::Database::current());  // one disk flush for the whole tree
-    int made = 0;
     for (int i = 0; i < first; ++i) {
       Text branch = fromUtf8("Branch " + std::to_string(100 + i));
       store::createFolder(testing::mailFolder(branch, fromUtf8("b" + std::to_string(i) + "@corp.example.com")));
-      ++made;
-      for (int j = 0; j < second; ++j, ++made)
+      for (int j = 0; j < second; ++j)
         store::createFolder(testing::mailFolder(branch + fromUtf8("/Folder " + std::to_string(100 + j)),
                                                 fromUtf8("f" + std::to_string(i) + "-" + std::to_string(j) + "@corp.example.com")));
     }
     tx.commit();
-    return made;
+    return first * (1 + second);
   }
   std::unique_ptr<SetupProcess> startSetup() {
     auto setup = std::make_unique<SetupProcess>(*x, serverDir());
