@@ -231,8 +231,12 @@ void call(const Sink& sink, const std::shared_ptr<Change>& change, std::int32_t 
 
 } // namespace
 
-void writeLog(Change& change) {
-  for (const auto& entry : change.log) writeEvent(kLogSource, entry.level, entry.before + change.url + entry.after);
+void writeLog(Change& change) noexcept {
+  try {
+    for (const auto& entry : change.log) writeEvent(kLogSource, entry.level, entry.before + change.url + entry.after);
+  } catch (...) {
+    // The log reports on the change; failing to write it must not fail the change.
+  }
   change.log.clear();
 }
 

@@ -91,8 +91,8 @@ void afterPhase(const std::vector<Sink>& sinks, std::size_t called, const std::s
                 std::int32_t flags);
 
 // Writes the change's waiting event-log entries, naming it by its URL as it
-// stands now, and forgets them.
-void writeLog(Change& change);
+// stands now, and forgets them. Never fails: the log only reports.
+void writeLog(Change& change) noexcept;
 
 // Asks the sink of a registration item whether it accepts the registration;
 // throws ComError(E_REGISTRATION_REFUSED) naming the sink class and the

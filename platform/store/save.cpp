@@ -53,12 +53,7 @@ struct FlushAtEnd {
 // naming the item as it was written (or as planned, when it was not).
 struct LogAtEnd {
   std::shared_ptr<Change> change;
-  ~LogAtEnd() {
-    try {
-      events::writeLog(*change);
-    } catch (...) {
-    }
-  }
+  ~LogAtEnd() { events::writeLog(*change); }
 };
 
 // The write transaction of one save or delete. Let go while sinks run,
@@ -254,6 +249,7 @@ SaveResult written(WriteLock& lock, const Plan& plan, Change& change) {
   db::faultPoint("store.after-save-before-commit-phase");
   change.node = node;
   change.url = r.url;
+  events::writeLog(change);  // kept as surely as the item, before the commit phase runs
   return r;
 }
 
