@@ -22,6 +22,8 @@
 //    times, then fails with E_STORE_CHANGED and writes nothing. The item and
 //    all the sinks' changes are then written and committed together.
 // 4. The commit phase (or the abort phase) after the commit (or the veto).
+// What the event service logs about the sinks of a save names the item by
+// the URL it was written under, so it is written once that is settled.
 // A caller that holds a transaction of its own (Connection.BeginTrans)
 // holds the lock throughout: the save then runs inside it as a savepoint.
 // The sinks of a save are those registered when it was planned.
