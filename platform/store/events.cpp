@@ -25,6 +25,11 @@ Text reason(HRESULT h) {
   return (d.empty() ? describe(h) : d) + u" (" + hex(h) + u")";
 }
 
+// How the log names a registration's sink.
+Text sinkOf(const Registration& r) {
+  return u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url;
+}
+
 // --- the event information object --------------------------------------------
 
 class EventInfo final
@@ -189,8 +194,7 @@ std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Ch
     }
     if (failed(h) || !events) {
       change.log.push_back({EventLevel::Error,
-                            u"The event sink \"" + r.sinkClass + u"\" of the registration " + r.url +
-                                u" could not be created: " + reason(h) + u". The change of ",
+                            sinkOf(r) + u" could not be created: " + reason(h) + u". The change of ",
                             u" went on without it."});
       continue;
     }
@@ -217,14 +221,12 @@ void call(const Sink& sink, const std::shared_ptr<Change>& change, std::int32_t 
                              ? u" was not written; the sink missed only its abort phase."
                              : u" went on without it.";
     change->log.push_back({EventLevel::Error,
-                           u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
-                               sink.registration.url + u" was lost with its host process: " + reason(h) +
+                           sinkOf(sink.registration) + u" was lost with its host process: " + reason(h) +
                                u" The change of ",
                            outcome});
   } else if (failed(h)) {
     change->log.push_back({EventLevel::Warning,
-                           u"The event sink \"" + sink.registration.sinkClass + u"\" of the registration " +
-                               sink.registration.url + u" failed on ",
+                           sinkOf(sink.registration) + u" failed on ",
                            u": " + reason(h) + u"."});
   }
 }
