@@ -358,6 +358,8 @@ void Database::exec(std::string_view sql) {
   }
 }
 
+void Database::control(std::string_view sql) { prepare(sql).run(); }
+
 Statement Database::prepare(std::string_view sql) {
   auto it = cache_->free.find(sql);
   if (it != cache_->free.end() && !it->second.empty()) {
@@ -520,9 +522,9 @@ Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
     busy.queuedAt = std::chrono::steady_clock::now();
     db_.queue_->enter(*busy.queuedAt + kBusyTimeout);
     try {
-      db_.exec("BEGIN IMMEDIATE");
+      db_.control("BEGIN IMMEDIATE");
       if (!db_.stillTheFile()) {
-        db_.exec("ROLLBACK");
+        db_.control("ROLLBACK");
         raiseText(fmt::format("The server database {} was replaced or removed while this program had it open, "
                               "so nothing was written to it. Stop the server's programs (korvane-lab serve, "
                               "the setup) and start them again to use the file now there; restore a backup only "
@@ -537,7 +539,7 @@ Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
     busy.queuedAt.reset();
   }
   else
-    db_.exec(fmt::format("SAVEPOINT sp{}", level_));
+    db_.control(fmt::format("SAVEPOINT sp{}", level_));
   ++db_.depth_;
 }
 
@@ -554,11 +556,11 @@ void Transaction::commit() {
   if (!active_) return;
   if (level_ == 0) {
     // A failed COMMIT leaves the transaction open for the rollback.
-    db_.exec("COMMIT");
+    db_.control("COMMIT");
     db_.othersVersionKnown_ = false;
     db_.queue_->leave();
   } else
-    db_.exec(fmt::format("RELEASE sp{}", level_));
+    db_.control(fmt::format("RELEASE sp{}", level_));
   active_ = false;
   --db_.depth_;
   db_.settleSchemas(level_, true);
@@ -576,10 +578,10 @@ void Transaction::rollback() {
       WriterQueue& q;
       ~Leave() { q.leave(); }
     } leave{*db_.queue_};
-    db_.exec("ROLLBACK");
+    db_.control("ROLLBACK");
   } else {
-    db_.exec(fmt::format("ROLLBACK TO sp{}", level_));
-    db_.exec(fmt::format("RELEASE sp{}", level_));
+    db_.control(fmt::format("ROLLBACK TO sp{}", level_));
+    db_.control(fmt::format("RELEASE sp{}", level_));
   }
 }
 

@@ -118,6 +118,9 @@ private:
   // A transaction ended at `depth` open transactions: schemas created
   // inside it are kept (passed to the enclosing one) or forgotten.
   void settleSchemas(int depth, bool committed);
+  // Runs a transaction's BEGIN, COMMIT, SAVEPOINT, ...: prepared once, as
+  // each write pays for them and parsing them costs more than running them.
+  void control(std::string_view sql);
   sqlite3* db_ = nullptr;
   std::filesystem::path file_;
   int depth_ = 0;
