@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "platform/complus/catalog.h"
+#include "platform/db/stamp.h"
 #include "platform/complus/host.h"
 
 namespace korvane::complus::detail {
@@ -31,6 +32,12 @@ CREATE TABLE IF NOT EXISTS complus_components(
   constructor_string   TEXT);
 CREATE INDEX IF NOT EXISTS complus_components_by_application ON complus_components(application, seq);
 )sql";
+
+// Raised with every change of the catalog, so that what an activation
+// reads is kept between changes.
+constexpr std::string_view kStamp = "complus.catalog";
+
+void raiseCatalog(db::Database& d) { db::raiseStamp(d, kStamp); }
 
 std::string columnList(const Kind& kind) {
   std::string out;
@@ -92,6 +99,7 @@ void insertObject(db::Database& d, const Kind& kind, const Values& values) {
   auto s = d.prepare(fmt::format("INSERT INTO {}({}) VALUES({})", kind.table, columnList(kind), marks));
   for (std::size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i + 1), values[i]);
   s.run();
+  raiseCatalog(d);
 }
 
 bool updateObject(db::Database& d, const Kind& kind, const Values& values, const std::vector<bool>& dirty) {
@@ -105,13 +113,17 @@ bool updateObject(db::Database& d, const Kind& kind, const Values& values, const
     if (dirty[i]) s.bind(++n, values[i]);
   s.bind(++n, TextView(keyOf(kind, values)));
   s.run();
-  return d.changes() > 0;
+  if (d.changes() == 0) return false;
+  raiseCatalog(d);
+  return true;
 }
 
 bool deleteObject(db::Database& d, const Kind& kind, TextView key) {
   auto s = d.prepare(fmt::format("DELETE FROM {} WHERE {} = ?", kind.table, kind.properties[kind.key].column));
   s.bind(1, key).run();
-  return d.changes() > 0;
+  if (d.changes() == 0) return false;
+  raiseCatalog(d);
+  return true;
 }
 
 std::optional<Text> identityOf(TextView applicationId) {
@@ -152,6 +164,7 @@ void recordComponents(const ApplicationRef& application, const std::vector<Compo
     s.bind(1, TextView(application.id)).bind(2, TextView(c.clsid)).bind(3, TextView(c.progId));
     s.bind(4, TextView(c.dll)).bind(5, TextView(c.threadingModel)).run();
   }
+  raiseCatalog(d);
   t.commit();
   // A host that loaded the old library goes with it.
   host::shutdown(application.id);
@@ -167,10 +180,11 @@ std::vector<Text> installedClasses(std::optional<TextView> applicationId) {
 }
 
 void refreshComponent(const ComponentRecord& record) {
-  auto s = catalogDatabase().prepare(
-      "UPDATE complus_components SET progid = ?, dll = ?, threading_model = ? WHERE clsid = ?");
+  auto& d = catalogDatabase();
+  auto s = d.prepare("UPDATE complus_components SET progid = ?, dll = ?, threading_model = ? WHERE clsid = ?");
   s.bind(1, TextView(record.progId)).bind(2, TextView(record.dll)).bind(3, TextView(record.threadingModel));
   s.bind(4, TextView(record.clsid)).run();
+  raiseCatalog(d);
 }
 
 Text constructionOf(const Activation& how) {
@@ -180,21 +194,29 @@ Text constructionOf(const Activation& how) {
 }
 
 std::optional<Activation> activationOf(const Guid& clsid) {
-  // Creating an object must not create the catalog's tables; once they
-  // are known to be there the look-up for them goes.
+  static db::StampedCache<std::string, std::optional<Activation>> cache(kStamp, 1000);
   auto& d = db::Database::current();
-  if (!d.hasSchema("complus")) {
-    if (!tableExists(d, "complus_components")) return std::nullopt;
-    catalogDatabase();
-  }
-  auto s = d.prepare(
-      "SELECT a.name, c.construction_enabled, c.constructor_string, a.id, a.activation, c.dll "
-      "FROM complus_components c JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");
-  s.bind(1, TextView(clsid.toText()));
-  if (!s.step()) return std::nullopt;
-  Activation out{s.text(0), s.integer(1) != 0, std::nullopt, s.text(3), s.integer(4) != kActivationLibrary, s.text(5)};
-  if (!s.isNull(2)) out.constructorString = s.text(2);
-  return out;
+  auto lookup = cache.open(d);
+  return lookup.get(
+      clsid.toString(),
+      [&]() -> std::optional<Activation> {
+        // Creating an object must not create the catalog's tables; once
+        // they are known to be there the look-up for them goes.
+        if (!d.hasSchema("complus")) {
+          if (!tableExists(d, "complus_components")) return std::nullopt;
+          catalogDatabase();
+        }
+        auto s = d.prepare(
+            "SELECT a.name, c.construction_enabled, c.constructor_string, a.id, a.activation, c.dll "
+            "FROM complus_components c JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");
+        s.bind(1, TextView(clsid.toText()));
+        if (!s.step()) return std::nullopt;
+        Activation out{s.text(0), s.integer(1) != 0, std::nullopt, s.text(3), s.integer(4) != kActivationLibrary,
+                       s.text(5)};
+        if (!s.isNull(2)) out.constructorString = s.text(2);
+        return out;
+      },
+      [](const std::optional<Activation>&) { return true; });
 }
 
 } // namespace korvane::complus::detail

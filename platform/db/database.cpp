@@ -385,6 +385,8 @@ void Database::ensureSchema(std::string_view key, std::string_view sql) {
     cache_->schemas.emplace(key);
 }
 
+bool Database::schemasTrusted() const { return cache_->trusted; }
+
 bool Database::hasSchema(std::string_view key) const {
   return cache_->trusted || cache_->schemas.contains(key) || cache_->tentative.contains(key);
 }

@@ -86,6 +86,7 @@ public:
   // Whether ensureSchema(key) has run on this connection and still holds,
   // or the schemas are trusted to be there.
   bool hasSchema(std::string_view key) const;
+  bool schemasTrusted() const;
 
   // Changes whenever what this connection reads may have changed: a commit
   // by another connection, a change made through this one, or a rollback.

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/db/database.h"
+#include "platform/db/stamp.h"
 
 namespace korvane::registry {
 
@@ -34,6 +35,10 @@ constexpr int kKindText = 1;
 constexpr int kKindInt = 4;
 
 constexpr TextView kClassesPath = u"SOFTWARE\\Classes";
+
+// Raised with every change, so that values read on every activation (a
+// class's ProgID, its library) are kept between changes.
+constexpr std::string_view kStamp = "registry";
 
 db::Database& database() {
   auto& d = db::Database::current();
@@ -113,6 +118,7 @@ bool createKey(Root root, TextView path) {
   auto& d = database();
   db::Transaction t(d);
   bool inserted = insertKey(d, k);
+  if (inserted) db::raiseStamp(d, kStamp);
   t.commit();
   return inserted;
 }
@@ -134,6 +140,7 @@ bool deleteKey(Root root, TextView path) {
   values.bind(1, TextView(k.folded)).bind(2, TextView(begin)).bind(3, TextView(end)).run();
   auto keys = d.prepare("DELETE FROM registry_keys WHERE folded = ?1 OR (folded > ?2 AND folded < ?3)");
   keys.bind(1, TextView(k.folded)).bind(2, TextView(begin)).bind(3, TextView(end)).run();
+  db::raiseStamp(d, kStamp);
   t.commit();
   return true;
 }
@@ -173,16 +180,25 @@ void setValue(Root root, TextView path, TextView name, const Variant& value) {
   else
     s.bind(5, checkedInteger(value));
   s.run();
+  db::raiseStamp(d, kStamp);
   t.commit();
 }
 
 std::optional<Variant> getValue(Root root, TextView path, TextView name) {
   KeyPath k = resolve(root, path);
-  auto s = database().prepare("SELECT kind, value FROM registry_values WHERE key = ? AND folded = ?");
-  s.bind(1, TextView(k.folded)).bind(2, TextView(foldCase(name)));
-  if (!s.step()) return std::nullopt;
-  if (s.integer(0) == kKindInt) return Variant(s.integer(1));
-  return Variant(s.text(1));
+  Text key = k.folded + u'\n' + foldCase(name);
+  static db::StampedCache<Text, std::optional<Variant>> cache(kStamp, 2000);
+  auto lookup = cache.open(database());
+  return lookup.get(
+      key,
+      [&]() -> std::optional<Variant> {
+        auto s = database().prepare("SELECT kind, value FROM registry_values WHERE key = ? AND folded = ?");
+        s.bind(1, TextView(k.folded)).bind(2, TextView(foldCase(name)));
+        if (!s.step()) return std::nullopt;
+        if (s.integer(0) == kKindInt) return Variant(s.integer(1));
+        return Variant(s.text(1));
+      },
+      [](const std::optional<Variant>&) { return true; });
 }
 
 std::optional<Text> getText(Root root, TextView path, TextView name) {

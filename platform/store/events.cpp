@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/com/runtime.h"
+#include "platform/db/stamp.h"
 #include "platform/store/binding.h"
 #include "platform/store/eventlog.h"
 #include "platform/store/names.h"
@@ -158,18 +159,33 @@ int compareUrls(const Text& a, const Text& b) {
   return fa < fb ? -1 : (fb < fa ? 1 : (a < b ? -1 : (b < a ? 1 : 0)));
 }
 
+// Every registration whose folder and scope take in `item`, whatever its
+// properties. Kept while no registration or folder changes: reading them
+// is most of what a delivery into a watched folder costs.
+std::vector<Registration> inScope(const Node& item) {
+  using Key = std::pair<std::int64_t, std::int64_t>;
+  static db::StampedCache<Key, std::vector<Registration>> cache(tree::kShapeStamp, 1000);
+  auto lookup = cache.open(tree::database());
+  return lookup.get(
+      Key{item.folder ? item.id : 0, item.parent.value_or(0)},
+      [&] {
+        std::vector<Registration> found;
+        if (item.folder) collect(item.id, {Scope::Exact}, found);
+        if (item.parent) {
+          collect(*item.parent, {Scope::Shallow, Scope::Deep}, found);
+          if (auto parent = tree::node(*item.parent))
+            for (const Node& up : tree::ancestors(*parent)) collect(up.id, {Scope::Deep}, found);
+        }
+        collect(tree::server().globalEvents, {Scope::Any}, found);
+        return found;
+      },
+      [](const std::vector<Registration>&) { return true; });
+}
+
 } // namespace
 
 std::vector<Registration> applicable(const Node& item, const Properties& props, Method method) {
-  std::vector<Registration> found;
-  if (item.folder) collect(item.id, {Scope::Exact}, found);
-  if (item.parent) {
-    collect(*item.parent, {Scope::Shallow, Scope::Deep}, found);
-    if (auto parent = tree::node(*item.parent))
-      for (const Node& up : tree::ancestors(*parent)) collect(up.id, {Scope::Deep}, found);
-  }
-  collect(tree::server().globalEvents, {Scope::Any}, found);
-
+  std::vector<Registration> found = inScope(item);
   std::vector<Registration> out;
   for (Registration& r : found)
     if (isEnabled(r.props) && hasMethod(r.props, method) && criteriaMatch(r, props)) out.push_back(std::move(r));

@@ -68,13 +68,13 @@ private:
       if (!node_)
         return fail(E_UNEXPECTED, u"The folder object is not bound to a folder; open it through its IDataSource first.");
       if (!props_) {
-        auto now = tree::node(node_->id);
+        auto now = tree::storedFolder(node_->id);
         if (!now) return fail(ado::adErrResourceNotFound, u"The folder \"" + node_->name + u"\" has been deleted.");
         // Only the name and stored properties are shown: no path, no
         // child counts, which grow with the folder.
         Properties shown;
-        shown.set(prop::displayName, now->name);
-        for (const auto& [key, v] : tree::stored(now->id)) shown.set(key, v);
+        shown.set(prop::displayName, now->node.name);
+        for (const auto& [key, v] : now->props) shown.set(key, v);
         props_ = std::move(shown);
       }
       return binding::put(value, props_->text(name));

@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "platform/db/stamp.h"
 #include "platform/store/ado.h"
 #include "platform/store/names.h"
 #include "platform/store/url.h"
@@ -56,9 +57,32 @@ std::string nodeQuery(std::string_view where) {
   return "SELECT " + std::string(kNodeColumns) + " FROM store_node WHERE " + std::string(where);
 }
 
-void refreshRegistrationFlag(const Node& node) {
+void raiseShape() { db::raiseStamp(database(), kShapeStamp); }
+
+// A change of the tree and its raise of the shape counter commit together,
+// also for a caller that holds no transaction.
+class Atomic {
+public:
+  Atomic() {
+    if (!database().inTransaction()) tx_.emplace(database());
+  }
+  void commit() {
+    if (tx_) tx_->commit();
+  }
+
+private:
+  std::optional<db::Transaction> tx_;
+};
+
+// Called after every change of a node's properties.
+void settleProperties(const Node& node) {
   bool reg = isRegistration(stored(node.id), node.folder);
-  database().prepare("UPDATE store_node SET registration = ? WHERE id = ?").bind(1, reg ? 1 : 0).bind(2, node.id).run();
+  database()
+      .prepare("UPDATE store_node SET registration = ?1 WHERE id = ?2 AND registration != ?1")
+      .bind(1, reg ? 1 : 0)
+      .bind(2, node.id)
+      .run();
+  if (node.folder || reg || database().changes() > 0) raiseShape();
 }
 
 } // namespace
@@ -119,6 +143,7 @@ Server server() {
 
 void writeServer(const Server& sv) {
   serverCache().value.reset();
+  Atomic change;
   database()
       .prepare("INSERT OR REPLACE INTO store_server(id, host, domain, store_guid, root, non_ipm, global_events) "
                "VALUES (1, ?, ?, ?, ?, ?, ?)")
@@ -129,6 +154,8 @@ void writeServer(const Server& sv) {
       .bind(5, sv.nonIpm)
       .bind(6, sv.globalEvents)
       .run();
+  raiseShape();
+  change.commit();
 }
 
 std::optional<Node> node(std::int64_t id) {
@@ -195,52 +222,38 @@ Text urlOf(const Node& n) { return composeStoreUrl(server().host, pathOf(n)); }
 
 namespace {
 
-// Paths resolved before, by their case-folded segments joined with "/" (the
-// root is ""). Kept while the connection's generation holds, so that no
-// write by this process or any other, and no rollback, is ever missed.
-struct PathCache {
-  std::uint64_t connection = 0;
-  db::Database::Generation at;
-  std::map<Text, std::optional<Node>, std::less<>> nodes;
-};
+// Folders found before, by their case-folded path segments joined with "/"
+// (the root is ""). Kept while no folder is removed or changes its access
+// (a new folder changes no path found before); items and paths that lead
+// nowhere are looked up each time, as any save may change them.
+using PathCache = db::StampedCache<Text, std::optional<Node>>;
 
-constexpr std::size_t kMaxCachedPaths = 20000;
-
-PathCache& currentPathCache() {
-  static PathCache cache;
-  db::Database& db = database();
-  db::Database::Generation now = db.generation();
-  if (cache.connection != db.serial() || !(cache.at == now) || cache.nodes.size() > kMaxCachedPaths) {
-    cache.nodes.clear();
-    cache.connection = db.serial();
-    cache.at = now;
-  }
+PathCache& folderPaths() {
+  static PathCache cache(kShapeStamp, 20000);
   return cache;
 }
 
+bool isFolder(const std::optional<Node>& n) { return n && n->folder; }
+
 // The node at the first `count` segments, or none.
-std::optional<Node> findPrefix(PathCache& cache, const std::vector<Text>& segments, std::size_t count) {
+std::optional<Node> findPrefix(PathCache::Lookup& folders, const std::vector<Text>& segments, std::size_t count) {
   Text key;
-  auto found = cache.nodes.find(key);
-  if (found == cache.nodes.end()) found = cache.nodes.emplace(key, node(server().root)).first;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::optional<Node>& at = found->second;
+  std::optional<Node> at = folders.get(key, [] { return node(server().root); }, isFolder);
+  for (std::size_t i = 0; i < count && at; ++i) {
+    if (!at->folder) return std::nullopt;
     key += u'/';
     key += foldCase(segments[i]);
-    auto next = cache.nodes.find(key);
-    if (next == cache.nodes.end()) {
-      std::optional<Node> below = at && at->folder ? child(at->id, segments[i]) : std::nullopt;
-      next = cache.nodes.emplace(key, std::move(below)).first;
-    }
-    found = next;
+    const std::int64_t parent = at->id;
+    at = folders.get(key, [&] { return child(parent, segments[i]); }, isFolder);
   }
-  return found->second;
+  return at;
 }
 
 } // namespace
 
 std::optional<Node> findPath(const std::vector<Text>& segments) {
-  return findPrefix(currentPathCache(), segments, segments.size());
+  auto folders = folderPaths().open(database());
+  return findPrefix(folders, segments, segments.size());
 }
 
 Target resolve(TextView url) {
@@ -254,15 +267,15 @@ Target resolve(TextView url) {
                                           u"\", but this is the server \"" + sv.host + u"\".");
   Target t;
   t.segments = parsed->segments;
-  PathCache& cache = currentPathCache();
+  auto folders = folderPaths().open(database());
   if (t.segments.empty()) {
-    t.node = findPrefix(cache, t.segments, 0);
+    t.node = findPrefix(folders, t.segments, 0);
     return t;
   }
   t.name = t.segments.back();
-  t.parent = findPrefix(cache, t.segments, t.segments.size() - 1);
+  t.parent = findPrefix(folders, t.segments, t.segments.size() - 1);
   if (t.parent && !t.parent->folder) t.parent.reset();
-  if (t.parent) t.node = findPrefix(cache, t.segments, t.segments.size());
+  if (t.parent) t.node = findPrefix(folders, t.segments, t.segments.size());
   return t;
 }
 
@@ -291,10 +304,34 @@ Node add(std::int64_t parent, TextView name, bool folder, Access access) {
 }
 
 void setAccess(std::int64_t id, Access access) {
+  Atomic change;
   database().prepare("UPDATE store_node SET access = ? WHERE id = ?").bind(1, static_cast<int>(access)).bind(2, id).run();
+  raiseShape();
+  change.commit();
 }
 
-void remove(std::int64_t id) { database().prepare("DELETE FROM store_node WHERE id = ?").bind(1, id).run(); }
+void remove(std::int64_t id) {
+  Atomic change;
+  auto s = database().prepare("DELETE FROM store_node WHERE id = ? RETURNING folder, registration");
+  s.bind(1, id);
+  const bool shape = s.step() && (s.integer(0) != 0 || s.integer(1) != 0);
+  s.run();
+  if (shape) raiseShape();
+  change.commit();
+}
+
+std::optional<StoredFolder> storedFolder(std::int64_t id) {
+  static db::StampedCache<std::int64_t, std::optional<StoredFolder>> cache(kShapeStamp, 1000);
+  auto folders = cache.open(database());
+  return folders.get(
+      id,
+      [&]() -> std::optional<StoredFolder> {
+        auto n = node(id);
+        if (!n || !n->folder) return std::nullopt;
+        return StoredFolder{*n, stored(id)};
+      },
+      [](const std::optional<StoredFolder>& f) { return f.has_value(); });
+}
 
 bool isComputed(TextView name) {
   for (TextView c : {TextView(prop::href), TextView(prop::displayName), TextView(prop::parentName),
@@ -438,6 +475,7 @@ Text freeName(std::int64_t parent, TextView name) {
 
 void write(const Node& n, const Properties& changes) {
   db::Database& db = database();
+  Atomic change;
   for (const auto& [name, value] : changes) {
     if (value.isEmpty()) {
       db.prepare("DELETE FROM store_prop WHERE node = ? AND folded = ?").bind(1, n.id).bind(2, TextView(foldCase(name))).run();
@@ -452,12 +490,15 @@ void write(const Node& n, const Properties& changes) {
         .bind(5, db::kindCode(value))
         .run();
   }
-  refreshRegistrationFlag(n);
+  settleProperties(n);
+  change.commit();
 }
 
 void clear(const Node& n) {
+  Atomic change;
   database().prepare("DELETE FROM store_prop WHERE node = ?").bind(1, n.id).run();
-  refreshRegistrationFlag(n);
+  settleProperties(n);
+  change.commit();
 }
 
 std::vector<Node> registrationsIn(std::int64_t folder) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/db/database.h"
@@ -24,6 +25,12 @@ struct Node {
 };
 
 namespace tree {
+
+// The counter (db/stamp.h) raised with every change to the store's shape:
+// a folder's properties, access or removal, an event registration written or
+// removed, the server's identity. Caches of folders and registrations keep
+// its value; a delivered item changes none of it.
+inline constexpr std::string_view kShapeStamp = "store.shape";
 
 struct Server {
   Text host;
@@ -71,6 +78,12 @@ Node insert(std::int64_t parent, TextView name, bool folder, Access access);
 // write lock.
 Node add(std::int64_t parent, TextView name, bool folder, Access access);
 void setAccess(std::int64_t id, Access access);
+// A folder's node and stored properties, or none when no such folder exists.
+struct StoredFolder {
+  Node node;
+  Properties props;
+};
+std::optional<StoredFolder> storedFolder(std::int64_t id);
 // Removes a node with everything below it.
 void remove(std::int64_t id);
 

@@ -4,6 +4,7 @@
 
 #include "platform/complus/construct.h"
 #include "platform/registry/registry.h"
+#include "support/other_process.h"
 #include "tests/platform/complus/catalog_fixture.h"
 
 namespace korvane::complus::testing {
@@ -213,6 +214,11 @@ TEST_F(Install, AnObjectGetsTheStoredConstructorStringOnceWhenConstructionIsEnab
       EXPECT_EQ(getProperty(object.get(), u"ConstructString"), Variant(received));
     if (row.enabled) earlier.emplace_back(o, row.received);
   }
+  // A string stored by another process reaches the next object here.
+  korvane::testing::OtherProcess other([&] { configure(id, kEchoProgId, true, Text(u"stored elsewhere")); });
+  echo();
+  other.run();
+  EXPECT_EQ(getProperty(echo().get(), u"ConstructString"), Variant(u"stored elsewhere"));
 }
 
 TEST_F(Install, AFailingConstructFailsTheCreation) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/db/database.h"
+#include "support/other_process.h"
 #include "support/temp_server.h"
 
 namespace korvane::registry {
@@ -25,6 +27,30 @@ TEST_F(Registry, KeysAndValuesSurviveAReconnectAndClassesRootIsTheClassesKeyOfTh
   EXPECT_EQ(getText(HKCR, u"CLSID\\{1}\\InprocServer32", u""), Text(u"/opt/x.dll"));
   EXPECT_EQ(getText(HKLM, u"SOFTWARE\\Classes\\CLSID\\{1}\\InprocServer32", u""), Text(u"/opt/x.dll"));
   EXPECT_EQ(getValue(HKCR, u"CLSID\\{1}", u"Flags"), Variant(std::int64_t{7}));
+}
+
+// Values are kept between reads (every activation reads some); what another
+// process or a rolled-back transaction changed is read as it is now.
+TEST_F(Registry, AValueChangedElsewhereOrRolledBackIsReadAsItIsNow) {
+  setValue(HKCR, u"Korvane.Cls\\CLSID", u"", u"{old}");
+  const std::pair<const char*, std::function<void()>> others[] = {
+      {"set", [] { setValue(HKCR, u"Korvane.Cls\\CLSID", u"", u"{new}"); }},
+      {"deleted", [] { deleteKey(HKCR, u"Korvane.Cls"); }},
+  };
+  for (const auto& [what, change] : others) {
+    SCOPED_TRACE(what);
+    testing::OtherProcess other(change);
+    EXPECT_TRUE(getText(HKCR, u"Korvane.Cls\\CLSID", u""));
+    other.run();
+    EXPECT_NE(getText(HKCR, u"Korvane.Cls\\CLSID", u""), std::optional<Text>(u"{old}"));
+    setValue(HKCR, u"Korvane.Cls\\CLSID", u"", u"{old}");
+  }
+  {
+    db::Transaction t(db::Database::current());
+    setValue(HKCR, u"Korvane.Cls\\CLSID", u"", u"{rolled back}");
+    EXPECT_EQ(getText(HKCR, u"Korvane.Cls\\CLSID", u""), Text(u"{rolled back}"));
+  }
+  EXPECT_EQ(getText(HKCR, u"Korvane.Cls\\CLSID", u""), Text(u"{old}"));
 }
 
 TEST_F(Registry, KeyNamesCompareByUnicodeCaseFoldingAndKeepTheirFirstSpelling) {

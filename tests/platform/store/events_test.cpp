@@ -4,12 +4,14 @@
 #include <set>
 
 #include "store_fixture.h"
+#include "support/other_process.h"
 #include "test_sink.h"
 
 namespace korvane::store {
 namespace {
 
 using namespace testing;
+using korvane::testing::OtherProcess;
 using namespace exoledb;
 
 constexpr char16_t kCriteria[] = u" WHERE \"DAV:ishidden\" = FALSE";
@@ -100,6 +102,55 @@ TEST_F(EventService, MatchScopesDecideWhichSavesFireAndExactFiresForTheFolderIts
   ASSERT_EQ(folderSaves.size(), 2u);
   EXPECT_EQ(folderSaves[0].url, url(u"Sales"));
   EXPECT_EQ(folderSaves[0].flags, EVT_SYNC_BEGIN | EVT_IS_COLLECTION);
+}
+
+// A process keeps what it read of the registrations between deliveries;
+// what another process changes there applies to its very next delivery.
+TEST_F(EventService, RegistrationsChangedByAnotherProcessApplyToTheNextDelivery) {
+  struct Row {
+    const char* what;
+    std::function<void()> before, change;
+    std::vector<Text> fired;
+  };
+  const Row rows[] = {
+      {"registered", [] {}, [] { registerOk(url(u"Sales"), {}); }, {kRecorder}},
+      {"removed", [] { registerOk(url(u"Sales"), {}); }, [] { deleteItem(url(u"Sales/Korvane.reg")); }, {}},
+      {"replaced", [] { registerOk(url(u"Sales"), {}); },
+       [] { registerOk(url(u"Sales"), {.sink = kSecondRecorder}); }, {kSecondRecorder}},
+      {"another folder's, deep", [] { registerOk(url(u"Sales"), {}); },
+       [] { registerOk(url(u"Sales/Orders"), {.sink = kSecondRecorder, .scope = u"DEEP", .name = u"deep.reg"}); },
+       {kRecorder}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (findItem(url(u"Sales/Korvane.reg"))) deleteItem(url(u"Sales/Korvane.reg"));
+    row.before();
+    OtherProcess other(row.change);
+    deliver(u"Sales", mail(u"IPM.Note"));  // reads the registrations
+    other.run();
+    sinkCalls().clear();
+    deliver(u"Sales", mail(u"IPM.Note"));
+    EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN), row.fired);
+  }
+}
+
+// What a transaction read of its own registration is forgotten with it,
+// even when another process's change brings the store to the same count of
+// changes.
+TEST_F(EventService, ARegistrationRolledBackIsNotRunWhenAnotherProcessRegistersOne) {
+  OtherProcess other([] { registerOk(url(u"Sales"), {.sink = kSecondRecorder}); });
+  auto c = openConnection(url(u"Sales"));
+  check(c->BeginTrans(nullptr));
+  check(writeRecord(url(u"Sales/Korvane.reg"), c.get(),
+                    {{u"DAV:contentclass", Variant(u"urn:content-class:storeeventreg")},
+                     {prop::eventMethod, Variant(u"onsyncsave")}, {prop::sinkClass, Variant(kRecorder)},
+                     {prop::matchScope, Variant(u"SHALLOW")}}));
+  deliver(u"Sales", mail(u"IPM.Note"));
+  check(c->RollbackTrans());
+  other.run();
+  sinkCalls().clear();
+  deliver(u"Sales", mail(u"IPM.Note"));
+  EXPECT_EQ(sinksOf(calls(), EVT_SYNC_BEGIN), std::vector<Text>{kSecondRecorder});
 }
 
 TEST_F(EventService, AnyIsAcceptedInGlobalEventsOnlyAndFiresForSavesAnywhere) {

@@ -1,11 +1,13 @@
 #include "platform/store/cdo.h"
 
 #include "store_fixture.h"
+#include "support/other_process.h"
 
 namespace korvane::store {
 namespace {
 
 using namespace testing;
+using korvane::testing::OtherProcess;
 
 class CdoFolder : public StoreTest {
 protected:
@@ -45,6 +47,46 @@ TEST_F(CdoFolder, ShowsTheDescriptionOfTheOpenedFolderAsItIsWhenFirstAskedOrEmpt
   deleteItem(u"Plain");
   Variant v;
   EXPECT_EQ(failure(f->GetProperty(u"Description", &v)), ado::adErrResourceNotFound);
+}
+
+// A process keeps the folders it has opened and read; what another process
+// changed is seen by its next folder object.
+TEST_F(CdoFolder, AFolderChangedByAnotherProcessIsSeenAsItIsNow) {
+  auto spec = [](TextView path, TextView description) {
+    FolderSpec s;
+    s.path = Text(path);
+    s.description = Text(description);
+    return s;
+  };
+  struct Row {
+    const char16_t* folder;
+    std::function<void()> change;
+    HRESULT opens;
+    const char16_t* description;
+  };
+  const Row rows[] = {
+      {u"Described", [] { setFolderProperties(u"Described", {{prop::description, Variant(u"new")}}); }, S_OK, u"new"},
+      {u"Closed", [] { setFolderAccess(u"Closed", Access::None); }, E_ACCESSDENIED, nullptr},
+      {u"Removed", [] { deleteItem(u"Removed"); }, ado::adErrResourceNotFound, nullptr},
+      {u"Remade", [&] {
+         deleteItem(u"Remade");
+         createFolder(spec(u"Remade", u"new"));
+       }, S_OK, u"new"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(toUtf8(row.folder));
+    createFolder(spec(row.folder, u"old"));
+    OtherProcess other(row.change);
+    auto [before, opened] = folderObject();
+    check(opened->Open(url(row.folder), nullptr, 0, -1, 0, u"", u""));
+    EXPECT_EQ(getProperty(before.get(), u"Description"), Variant(u"old"));
+    other.run();
+    auto [f, ds] = folderObject();
+    ASSERT_EQ(failure(ds->Open(url(row.folder), nullptr, 0, -1, 0, u"", u"")), row.opens);
+    if (row.description) {
+      EXPECT_EQ(getProperty(f.get(), u"Description"), Variant(row.description));
+    }
+  }
 }
 
 struct FolderOpenRow {

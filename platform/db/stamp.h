@@ -1,0 +1,80 @@
+// Counters of data that changes rarely but is read on every delivery: the
+// store's folders and event registrations, the registry, the COM+ catalog.
+// A writer raises a counter in the transaction that makes the change; a
+// cache of that data keeps the value it was filled at and starts afresh
+// when the value moved, whichever process moved it. So those caches outlive
+// the commits of everything else, and every delivery commits.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace korvane::db {
+
+class Database;
+
+// Where a counter stood for one connection. The rollbacks count too: a value
+// raised by a transaction that rolled back may be raised again by another
+// one, for other data.
+struct StampValue {
+  std::uint64_t connection = 0;
+  std::int64_t rollbacks = 0;
+  std::int64_t value = 0;
+  bool operator==(const StampValue&) const = default;
+};
+
+// Raises the counter in the transaction the caller holds (it fails outside
+// one: a change and its raise must commit together or not at all).
+void raiseStamp(Database& db, std::string_view name);
+// The counter as the connection sees it now; none on a server whose file
+// has no counters yet (a reader never creates them), and then nothing may
+// be cached. Read it before the data it guards.
+std::optional<StampValue> readStamp(Database& db, std::string_view name);
+
+// Values by key, kept while the counter `stamp` stays where it was. Open a
+// lookup (which reads the counter once), then ask it for values.
+template <typename Key, typename Value>
+class StampedCache {
+public:
+  StampedCache(std::string_view stamp, std::size_t limit) : stamp_(stamp), limit_(limit) {}
+
+  class Lookup {
+  public:
+    // The kept value for `key`, else what fill() returns, kept when
+    // keep(value) says it is worth keeping.
+    template <typename Fill, typename Keep>
+    Value get(const Key& key, Fill fill, Keep keep) {
+      if (usable_)
+        if (auto it = cache_.values_.find(key); it != cache_.values_.end()) return it->second;
+      Value value = fill();
+      if (usable_ && keep(value)) cache_.values_.emplace(key, value);
+      return value;
+    }
+
+  private:
+    friend class StampedCache;
+    Lookup(StampedCache& cache, bool usable) : cache_(cache), usable_(usable) {}
+    StampedCache& cache_;
+    bool usable_;
+  };
+
+  Lookup open(Database& db) {
+    std::optional<StampValue> now = readStamp(db, stamp_);
+    if (!now || !(at_ == *now) || values_.size() >= limit_) {
+      values_.clear();
+      at_ = now.value_or(StampValue{});
+    }
+    return Lookup(*this, now.has_value());
+  }
+
+private:
+  std::string_view stamp_;
+  std::size_t limit_;
+  StampValue at_;
+  std::map<Key, Value, std::less<>> values_;
+};
+
+} // namespace korvane::db
