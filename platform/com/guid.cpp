@@ -1,6 +1,5 @@
 #include "platform/com/guid.h"
 
-
 namespace korvane {
 
 std::optional<Guid> Guid::parse(TextView s) {

@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 
 #include "platform/complus/catalog.h"
-#include "platform/db/stamp.h"
 #include "platform/complus/host.h"
+#include "platform/db/stamp.h"
 
 namespace korvane::complus::detail {
 
@@ -61,12 +61,6 @@ std::optional<ApplicationRef> firstApplication(std::string_view where, TextView 
   s.bind(1, argument);
   if (!s.step()) return std::nullopt;
   return ApplicationRef{s.text(0), s.text(1)};
-}
-
-bool tableExists(db::Database& d, std::string_view table) {
-  auto s = d.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
-  s.bind(1, table);
-  return s.step();
 }
 
 } // namespace
@@ -203,7 +197,7 @@ std::optional<Activation> activationOf(const Guid& clsid) {
         // Creating an object must not create the catalog's tables; once
         // they are known to be there the look-up for them goes.
         if (!d.hasSchema("complus")) {
-          if (!tableExists(d, "complus_components")) return std::nullopt;
+          if (!d.hasTable("complus_components")) return std::nullopt;
           catalogDatabase();
         }
         auto s = d.prepare(
@@ -215,8 +209,7 @@ std::optional<Activation> activationOf(const Guid& clsid) {
                        s.text(5)};
         if (!s.isNull(2)) out.constructorString = s.text(2);
         return out;
-      },
-      [](const std::optional<Activation>&) { return true; });
+      });
 }
 
 } // namespace korvane::complus::detail

@@ -387,6 +387,12 @@ void Database::ensureSchema(std::string_view key, std::string_view sql) {
 
 bool Database::schemasTrusted() const { return cache_->trusted; }
 
+bool Database::hasTable(std::string_view name) {
+  auto s = prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  s.bind(1, name);
+  return s.step();
+}
+
 bool Database::hasSchema(std::string_view key) const {
   return cache_->trusted || cache_->schemas.contains(key) || cache_->tentative.contains(key);
 }

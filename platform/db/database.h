@@ -87,6 +87,9 @@ public:
   // or the schemas are trusted to be there.
   bool hasSchema(std::string_view key) const;
   bool schemasTrusted() const;
+  // Whether the file holds a table of that name (a reader that may not
+  // create tables asks before it reads one that older servers lack).
+  bool hasTable(std::string_view name);
 
   // Changes whenever what this connection reads may have changed: a commit
   // by another connection, a change made through this one, or a rollback.

@@ -44,8 +44,7 @@ bool hasTable(Database& db) {
   }
   static std::uint64_t seenOn = 0;
   if (seenOn == db.serial()) return true;
-  auto s = db.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'db_stamp'");
-  if (!s.step()) return false;
+  if (!db.hasTable("db_stamp")) return false;
   seenOn = db.serial();
   return true;
 }

@@ -53,6 +53,11 @@ public:
       if (usable_ && keep(value)) cache_.values_.emplace(key, value);
       return value;
     }
+    // The same, keeping whatever fill() returns.
+    template <typename Fill>
+    Value get(const Key& key, Fill fill) {
+      return get(key, fill, [](const Value&) { return true; });
+    }
 
   private:
     friend class StampedCache;

@@ -186,19 +186,17 @@ void setValue(Root root, TextView path, TextView name, const Variant& value) {
 
 std::optional<Variant> getValue(Root root, TextView path, TextView name) {
   KeyPath k = resolve(root, path);
-  Text key = k.folded + u'\n' + foldCase(name);
+  const Text folded = foldCase(name);
   static db::StampedCache<Text, std::optional<Variant>> cache(kStamp, 2000);
-  auto lookup = cache.open(database());
-  return lookup.get(
-      key,
-      [&]() -> std::optional<Variant> {
-        auto s = database().prepare("SELECT kind, value FROM registry_values WHERE key = ? AND folded = ?");
-        s.bind(1, TextView(k.folded)).bind(2, TextView(foldCase(name)));
-        if (!s.step()) return std::nullopt;
-        if (s.integer(0) == kKindInt) return Variant(s.integer(1));
-        return Variant(s.text(1));
-      },
-      [](const std::optional<Variant>&) { return true; });
+  auto& d = database();
+  auto lookup = cache.open(d);
+  return lookup.get(k.folded + u'\n' + folded, [&]() -> std::optional<Variant> {
+    auto s = d.prepare("SELECT kind, value FROM registry_values WHERE key = ? AND folded = ?");
+    s.bind(1, TextView(k.folded)).bind(2, TextView(folded));
+    if (!s.step()) return std::nullopt;
+    if (s.integer(0) == kKindInt) return Variant(s.integer(1));
+    return Variant(s.text(1));
+  });
 }
 
 std::optional<Text> getText(Root root, TextView path, TextView name) {

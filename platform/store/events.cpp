@@ -178,8 +178,7 @@ std::vector<Registration> inScope(const Node& item) {
         }
         collect(tree::server().globalEvents, {Scope::Any}, found);
         return found;
-      },
-      [](const std::vector<Registration>&) { return true; });
+      });
 }
 
 } // namespace
