@@ -1,10 +1,10 @@
-#include <cctype>
 #include <memory>
 
 #include "lab/commands.h"
 #include "lab/output.h"
 #include "platform/com/runtime.h"
 #include "platform/store/ado.h"
+#include "platform/store/events.h"
 #include "platform/store/store.h"
 
 namespace korvane::lab {
@@ -48,16 +48,11 @@ void addTargetOptions(CLI::App* cmd, Target& t) {
 
 Text property(const store::ItemInfo& item, TextView name) { return item.properties.text(name); }
 
+// Read as the event service reads the list.
 std::string knownMethods(const std::string& list) {
-  std::string token;
-  for (char c : list + ",") {
-    if (c != ',' && c != ';' && c != ' ' && c != '\t') {
-      token += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    } else if (!token.empty()) {
-      if (token != "onsyncsave" && token != "onsyncdelete") return "unknown event method '" + token + "'";
-      token.clear();
-    }
-  }
+  for (const Text& m : store::events::methodNames(fromUtf8(list)))
+    if (!equalsIgnoreCase(m, u"onsyncsave") && !equalsIgnoreCase(m, u"onsyncdelete"))
+      return "unknown event method '" + toUtf8(m) + "'";
   return {};
 }
 

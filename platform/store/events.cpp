@@ -85,9 +85,7 @@ Scope scopeOf(const Properties& props) {
 
 bool hasMethod(const Properties& props, Method method) {
   TextView want = method == Method::Save ? u"onsyncsave" : u"onsyncdelete";
-  Text list = props.text(prop::eventMethod);
-  for (char16_t sep : {u',', u' ', u'\t'}) list = replaceAll(list, Text(1, sep), u";");
-  for (const Text& m : split(list, u';'))
+  for (const Text& m : methodNames(props.text(prop::eventMethod)))
     if (equalsIgnoreCase(m, want)) return true;
   return false;
 }
@@ -182,6 +180,14 @@ std::vector<Registration> inScope(const Node& item) {
 }
 
 } // namespace
+
+std::vector<Text> methodNames(TextView list) {
+  Text separated(list);
+  for (char16_t sep : {u',', u' ', u'\t'}) separated = replaceAll(separated, Text(1, sep), u";");
+  std::vector<Text> out = split(separated, u';');
+  std::erase_if(out, [](const Text& m) { return m.empty(); });
+  return out;
+}
 
 std::vector<Registration> applicable(const Node& item, const Properties& props, Method method) {
   std::vector<Registration> found = inScope(item);

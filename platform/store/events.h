@@ -60,6 +60,10 @@ struct Change {
   std::vector<LogEntry> log;
 };
 
+// The names in a registration's list of event methods, as the service reads
+// it: separated by commas, semicolons, blanks or tabs; empty names dropped.
+std::vector<Text> methodNames(TextView list);
+
 struct Registration {
   Node node;
   Text url;
