@@ -34,6 +34,7 @@
 #include "platform/complus/activation.h"
 #include "platform/complus/host.h"
 #include "platform/complus/host_files.h"
+#include "platform/db/stamp.h"
 #include "platform/store/remote_events.h"
 
 namespace korvane::complus::host {
@@ -248,6 +249,7 @@ private:
   }
 
   void serve(wire::Frame& f) {
+    db::StampHold steady;  // one reading of the caches' counters per request
     afterPhaseNext_ = false;
     lastActive_ = nowMs();
     served_ = true;

@@ -13,14 +13,15 @@ constexpr std::string_view kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS db_stamp(name TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
 )sql";
 
-// The values last read, for as long as no other connection committed, this
-// one raised none and rolled nothing back: a delivery's own commits leave
-// them as they are.
+// The values last read, and where the connection stood then: the data
+// version (other connections' commits), its rollbacks, this process's
+// raises, and the hold they were read in.
 struct Memo {
   std::uint64_t connection = 0;
   std::int64_t others = -1;
   std::int64_t rollbacks = -1;
   std::uint64_t raises = 0;
+  std::uint64_t hold = 0;
   bool read = false;
   std::map<std::string, std::int64_t, std::less<>> values;
 };
@@ -28,6 +29,16 @@ struct Memo {
 Memo& memo() {
   static Memo m;
   return m;
+}
+
+// The holds open now, and the number of the outermost.
+struct Holds {
+  int depth = 0;
+  std::uint64_t current = 0;
+};
+Holds& holds() {
+  static Holds h;
+  return h;
 }
 
 std::uint64_t& raisesHere() {
@@ -49,7 +60,21 @@ bool hasTable(Database& db) {
   return true;
 }
 
+// Outside a transaction a check of the data version would cost a read
+// transaction of its own, as much as reading the counters again (a WAL read
+// lock each); inside one it is read once.
+bool memoHolds(Database& db, const Memo& m) {
+  if (!m.read || m.connection != db.serial() || m.rollbacks != db.rollbacks() || m.raises != raisesHere()) return false;
+  if (db.inTransaction()) return m.others == db.generation().others;
+  return holds().depth > 0 && m.hold == holds().current;
+}
+
 } // namespace
+
+StampHold::StampHold() {
+  if (holds().depth++ == 0) ++holds().current;
+}
+StampHold::~StampHold() { --holds().depth; }
 
 void raiseStamp(Database& db, std::string_view name) {
   if (!db.inTransaction())
@@ -63,14 +88,17 @@ void raiseStamp(Database& db, std::string_view name) {
 
 std::optional<StampValue> readStamp(Database& db, std::string_view name) {
   Memo& m = memo();
-  const std::int64_t others = db.generation().others;
-  if (m.connection != db.serial() || m.others != others || m.rollbacks != db.rollbacks() || m.raises != raisesHere())
-    m = Memo{db.serial(), others, db.rollbacks(), raisesHere(), false, {}};
-  if (!m.read) {
+  if (!memoHolds(db, m)) {
     if (!hasTable(db)) return std::nullopt;
-    // All of them at once: a delivery asks for several, and there are few.
-    auto s = db.prepare("SELECT name, value FROM db_stamp");
-    while (s.step()) m.values.emplace(s.utf8(0), s.integer(1));
+    m = Memo{db.serial(), -1, db.rollbacks(), raisesHere(), holds().current, false, {}};
+    // All of them at once (a delivery asks for several, and there are few),
+    // with the data version they go with, in one read.
+    auto s = db.prepare(
+        "SELECT NULL, data_version FROM pragma_data_version UNION ALL SELECT name, value FROM db_stamp");
+    while (s.step()) {
+      if (s.isNull(0)) m.others = s.integer(1);
+      else m.values.emplace(s.utf8(0), s.integer(1));
+    }
     m.read = true;
   }
   auto it = m.values.find(name);

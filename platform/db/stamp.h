@@ -34,6 +34,20 @@ void raiseStamp(Database& db, std::string_view name);
 // be cached. Read it before the data it guards.
 std::optional<StampValue> readStamp(Database& db, std::string_view name);
 
+// Within a hold, counters once read outside a transaction are taken as they
+// stand for the rest of it: one operation (a save, a request to a COM+ host)
+// then reads them once, not once per cache it consults, and sees the cached
+// data as of that reading or later, as if its reads were made at that
+// moment. A transaction still reads them afresh, and the operation's own
+// raises and rollbacks still count. Holds nest.
+class StampHold {
+public:
+  StampHold();
+  ~StampHold();
+  StampHold(const StampHold&) = delete;
+  StampHold& operator=(const StampHold&) = delete;
+};
+
 // Values by key, kept while the counter `stamp` stays where it was. Open a
 // lookup (which reads the counter once), then ask it for values.
 template <typename Key, typename Value>

@@ -1,6 +1,7 @@
 #include "platform/store/save.h"
 
 #include "platform/db/fault.h"
+#include "platform/db/stamp.h"
 #include "platform/store/ado.h"
 #include "platform/store/eventlog.h"
 #include "platform/store/events.h"
@@ -281,6 +282,7 @@ bool isSystemFolder(const Node& node) {
 SaveResult saveNode(const SaveRequest& request) {
   FlushAtEnd flush;
   NestingGuard guard;
+  db::StampHold steady;  // the caches it and its sinks consult, read once
   for (int attempt = 1;; ++attempt) {
     WriteLock lock(tree::database());
     auto change = std::make_shared<Change>();
@@ -338,6 +340,7 @@ DeleteResult deleteNode(const Node& target) {
     throw ComError(E_ACCESSDENIED, u"The folder \"" + tree::urlOf(target) + u"\" belongs to the store and cannot be deleted.");
   FlushAtEnd flush;
   NestingGuard guard;
+  db::StampHold steady;  // the caches it and its sinks consult, read once
   for (int attempt = 1;; ++attempt) {
     WriteLock lock(tree::database());
     auto node = tree::node(target.id);

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "platform/com/guid.h"
+#include "platform/db/stamp.h"
 #include "platform/store/ado.h"
 #include "platform/store/save.h"
 #include "platform/store/url.h"
@@ -223,6 +224,7 @@ FolderInfo setFolderProperties(TextView path, const Properties& values) {
 }
 
 SaveOutcome deliver(TextView folderPath, const Properties& properties, bool dryRun) {
+  db::StampHold steady;
   Node folder = folderAt(folderPath);
   SaveRequest r;
   r.parent = folder.id;
