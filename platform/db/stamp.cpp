@@ -90,15 +90,13 @@ std::optional<StampValue> readStamp(Database& db, std::string_view name) {
   Memo& m = memo();
   if (!memoHolds(db, m)) {
     if (!hasTable(db)) return std::nullopt;
-    m = Memo{db.serial(), -1, db.rollbacks(), raisesHere(), holds().current, false, {}};
-    // All of them at once (a delivery asks for several, and there are few),
-    // with the data version they go with, in one read.
-    auto s = db.prepare(
-        "SELECT NULL, data_version FROM pragma_data_version UNION ALL SELECT name, value FROM db_stamp");
-    while (s.step()) {
-      if (s.isNull(0)) m.others = s.integer(1);
-      else m.values.emplace(s.utf8(0), s.integer(1));
-    }
+    // Outside a transaction nothing later compares the data version: a hold
+    // does not, and a transaction reads afresh what was read before it.
+    const std::int64_t others = db.inTransaction() ? db.generation().others : -1;
+    m = Memo{db.serial(), others, db.rollbacks(), raisesHere(), holds().current, false, {}};
+    // All of them at once: a delivery asks for several, and there are few.
+    auto s = db.prepare("SELECT name, value FROM db_stamp");
+    while (s.step()) m.values.emplace(s.utf8(0), s.integer(1));
     m.read = true;
   }
   auto it = m.values.find(name);
