@@ -524,6 +524,7 @@ Variant Statement::variant(int valueColumn, int kindColumn) const {
 // --- Transaction -----------------------------------------------------------
 
 Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
+  if (db_.readOnly_) raiseText("Internal error: a write was begun inside a read transaction; nothing was written.");
   if (level_ == 0) {
     db_.othersVersionKnown_ = false;
     auto& busy = db_.cache_->busy;
@@ -590,6 +591,40 @@ void Transaction::rollback() {
   } else {
     db_.control(fmt::format("ROLLBACK TO sp{}", level_));
     db_.control(fmt::format("RELEASE sp{}", level_));
+  }
+}
+
+// --- ReadTransaction -------------------------------------------------------
+
+ReadTransaction::ReadTransaction(Database& db) : db_(db) {
+  if (db_.depth_ > 0) return;
+  db_.control("BEGIN");
+  db_.control("PRAGMA query_only = 1");  // a write in it fails, never upgrades it
+  db_.othersVersionKnown_ = false;
+  db_.readOnly_ = true;
+  ++db_.depth_;
+  active_ = true;
+}
+
+ReadTransaction::~ReadTransaction() {
+  try {
+    end();
+  } catch (...) {
+  }
+}
+
+void ReadTransaction::end() {
+  if (!active_) return;
+  active_ = false;
+  --db_.depth_;
+  db_.readOnly_ = false;
+  db_.othersVersionKnown_ = false;
+  // Nothing was written: a COMMIT only lets go of the snapshot.
+  db_.control("PRAGMA query_only = 0");
+  try {
+    db_.control("COMMIT");
+  } catch (...) {
+    db_.control("ROLLBACK");
   }
 }
 

@@ -118,6 +118,7 @@ public:
 private:
   friend class Statement;
   friend class Transaction;
+  friend class ReadTransaction;
   struct Cache;
   // A transaction ended at `depth` open transactions: schemas created
   // inside it are kept (passed to the enclosing one) or forgotten.
@@ -136,6 +137,7 @@ private:
   std::int64_t othersVersion_ = -1;
   bool othersVersionKnown_ = false;
   std::int64_t rollbacks_ = 0;
+  bool readOnly_ = false;  // the open transaction is a ReadTransaction
   std::uint64_t serial_;
   // The opened file's identity, to tell it from one put at its path later.
   dev_t device_ = 0;
@@ -198,6 +200,23 @@ private:
   Database& db_;
   int level_;
   bool active_ = true;
+};
+
+// A read transaction (BEGIN DEFERRED) when none is open: several reads from
+// one snapshot, without the writer's turn or its lock. Nothing can be
+// written in it: a write or a Transaction begun inside one fails. Inside
+// another transaction it is nothing of its own.
+class ReadTransaction {
+public:
+  explicit ReadTransaction(Database& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+  void end();
+
+private:
+  Database& db_;
+  bool active_ = false;
 };
 
 } // namespace korvane::db

@@ -201,6 +201,12 @@ std::vector<Registration> applicable(const Node& item, const Properties& props, 
   return out;
 }
 
+bool watched(const Node& item, Method method) {
+  auto found = inScope(item);
+  return std::any_of(found.begin(), found.end(),
+                     [&](const Registration& r) { return isEnabled(r.props) && hasMethod(r.props, method); });
+}
+
 std::vector<Sink> createSinks(const std::vector<Registration>& registrations, Change& change) {
   std::vector<Sink> sinks;
   for (const Registration& r : registrations) {

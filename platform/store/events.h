@@ -75,6 +75,9 @@ struct Registration {
 // The registrations that apply to a save or delete of `item` (whose
 // properties are `props`), in calling order.
 std::vector<Registration> applicable(const Node& item, const Properties& props, Method method);
+// Whether a registration for `method` takes `item` in, its criteria not yet
+// asked: a save that will likely call sinks can plan accordingly.
+bool watched(const Node& item, Method method);
 
 struct Sink {
   Registration registration;

@@ -59,11 +59,21 @@ struct LogAtEnd {
 
 // The write transaction of one save or delete. Let go while sinks run,
 // unless the caller holds a transaction of its own (then it is a savepoint
-// in that one, and the lock stays the caller's).
+// in that one, and the lock stays the caller's). A save that expects to
+// call sinks plans in a read transaction instead (`planOnly`): it would let
+// go of the lock for them anyway, and taking it twice would make other
+// savers wait for it twice.
 class WriteLock {
 public:
-  explicit WriteLock(db::Database& db) : db_(db), callerHolds_(db.inTransaction()) { take(); }
+  WriteLock(db::Database& db, bool planOnly) : db_(db), callerHolds_(db.inTransaction()) {
+    if (planOnly && !callerHolds_) reading_.emplace(db_);
+    else take();
+  }
+  explicit WriteLock(db::Database& db) : WriteLock(db, false) {}
+  // Planned without the lock: nothing may be written on this plan.
+  bool planOnly() const { return reading_.has_value(); }
   void take() {
+    reading_.reset();
     if (tx_) return;
     // A transaction still open here was begun by a sink and never ended:
     // this save would commit into it, and be lost with it.
@@ -78,8 +88,13 @@ public:
     if (!callerHolds_) commit();
   }
   void release() { commit(); }
-  void rollback() { tx_.reset(); }
+  void rollback() {
+    reading_.reset();
+    tx_.reset();
+  }
   void commit() {
+    if (reading_) reading_->end();
+    reading_.reset();
     if (tx_) tx_->commit();
     tx_.reset();
   }
@@ -87,8 +102,15 @@ public:
 private:
   db::Database& db_;
   bool callerHolds_;
+  std::optional<db::ReadTransaction> reading_;
   std::optional<db::Transaction> tx_;
 };
+
+// Whether a save will likely call sinks: a new node in a watched folder.
+bool expectsSinks(const SaveRequest& r) {
+  if (r.existing || tree::database().inTransaction()) return false;
+  return events::watched(Node{0, r.parent, r.name, r.folder, r.access}, Method::Save);
+}
 
 bool sameStored(const Properties& a, const Properties& b) { return a.entries() == b.entries(); }
 
@@ -283,8 +305,9 @@ SaveResult saveNode(const SaveRequest& request) {
   FlushAtEnd flush;
   NestingGuard guard;
   db::StampHold steady;  // the caches it and its sinks consult, read once
+  bool planOnly = expectsSinks(request);
   for (int attempt = 1;; ++attempt) {
-    WriteLock lock(tree::database());
+    WriteLock lock(tree::database(), planOnly);
     auto change = std::make_shared<Change>();
     LogAtEnd writesLog{change};
     Plan plan = planSave(request, *change);
@@ -294,6 +317,12 @@ SaveResult saveNode(const SaveRequest& request) {
     }
     const std::int32_t flags = flagsOf(request, plan.node, plan.created);
     if (!plan.registration && plan.registrations.empty()) {
+      if (lock.planOnly() && !request.dryRun) {  // no sink after all: plan again under the lock
+        lock.release();
+        planOnly = false;
+        --attempt;
+        continue;
+      }
       db::faultPoint("store.begin-phase");  // where the sinks would run
       if (request.dryRun) {
         lock.release();

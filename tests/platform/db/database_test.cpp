@@ -100,6 +100,29 @@ TEST_F(DatabaseTest, TheGenerationMovesWithEveryChangeAndOnlyThen) {
   EXPECT_NE(db().generation(), afterOther) << "a rolled-back change";
 }
 
+// What a save plans without the write lock: one snapshot, and no write.
+TEST_F(DatabaseTest, AReadTransactionReadsOneSnapshotAndBeginsNoWrite) {
+  db().ensureSchema("notes", kNotesSchema);
+  Database other(db().file());
+  auto count = [&] {
+    auto s = db().prepare("SELECT count(*) FROM notes");
+    s.step();
+    return s.integer(0);
+  };
+  ReadTransaction reading(db());
+  const auto before = count();
+  other.prepare("INSERT INTO notes(text) VALUES ('other')").run();
+  EXPECT_EQ(count(), before);
+  EXPECT_THROW({ Transaction t(db()); }, ComError);
+  EXPECT_THROW(db().prepare("INSERT INTO notes(text) VALUES ('inside')").run(), ComError);
+  reading.end();
+  EXPECT_EQ(count(), before + 1);
+  Transaction writing(db());
+  db().prepare("INSERT INTO notes(text) VALUES ('own')").run();
+  writing.commit();
+  EXPECT_EQ(count(), before + 2);
+}
+
 namespace fs = std::filesystem;
 
 std::string bytesOf(const fs::path& file) {
