@@ -489,6 +489,10 @@ Statement& Statement::bind(int index, const Variant& value) {
 }
 
 bool Statement::step() {
+  // A write would turn the read transaction into a write without the
+  // writer's turn, on a snapshot another writer may have moved past.
+  if (db_->readOnly_ && !sqlite3_stmt_readonly(stmt_))
+    raiseText("Internal error: a write was made inside a read transaction; nothing was written.");
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
@@ -599,7 +603,6 @@ void Transaction::rollback() {
 ReadTransaction::ReadTransaction(Database& db) : db_(db) {
   if (db_.depth_ > 0) return;
   db_.control("BEGIN");
-  db_.control("PRAGMA query_only = 1");  // a write in it fails, never upgrades it
   db_.othersVersionKnown_ = false;
   db_.readOnly_ = true;
   ++db_.depth_;
@@ -620,7 +623,6 @@ void ReadTransaction::end() {
   db_.readOnly_ = false;
   db_.othersVersionKnown_ = false;
   // Nothing was written: a COMMIT only lets go of the snapshot.
-  db_.control("PRAGMA query_only = 0");
   try {
     db_.control("COMMIT");
   } catch (...) {

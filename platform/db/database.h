@@ -137,7 +137,7 @@ private:
   std::int64_t othersVersion_ = -1;
   bool othersVersionKnown_ = false;
   std::int64_t rollbacks_ = 0;
-  bool readOnly_ = false;  // the open transaction is a ReadTransaction
+  bool readOnly_ = false;  // the open transaction is a ReadTransaction: statements that write fail
   std::uint64_t serial_;
   // The opened file's identity, to tell it from one put at its path later.
   dev_t device_ = 0;
