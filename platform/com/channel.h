@@ -63,8 +63,9 @@ private:
 // it sleeps: the answer to a request usually comes within tens of
 // microseconds, and waking a sleeping processor costs more than that on
 // virtual machines. Spinning stops as soon as another task gets the
-// processor, since then it would take time from the peer being waited for.
-// `spin` is how long a wait is expected to be short.
+// processor, or more tasks want one than there are, since then it would
+// take time from the peer being waited for. `spin` is how long a wait is
+// expected to be short.
 inline constexpr std::chrono::microseconds kShortWait{250};
 int pollSpinning(pollfd* fds, std::size_t count, int timeoutMs, std::chrono::microseconds spin = kShortWait);
 
