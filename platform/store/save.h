@@ -8,7 +8,10 @@
 // never runs while this process holds the server's write lock:
 // 1. Plan, under the write lock: find the node, the name of a new one and
 //    the registrations that apply. A save that calls no sink writes and
-//    commits right there, in that one transaction.
+//    commits right there, in that one transaction. A new node in a folder
+//    that registrations watch plans in a read transaction instead: it will
+//    let go of the lock for its sinks anyway, and should none apply after
+//    all, it plans again under the lock.
 // 2. Begin phase, with no transaction open: the item being saved is held in
 //    memory (events::Change), and the event record reads and changes that
 //    copy, never the tables. Everything else a sink reads or writes (its
