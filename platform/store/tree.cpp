@@ -202,18 +202,38 @@ std::vector<Node> ancestors(const Node& n) {
   return out;
 }
 
+namespace {
+
+// A folder's names below the root, by its id. A node never changes its name
+// or its parent, and a folder's removal raises the store's shape, so they
+// are kept while that stands: every save of an item asks for its folder's.
+std::vector<Text> folderNames(std::int64_t folder) {
+  static db::StampedCache<std::int64_t, std::vector<Text>> cache(kShapeStamp, 20000);
+  if (folder == server().root) return {};
+  auto lookup = cache.open(database());
+  return lookup.get(
+      folder,
+      [&] {
+        // The ancestors' names in one statement, the root (no parent) left out.
+        auto s = database().prepare(
+            "WITH RECURSIVE up(id, parent, name, depth) AS ("
+            " SELECT id, parent, name, 0 FROM store_node WHERE id = ?"
+            " UNION ALL SELECT n.id, n.parent, n.name, up.depth + 1 FROM store_node n JOIN up ON n.id = up.parent"
+            " WHERE up.depth < 100000)"
+            " SELECT name FROM up WHERE parent IS NOT NULL ORDER BY depth DESC");
+        s.bind(1, folder);
+        std::vector<Text> names;
+        while (s.step()) names.push_back(s.text(0));
+        return names;
+      },
+      [](const std::vector<Text>& names) { return !names.empty(); });  // a folder not there (yet)
+}
+
+} // namespace
+
 std::vector<Text> pathOf(const Node& n) {
   if (!n.parent) return {};
-  // The ancestors' names in one statement, the root (no parent) left out.
-  auto s = database().prepare(
-      "WITH RECURSIVE up(id, parent, name, depth) AS ("
-      " SELECT id, parent, name, 0 FROM store_node WHERE id = ?"
-      " UNION ALL SELECT n.id, n.parent, n.name, up.depth + 1 FROM store_node n JOIN up ON n.id = up.parent"
-      " WHERE up.depth < 100000)"
-      " SELECT name FROM up WHERE parent IS NOT NULL ORDER BY depth DESC");
-  s.bind(1, *n.parent);
-  std::vector<Text> path;
-  while (s.step()) path.push_back(s.text(0));
+  std::vector<Text> path = folderNames(*n.parent);
   path.push_back(n.name);
   return path;
 }

@@ -129,6 +129,16 @@ TEST_F(StoreApi, DeliveredItemsAreNamedAfterTheirSubjectAndATakenNameGetsTheFirs
   EXPECT_THROW(deliver(u"Nowhere", {}), ComError);
 }
 
+// A folder made after the newest one was removed takes its id: its items
+// are named by its own path, not by the one this process knew for that id.
+TEST_F(StoreApi, AFolderMadeWhereARemovedOneWasNamesItsItemsByItsOwnPath) {
+  folder(u"Old");
+  EXPECT_EQ(deliver(u"Old", {}).url, url(u"Old") + u"/Message.EML");
+  deleteItem(u"Old");
+  folder(u"New");
+  EXPECT_EQ(deliver(u"New", {}).url, url(u"New") + u"/Message.EML");
+}
+
 TEST_F(StoreApi, SaveCreatesOrChangesAnItemAndDeleteTakesPathsAndUrls) {
   folder(u"Sales");
   save(u"Sales", u"Note.EML", {{prop::messageClass, Variant(u"IPM.Note")}, {prop::subject, Variant(u"a")}});
