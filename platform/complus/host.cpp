@@ -22,6 +22,7 @@
 
 #include "platform/complus/host_files.h"
 #include "platform/db/database.h"
+#include "platform/db/stamp.h"
 #include "platform/registry/registry.h"
 #include "platform/store/eventlog.h"
 
@@ -264,6 +265,27 @@ Text pidText(int pid) { return pid > 0 ? u" (pid " + fromUtf8(std::to_string(pid
 } // namespace
 
 std::uint64_t roundTrips() { return trips.load(); }
+
+void writeCallHead(wire::Writer& w, std::int64_t object) {
+  w.i64(object);
+  auto held = db::heldStamps(db::Database::current());
+  w.boolean(held.has_value());
+  if (!held) return;
+  w.i32(static_cast<std::int32_t>(held->size()));
+  for (const auto& [name, value] : *held) w.blob(name).i64(value);
+}
+
+std::int64_t readCallHead(wire::Reader& r) {
+  const std::int64_t object = r.i64();
+  if (!r.boolean()) return object;
+  db::StampValues callers;
+  for (std::int32_t n = r.i32(); n > 0; --n) {
+    std::string name = r.blob();
+    callers[std::move(name)] = r.i64();
+  }
+  db::adoptStamps(db::Database::current(), callers);
+  return object;
+}
 
 std::int32_t sinkTimeLimit() { return setting(u"SinkTimeLimit", kDefaultSinkTimeLimit); }
 std::int32_t idleShutdown() { return setting(u"IdleShutdown", kDefaultIdleShutdown); }

@@ -42,7 +42,7 @@ namespace korvane::complus::host {
 enum Message : std::uint8_t {
   Hello = 1,      // host -> caller on connect: pid, warning
   Create,         // clsid -> hr, description, object, offered interfaces
-  Call,           // object, interface-specific request -> Reply
+  Call,           // object, caller's counters, interface-specific request -> Reply
   Release,        // object (no reply)
   Shutdown,       // (no reply): the host ends at once
   Reply,
@@ -133,6 +133,13 @@ private:
   // of the process's links.
   std::vector<Created> parked_;
 };
+
+// The start of a Call: the object, and the caller's reading of the caches'
+// counters (db/stamp.h) when it has one, which spares the host a read of
+// its own (writeCallHead in the caller; readCallHead in the host, which
+// returns the object and takes the reading for the request's hold).
+void writeCallHead(wire::Writer& w, std::int64_t object);
+std::int64_t readCallHead(wire::Reader& r);
 
 // Requests answered by hosts in this process so far (each reply to a call
 // or creation, and each callback answered, is one round trip).

@@ -308,7 +308,7 @@ private:
   }
 
   void call(wire::Reader& body) {
-    std::int64_t id = body.i64();
+    const std::int64_t id = readCallHead(body);
     wire::Writer reply;
     auto it = objects_.find(id);
     if (it == objects_.end()) {

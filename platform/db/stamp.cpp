@@ -23,7 +23,7 @@ struct Memo {
   std::uint64_t raises = 0;
   std::uint64_t hold = 0;
   bool read = false;
-  std::map<std::string, std::int64_t, std::less<>> values;
+  StampValues values;
 };
 
 Memo& memo() {
@@ -60,11 +60,15 @@ bool hasTable(Database& db) {
   return true;
 }
 
+bool sameConnection(Database& db, const Memo& m) {
+  return m.read && m.connection == db.serial() && m.rollbacks == db.rollbacks() && m.raises == raisesHere();
+}
+
 // Outside a transaction a check of the data version would cost a read
 // transaction of its own, as much as reading the counters again (a WAL read
 // lock each); inside one it is read once.
 bool memoHolds(Database& db, const Memo& m) {
-  if (!m.read || m.connection != db.serial() || m.rollbacks != db.rollbacks() || m.raises != raisesHere()) return false;
+  if (!sameConnection(db, m)) return false;
   if (db.inTransaction()) return m.others == db.generation().others;
   return holds().depth > 0 && m.hold == holds().current;
 }
@@ -101,6 +105,18 @@ std::optional<StampValue> readStamp(Database& db, std::string_view name) {
   }
   auto it = m.values.find(name);
   return StampValue{db.serial(), db.rollbacks(), it == m.values.end() ? 0 : it->second};
+}
+
+std::optional<StampValues> heldStamps(Database& db) {
+  const Memo& m = memo();
+  if (db.inTransaction() || !memoHolds(db, m)) return std::nullopt;
+  return m.values;
+}
+
+void adoptStamps(Database& db, const StampValues& callers) {
+  Memo& m = memo();
+  if (holds().depth == 0 || db.inTransaction() || !sameConnection(db, m) || m.values != callers) return;
+  m.hold = holds().current;
 }
 
 } // namespace korvane::db

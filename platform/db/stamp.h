@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -47,6 +48,18 @@ public:
   StampHold(const StampHold&) = delete;
   StampHold& operator=(const StampHold&) = delete;
 };
+
+// The counters as this process read them in the current hold, outside any
+// transaction: what a COM+ host serving this save may take for its own.
+// None when they were not read so.
+using StampValues = std::map<std::string, std::int64_t, std::less<>>;
+std::optional<StampValues> heldStamps(Database& db);
+// In a COM+ host, within a hold: its caller's reading. When it is what this
+// process last read on this connection, that reading holds for this hold
+// too, without a read of its own: nothing guarded changed between the two
+// readings, and the caller's came later. Otherwise the counters are read
+// as usual.
+void adoptStamps(Database& db, const StampValues& callers);
 
 // Values by key, kept while the counter `stamp` stays where it was. Open a
 // lookup (which reads the counter once), then ask it for values.

@@ -182,7 +182,8 @@ private:
     return guarded([&]() -> HRESULT {
       CallerSide side(info);
       Writer request;
-      request.i64(created_.object).u8(static_cast<std::uint8_t>(kind)).text(url).i32(flags);
+      complus::host::writeCallHead(request, created_.object);
+      request.u8(static_cast<std::uint8_t>(kind)).text(url).i32(flags);
       side.snapshot(request, kind, flags);
       Reader reply = created_.link->call(complus::host::Call, request, methodName(kind) + u" of " + Text(url),
                                          [&](Reader& q, Writer& a) { side.answer(q, a); });
