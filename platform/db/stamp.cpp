@@ -64,13 +64,19 @@ bool sameConnection(Database& db, const Memo& m) {
   return m.read && m.connection == db.serial() && m.rollbacks == db.rollbacks() && m.raises == raisesHere();
 }
 
-// Outside a transaction a check of the data version would cost a read
-// transaction of its own, as much as reading the counters again (a WAL read
-// lock each); inside one it is read once.
+bool readInThisHold(Database& db, const Memo& m) {
+  return holds().depth > 0 && !db.inTransaction() && sameConnection(db, m) && m.hold == holds().current;
+}
+
+// Whether the values last read still stand. Inside a transaction the data
+// version is read once. Outside one, a hold reads the counters once (its
+// first look-up costs one read transaction, the check as much as the read);
+// without a hold a check of the data version, a read of its own but a
+// cheap one, spares reading them again while nothing was committed.
 bool memoHolds(Database& db, const Memo& m) {
   if (!sameConnection(db, m)) return false;
-  if (db.inTransaction()) return m.others == db.generation().others;
-  return holds().depth > 0 && m.hold == holds().current;
+  if (!db.inTransaction() && holds().depth > 0) return m.hold == holds().current;
+  return m.others == db.generation().others;
 }
 
 } // namespace
@@ -94,13 +100,15 @@ std::optional<StampValue> readStamp(Database& db, std::string_view name) {
   Memo& m = memo();
   if (!memoHolds(db, m)) {
     if (!hasTable(db)) return std::nullopt;
-    // Outside a transaction nothing later compares the data version: a hold
-    // does not, and a transaction reads afresh what was read before it.
-    const std::int64_t others = db.inTransaction() ? db.generation().others : -1;
-    m = Memo{db.serial(), others, db.rollbacks(), raisesHere(), holds().current, false, {}};
-    // All of them at once: a delivery asks for several, and there are few.
-    auto s = db.prepare("SELECT name, value FROM db_stamp");
-    while (s.step()) m.values.emplace(s.utf8(0), s.integer(1));
+    // All of them at once (a delivery asks for several, and there are few),
+    // with the data version they go with.
+    ReadTransaction reading(db);
+    m = Memo{db.serial(), db.generation().others, db.rollbacks(), raisesHere(), holds().current, false, {}};
+    {
+      auto s = db.prepare("SELECT name, value FROM db_stamp");
+      while (s.step()) m.values.emplace(s.utf8(0), s.integer(1));
+    }
+    reading.end();
     m.read = true;
   }
   auto it = m.values.find(name);
@@ -109,7 +117,7 @@ std::optional<StampValue> readStamp(Database& db, std::string_view name) {
 
 std::optional<StampValues> heldStamps(Database& db) {
   const Memo& m = memo();
-  if (db.inTransaction() || !memoHolds(db, m)) return std::nullopt;
+  if (!readInThisHold(db, m)) return std::nullopt;
   return m.values;
 }
 
