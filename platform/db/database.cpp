@@ -350,6 +350,8 @@ void Database::raise() const {
 }
 
 void Database::exec(std::string_view sql) {
+  // Schemas and set-up only, never inside a read transaction (see Statement::step).
+  if (readOnly_) raiseText("Internal error: a write was made inside a read transaction; nothing was written.");
   std::string s(sql);
   char* err = nullptr;
   if (sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {

@@ -115,6 +115,7 @@ TEST_F(DatabaseTest, AReadTransactionReadsOneSnapshotAndBeginsNoWrite) {
   EXPECT_EQ(count(), before);
   EXPECT_THROW({ Transaction t(db()); }, ComError);
   EXPECT_THROW(db().prepare("INSERT INTO notes(text) VALUES ('inside')").run(), ComError);
+  EXPECT_THROW(db().exec("INSERT INTO notes(text) VALUES ('inside')"), ComError);
   reading.end();
   EXPECT_EQ(count(), before + 1);
   Transaction writing(db());
