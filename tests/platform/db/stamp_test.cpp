@@ -57,5 +57,24 @@ TEST(Stamp, AHoldReadsTheCountersOnceAndATransactionOrTheNextHoldAfresh) {
   }
 }
 
+// A host's request takes its caller's reading only when it is the host's
+// own last one: then nothing guarded changed in between.
+TEST(Stamp, AHoldTakesACallersReadingOnlyWhenItIsItsOwnLastOne) {
+  testing::TempServer server;
+  raise();
+  for (std::int64_t callers : {1, 2}) {
+    SCOPED_TRACE(callers);
+    Database::current().exec("DELETE FROM db_stamp");
+    testing::OtherProcess other(raise);
+    raise();
+    ASSERT_EQ(counter(), 1);  // this process's last reading
+    other.run();
+    StampHold hold;
+    adoptStamps(Database::current(), {{"test.counter", callers}});
+    EXPECT_EQ(counter(), callers == 1 ? 1 : 2);
+    EXPECT_EQ(heldStamps(Database::current()), (StampValues{{"test.counter", callers == 1 ? 1 : 2}}));
+  }
+}
+
 } // namespace
 } // namespace korvane::db
