@@ -64,10 +64,6 @@ bool sameConnection(Database& db, const Memo& m) {
   return m.read && m.connection == db.serial() && m.rollbacks == db.rollbacks() && m.raises == raisesHere();
 }
 
-bool readInThisHold(Database& db, const Memo& m) {
-  return holds().depth > 0 && !db.inTransaction() && sameConnection(db, m) && m.hold == holds().current;
-}
-
 // Whether the values last read still stand. Inside a transaction the data
 // version is read once. Outside one, a hold reads the counters once (its
 // first look-up costs one read transaction, the check as much as the read);
@@ -117,7 +113,7 @@ std::optional<StampValue> readStamp(Database& db, std::string_view name) {
 
 std::optional<StampValues> heldStamps(Database& db) {
   const Memo& m = memo();
-  if (!readInThisHold(db, m)) return std::nullopt;
+  if (holds().depth == 0 || db.inTransaction() || !memoHolds(db, m)) return std::nullopt;
   return m.values;
 }
 

@@ -108,8 +108,7 @@ private:
 
 // Whether a save will likely call sinks: a new node in a watched folder.
 bool expectsSinks(const SaveRequest& r) {
-  if (r.existing || tree::database().inTransaction()) return false;
-  return events::watched(Node{0, r.parent, r.name, r.folder, r.access}, Method::Save);
+  return !r.existing && events::watched(Node{0, r.parent, r.name, r.folder, r.access}, Method::Save);
 }
 
 bool sameStored(const Properties& a, const Properties& b) { return a.entries() == b.entries(); }
