@@ -20,6 +20,7 @@
 #include <grp.h>
 #include <list>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <pwd.h>
 #include <set>
@@ -50,6 +51,11 @@ constexpr int kServedNothing = 2;
 // Between a sink's begin phase and the commit or abort phase that follows
 // lies only the caller's own write: worth waiting for awake.
 constexpr std::chrono::microseconds kAwaitAfterPhase{2000};
+// A caller that saves one item after another takes its kept sink back soon
+// after letting it go. Waking a sleeping worker costs about as much as the
+// begin phase it then serves, so a worker whose caller came back within this
+// time the last time waits that long awake for it; otherwise it sleeps.
+constexpr std::chrono::microseconds kAwaitNextSave{1000};
 
 // What a signal handler may touch: the caller whose call runs, and when it
 // began (0: no call).
@@ -224,8 +230,7 @@ public:
     }
     for (;;) {
       pollfd p{channel_.fd(), POLLIN, 0};
-      auto spin = afterPhaseNext_ ? kAwaitAfterPhase : wire::kShortWait;
-      if (wire::pollSpinning(&p, 1, 500, spin) > 0) serveNext();
+      if (wire::pollSpinning(&p, 1, 500, spinFor()) > 0) serveNext();
       if (!inUse() && nowMs() - lastActive_ >= idleMs_ && nothingWaiting()) end();
     }
   }
@@ -248,8 +253,21 @@ private:
     }
   }
 
+  // How long to wait awake for the next request before sleeping.
+  std::chrono::microseconds spinFor() {
+    if (afterPhaseNext_) return kAwaitAfterPhase;
+    if (inUse()) return wire::kShortWait;
+    const auto now = Clock::now();
+    if (!idleSince_) idleSince_ = now;
+    const auto idle = std::chrono::duration_cast<std::chrono::microseconds>(now - *idleSince_);
+    if (idle >= kAwaitNextSave) return {};  // asleep until the caller comes
+    return callerReturnsSoon_ ? kAwaitNextSave - idle : wire::kShortWait;
+  }
+
   void serve(wire::Frame& f) {
     db::StampHold steady;  // one reading of the caches' counters per request
+    if (idleSince_) callerReturnsSoon_ = Clock::now() - *idleSince_ <= kAwaitNextSave;
+    idleSince_.reset();
     afterPhaseNext_ = false;
     lastActive_ = nowMs();
     served_ = true;
@@ -354,6 +372,10 @@ private:
   std::int64_t lastObject_ = 0;
   bool served_ = false;
   bool afterPhaseNext_ = false;
+  // Since when the caller has held none of its objects, and whether it took
+  // one again within kAwaitNextSave the last time.
+  std::optional<Clock::time_point> idleSince_;
+  bool callerReturnsSoon_ = false;
   // The caller's objects; those it let go of are kept for its reuse.
   struct Hosted {
     ComPtr<IUnknown> object;
