@@ -42,7 +42,10 @@ public:
   HRESULT get_EventRecord(IUnknown** record) noexcept override {
     return guarded([&] {
       if (!record) return E_POINTER;
-      if (change_->deleted || (change_->phase == Phase::After && !tree::node(change_->node.id)))
+      // Whether another program deleted the item since the commit shows when
+      // the record is read (it reads the item then): most sinks only take it
+      // in the commit phase, and a look now would cost every save a read.
+      if (change_->deleted)
         return fail(ado::adErrResourceNotFound,
                     u"The item " + change_->url + u" no longer exists, so it has no record.");
       ComPtr<ado::IRecord> r = makeEventRecord(change_);

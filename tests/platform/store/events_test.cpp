@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/db/fault.h"
 #include "store_fixture.h"
 #include "support/other_process.h"
 #include "test_sink.h"
@@ -249,6 +250,33 @@ TEST_F(EventService, ADeleteInTheBeginPhaseRemovesTheItemAndStopsLaterSinks) {
   EXPECT_EQ(sinksOf(list, EVT_SYNC_BEGIN), std::vector<Text>{kDeleter});
   EXPECT_EQ(sinksOf(list, EVT_SYNC_COMMITTED), std::vector<Text>{kDeleter});
   EXPECT_EQ(list[1].messageClass, u"<no record>");
+}
+
+// Another program deletes the item between its commit and the commit phase:
+// the record the sink takes then must not read as if the item were there.
+TEST_F(EventService, AnItemDeletedBeforeItsCommitPhaseReadsAsGone) {
+  registerOk(url(u"Sales"), {});
+  struct Hook {
+    Hook() {
+      db::setFaultHook([](const char* point) {
+        if (std::string_view(point) != "store.after-save-before-commit-phase") return;
+        for (const auto& item : listItems(u"Sales"))
+          if (item.name != u"Korvane.reg") deleteItem(item.url);
+      });
+    }
+    ~Hook() { db::setFaultHook(nullptr); }
+  };
+  auto out = [] {
+    Hook deletesTheItem;
+    return deliver(u"Sales", mail(u"IPM.Note"));
+  }();
+  EXPECT_FALSE(findItem(out.url));
+  auto list = calls();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].messageClass, u"IPM.Note");
+  EXPECT_EQ(list[1].flags & EVT_SYNC_COMMITTED, EVT_SYNC_COMMITTED);
+  const Text& seen = list[1].messageClass;
+  EXPECT_TRUE(seen == u"<no record>" || seen == u"<no field>") << "the commit phase read " << toUtf8(seen);
 }
 
 TEST_F(EventService, AbortChangeRollsTheSaveBackAndTellsTheCaller) {
