@@ -188,11 +188,12 @@ Text constructionOf(const Activation& how) {
 }
 
 std::optional<Activation> activationOf(const Guid& clsid) {
-  static db::StampedCache<std::string, std::optional<Activation>> cache(kStamp, 1000);
+  static db::StampedCache<Text, std::optional<Activation>> cache(kStamp, 1000);
   auto& d = db::Database::current();
   auto lookup = cache.open(d);
+  const Text id = clsid.toText();
   return lookup.get(
-      clsid.toString(),
+      id,
       [&]() -> std::optional<Activation> {
         // Creating an object must not create the catalog's tables; once
         // they are known to be there the look-up for them goes.
@@ -203,7 +204,7 @@ std::optional<Activation> activationOf(const Guid& clsid) {
         auto s = d.prepare(
             "SELECT a.name, c.construction_enabled, c.constructor_string, a.id, a.activation, c.dll "
             "FROM complus_components c JOIN complus_applications a ON a.id = c.application WHERE c.clsid = ?");
-        s.bind(1, TextView(clsid.toText()));
+        s.bind(1, TextView(id));
         if (!s.step()) return std::nullopt;
         Activation out{s.text(0), s.integer(1) != 0, std::nullopt, s.text(3), s.integer(4) != kActivationLibrary,
                        s.text(5)};

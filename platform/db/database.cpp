@@ -38,6 +38,10 @@ std::unique_ptr<Database>& currentDb() {
 
 [[noreturn]] void raiseText(const std::string& text) { throw ComError(E_DATABASE, fromUtf8(text)); }
 
+[[noreturn]] void refuseWriteWhileReading() {
+  raiseText("Internal error: a write was made inside a read transaction; nothing was written.");
+}
+
 constexpr std::chrono::seconds kBusyTimeout{60};
 
 // Waiting for another process's write lock. SQLite's own timeout sleeps up
@@ -351,7 +355,7 @@ void Database::raise() const {
 
 void Database::exec(std::string_view sql) {
   // Schemas and set-up only, never inside a read transaction (see Statement::step).
-  if (readOnly_) raiseText("Internal error: a write was made inside a read transaction; nothing was written.");
+  if (readOnly_) refuseWriteWhileReading();
   std::string s(sql);
   char* err = nullptr;
   if (sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -493,8 +497,7 @@ Statement& Statement::bind(int index, const Variant& value) {
 bool Statement::step() {
   // A write would turn the read transaction into a write without the
   // writer's turn, on a snapshot another writer may have moved past.
-  if (db_->readOnly_ && !sqlite3_stmt_readonly(stmt_))
-    raiseText("Internal error: a write was made inside a read transaction; nothing was written.");
+  if (db_->readOnly_ && !sqlite3_stmt_readonly(stmt_)) refuseWriteWhileReading();
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;

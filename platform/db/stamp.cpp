@@ -48,7 +48,7 @@ std::uint64_t& raisesHere() {
 
 // A reader that may not create tables (a COM+ host) looks for it until it
 // is there; once there it stays for the connection.
-bool hasTable(Database& db) {
+bool stampTableThere(Database& db) {
   if (!db.schemasTrusted()) {
     db.ensureSchema("db.stamp", kSchema);
     return true;
@@ -95,7 +95,7 @@ void raiseStamp(Database& db, std::string_view name) {
 std::optional<StampValue> readStamp(Database& db, std::string_view name) {
   Memo& m = memo();
   if (!memoHolds(db, m)) {
-    if (!hasTable(db)) return std::nullopt;
+    if (!stampTableThere(db)) return std::nullopt;
     // All of them at once (a delivery asks for several, and there are few),
     // with the data version they go with.
     ReadTransaction reading(db);
