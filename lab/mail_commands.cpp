@@ -74,12 +74,15 @@ void addServe(CLI::App& app) {
     // Messages are stored by a few processes side by side; they log
     // without the lock, which a thread of this process may hold at a fork.
     options.sessionThreads = o->processes;
-    mail::ProcessMailboxes mailboxes(o->processes, [] {
-      return std::make_unique<mail::StoreMailboxes>([](const std::string& line) {
-        std::string out = "korvane-lab serve: " + line + "\n";
-        (void)!::write(STDERR_FILENO, out.data(), out.size());
-      });
-    });
+    mail::ProcessMailboxes mailboxes(
+        o->processes,
+        [] {
+          return std::make_unique<mail::StoreMailboxes>([](const std::string& line) {
+            std::string out = "korvane-lab serve: " + line + "\n";
+            (void)!::write(STDERR_FILENO, out.data(), out.size());
+          });
+        },
+        logLine);
     try {
       mail::serve(options, mailboxes, logLine);
     } catch (const std::runtime_error& e) {

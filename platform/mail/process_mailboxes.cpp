@@ -12,6 +12,7 @@
 
 #include "platform/com/channel.h"
 #include "platform/db/database.h"
+#include "platform/mail/store_mailboxes.h"
 
 namespace korvane::mail {
 
@@ -71,7 +72,8 @@ constexpr std::chrono::microseconds kNoSpin{0};
 
 } // namespace
 
-ProcessMailboxes::ProcessMailboxes(std::size_t processes, Make make) : make_(std::move(make)) {
+ProcessMailboxes::ProcessMailboxes(std::size_t processes, Make make, Log log)
+    : make_(std::move(make)), log_(std::move(log)) {
   for (std::size_t i = 0; i < std::max<std::size_t>(processes, 1); ++i) free_.push_back(start());
 }
 
@@ -136,31 +138,50 @@ auto ProcessMailboxes::onProcess(Ask ask) {
   Process p = take();
   // One that died while idle took no message with it; an empty place is
   // one whose successor could not be started last time.
-  if (!p.channel || p.channel->peerGone()) p = renewed(std::move(p));
+  if (!p.channel || p.channel->peerGone()) {
+    const int dead = p.pid;
+    const std::string how = reap(p);
+    if (dead > 0 && log_)
+      log_("the storing process " + std::to_string(dead) + " had ended while idle (" + how + "); a new one takes its place");
+    p = renewed(std::move(p));
+  }
   try {
     auto answer = ask(*p.channel);
     give(std::move(p));
     return answer;
-  } catch (const wire::ChannelClosed& e) {
-    const std::string why = e.what();
+  } catch (const wire::ChannelClosed&) {
     const int dead = p.pid;
+    const std::string how = reap(p);
     try {
       give(renewed(std::move(p)));
     } catch (const std::runtime_error&) {  // its place waits, empty, for the next call
     }
-    throw std::runtime_error("the delivery process " + std::to_string(dead) + " ended during the call (" + why + ")");
+    throw std::runtime_error("the storing process " + std::to_string(dead) + " ended during the delivery (" + how + ")");
   }
 }
 
-ProcessMailboxes::Process ProcessMailboxes::replace(Process dead) {
+std::string ProcessMailboxes::reap(Process& dead) {
   dead.channel.reset();
-  if (dead.pid > 0) {
-    ::kill(dead.pid, SIGKILL);
+  if (dead.pid <= 0) return "ended";
+  // A process whose channel failed is gone or going; one that is not yet
+  // must not outlive its place. Its status is its own when it ended first.
+  ::kill(dead.pid, SIGKILL);
+  int status = 0;
+  {
     std::lock_guard guard(lock_);
-    while (::waitpid(dead.pid, nullptr, 0) < 0 && errno == EINTR) {
+    while (::waitpid(dead.pid, &status, 0) < 0 && errno == EINTR) {
     }
     std::erase(pids_, dead.pid);
   }
+  dead.pid = 0;
+  if (WIFSIGNALED(status))
+    return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" + ::strsignal(WTERMSIG(status)) + ")";
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  return "ended";
+}
+
+ProcessMailboxes::Process ProcessMailboxes::replace(Process dead) {
+  reap(dead);
   std::lock_guard guard(lock_);
   return start();
 }
@@ -206,6 +227,12 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
     });
   } catch (const std::runtime_error& e) {
     // Nothing was acknowledged: every recipient is asked to try again.
+    if (log_) {
+      std::string to;
+      for (const auto& r : envelope.recipients) to += (to.empty() ? "<" : ", <") + printable(r.address) + ">";
+      log_("not stored: a message from <" + printable(envelope.sender) + "> to " + to + ": " + e.what() +
+           ". The client is asked to send it again; had the process stored it already, it is then there twice.");
+    }
     return std::vector<DeliveryResult>(envelope.recipients.size(), {DeliveryResult::Status::Failed, e.what()});
   }
 }

@@ -3,8 +3,9 @@
 // its own connection to the server, as separate delivering programs do, and
 // while one waits for its commit to reach the disk another goes on. Every
 // delivery is handed to a free process and waited for; a process that dies
-// fails only the delivery it ran (the client is told to try again) and is
-// started anew. Addresses are looked up, and refusals logged, in the
+// fails only the delivery it ran (the client is told to try again), is
+// started anew and is logged: the message may have been stored before it
+// ended, and is then stored twice when the client sends it again. Addresses are looked up, and refusals logged, in the
 // service's own process by one more Mailboxes of the same kind: a look-up
 // only reads, so it need not queue behind the deliveries for a process.
 #pragma once
@@ -27,10 +28,12 @@ inline constexpr std::size_t kLargestMessage = wire::kMaxFrame - (1u << 20);
 class ProcessMailboxes final : public Mailboxes {
 public:
   using Make = std::function<std::unique_ptr<Mailboxes>()>;
+  using Log = std::function<void(const std::string& line)>;
   // Starts `processes` processes, each with the Mailboxes that `make`
   // builds in it. Call before any other thread starts: processes are forked.
   // The Mailboxes for look-ups is made here on first use, after the fork.
-  ProcessMailboxes(std::size_t processes, Make make);
+  // `log` hears of a process that ended during a delivery.
+  ProcessMailboxes(std::size_t processes, Make make, Log log = {});
   ~ProcessMailboxes() override;
   ProcessMailboxes(const ProcessMailboxes&) = delete;
   ProcessMailboxes& operator=(const ProcessMailboxes&) = delete;
@@ -45,7 +48,10 @@ private:
     std::unique_ptr<wire::Channel> channel;  // none in an empty place
   };
   Process start();
-  // Ends a process that died or failed (reaping it) and starts its successor.
+  // Ends a process that died or failed, if it has not, and reaps it; says
+  // how it ended ("killed by signal 9 (Killed)").
+  std::string reap(Process& dead);
+  // Reaps a process that died or failed and starts its successor.
   Process replace(Process dead);
   // The same; when no successor can be started (no processes or file
   // descriptors left), an empty place goes back to the pool for the next
@@ -65,6 +71,7 @@ private:
   Mailboxes& local();
 
   Make make_;
+  Log log_;
   std::mutex localLock_;
   std::unique_ptr<Mailboxes> local_;
   std::mutex lock_;

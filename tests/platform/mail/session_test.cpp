@@ -10,6 +10,7 @@
 #include <fstream>
 #include <future>
 #include <map>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -182,6 +183,44 @@ TEST(ProcessMailboxesTest, AProcessThatCannotBeReplacedFailsOnlyTheMessageInHand
   ASSERT_EQ(third.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the next message waits for ever";
   EXPECT_EQ(third.get(), Status::Delivered);
   delete pool;  // only when no thread uses it any more
+}
+
+// A storing process that ends during a delivery fails that message only,
+// the log says how it ended and whose message it was (it may have been
+// stored already), and the next message goes to its successor.
+TEST(ProcessMailboxesTest, AProcessThatEndsDuringADeliveryIsLoggedAndReplaced) {
+  struct Ending : FakeMailboxes {
+    std::vector<DeliveryResult> deliver(const Envelope& envelope, std::string_view message) override {
+      if (message == "abort") std::abort();
+      if (message == "exit") ::_exit(3);
+      if (message == "kill") ::raise(SIGKILL);
+      return FakeMailboxes::deliver(envelope, message);
+    }
+  };
+  std::vector<std::string> lines;
+  std::mutex linesLock;
+  ProcessMailboxes pool(1, [] { return std::make_unique<Ending>(); },
+                        [&](const std::string& line) {
+                          std::lock_guard guard(linesLock);
+                          lines.push_back(line);
+                        });
+  const Envelope e{"ann@x", {{"sales@x", "Sales"}}};
+  const struct {
+    const char* message;
+    const char* how;
+  } cases[] = {{"kill", "killed by signal 9"}, {"abort", "killed by signal 6"}, {"exit", "exited with status 3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    lines.clear();
+    const auto failed = pool.deliver(e, c.message);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].status, DeliveryResult::Status::Failed);
+    EXPECT_THAT(failed[0].detail, ::testing::HasSubstr(c.how));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_THAT(lines[0], ::testing::HasSubstr("from <ann@x> to <sales@x>"));
+    EXPECT_THAT(lines[0], ::testing::HasSubstr(c.how));
+    EXPECT_EQ(pool.deliver(e, "next")[0].status, DeliveryResult::Status::Delivered);
+  }
 }
 
 } // namespace
