@@ -88,7 +88,11 @@ void flushEvents() {
 
 std::vector<EventEntry> listEvents() {
   flushEvents();
-  auto s = logDatabase().prepare("SELECT id, time, source, level, text FROM store_event_log ORDER BY id");
+  // A read takes no write lock to make the table: a server that has logged
+  // nothing yet has none, and on a full disk making it would fail.
+  db::Database& db = db::Database::current();
+  if (!db.hasSchema("store.eventlog") && !db.hasTable("store_event_log")) return {};
+  auto s = db.prepare("SELECT id, time, source, level, text FROM store_event_log ORDER BY id");
   std::vector<EventEntry> out;
   while (s.step())
     out.push_back({s.integer(0), s.text(1), s.text(2), static_cast<EventLevel>(s.integer(3)), s.text(4)});

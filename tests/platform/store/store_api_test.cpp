@@ -185,6 +185,18 @@ TEST_F(StoreApi, TheEventLogKeepsItsNewestEntriesInOrder) {
   EXPECT_EQ(log.back().text, u"newest");
 }
 
+// Reading the log of a server that has logged nothing writes nothing: on a
+// full disk, making its table first would fail the read.
+TEST_F(StoreApi, ReadingAnEventLogThatWasNeverWrittenWritesNothing) {
+  db::Database::closeCurrent();
+  auto& db = db::Database::current();
+  ASSERT_FALSE(db.hasTable("store_event_log")) << "the server already has an event log";
+  EXPECT_TRUE(listEvents().empty());
+  EXPECT_FALSE(db.hasTable("store_event_log"));
+  writeEvent(u"Lab", EventLevel::Information, u"first");
+  EXPECT_EQ(listEvents().size(), 1u);
+}
+
 TEST(AccessNames, RoundTrip) {
   for (Access a : {Access::Full, Access::ReadOnly, Access::None}) EXPECT_EQ(parseAccess(accessName(a)), a);
   EXPECT_EQ(parseAccess(u"READ-ONLY"), Access::ReadOnly);
