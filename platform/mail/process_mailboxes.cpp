@@ -46,6 +46,11 @@ Envelope getEnvelope(wire::Reader& r) {
 // processor to the process that stores.
 constexpr std::chrono::microseconds kNoSpin{0};
 
+// A storing process ended while it had the message: it may have stored it.
+struct EndedDuringDelivery : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // A process of the pool: answers calls until the service closes its end.
 [[noreturn]] void serve(int fd, const ProcessMailboxes::Make& make) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -92,12 +97,12 @@ ProcessMailboxes::Process ProcessMailboxes::start() {
   db::Database::closeCurrent();
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
-    throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
+    throw std::runtime_error(std::string("cannot start a storing process: ") + std::strerror(errno));
   pid_t pid = ::fork();
   if (pid < 0) {
     ::close(fds[0]);
     ::close(fds[1]);
-    throw std::runtime_error(std::string("cannot start a delivery process: ") + std::strerror(errno));
+    throw std::runtime_error(std::string("cannot start a storing process: ") + std::strerror(errno));
   }
   if (pid == 0) {
     // The service stops its processes by closing their channels, once their
@@ -156,7 +161,7 @@ auto ProcessMailboxes::onProcess(Ask ask) {
       give(renewed(std::move(p)));
     } catch (const std::runtime_error&) {  // its place waits, empty, for the next call
     }
-    throw std::runtime_error("the storing process " + std::to_string(dead) + " ended during the delivery (" + how + ")");
+    throw EndedDuringDelivery("the storing process " + std::to_string(dead) + " ended during the delivery (" + how + ")");
   }
 }
 
@@ -174,8 +179,10 @@ std::string ProcessMailboxes::reap(Process& dead) {
     std::erase(pids_, dead.pid);
   }
   dead.pid = 0;
-  if (WIFSIGNALED(status))
-    return "killed by signal " + std::to_string(WTERMSIG(status)) + " (" + ::strsignal(WTERMSIG(status)) + ")";
+  if (WIFSIGNALED(status)) {
+    const char* name = ::sigdescr_np(WTERMSIG(status));  // unlike strsignal, safe in any thread
+    return "killed by signal " + std::to_string(WTERMSIG(status)) + (name ? std::string(" (") + name + ")" : "");
+  }
   if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
   return "ended";
 }
@@ -231,7 +238,10 @@ std::vector<DeliveryResult> ProcessMailboxes::deliver(const Envelope& envelope, 
       std::string to;
       for (const auto& r : envelope.recipients) to += (to.empty() ? "<" : ", <") + printable(r.address) + ">";
       log_("not stored: a message from <" + printable(envelope.sender) + "> to " + to + ": " + e.what() +
-           ". The client is asked to send it again; had the process stored it already, it is then there twice.");
+           ". The client is asked to send it again" +
+           (dynamic_cast<const EndedDuringDelivery*>(&e)
+                ? "; had the process stored it already, it is then there twice."
+                : "."));
     }
     return std::vector<DeliveryResult>(envelope.recipients.size(), {DeliveryResult::Status::Failed, e.what()});
   }

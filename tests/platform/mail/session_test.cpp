@@ -219,6 +219,7 @@ TEST(ProcessMailboxesTest, AProcessThatEndsDuringADeliveryIsLoggedAndReplaced) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0], ::testing::HasSubstr("from <ann@x> to <sales@x>"));
     EXPECT_THAT(lines[0], ::testing::HasSubstr(c.how));
+    EXPECT_THAT(lines[0], ::testing::HasSubstr("there twice"));
     EXPECT_EQ(pool.deliver(e, "next")[0].status, DeliveryResult::Status::Delivered);
   }
 }
