@@ -533,7 +533,7 @@ Variant Statement::variant(int valueColumn, int kindColumn) const {
 // --- Transaction -----------------------------------------------------------
 
 Transaction::Transaction(Database& db) : db_(db), level_(db.depth_) {
-  if (db_.readOnly_) raiseText("Internal error: a write was begun inside a read transaction; nothing was written.");
+  if (db_.readOnly_) refuseWriteWhileReading();
   if (level_ == 0) {
     db_.othersVersionKnown_ = false;
     auto& busy = db_.cache_->busy;
