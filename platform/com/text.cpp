@@ -6,49 +6,84 @@
 
 namespace korvane {
 
+// Both conversions write through a pointer into a buffer of the final size
+// (or, from UTF-8, of an upper bound) instead of appending byte by byte:
+// they carry every text the store reads and writes, a received message's
+// kilobytes among them.
+
+namespace {
+
+// The code point at text[i], moving i past it; a lone surrogate is U+FFFD.
+inline char32_t nextCodePoint(TextView text, std::size_t& i) {
+  char32_t c = text[i++];
+  if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
+    c = U16_GET_SUPPLEMENTARY(c, text[i]);
+    ++i;
+  } else if (U16_IS_SURROGATE(c)) {
+    c = 0xFFFD;
+  }
+  return c;
+}
+
+std::size_t utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+
+} // namespace
+
 std::string toUtf8(TextView text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    char32_t c = text[i++];
-    if (U16_IS_LEAD(c) && i < text.size() && U16_IS_TRAIL(text[i])) {
-      c = U16_GET_SUPPLEMENTARY(c, text[i]);
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] < 0x80) {
+      ++length;
       ++i;
-    } else if (U16_IS_SURROGATE(c)) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      length += utf8Length(nextCodePoint(text, i));
+    }
+  }
+  std::string out(length, '\0');
+  char* o = out.data();
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] < 0x80) {
+      *o++ = static_cast<char>(text[i++]);
+      continue;
+    }
+    const char32_t c = nextCodePoint(text, i);
+    switch (utf8Length(c)) {
+      case 1: *o++ = static_cast<char>(c); break;
+      case 2:
+        *o++ = static_cast<char>(0xC0 | (c >> 6));
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
+        break;
+      case 3:
+        *o++ = static_cast<char>(0xE0 | (c >> 12));
+        *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
+        break;
+      default:
+        *o++ = static_cast<char>(0xF0 | (c >> 18));
+        *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
   return out;
 }
 
 Text fromUtf8(std::string_view utf8) {
-  Text out;
-  out.reserve(utf8.size());
+  Text out(utf8.size(), u'\0');  // a byte never gives more than one UTF-16 unit
+  char16_t* o = out.data();
   const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
-  size_t n = utf8.size();
-  for (size_t i = 0; i < n;) {
-    unsigned char b = s[i];
-    char32_t c = 0xFFFD;
-    size_t len = 1;
-    auto cont = [&](size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+  const std::size_t n = utf8.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char b = s[i];
     if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0 && cont(1)) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
+    char32_t c = 0xFFFD;
+    std::size_t len = 1;
+    auto cont = [&](std::size_t k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+    if ((b & 0xE0) == 0xC0 && cont(1)) {
       c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
       len = 2;
       if (c < 0x80) c = 0xFFFD;
@@ -57,19 +92,19 @@ Text fromUtf8(std::string_view utf8) {
       len = 3;
       if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     } else if ((b & 0xF8) == 0xF0 && cont(1) && cont(2) && cont(3)) {
-      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-          (s[i + 3] & 0x3Fu);
+      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
       len = 4;
       if (c < 0x10000 || c > 0x10FFFF) c = 0xFFFD;
     }
     i += len;
     if (c >= 0x10000) {
-      out += static_cast<char16_t>(U16_LEAD(c));
-      out += static_cast<char16_t>(U16_TRAIL(c));
+      *o++ = static_cast<char16_t>(U16_LEAD(c));
+      *o++ = static_cast<char16_t>(U16_TRAIL(c));
     } else {
-      out += static_cast<char16_t>(c);
+      *o++ = static_cast<char16_t>(c);
     }
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
   return out;
 }
 

@@ -14,6 +14,9 @@ TEST(Text, Utf8RoundTripKeepsCharactersOutsideTheBasicPlaneAndMarksMalformedByte
   EXPECT_EQ(fromUtf8("\xF0\x9F\x93\xA7").size(), 2u);  // one surrogate pair
   EXPECT_EQ(fromUtf8("a\xFF" "b"), u"a\uFFFDb");
   EXPECT_EQ(fromUtf8("\xE2\x82"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(fromUtf8("\xC0\xAF" "x"), u"\uFFFDx");  // an overlong form is one mark
+  // A lone surrogate, leading or trailing, is written as U+FFFD.
+  EXPECT_EQ(toUtf8(Text(u"a") + char16_t(0xD83D) + u"b" + char16_t(0xDCE7)), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
 struct CaseRow {
