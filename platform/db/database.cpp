@@ -1,7 +1,9 @@
 #include "platform/db/database.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -480,6 +482,18 @@ Statement& Statement::bindNull(int index) {
 }
 
 int kindCode(const Variant& value) { return static_cast<int>(value.kind()); }
+
+// SQLite keeps a NaN as NULL, which reads back as 0; text is kept as UTF-8,
+// where a lone surrogate becomes U+FFFD. Everything else comes back as it was.
+Variant asStored(const Variant& value) {
+  if (value.kind() == Variant::Kind::Double && std::isnan(value.doubleValue())) return Variant(0.0);
+  if (value.isText()) {
+    const Text& text = value.textValue();
+    if (std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
+      return Variant(fromUtf8(toUtf8(text)));
+  }
+  return value;
+}
 
 Statement& Statement::bind(int index, const Variant& value) {
   switch (value.kind()) {

@@ -183,6 +183,8 @@ private:
 
 // Kind codes stored beside a variant value.
 int kindCode(const Variant& value);
+// A value as variant() reads it back after bind(Variant) wrote it.
+Variant asStored(const Variant& value);
 
 // A transaction: BEGIN IMMEDIATE outermost, a savepoint when nested. Rolls
 // back unless committed.

@@ -263,7 +263,8 @@ SaveResult written(WriteLock& lock, const Plan& plan, Change& change) {
   SaveResult r = resultOf(plan, change);
   r.node = node;
   if (!change.deleted) {
-    r.after = tree::full(node);
+    // Not read back: a received message is kilobytes, and this runs in the writers' turn.
+    r.after = tree::full(node, tree::afterWrite(plan.stored, change.changes));
     r.url = r.after.text(prop::href);
   }
   db::faultPoint("store.before-commit");

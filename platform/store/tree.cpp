@@ -74,9 +74,20 @@ private:
   std::optional<db::Transaction> tx_;
 };
 
-// Called after every change of a node's properties.
+// The stored properties that a statement selects as (name, value, kind).
+Properties readProperties(db::Statement& s) {
+  Properties out;
+  while (s.step()) out.set(s.text(0), s.variant(1, 2));
+  return out;
+}
+
+// Called after every change of a node's properties. Its content class alone
+// says whether it is a registration, so only that is read back: a received
+// message's other values are kilobytes.
 void settleProperties(const Node& node) {
-  bool reg = isRegistration(stored(node.id), node.folder);
+  auto s = database().prepare("SELECT name, value, kind FROM store_prop WHERE node = ? AND folded = ?");
+  s.bind(1, node.id).bind(2, TextView(foldCase(prop::contentClass)));
+  const bool reg = isRegistration(readProperties(s), node.folder);
   database()
       .prepare("UPDATE store_node SET registration = ?1 WHERE id = ?2 AND registration != ?1")
       .bind(1, reg ? 1 : 0)
@@ -364,9 +375,7 @@ bool isComputed(TextView name) {
 Properties stored(std::int64_t id) {
   auto s = database().prepare("SELECT name, value, kind FROM store_prop WHERE node = ? ORDER BY rowid");
   s.bind(1, id);
-  Properties out;
-  while (s.step()) out.set(s.text(0), s.variant(1, 2));
-  return out;
+  return readProperties(s);
 }
 
 Properties full(const Node& n) { return full(n, stored(n.id)); }
@@ -412,6 +421,18 @@ void apply(Properties& props, const Properties& changes) {
     else
       props.set(name, value);
   }
+}
+
+// A changed row keeps its place and spelling, a new one comes last: as
+// Properties::set does.
+Properties afterWrite(Properties before, const Properties& changes) {
+  for (const auto& [name, value] : changes) {
+    if (value.isEmpty())
+      before.erase(name);
+    else
+      before.set(name, db::asStored(value));
+  }
+  return before;
 }
 
 namespace {

@@ -99,6 +99,9 @@ void setDefaults(Properties& props, bool folder);
 // Applies changes to a property bag as write() does to a node: an empty
 // value removes the property.
 void apply(Properties& props, const Properties& changes);
+// What write(node, changes) leaves stored on a node that held `before`, as
+// stored() would read it back, without reading it.
+Properties afterWrite(Properties before, const Properties& changes);
 // `name` when the folder holds nothing of that name, else a free numbered
 // name: "Report.EML", "Report-2.EML", "Report-3.EML", ... The first free
 // number, except that a process goes on after the number it gave last.

@@ -1,5 +1,6 @@
 #include "platform/store/store.h"
 
+#include <cmath>
 #include <fmt/format.h>
 
 #include "platform/store/tree.h"
@@ -155,6 +156,39 @@ TEST_F(StoreApi, SaveCreatesOrChangesAnItemAndDeleteTakesPathsAndUrls) {
   EXPECT_FALSE(deleteItem(u"http://exch01/public folders/sales/b.eml").aborted);
   EXPECT_TRUE(listItems(u"Sales").empty());
   EXPECT_THROW(deleteItem(u"Sales/Note.EML"), ComError);
+}
+
+// A save reports the item as the store keeps it, exactly as a read of it
+// afterwards gives it: in order and spelling, with what the database cannot
+// hold (a lone surrogate, a NaN) as it comes back.
+TEST_F(StoreApi, ASaveReportsTheItemAsAReadOfItGivesIt) {
+  folder(u"Sales");
+  const Text loneSurrogate = Text(u"a") + char16_t(0xD800) + u"b";
+  struct Row {
+    const char* what;
+    Properties values;
+    bool deliver;  // else a plain save of "Item.EML"
+  };
+  const Row rows[] = {
+      {"new, every kind",
+       {{prop::subject, Variant(loneSurrogate)}, {u"urn:x:ratio", Variant(std::nan(""))}, {u"urn:x:flag", Variant(true)},
+        {u"urn:x:count", Variant(std::int64_t{7})}, {u"urn:x:none", Variant::null()}, {u"urn:x:mail", Variant(u"\U0001F4E7")}},
+       false},
+      {"changed in another spelling, one removed, one added",
+       {{u"URN:X:COUNT", Variant(std::int64_t{8})}, {u"urn:x:flag", Variant()}, {u"urn:x:new", Variant(u"n")}},
+       false},
+      {"delivered where its name is taken", {{prop::subject, Variant(u"Item")}}, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const SaveOutcome out = row.deliver ? deliver(u"Sales", row.values) : save(u"Sales", u"Item.EML", row.values);
+    const auto target = tree::resolve(out.url);
+    ASSERT_TRUE(target.node);
+    Properties read;
+    for (const auto& [name, value] : tree::full(*target.node))
+      if (!tree::isComputed(name)) read.set(name, value);
+    EXPECT_EQ(out.properties.entries(), read.entries());
+  }
 }
 
 TEST_F(StoreApi, TheEventLogKeepsItsNewestEntriesInOrder) {
