@@ -1,5 +1,6 @@
 #include "platform/mail/store_mailboxes.h"
 
+#include "platform/db/database.h"
 #include "platform/mail/message.h"
 #include "platform/registry/registry.h"
 #include "platform/store/ado.h"
@@ -35,32 +36,21 @@ std::string printable(std::string_view text) {
   return out;
 }
 
-std::optional<Text> StoreMailboxes::cachedFolder(const Text& folded, TextView address) {
-  auto it = folders_.find(folded);
-  if (it == folders_.end()) return std::nullopt;
-  // The folder's own stored address, without the computed properties that
-  // a full look-up would add.
-  auto path = store::splitFolderPath(it->second);
-  auto node = path ? store::tree::findPath(*path) : std::nullopt;
-  if (node && node->folder && equalsIgnoreCase(store::tree::stored(node->id).text(store::prop::mailAddress), address))
-    return it->second;
-  return std::nullopt;
-}
-
 std::optional<std::string> StoreMailboxes::folderOf(std::string_view address) {
-  const Text text = fromUtf8(address);
-  const Text folded = foldCase(text);
-  // Addresses change rarely: a known one is checked against its folder, and
-  // only a miss reads every folder again, so a new address works at once.
-  auto path = cachedFolder(folded, text);
-  if (!path) {
+  // The addresses are read again only when the store's folders changed since
+  // (their counter moved, in whatever process): with thousands of folders a
+  // full read takes a fifth of a second, and an unknown address must not
+  // cost one, nor hold up the other sessions' look-ups meanwhile.
+  const auto now = db::readStamp(db::Database::current(), store::tree::kShapeStamp);
+  if (!now || !readAt_ || !(*readAt_ == *now)) {
     folders_.clear();
     for (const auto& f : store::listFolders())
       if (!f.mailAddress.empty()) folders_.emplace(foldCase(f.mailAddress), f.path);
-    path = cachedFolder(folded, text);
+    readAt_ = now;
   }
-  if (!path) return std::nullopt;
-  return toUtf8(*path);
+  auto it = folders_.find(foldCase(fromUtf8(address)));
+  if (it == folders_.end()) return std::nullopt;
+  return toUtf8(it->second);
 }
 
 std::vector<DeliveryResult> StoreMailboxes::deliver(const Envelope& envelope, std::string_view message) {

@@ -8,8 +8,10 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "platform/com/text.h"
+#include "platform/db/stamp.h"
 #include "platform/mail/session.h"
 
 namespace korvane::mail {
@@ -24,9 +26,9 @@ public:
   void refused(const Envelope& envelope, std::string_view recipient, std::string_view reason) override;
 
 private:
-  std::optional<Text> cachedFolder(const Text& folded, TextView address);
   Log log_;
-  std::map<Text, Text> folders_;  // folded address -> folder path, checked on every use
+  std::map<Text, Text> folders_;        // folded address -> folder path
+  std::optional<db::StampValue> readAt_;  // where the folders' counter stood when they were read
   Text storeKey_;
 };
 
