@@ -68,11 +68,16 @@ void installSink(const Text& constructorString, Activation activation = Activati
   if (activation == Activation::Library) catalog.setServerApplication(app.id, false);
 }
 
-// Saves `count` items into the folder in one transaction (one disk flush).
-void fillFolder(TextView folder, std::int64_t count) {
+// Saves `count` items into the folder in one transaction (one disk flush),
+// named "Held N.EML", or as deliveries without a subject are named
+// ("Message.EML", "Message-2.EML", ...).
+void fillFolder(TextView folder, std::int64_t count, bool numbered = false) {
   db::Transaction tx(db::Database::current());
-  for (std::int64_t i = 1; i <= count; ++i)
-    store::save(folder, u"Held " + fromUtf8(std::to_string(i)) + u".EML", {{prop::messageClass, Variant(u"IPM.Note")}});
+  for (std::int64_t i = 1; i <= count; ++i) {
+    const Text name = numbered ? (i == 1 ? Text(u"Message") : u"Message-" + fromUtf8(std::to_string(i)))
+                               : u"Held " + fromUtf8(std::to_string(i));
+    store::save(folder, name + u".EML", {{prop::messageClass, Variant(u"IPM.Note")}});
+  }
   tx.commit();
 }
 
@@ -80,9 +85,9 @@ void fillFolder(TextView folder, std::int64_t count) {
 // installed and registered when a constructor string is given.
 struct DeliveryTarget {
   explicit DeliveryTarget(const std::optional<Text>& constructorString, std::int64_t heldItems = 0,
-                          Activation activation = Activation::Server) {
+                          Activation activation = Activation::Server, bool numbered = false) {
     Text url = createMailFolder(kFolder);
-    fillFolder(kFolder, heldItems);
+    fillFolder(kFolder, heldItems, numbered);
     if (constructorString) {
       installSink(*constructorString, activation);
       registerSinkOn(url);
@@ -91,10 +96,11 @@ struct DeliveryTarget {
   BenchServer server;  // first member: created before the folder, removed last
 };
 
-// Each delivery has its own subject, so no name numbering is involved.
-store::SaveOutcome deliverOne(TextView folder, std::int64_t n) {
-  store::Properties mail{{prop::subject, Variant(u"Order " + fromUtf8(std::to_string(n)))},
-                         {prop::messageClass, Variant(kDeliveredClass)}};
+// Each delivery has its own subject, so no name numbering is involved;
+// without one, every delivery is "Message-N.EML", as mail without a subject.
+store::SaveOutcome deliverOne(TextView folder, std::int64_t n, bool subject = true) {
+  store::Properties mail{{prop::messageClass, Variant(kDeliveredClass)}};
+  if (subject) mail.set(prop::subject, Variant(u"Order " + fromUtf8(std::to_string(n))));
   return store::deliver(folder, mail);
 }
 
@@ -107,14 +113,15 @@ void skipUnlessClass(benchmark::State& state, const store::SaveOutcome& outcome,
 // Runs deliveries until the library says the time is measured. Checks the
 // sink's outcome once so that a broken set-up cannot pass for a fast one.
 void runDeliveries(benchmark::State& state, const char* label, const std::optional<Text>& ctor,
-                   TextView expectedClass, std::int64_t heldItems = 0, Activation activation = Activation::Server) {
-  DeliveryTarget target(ctor, heldItems, activation);
+                   TextView expectedClass, std::int64_t heldItems = 0, Activation activation = Activation::Server,
+                   bool numbered = false) {
+  DeliveryTarget target(ctor, heldItems, activation, numbered);
   const auto trips = complus::host::roundTrips();
   const SqliteCounts before = sqliteCounts();
   resetSqlHistogram();
   std::int64_t n = 0;
   for (auto _ : state) {
-    auto outcome = deliverOne(kFolder, ++n);
+    auto outcome = deliverOne(kFolder, ++n, !numbered);
     if (n == 1) {
       skipUnlessClass(state, outcome, expectedClass);
       if (state.error_occurred()) break;
@@ -168,6 +175,15 @@ BENCHMARK(BM_Deliver_SinkNonMatchingPairs)
     ->Arg(100)
     ->Arg(200);
 BENCHMARK(BM_Deliver_SinkIntoFolderHolding)->Unit(benchmark::kMicrosecond)->UseRealTime()->Arg(1000)->Arg(20000);
+
+// The same with every item numbered after one name, as mail without a
+// subject: a new number must not cost a look at every name before it.
+void BM_Deliver_SinkNumberedAfter(benchmark::State& state) {
+  runDeliveries(state, "delivery, sink, numbered after as many names", kDefaultMapping, u"IPM.Note", state.range(0),
+                Activation::Server, true);
+  state.counters["heldItems"] = static_cast<double>(state.range(0));
+}
+BENCHMARK(BM_Deliver_SinkNumberedAfter)->Unit(benchmark::kMicrosecond)->UseRealTime()->Arg(1000)->Arg(20000);
 
 double threadCpuSeconds() {
   timespec t{};

@@ -108,6 +108,8 @@ public:
   std::int64_t lastInsertId() const;
   int changes() const;
   bool inTransaction() const { return depth_ > 0; }
+  // In a ReadTransaction: what is read there may be planned on, not written.
+  bool reading() const { return readOnly_; }
   // "ok" when the file passes SQLite's integrity check.
   std::string integrityCheck();
 

@@ -510,7 +510,11 @@ Text freeName(std::int64_t parent, TextView name) {
     for (std::int64_t n = *last + 1; n <= *last + kProbes && !found; ++n)
       if (!child(parent, numbered(n))) found = n;
   if (!found) found = firstFreeNumber(parent, prefix, foldCase(ext));
-  numberHints().put(server, parent, prefix, *found);
+  // A save that plans in a read transaction asks again under the write
+  // lock, before its item exists: had the plan kept its number, the hint
+  // would name a missing item then, and every such save would read every
+  // name of the stem while it holds the lock.
+  if (!database().reading()) numberHints().put(server, parent, prefix, *found);
   return numbered(*found);
 }
 
