@@ -485,14 +485,14 @@ int kindCode(const Variant& value) { return static_cast<int>(value.kind()); }
 
 // SQLite keeps a NaN as NULL, which reads back as 0; text is kept as UTF-8,
 // where a lone surrogate becomes U+FFFD. Everything else comes back as it was.
-Variant asStored(const Variant& value) {
+std::optional<Variant> storedDifferently(const Variant& value) {
   if (value.kind() == Variant::Kind::Double && std::isnan(value.doubleValue())) return Variant(0.0);
   if (value.isText()) {
     const Text& text = value.textValue();
     if (std::any_of(text.begin(), text.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }))
       return Variant(fromUtf8(toUtf8(text)));
   }
-  return value;
+  return std::nullopt;
 }
 
 Statement& Statement::bind(int index, const Variant& value) {

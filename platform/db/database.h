@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -185,8 +186,9 @@ private:
 
 // Kind codes stored beside a variant value.
 int kindCode(const Variant& value);
-// A value as variant() reads it back after bind(Variant) wrote it.
-Variant asStored(const Variant& value);
+// The value as variant() reads it back after bind(Variant) wrote it, when
+// that is not the value itself.
+std::optional<Variant> storedDifferently(const Variant& value);
 
 // A transaction: BEGIN IMMEDIATE outermost, a savepoint when nested. Rolls
 // back unless committed.

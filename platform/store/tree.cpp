@@ -423,15 +423,12 @@ void apply(Properties& props, const Properties& changes) {
   }
 }
 
-// A changed row keeps its place and spelling, a new one comes last: as
-// Properties::set does.
+// A changed row keeps its place and spelling, a new one comes last, as
+// apply() does; then the rare value that the database keeps otherwise.
 Properties afterWrite(Properties before, const Properties& changes) {
-  for (const auto& [name, value] : changes) {
-    if (value.isEmpty())
-      before.erase(name);
-    else
-      before.set(name, db::asStored(value));
-  }
+  apply(before, changes);
+  for (const auto& [name, value] : changes)
+    if (auto kept = db::storedDifferently(value)) before.set(name, *kept);
   return before;
 }
 
