@@ -5,9 +5,10 @@
 // delivery is handed to a free process and waited for; a process that dies
 // fails only the delivery it ran (the client is told to try again), is
 // started anew and is logged: the message may have been stored before it
-// ended, and is then stored twice when the client sends it again. Addresses are looked up, and refusals logged, in the
-// service's own process by one more Mailboxes of the same kind: a look-up
-// only reads, so it need not queue behind the deliveries for a process.
+// ended, and is then stored twice when the client sends it again.
+// Addresses are looked up, and refusals logged, in the service's own
+// process by one more Mailboxes of the same kind: a look-up only reads, so
+// it need not queue behind the deliveries for a process.
 #pragma once
 
 #include <condition_variable>
@@ -32,7 +33,7 @@ public:
   // Starts `processes` processes, each with the Mailboxes that `make`
   // builds in it. Call before any other thread starts: processes are forked.
   // The Mailboxes for look-ups is made here on first use, after the fork.
-  // `log` hears of a process that ended during a delivery.
+  // `log` hears of a process that ended, during a delivery or while idle.
   ProcessMailboxes(std::size_t processes, Make make, Log log = {});
   ~ProcessMailboxes() override;
   ProcessMailboxes(const ProcessMailboxes&) = delete;
